@@ -1,0 +1,121 @@
+// Controls of our companion library stand-in, for the host and the tests
+// (the real library has none of these): what was recorded, rendering, live
+// counts and fault injection. C++; the picture model is shared by value.
+#ifndef GIFIMPORT_COMPANION_STANDIN_H
+#define GIFIMPORT_COMPANION_STANDIN_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "output/companion.h"
+
+#ifndef STANDIN_API
+#define STANDIN_API
+#endif
+
+namespace standin {
+
+struct Rgb {
+  uint8_t red = 0, green = 0, blue = 0;
+  bool operator==(const Rgb& o) const { return red == o.red && green == o.green && blue == o.blue; }
+};
+
+// One bitmap as QvBitmapBegin announced it and its bands delivered it.
+struct Bitmap {
+  int16_t left = 0, top = 0, right = 0, bottom = 0;  // picture space, y up
+  uint16_t width = 0, height = 0;                    // from QvBitmapBegin
+  int depth = 0;                                     // 1, 4 or 8
+  bool transparent = false;
+  uint16_t backColorIndex = 0;                       // in force at QvBitmapBegin
+  std::vector<Rgb> palette;                          // in force at QvBitmapBegin
+  struct Band {
+    int16_t left, top, right, bottom;
+    uint16_t width, rows;
+    std::vector<uint8_t> data;  // rows x padded row length, top row first
+  };
+  std::vector<Band> bands;
+  bool ended = false;
+  // Palette index of pixel (x, y), y = 0 the top row; unpacked from the bands.
+  int PixelIndex(int x, int y) const;
+};
+
+struct TextLine {
+  int16_t x = 0, y = 0;            // origin, picture space
+  int16_t extentX = 0, extentY = 0;
+  int16_t height = 0;              // text height in force
+  uint16_t colorIndex = 0;         // text colour index in force
+  uint16_t backColorIndex = 0;
+  Rgb color;                       // the text colour from the palette in force
+  std::string face;                // first entry of the font table, if any
+  std::string text;
+};
+
+// What a document recorded: every drawing in call order.
+struct Picture {
+  std::string names[3];
+  std::string startName, openName, pictureName;
+  int16_t frame[4] = {0, 0, 0, 0};   // x1, y1, x2, y2
+  int16_t window[4] = {0, 0, 0, 0};
+  int16_t scaleMode = 0;
+  double scale = 0.0;
+  std::vector<std::string> fontTable;
+  std::vector<Rgb> palette;           // in force now
+  Rgb background;
+  bool hasBackground = false;
+  int32_t backMode = 0;
+  uint16_t backColorIndex = 0, textColorIndex = 0;
+  int16_t textHeight = 0;
+  struct Item {
+    enum Kind { kBitmap, kText } kind;
+    size_t index;  // into bitmaps or texts
+  };
+  std::vector<Item> order;
+  std::vector<Bitmap> bitmaps;
+  std::vector<TextLine> texts;
+  bool started = false, finished = false, closed = false, aborted = false;
+};
+
+}  // namespace standin
+
+extern "C" {
+
+// ---- Live objects: all 0 after every operation that released everything.
+STANDIN_API int StandInLiveStreams(void);
+STANDIN_API int StandInLiveDocuments(void);
+STANDIN_API int StandInLiveOptionsBlocks(void);
+STANDIN_API int StandInLiveCaptures(void);
+
+// ---- Faults. StandInResetFaults switches every fault off.
+STANDIN_API void StandInResetFaults(void);
+STANDIN_API void StandInFailDocCreate(int fail);
+STANDIN_API void StandInSetDocOpenResult(int16_t code);
+STANDIN_API void StandInSetDocCloseResult(int16_t code);
+// After the nth call (1 = the first) of the operation named (as "QvSetFontTable")
+// leave the error (code, operation number) pending for QvGetError.
+STANDIN_API void StandInSetPendingErrorAfter(const char* operation, int nthCall, int16_t code,
+                                             int16_t operationNumber);
+STANDIN_API void StandInSetVersion(int32_t version);
+// Make the Nth stream read from now fail (returns 0 / short). 0 = off.
+STANDIN_API void StandInFailStreamReadAt(long n);
+
+// ---- Call log: every Qv call with its arguments, as one JSON object each.
+STANDIN_API void StandInClearLog(void);
+STANDIN_API int StandInLogSize(void);
+STANDIN_API const char* StandInLogEntry(int index);  // valid until the next call
+STANDIN_API int StandInWriteLog(const char* path);    // JSON Lines; 0 on success
+
+}  // extern "C"
+
+// ---- Pictures. The model of the last document that was destroyed (or null).
+STANDIN_API const standin::Picture* StandInLastPicture();
+STANDIN_API void StandInForgetPictures();
+// Render a picture at its frame's size: background, then bitmaps and text in
+// call order. 0 on success; non-zero with a message in *error otherwise.
+STANDIN_API int StandInRenderPng(const standin::Picture& picture, const char* path, std::string* error);
+STANDIN_API int StandInRenderSvg(const standin::Picture& picture, const char* path, std::string* error);
+// RGBA pixels of the rendering, top row first (width x height x 4).
+STANDIN_API int StandInRenderRgba(const standin::Picture& picture, std::vector<uint8_t>* rgba,
+                                  int* width, int* height);
+
+#endif

@@ -1,0 +1,248 @@
+/* gifin: GIF (87a, 89a) import filter - the interface a host programs to.
+ *
+ * The host loads the module (gifin.dll on Windows, gifin.so on Linux) and
+ * calls the exports below. Every export has C linkage and the WINAPI calling
+ * convention; the status callback and the host stream function use it too.
+ *
+ * Layouts: exact on 32-bit targets (Win32, Linux i386) as the byte tables
+ * below give them. On 64-bit Linux, fields that hold a pointer or a handle
+ * are pointer-sized, in the same order, with natural alignment; the 64-bit
+ * offsets are given after each table.
+ *
+ * Plain C. Nothing here allocates; the host owns every record it passes.
+ */
+#ifndef GIFIMPORT_FILTER_FILTER_API_H
+#define GIFIMPORT_FILTER_FILTER_API_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "output/companion.h"
+#include "platform/win_api.h"
+
+#ifndef GIFIN_API
+#define GIFIN_API
+#endif
+
+#ifdef __cplusplus
+#define GIFIN_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+extern "C" {
+#else
+#define GIFIN_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+
+/* ---- Status callback -------------------------------------------------------
+ * answer = statusCallback(userValue, kind, code, value1, value2, severity,
+ *                         extra)
+ *   kind 0, code 0:  progress; value1 = percent done (0..100).
+ *   kind 0, code -1: range announcement; value1 = base (0), value2 = span
+ *                    (100). Sent once per import; the answer is ignored.
+ *   kind 2, code 61: cancellation follow-up after a non-zero answer to a
+ *                    progress call; non-zero confirms the stop, 0 withdraws it.
+ *   kind 3:          error report; code = the error number, severity 0, 1
+ *                    or 2. The answer is ignored.
+ * extra: kinds 2 and 3 - ten 32-bit values, all 0; kind 0 - null.
+ * A null callback means no call of any kind. */
+enum { kStatusProgress = 0, kStatusCancelFollowUp = 2, kStatusError = 3 };
+
+/* ---- HostContext (60 bytes on 32-bit) --------------------------------------
+ *  +0  16-bit reserved, 0
+ *  +4  userValue       first argument of every statusCallback call
+ *  +8  statusCallback  null: no progress, cancellation or error reports
+ *  +12, +16            reserved, 0
+ *  +20 hostValue       set by the metafile entries; not read by the import
+ *  +24 inputMemory     global memory handle holding the whole GIF, used when
+ *                      the input path is empty; after a metafile capture, the
+ *                      handle of the metafile made
+ *  +28..+44 results    five values written by the companion library during
+ *                      the import (left, top, right, bottom, units per inch)
+ *  +48, +52, +56       reserved
+ * 64-bit Linux: statusCallback +8 (8), reserved +16 +20, hostValue +24,
+ * inputMemory +32 (8), results +40..+56, reserved +60 +64 +68; 72 bytes. */
+typedef struct HostContext {
+  uint16_t reserved0;
+  uint16_t reserved0High;
+  uint32_t userValue;
+  StatusCallback statusCallback;
+  uint32_t reserved3;
+  uint32_t reserved4;
+  uint32_t hostValue;
+  HGLOBAL inputMemory;
+  int32_t results[5];
+  uint32_t reserved12;
+  uint32_t reserved13;
+  uint32_t reserved14;
+} HostContext;
+
+/* ---- ImportRequest (36 bytes on 32-bit) ------------------------------------
+ *  +0  16-bit reserved, 0
+ *  +4  setupHandle     from CreateSetup
+ *  +8  optionsHandle   the host's options block (QvOptionsCreate), or 0
+ *  +12 docNames[0]     first document name, or null (keeps the last one)
+ *  +16 docNames[1]
+ *  +20 docNames[2]
+ *  +24 hostContext     the HostContext of this import
+ *  +28 streamUserValue user value of the host stream, when one is used
+ *  +32 reserved, 0
+ * 64-bit Linux: setupHandle +8, optionsHandle +16, docNames +24 +32 +40,
+ * hostContext +48, streamUserValue +56, reserved +60; 64 bytes. */
+typedef struct ImportRequest {
+  uint16_t reserved0;
+  uint16_t reserved0High;
+  HGLOBAL setupHandle;
+  HGLOBAL optionsHandle;
+  const char* docNames[3];
+  HostContext* hostContext;
+  uint32_t streamUserValue;
+  uint32_t reserved8;
+} ImportRequest;
+
+/* ---- FileInfoRecord (60 bytes; any prefix of it) ---------------------------
+ * The host sets recordSize; a field exists when it lies wholly inside the
+ * record. GetFileInfo fills width, height and bitsPerPixel and sets their
+ * bits (0x4, 0x8, 0x40) in itemFlags when the record holds itemFlags.
+ *  +0 recordSize, +4 cleared, +8 double item 1, +16 width, +20 cleared,
+ *  +24 double item 2, +32 height, +36 item 5, +40 item 6, +44 bitsPerPixel,
+ *  +48 item 8, +52 item 9, +56 itemFlags. The same on every target; pass
+ *  recordSize 60 for the whole record (sizeof may pad it to 64). */
+typedef struct FileInfoRecord {
+  int32_t recordSize;
+  uint32_t cleared4;
+  double item1;
+  int32_t width;
+  uint32_t cleared20;
+  double item2;
+  int32_t height;
+  int32_t item5;
+  int32_t item6;
+  int32_t bitsPerPixel;
+  int32_t item8;
+  int32_t item9;
+  uint32_t itemFlags;
+} FileInfoRecord;
+
+/* Results of GetFileInfo besides 0 and the header numbers 21, -23, -24. */
+enum {
+  kFileInfoBadItem = 0x4601,   /* item id not 1..9, or the record too short */
+  kFileInfoBadValue = 0x4602,  /* a value refused, or an item not stored */
+  kFileInfoBadRecord = 0x4603  /* recordSize <= 0 or > 64 */
+};
+
+/* ---- SourceDescriptor (272 bytes on 32-bit) --------------------------------
+ *  +0, +4 not read; +8 memory: global memory handle holding a whole GIF;
+ *  +12 path[260]: the GIF file; empty selects the memory block.
+ * 64-bit Linux: memory +8 (8), path +16; 280 bytes. */
+typedef struct SourceDescriptor {
+  uint32_t unused0;
+  uint32_t unused1;
+  HGLOBAL memory;
+  char path[260];
+} SourceDescriptor;
+
+/* ---- ImportResult (24 bytes on 32-bit) -------------------------------------
+ *  +0 metafile (0 when there is none), +4 left, +8 top, +12 right,
+ *  +16 bottom, +20 unitsPerInch.
+ * 64-bit Linux: metafile +0 (8), left +8 ... unitsPerInch +24; 32 bytes. */
+typedef struct ImportResult {
+  HANDLE metafile;
+  int32_t left, top, right, bottom;
+  int32_t unitsPerInch;
+} ImportResult;
+
+/* Interface version of this filter (QVRGetFilterVersion). */
+#define kFilterInterfaceVersion 0x02000006
+
+/* Results of the metafile entries besides 0 and the capture's own number. */
+enum {
+  kHostNoOptionsOrSetup = 5315, /* no options block, or no setup */
+  kHostRefused = 5355           /* option 4 of the block is set */
+};
+
+/* ---- Exports ----------------------------------------------------------------
+ * Error numbers (the status callback carries the same): 0 success; 7 input
+ * cannot be opened; 9, 12 to 15, 19, 23, 25, 26, 65 companion errors; 21 a
+ * read failed or an unknown extension label; 27 out of memory or no
+ * document; 61 cancelled by the host; -23 not a GIF; -24 version above 89. */
+
+/* Runs one import on a setup. The three strings must not be null and must
+ * fit 259 characters; inputPath empty selects memory input. */
+GIFIN_API int32_t WINAPI ImportFile(uint32_t unused, const char* openName, const char* startName,
+                                    const char* inputPath, ImportRequest* request);
+
+/* A setup from the profile (or the defaults); 0 when none could be made. */
+GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE instance, const char* profileName,
+                                     const char* modeName, uint32_t reserved);
+/* 0, or -7 when the handle cannot be locked. */
+GIFIN_API int32_t WINAPI DestroySetup(HGLOBAL setup);
+/* Does nothing; returns 0. */
+GIFIN_API int32_t WINAPI EditSetup(uintptr_t a, uintptr_t b, uintptr_t c);
+/* Codes 0x51 (size 4: data is the host stream function) and 0x52 (size 4:
+ * data points to the second option) on a setup or an options block; other
+ * codes go to QvOptionsControl. */
+GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void* data,
+                                     void* extra1, uintptr_t extra2);
+
+/* Width, height and bits per pixel of a GIF into a FileInfoRecord. Input: a
+ * host stream when streamFunction is set (source = its user value), else a
+ * global memory block when source is set and path empty, else the file. */
+GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t source,
+                                     HostStreamProc streamFunction);
+
+/* Registration and metafile entries. */
+GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t a1, uint32_t a2, HGLOBAL* optionsOut,
+                                       uint32_t a4);
+GIFIN_API void WINAPI GetFilterPref(uint32_t a1, uint32_t hostValue2, uintptr_t hostValue3,
+                                    uint32_t a4);
+GIFIN_API int32_t WINAPI ImportGR(uint32_t hostValue, const SourceDescriptor* source,
+                                  ImportResult* result, HGLOBAL options);
+GIFIN_API int32_t WINAPI ImportCB(uint32_t hostValue, const SourceDescriptor* source,
+                                  ImportResult* result, HGLOBAL options,
+                                  uint32_t streamUserValue, HostStreamProc streamFunction);
+GIFIN_API int16_t WINAPI ImportEmbeddedGR(uint32_t hostValue, const SourceDescriptor* source,
+                                          ImportResult* result, HGLOBAL options, int32_t a5,
+                                          const char* startText);
+GIFIN_API uint32_t WINAPI QVRGetFilterVersion(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* ---- Layout checks ---------------------------------------------------------- */
+#define GIFIN_PTR32 (sizeof(void*) == 4)
+GIFIN_STATIC_ASSERT(offsetof(FileInfoRecord, width) == 16 && offsetof(FileInfoRecord, item2) == 24 &&
+                        offsetof(FileInfoRecord, bitsPerPixel) == 44 &&
+                        offsetof(FileInfoRecord, itemFlags) == 56,
+                    "FileInfoRecord offsets");
+GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || sizeof(HostContext) == 60, "HostContext is 60 bytes");
+GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (offsetof(HostContext, userValue) == 4 &&
+                                     offsetof(HostContext, statusCallback) == 8 &&
+                                     offsetof(HostContext, hostValue) == 20 &&
+                                     offsetof(HostContext, inputMemory) == 24 &&
+                                     offsetof(HostContext, results) == 28 &&
+                                     offsetof(HostContext, reserved14) == 56),
+                    "HostContext offsets");
+GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || sizeof(ImportRequest) == 36, "ImportRequest is 36 bytes");
+GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (offsetof(ImportRequest, setupHandle) == 4 &&
+                                     offsetof(ImportRequest, optionsHandle) == 8 &&
+                                     offsetof(ImportRequest, docNames) == 12 &&
+                                     offsetof(ImportRequest, hostContext) == 24 &&
+                                     offsetof(ImportRequest, streamUserValue) == 28 &&
+                                     offsetof(ImportRequest, reserved8) == 32),
+                    "ImportRequest offsets");
+GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(SourceDescriptor) == 272 &&
+                                     offsetof(SourceDescriptor, memory) == 8 &&
+                                     offsetof(SourceDescriptor, path) == 12),
+                    "SourceDescriptor layout");
+GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(ImportResult) == 24 &&
+                                     offsetof(ImportResult, unitsPerInch) == 20),
+                    "ImportResult layout");
+GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(StreamOpenDescriptor) == 24 &&
+                                     offsetof(StreamOpenDescriptor, size) == 4 &&
+                                     offsetof(StreamOpenDescriptor, streamFunction) == 16),
+                    "StreamOpenDescriptor layout");
+GIFIN_STATIC_ASSERT(sizeof(PaletteEntry) == 12 && sizeof(CoordSlot) == 8 &&
+                        sizeof(PictureRect) == 32 && sizeof(BitmapCorners) == 48 &&
+                        sizeof(BitmapSize) == 8 && sizeof(LibraryErrorPair) == 4,
+                    "companion record layouts");
+
+#endif

@@ -1,0 +1,10 @@
+#include "filter/filter_setup.h"
+
+HINSTANCE moduleInstance = nullptr;
+
+// Keeps the instance for string loading and the module path. The runtime has
+// started by the time the loader calls this.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+  if (reason == DLL_PROCESS_ATTACH || reason == DLL_THREAD_ATTACH) moduleInstance = instance;
+  return TRUE;
+}

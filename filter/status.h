@@ -1,0 +1,80 @@
+// Host status protocol: progress, cancellation, error reports, and the
+// translation of companion library errors into the filter's error numbers.
+//
+// Result convention of every step in the filter: 0 for success, else the
+// FilterError that stopped it, already reported (except 61 and the numbers
+// of CheckImportStatus, whose callers decide).
+#ifndef GIFIMPORT_FILTER_STATUS_H
+#define GIFIMPORT_FILTER_STATUS_H
+
+#include <cstdint>
+
+#include "filter/filter_setup.h"
+#include "output/companion.h"
+
+using FilterError = int32_t;
+
+// The error numbers this filter produces, directly or by translation.
+constexpr FilterError kErrNone = 0;
+constexpr FilterError kErrStreamOpen = 7;       // the input cannot be opened
+constexpr FilterError kErrLibFontTable = 9;     // library 302 at the font table
+constexpr FilterError kErrLib21to26 = 12;
+constexpr FilterError kErrLib161to166 = 13;
+constexpr FilterError kErrLib302 = 14;
+constexpr FilterError kErrLib303 = 15;
+constexpr FilterError kErrLib304 = 19;
+constexpr FilterError kErrRead = 21;            // short read, unknown label
+constexpr FilterError kErrLib301 = 23;
+constexpr FilterError kErrLib168 = 25;
+constexpr FilterError kErrLibUnknown = 26;
+constexpr FilterError kErrMemory = 27;          // memory or document
+constexpr FilterError kErrCancelled = 61;       // the host stopped the import
+constexpr FilterError kErrLib20 = 65;
+constexpr FilterError kErrNotGif = -23;         // signature, or no screen size
+constexpr FilterError kErrVersion = -24;        // version above 89
+constexpr FilterError kErrSetupLock = -7;       // DestroySetup: handle not lockable
+
+// Arguments 2 and 3 of the callback.
+constexpr int32_t kKindStatus = 0;
+constexpr int32_t kKindCancelFollowUp = 2;
+constexpr int32_t kKindError = 3;
+constexpr int32_t kCodeProgress = 0;
+constexpr int32_t kCodeRange = -1;
+constexpr int kExtraValueCount = 10;
+
+// The host's answer; 0 with no callback. After a non-zero answer to a plain
+// progress call (kind 0, code 0) the host is asked once more with the
+// cancellation follow-up, whose answer is the result.
+int32_t CallHostStatus(StatusCallback callback, uint32_t userValue, int32_t kind, int32_t code,
+                       int32_t value1, int32_t value2, int32_t severity, int32_t* extra);
+
+// Sends percentDone; 61 when the host confirms a stop, else 0.
+FilterError ReportProgress(FilterSetup* job);
+
+// ReportProgress, then a pending library error (after which the picture is
+// given up with QvAbort). Reports nothing itself.
+FilterError CheckImportStatus(FilterSetup* job);
+
+// Reports `code` (kind 3) with its severity and up to ten extra values.
+void ReportFilterError(FilterSetup* job, FilterError code, const int32_t* extra = nullptr,
+                       int extraCount = 0);
+int32_t SeverityOf(FilterError code);
+
+// The translated pending library error of job->picture, 0 when none.
+FilterError FetchLibraryError(FilterSetup* job, LibraryErrorPair* pair);
+FilterError TranslateLibraryError(int32_t libraryCode, int32_t operation);
+
+// Stream length in bytes, the position left as it was; -1 when unknown.
+int32_t MeasureStreamLength(QvStream stream);
+void RecordInputSize(QvStream stream, FilterSetup* job);
+// percentDone from the stream position (64-bit product). With an inputSize
+// of 0 or -1 nothing is divided and percentDone stays as it was.
+void UpdatePercentDone(QvStream stream, FilterSetup* job);
+
+// Reports `code` and returns it: the one error path of every step.
+inline FilterError Fail(FilterSetup* job, FilterError code) {
+  ReportFilterError(job, code);
+  return code;
+}
+
+#endif

@@ -1,0 +1,13 @@
+// The import of one GIF into the host's picture.
+#ifndef GIFIMPORT_GIF_IMPORT_DRIVER_H
+#define GIFIMPORT_GIF_IMPORT_DRIVER_H
+
+#include "filter/filter_setup.h"
+#include "filter/status.h"
+
+// Opens the input (host stream, memory block or file), builds the picture
+// block by block and closes everything again. The first failure is the
+// result; 61 when the host cancelled.
+FilterError RunImport(FilterSetup* job);
+
+#endif

@@ -1,0 +1,13 @@
+// Plain-text extension: drawn as word-wrapped lines in its text grid.
+#ifndef GIFIMPORT_GIF_PLAIN_TEXT_H
+#define GIFIMPORT_GIF_PLAIN_TEXT_H
+
+#include "filter/filter_setup.h"
+#include "filter/status.h"
+#include "gif/gif_header.h"
+
+// The stream stands after the label 0x01. Returns 0 (the block loop goes on
+// from the next byte), or 21 or 27 unreported: the driver reports them.
+FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* header);
+
+#endif

@@ -1,0 +1,35 @@
+// Picture builder steps: small wrappers around the companion document and
+// picture operations on job->picture. Each returns 0 or the FilterError it
+// has already reported (see each step).
+#ifndef GIFIMPORT_OUTPUT_BUILDER_STEPS_H
+#define GIFIMPORT_OUTPUT_BUILDER_STEPS_H
+
+#include <cstdint>
+
+#include "filter/filter_setup.h"
+#include "filter/status.h"
+#include "output/companion.h"
+
+constexpr int kMaxFontTableEntries = 32;
+
+// Announces the progress range, opens and starts the document. Library code
+// 76 from QvDocOpen ends the step with 0 without starting; a failed start
+// closes the document again.
+FilterError BeginDocument(FilterSetup* job);
+// Maps up to 32 requested names through the profile fonts (names, then faces,
+// without regard to case; first match wins). count 0 takes all profile faces;
+// a negative count gives an empty table.
+FilterError SetFontTable(FilterSetup* job, int32_t count, const char* const* names);
+FilterError BeginPicture(FilterSetup* job, const char* name);
+// flag 0: 16-bit rectangle form. A scale mode other than 1 sets scale 1.0.
+void SetPictureWindow(FilterSetup* job, int32_t flag, const PictureRect* rect, int16_t scaleMode);
+FilterError EndPictureHeader(FilterSetup* job);
+// `count` RGB triples as PaletteEntry values; 27 (reported) without memory.
+FilterError SetColorTable(FilterSetup* job, int16_t firstIndex, int32_t count, const uint8_t* rgb);
+FilterError SetBackground(FilterSetup* job, const uint8_t* rgb);
+FilterError EndPicture(FilterSetup* job);
+// QvDocFinish and QvDocClose; 61 from the finish check is returned, not
+// reported; a failed close replaces the earlier code.
+FilterError FinishDocument(FilterSetup* job);
+
+#endif

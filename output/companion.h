@@ -1,0 +1,238 @@
+/* The companion graphics library QvGdi32: every operation the filter calls.
+ *
+ * The library supplies input streams, the output document ("picture"),
+ * options blocks, the preferences dialog and metafile capture. Coordinates
+ * travel as signed 16-bit values in the first two bytes of 8-byte slots,
+ * sizes as 16-bit values in 4-byte slots; the picture's y axis points up.
+ * Only QvDocOpen, QvDocClose and QvMetafileEnd return a library error code;
+ * every other picture error stays pending until QvGetError collects it.
+ *
+ * Plain C, C linkage. Record layouts are exact on 32-bit targets; on 64-bit
+ * Linux, pointer and handle fields are pointer-sized in the same order.
+ */
+#ifndef GIFIMPORT_OUTPUT_COMPANION_H
+#define GIFIMPORT_OUTPUT_COMPANION_H
+
+#include <stdint.h>
+
+#include "platform/win_api.h"
+
+#ifndef QV_API
+#define QV_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct QvStreamRec* QvStream;   /* an open input stream */
+typedef struct QvPictureRec* QvPicture; /* an output document */
+typedef uint32_t QvCapture;             /* a metafile capture; 0 is none */
+struct HostContext;                     /* filter/filter_api.h */
+
+/* ---- Host stream protocol -------------------------------------------------
+ * A host that delivers the GIF itself passes a stream function and a 32-bit
+ * user value (GetFileInfo, ImportCB, or persistent option 0x51). The library
+ * calls it for every read and seek of the stream it opened over it:
+ *
+ *   result = streamFunction(userValue, operation, buffer, value, origin)
+ *
+ *   kHostStreamRead: copy up to `value` bytes to `buffer`; return the number
+ *                    copied (0 at the end), or -1 on failure.
+ *   kHostStreamSeek: move to `value` bytes from `origin` (0 start, 1 current,
+ *                    2 end); return the new position, or -1 on failure
+ *                    (a position before the start is a failure). `buffer`
+ *                    is null.
+ *   kHostStreamTell: return the current position, or -1 when the stream
+ *                    cannot tell; `buffer` is null, `value` and `origin` 0.
+ *
+ * The function is called on the importing thread only and must not throw.
+ */
+enum {
+  kHostStreamRead = 1,
+  kHostStreamSeek = 2,
+  kHostStreamTell = 3
+};
+typedef int32_t(WINAPI* HostStreamProc)(uint32_t userValue, int32_t operation, void* buffer,
+                                        int32_t value, int32_t origin);
+
+/* Input that is not a file (24 bytes on 32-bit targets; all fields 0 unless
+ * set):
+ *   +0  source: memory input - address of the variable that holds the locked
+ *                 block's address; host stream - the stream's user value
+ *   +4  size:   memory input - the block's size in bytes (GlobalSize)
+ *   +8, +12     reserved, 0
+ *   +16 streamFunction: host stream input - the host stream function
+ *   +20         reserved, 0
+ * On 64-bit Linux: source +0 (8), size +8, reserved +12 +16,
+ * streamFunction +24 (8), reserved +32; 40 bytes. */
+typedef struct StreamOpenDescriptor {
+  uintptr_t source;
+  uint32_t size;
+  uint32_t reserved2;
+  uint32_t reserved3;
+  HostStreamProc streamFunction;
+  uint32_t reserved5;
+} StreamOpenDescriptor;
+
+/* A coordinate: signed 16-bit value in the first two bytes of 8. */
+typedef struct CoordSlot {
+  int16_t value;
+  int16_t unused[3];
+} CoordSlot;
+
+/* A size: 16-bit value in the first two bytes of 4. */
+typedef struct SizeSlot {
+  uint16_t value;
+  uint16_t unused;
+} SizeSlot;
+
+/* x1, y1, x2, y2 (32 bytes). */
+typedef struct PictureRect {
+  CoordSlot x1, y1, x2, y2;
+} PictureRect;
+
+/* A point (16 bytes): text origin and extent. */
+typedef struct PicturePoint {
+  CoordSlot x, y;
+} PicturePoint;
+
+/* Three corners of a bitmap or band (48 bytes): top-left, bottom-right,
+ * top-right, as x left, y top, x right, y bottom, x right, y top. */
+typedef struct BitmapCorners {
+  CoordSlot xLeft, yTop, xRight, yBottom, xRight2, yTop2;
+} BitmapCorners;
+
+/* Width in pixels, then rows (8 bytes). */
+typedef struct BitmapSize {
+  SizeSlot width, rows;
+} BitmapSize;
+
+/* One colour (12 bytes): red, green, blue each in the first byte of its own
+ * 32-bit slot, the other bytes 0. */
+typedef struct PaletteEntry {
+  uint8_t red, pad1[3];
+  uint8_t green, pad2[3];
+  uint8_t blue, pad3[3];
+} PaletteEntry;
+
+/* What QvGetError fills: the library's code and its operation number. */
+typedef struct LibraryErrorPair {
+  int16_t code;
+  int16_t operation;
+} LibraryErrorPair;
+
+/* Operation numbers the library reports in LibraryErrorPair. */
+enum { kQvOpDocOpen = 0, kQvOpDocClose = 2, kQvOpSetFontTable = 269 };
+
+/* Status callback (seven arguments, answer 0 = go on); see filter_api.h. */
+typedef int32_t(WINAPI* StatusCallback)(uint32_t userValue, int32_t kind, int32_t code,
+                                        int32_t value1, int32_t value2, int32_t severity,
+                                        int32_t* extra);
+
+/* The filter's edit operation handed to the preferences dialog. */
+typedef int32_t(WINAPI* EditSetupProc)(uintptr_t a, uintptr_t b, uintptr_t c);
+
+/* ---- Streams -------------------------------------------------------------- */
+
+/* path: a file to open, or null/ignored when `descriptor` is given. With a
+ * descriptor: host stream input when its streamFunction is set (path is then
+ * only carried along), else memory input. Returns null on failure. */
+QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor* descriptor,
+                                    int32_t reserved);
+QV_API void WINAPI QvStreamClose(QvStream stream);
+/* Bytes read into destination (0 for a null stream). */
+QV_API int32_t WINAPI QvStreamRead(QvStream stream, void* destination, int32_t count);
+/* 8-bit values read. */
+QV_API int32_t WINAPI QvStreamReadChars(QvStream stream, void* destination, int32_t count);
+/* 16-bit little-endian values read, stored in host order. */
+QV_API int32_t WINAPI QvStreamReadShorts(QvStream stream, void* destination, int32_t count);
+/* Structured read: `count` records described by `format` (decimal counts and
+ * letters: c = 8-bit, s = 16-bit little-endian stored at the next even record
+ * offset). Returns the records read whole; 0 for a null stream; a bad format
+ * string reads nothing and returns 0. */
+QV_API int32_t WINAPI QvStreamReadFormat(QvStream stream, const char* format, void* record,
+                                         int32_t count);
+/* origin 0 start, 1 current, 2 end; the new position, or -1 (before the start
+ * is a failure). */
+QV_API int32_t WINAPI QvStreamSeek(QvStream stream, int32_t offset, int32_t origin);
+
+/* Interface version of the library (0x02000006 or above for this filter). */
+QV_API int32_t WINAPI QvGetVersion(void);
+
+/* ---- Document and picture ------------------------------------------------- */
+
+QV_API QvPicture WINAPI QvDocCreate(int32_t reserved);
+QV_API void WINAPI QvDocSetNames(QvPicture picture, const char* name1, const char* name2,
+                                 const char* name3);
+/* 0, or a library error code (76: nothing to do, not an error). */
+QV_API int16_t WINAPI QvDocOpen(QvPicture picture, const char* startName, const char* openName,
+                                int32_t reserved, HGLOBAL options, struct HostContext* context);
+QV_API void WINAPI QvDocStart(QvPicture picture, const char* startName);
+QV_API void WINAPI QvDocFinish(QvPicture picture);
+QV_API int16_t WINAPI QvDocClose(QvPicture picture);
+QV_API void WINAPI QvDocDestroy(QvPicture picture);
+
+QV_API void WINAPI QvPictureBegin(QvPicture picture, const char* name);
+QV_API void WINAPI QvPictureHeaderEnd(QvPicture picture);
+QV_API void WINAPI QvPictureEnd(QvPicture picture);
+QV_API void WINAPI QvSetFrame(QvPicture picture, const PictureRect* frame);
+QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window);
+QV_API void WINAPI QvSetScale(QvPicture picture, int16_t mode, double factor);
+QV_API void WINAPI QvSetFontTable(QvPicture picture, int32_t count, const char* const* faces);
+QV_API void WINAPI QvSetPalette(QvPicture picture, int16_t firstIndex, int32_t count,
+                                const PaletteEntry* entries);
+QV_API void WINAPI QvSetBackgroundColor(QvPicture picture, const PaletteEntry* color);
+QV_API void WINAPI QvSetBackMode(QvPicture picture, int32_t mode);
+QV_API void WINAPI QvSetBackColorIndex(QvPicture picture, const uint16_t* index);
+QV_API void WINAPI QvSetTextColorIndex(QvPicture picture, const uint16_t* index);
+QV_API void WINAPI QvSetTextHeight(QvPicture picture, CoordSlot height);
+/* One line of text: extent (grid width, grid height), origin (x, y). */
+QV_API void WINAPI QvDrawText(QvPicture picture, const PicturePoint* extent,
+                              const PicturePoint* origin, int32_t mode, const char* text);
+
+/* A bitmap: begun with its corners and size, then its rows in bands (top band
+ * first, rows top-down, each row padded to 4 bytes), then ended. negDepth is
+ * -1, -4 or -8; transparent 1 leaves out pixels of the back colour index. */
+QV_API void WINAPI QvBitmapBegin(QvPicture picture, const BitmapCorners* corners,
+                                 const BitmapSize* size, int32_t negDepth, int32_t reserved0,
+                                 int32_t reserved1, int16_t reserved3, int32_t transparent);
+QV_API void WINAPI QvBitmapBand(QvPicture picture, const BitmapCorners* corners,
+                                const BitmapSize* size, int32_t negDepth, int32_t reserved1,
+                                const uint8_t* rows);
+QV_API void WINAPI QvBitmapEnd(QvPicture picture);
+
+/* Pending error: *flag non-zero and the pair filled when there is one; the
+ * error is cleared by the fetch. */
+QV_API void WINAPI QvGetError(QvPicture picture, int32_t mode, int32_t* flag,
+                              LibraryErrorPair* pair);
+QV_API void WINAPI QvAbort(QvPicture picture);
+
+/* ---- Options blocks, dialog, metafile capture, text helpers --------------- */
+
+/* A global memory handle of a new options block, 0 on failure. */
+QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d);
+/* Codes 3, 4 (2 bytes), 0x1A (4), 0x28 (1); 0x2A stores and 0x2B fetches the
+ * persistent bytes. A source address stores `size` bytes, a destination
+ * address fetches them. Returns 0 when done, non-zero otherwise. */
+QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size,
+                                       const void* source, void* destination, uintptr_t extra);
+QV_API void WINAPI QvPreferencesDialog(uintptr_t owner, HGLOBAL setup, uint32_t hostValue,
+                                       EditSetupProc edit, int32_t flag, const char* title);
+QV_API QvCapture WINAPI QvMetafileBegin(HWND owner, const char* title, const char* path,
+                                        int32_t reserved, int32_t version, int32_t value);
+QV_API int16_t WINAPI QvMetafileEnd(QvCapture capture);
+QV_API int32_t WINAPI QvMetafileStatus(uint32_t userValue, int32_t kind, int32_t code,
+                                       int32_t value1, int32_t value2, int32_t severity,
+                                       int32_t* extra);
+/* Copies source with its terminator to destination. */
+QV_API void WINAPI QvStringCopy(char* destination, const char* source);
+/* Writes the directory part of path `source`, ending with its separator, to
+ * destination (empty when there is none). */
+QV_API void WINAPI QvPathDirectory(char* destination, const char* source);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

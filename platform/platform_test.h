@@ -1,0 +1,32 @@
+/* Test controls of the Linux platform stand-in (not part of Windows).
+ *
+ * Live counts let tests check that every block and handle is released on
+ * every way out; the allocation countdown makes the Nth allocation fail.
+ */
+#ifndef GIFIMPORT_PLATFORM_PLATFORM_TEST_H
+#define GIFIMPORT_PLATFORM_PLATFORM_TEST_H
+
+#include "platform/win_api.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The largest single block a 32-bit process could hope to get. */
+#define kPlatformMaxBlockBytes ((SIZE_T)1 << 30)
+
+WINPLATFORM_API int PlatformLiveGlobalBlocks(void);
+WINPLATFORM_API int PlatformLiveLocalBlocks(void);
+WINPLATFORM_API int PlatformLiveMetafiles(void);   /* enhanced and plain */
+WINPLATFORM_API int PlatformLiveFileHandles(void); /* from CreateFileA */
+/* Total Global/Local allocations made since start (for fault sweeps). */
+WINPLATFORM_API long PlatformAllocationCount(void);
+/* Make the Nth Global/LocalAlloc from now fail (1 = the next one);
+ * 0 switches failures off. */
+WINPLATFORM_API void PlatformFailAllocationAt(long n);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
