@@ -132,7 +132,10 @@ bool CopyTextField(char (&field)[N], const char* text) {
 }
 
 // Fills the job fields from a host request. Returns false when a document
-// name does not fit its field (nothing overflows; that name is left as it was).
+// name does not fit its field (259 characters): nothing overflows, that name
+// is left as it was, the other fields are still filled, and ImportFile ends
+// the import with a non-zero result instead of going on with a stale name.
+// Also false for a null job or request.
 bool InitJobFromRequest(FilterSetup* job, const ImportRequest* request);
 
 // The defaults of a setup without a profile. Returns 1.
