@@ -67,8 +67,11 @@ FilterError TranslateLibraryError(int32_t libraryCode, int32_t operation);
 // Stream length in bytes, the position left as it was; -1 when unknown.
 int32_t MeasureStreamLength(QvStream stream);
 void RecordInputSize(QvStream stream, FilterSetup* job);
-// percentDone from the stream position (64-bit product). With an inputSize
-// of 0 or -1 nothing is divided and percentDone stays as it was.
+// percentDone = position x 100 / inputSize, truncated, the product in 64
+// bits. A position at or past inputSize gives 100. With an inputSize of 0 or
+// below (-1: the stream cannot tell), or a position the stream cannot tell,
+// nothing is divided and percentDone stays as it was, so the host keeps
+// seeing the last value sent (0 until the end of the import, then 100).
 void UpdatePercentDone(QvStream stream, FilterSetup* job);
 
 // Reports `code` and returns it: the one error path of every step.

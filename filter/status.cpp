@@ -1,0 +1,147 @@
+#include "filter/status.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr int32_t kSeekStart = 0;
+constexpr int32_t kSeekCurrent = 1;
+constexpr int32_t kSeekEnd = 2;
+
+// What QvGetError's second argument selects is the library's business; this
+// filter always asks with 1.
+constexpr int32_t kGetErrorMode = 1;
+
+StatusCallback CallbackOf(const FilterSetup* job) {
+  return job->hostContext != nullptr ? job->hostContext->statusCallback : nullptr;
+}
+
+uint32_t UserValueOf(const FilterSetup* job) {
+  return job->hostContext != nullptr ? job->hostContext->userValue : 0;
+}
+
+}  // namespace
+
+int32_t CallHostStatus(StatusCallback callback, uint32_t userValue, int32_t kind, int32_t code,
+                       int32_t value1, int32_t value2, int32_t severity, int32_t* extra) {
+  if (callback == nullptr) return 0;
+  const int32_t answer = callback(userValue, kind, code, value1, value2, severity, extra);
+  if (answer == 0 || kind != kKindStatus || code != kCodeProgress) return answer;
+
+  // A stop request during progress is only a question: the host confirms or
+  // withdraws it in the follow-up.
+  int32_t followUpExtra[kExtraValueCount] = {};
+  return callback(userValue, kKindCancelFollowUp, kErrCancelled, 0, 0, 0, followUpExtra);
+}
+
+FilterError ReportProgress(FilterSetup* job) {
+  const StatusCallback callback = CallbackOf(job);
+  if (callback == nullptr) return kErrNone;
+  const int32_t answer = CallHostStatus(callback, UserValueOf(job), kKindStatus, kCodeProgress,
+                                        job->percentDone, 0, 0, nullptr);
+  return answer != 0 ? kErrCancelled : kErrNone;
+}
+
+FilterError CheckImportStatus(FilterSetup* job) {
+  if (ReportProgress(job) != kErrNone) return kErrCancelled;
+  LibraryErrorPair pair{};
+  if (FilterError code = FetchLibraryError(job, &pair)) {
+    QvAbort(job->picture);
+    return code;
+  }
+  return kErrNone;
+}
+
+int32_t SeverityOf(FilterError code) {
+  switch (code) {
+    case 0x09:
+    case 0x38:
+    case 0x3C:
+    case 0x1303:
+      return 1;
+    case 0x39:
+    case 0x3B:
+    case 0x20F:
+    case 0x307:
+    case 0x310:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+void ReportFilterError(FilterSetup* job, FilterError code, const int32_t* extra, int extraCount) {
+  int32_t block[kExtraValueCount] = {};
+  if (extra != nullptr) {
+    for (int i = 0; i < extraCount && i < kExtraValueCount; ++i) block[i] = extra[i];
+  }
+  const int32_t severity = SeverityOf(code);
+  const StatusCallback callback = CallbackOf(job);
+  if (callback == nullptr) return;
+  // The answer is ignored: the caller goes on with the code it reported.
+  CallHostStatus(callback, UserValueOf(job), kKindError, code, 0, 0, severity, block);
+}
+
+FilterError FetchLibraryError(FilterSetup* job, LibraryErrorPair* pair) {
+  LibraryErrorPair local{};
+  if (pair == nullptr) pair = &local;
+  int32_t flag = 0;
+  QvGetError(job->picture, kGetErrorMode, &flag, pair);
+  if (flag == 0) return kErrNone;
+  return TranslateLibraryError(pair->code, pair->operation);
+}
+
+FilterError TranslateLibraryError(int32_t libraryCode, int32_t operation) {
+  if (libraryCode >= 21 && libraryCode <= 26) return kErrLib21to26;
+  if (libraryCode >= 161 && libraryCode <= 166) return kErrLib161to166;
+  switch (libraryCode) {
+    case 0:
+    case 76:  // the library had nothing to do: not an error
+      return kErrNone;
+    case 20:
+      return kErrLib20;
+    case 168:
+      return kErrLib168;
+    case 300:
+      return kErrMemory;
+    case 301:
+      return kErrLib301;
+    case 302:
+      return operation == kQvOpSetFontTable ? kErrLibFontTable : kErrLib302;
+    case 303:
+      return kErrLib303;
+    case 304:
+    case 305:
+      return kErrLib304;
+    case 901:
+      return kErrCancelled;
+    default:
+      return kErrLibUnknown;
+  }
+}
+
+int32_t MeasureStreamLength(QvStream stream) {
+  const int32_t position = QvStreamSeek(stream, 0, kSeekCurrent);
+  if (position == -1) return -1;
+  const int32_t length = QvStreamSeek(stream, 0, kSeekEnd);
+  // Back where it was even when the end could not be found.
+  QvStreamSeek(stream, position, kSeekStart);
+  return length;
+}
+
+void RecordInputSize(QvStream stream, FilterSetup* job) {
+  job->inputSize = MeasureStreamLength(stream);
+}
+
+void UpdatePercentDone(QvStream stream, FilterSetup* job) {
+  const int32_t position = QvStreamSeek(stream, 0, kSeekCurrent);
+  // Without a known length, or with a position the stream could not tell,
+  // there is nothing to divide: the host keeps seeing the last value sent.
+  if (job->inputSize <= 0 || position < 0) return;
+  // A stream may run past the length it stated; progress never passes 100.
+  if (position >= job->inputSize) {
+    job->percentDone = 100;
+    return;
+  }
+  job->percentDone = static_cast<int32_t>(int64_t{position} * 100 / job->inputSize);
+}
