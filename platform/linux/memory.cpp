@@ -1,0 +1,182 @@
+// Global and local memory, with a registry of every live block.
+//
+// Moveable blocks get a handle from the pool (never their address); fixed
+// blocks are their own handle, as on Windows. The Global and Local families
+// are kept apart: a handle of one is foreign to the other, so a block freed
+// by the wrong family shows up in the live counts instead of passing.
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/linux/stand_in_internal.h"
+#include "platform/platform_test.h"
+
+namespace {
+
+using winstandin::NewHandle;
+using winstandin::ReleaseHandle;
+
+enum class Family { kGlobal, kLocal };
+
+// What a block that is not zero-initialised holds, so that code which relies
+// on fresh memory being zero fails in tests rather than by luck.
+constexpr unsigned char kFreshFill = 0xCD;
+
+struct Block {
+  Family family;
+  bool moveable;
+  void* data;    // null for a zero-size moveable block (a discarded block)
+  SIZE_T size;
+  int locks;     // moveable blocks only; fixed blocks are never locked
+};
+
+struct MemoryRegistry {
+  std::mutex mutex;
+  std::unordered_map<uintptr_t, Block> blocks;           // by handle
+  std::unordered_map<const void*, uintptr_t> moveables;  // address -> handle
+  int liveGlobal = 0;
+  int liveLocal = 0;
+  long allocations = 0;
+  long failCountdown = 0;
+};
+
+// Never destroyed: modules unloaded at exit may still free their blocks.
+MemoryRegistry& Registry() {
+  static MemoryRegistry* registry = new MemoryRegistry;
+  return *registry;
+}
+
+int& LiveCount(MemoryRegistry& r, Family family) {
+  return family == Family::kGlobal ? r.liveGlobal : r.liveLocal;
+}
+
+Block* FindBlock(MemoryRegistry& r, Family family, const void* handle) {
+  auto it = r.blocks.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == r.blocks.end() || it->second.family != family) return nullptr;
+  return &it->second;
+}
+
+void* Allocate(Family family, UINT flags, SIZE_T bytes) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  ++r.allocations;
+  if (r.failCountdown > 0 && --r.failCountdown == 0) return nullptr;
+  if (bytes > kPlatformMaxBlockBytes) return nullptr;
+
+  bool moveable = (flags & GMEM_MOVEABLE) != 0;
+  void* data = nullptr;
+  // A zero-size moveable block is born discarded: a handle that locks to
+  // null. A zero-size fixed block is still a distinct address.
+  if (!moveable || bytes > 0) {
+    data = std::malloc(bytes > 0 ? bytes : 1);
+    if (!data) return nullptr;
+    std::memset(data, (flags & GMEM_ZEROINIT) ? 0 : kFreshFill, bytes > 0 ? bytes : 1);
+  }
+  uintptr_t handle = moveable ? NewHandle() : reinterpret_cast<uintptr_t>(data);
+  if (handle == 0) {
+    std::free(data);
+    return nullptr;
+  }
+  r.blocks[handle] = Block{family, moveable, data, bytes, 0};
+  if (moveable && data) r.moveables[data] = handle;
+  ++LiveCount(r, family);
+  return reinterpret_cast<void*>(handle);
+}
+
+void* Lock(Family family, void* handle) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  Block* block = FindBlock(r, family, handle);
+  if (!block || !block->data) return nullptr;
+  if (block->moveable) ++block->locks;
+  return block->data;
+}
+
+// Nonzero while the block stays locked, as Windows answers.
+BOOL Unlock(Family family, void* handle) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  Block* block = FindBlock(r, family, handle);
+  if (!block || !block->moveable || block->locks == 0) return FALSE;
+  return --block->locks > 0 ? TRUE : FALSE;
+}
+
+// Null on success, the handle itself when it names no live block of this
+// family. A locked block is freed all the same, as Windows does.
+void* Free(Family family, void* handle) {
+  if (!handle) return nullptr;
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  Block* block = FindBlock(r, family, handle);
+  if (!block) return handle;
+  if (block->moveable) {
+    if (block->data) r.moveables.erase(block->data);
+    ReleaseHandle(reinterpret_cast<uintptr_t>(handle));
+  }
+  std::free(block->data);
+  r.blocks.erase(reinterpret_cast<uintptr_t>(handle));
+  --LiveCount(r, family);
+  return nullptr;
+}
+
+SIZE_T Size(Family family, void* handle) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  Block* block = FindBlock(r, family, handle);
+  return block ? block->size : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) { return Allocate(Family::kGlobal, flags, bytes); }
+LPVOID WINAPI GlobalLock(HGLOBAL block) { return Lock(Family::kGlobal, block); }
+BOOL WINAPI GlobalUnlock(HGLOBAL block) { return Unlock(Family::kGlobal, block); }
+HGLOBAL WINAPI GlobalFree(HGLOBAL block) { return Free(Family::kGlobal, block); }
+SIZE_T WINAPI GlobalSize(HGLOBAL block) { return Size(Family::kGlobal, block); }
+
+HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) { return Allocate(Family::kLocal, flags, bytes); }
+LPVOID WINAPI LocalLock(HLOCAL block) { return Lock(Family::kLocal, block); }
+BOOL WINAPI LocalUnlock(HLOCAL block) { return Unlock(Family::kLocal, block); }
+HLOCAL WINAPI LocalFree(HLOCAL block) { return Free(Family::kLocal, block); }
+
+// Only the start of a block maps back, as only that is what LocalLock gave.
+HLOCAL WINAPI LocalHandle(LPCVOID address) {
+  if (!address) return nullptr;
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  auto moveable = r.moveables.find(address);
+  uintptr_t handle = moveable != r.moveables.end() ? moveable->second
+                                                   : reinterpret_cast<uintptr_t>(address);
+  auto it = r.blocks.find(handle);
+  if (it == r.blocks.end() || it->second.family != Family::kLocal) return nullptr;
+  return reinterpret_cast<HLOCAL>(handle);
+}
+
+int PlatformLiveGlobalBlocks(void) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  return r.liveGlobal;
+}
+
+int PlatformLiveLocalBlocks(void) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  return r.liveLocal;
+}
+
+long PlatformAllocationCount(void) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  return r.allocations;
+}
+
+void PlatformFailAllocationAt(long n) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  r.failCountdown = n > 0 ? n : 0;
+}
+
+}  // extern "C"
