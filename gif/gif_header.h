@@ -8,6 +8,7 @@
 #ifndef GIFIMPORT_GIF_GIF_HEADER_H
 #define GIFIMPORT_GIF_GIF_HEADER_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "filter/status.h"
@@ -22,7 +23,7 @@ struct GifHeader {
   uint8_t backgroundIndex;
   uint8_t aspectRatio;
 };
-static_assert(sizeof(GifHeader) == 13, "GIF header record is 13 bytes");
+static_assert(offsetof(GifHeader, aspectRatio) == 12, "GIF header record: 13 bytes read");
 
 constexpr const char* kGifHeaderFormat = "6c2s3c";
 constexpr const char* kColorEntryFormat = "3c";
