@@ -19,10 +19,11 @@ WINPLATFORM_API int PlatformLiveGlobalBlocks(void);
 WINPLATFORM_API int PlatformLiveLocalBlocks(void);
 WINPLATFORM_API int PlatformLiveMetafiles(void);   /* enhanced and plain */
 WINPLATFORM_API int PlatformLiveFileHandles(void); /* from CreateFileA */
-/* Total Global/Local allocations made since start (for fault sweeps). */
+/* Total Global/Local allocations made since start (for fault sweeps): every
+ * call counts, failed ones too, so a sweep's positions stay put. */
 WINPLATFORM_API long PlatformAllocationCount(void);
-/* Make the Nth Global/LocalAlloc from now fail (1 = the next one);
- * 0 switches failures off. */
+/* Make the Nth Global/LocalAlloc from now fail (1 = the next one; only that
+ * one); 0 switches failures off. */
 WINPLATFORM_API void PlatformFailAllocationAt(long n);
 
 #ifdef __cplusplus

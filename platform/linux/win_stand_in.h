@@ -77,7 +77,10 @@ extern "C" {
 
 /* Global memory. A handle is not an address: GlobalLock gives the address
  * (null for a freed or foreign handle) and counts locks. A single block
- * larger than a 32-bit process could get fails. */
+ * larger than a 32-bit process could get fails. A fixed block is its own
+ * handle and never counts locks; a zero-size moveable block is a discarded
+ * one (a live handle that locks to null). Blocks without ZEROINIT start
+ * filled with 0xCD. Global and Local handles are foreign to each other. */
 WINPLATFORM_API HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
 WINPLATFORM_API LPVOID WINAPI GlobalLock(HGLOBAL block);
 WINPLATFORM_API BOOL WINAPI GlobalUnlock(HGLOBAL block);
@@ -100,11 +103,16 @@ WINPLATFORM_API UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 
 /* INI profiles, read from the named file; section and key names without
  * regard to case, blanks around '=' dropped, one pair of matching outer
- * quotes removed, the value cut to size - 1; result = characters copied. */
+ * quotes removed, the value cut to size - 1; result = characters copied.
+ * A file name without a separator is looked up in the Windows directory.
+ * A null section or key gives 0 and an empty buffer (no name lists). */
 WINPLATFORM_API DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
                                                       LPSTR buffer, DWORD size, LPCSTR fileName);
 
-/* Files: only the open test is used (open for reading, then close). */
+/* Files: only the open test is used (open for reading, then close): other
+ * access or disposition values fail; only regular files open.
+ * File names: '\\' separates like '/', and a last component that differs
+ * only in case is found, as on Windows. */
 WINPLATFORM_API HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                           LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                           DWORD flags, HANDLE templateFile);
