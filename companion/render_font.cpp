@@ -12,7 +12,8 @@ namespace {
 constexpr int kGlyphColumns = 5;
 constexpr int kGlyphAscent = 7;    // rows above the baseline (capitals fill them)
 constexpr int kGlyphRows = 9;      // with the descender rows
-constexpr int kGlyphAdvance = 6;   // one blank column between letters
+constexpr int kLetterGap = 1;      // blank columns after each glyph's ink
+constexpr int kSpaceAdvance = 3;   // a blank glyph: narrow, as in text faces
 
 // One byte per glyph row, top row first; bit 4 is the leftmost column.
 constexpr uint8_t kGlyphs[][kGlyphRows] = {
@@ -157,15 +158,27 @@ void DrawTextLine(const Picture& picture, const TextLine& line, Canvas* canvas) 
   for (const char c : line.text) {
     if (x >= right) break;
     const uint8_t* rows = GlyphRows(static_cast<unsigned char>(c));
+    // Proportional spacing: each glyph is as wide as its ink, so that a line
+    // runs about as long as it does in the SVG's sans-serif face.
+    uint8_t ink = 0;
+    for (int row = 0; row < kGlyphRows; ++row) ink |= rows[row];
+    int first = 0, last = -1;
+    for (int column = kGlyphColumns - 1; column >= 0; --column) {
+      if (ink & (0x10 >> column)) first = column;
+    }
+    for (int column = 0; column < kGlyphColumns; ++column) {
+      if (ink & (0x10 >> column)) last = column;
+    }
     for (int row = 0; row < kGlyphRows; ++row) {
-      for (int column = 0; column < kGlyphColumns; ++column) {
+      for (int column = first; column <= last; ++column) {
         if (rows[row] & (0x10 >> column)) {
-          FillBlock(canvas, x + static_cast<long long>(column) * scale,
+          FillBlock(canvas, x + static_cast<long long>(column - first) * scale,
                     top + static_cast<long long>(row) * scale, scale, line.color);
         }
       }
     }
-    x += static_cast<long long>(kGlyphAdvance) * scale;
+    const int advance = last < 0 ? kSpaceAdvance : last - first + 1 + kLetterGap;
+    x += static_cast<long long>(advance) * scale;
   }
 }
 
