@@ -98,6 +98,9 @@ STANDIN_API void StandInSetPendingErrorAfter(const char* operation, int nthCall,
 STANDIN_API void StandInSetVersion(int32_t version);
 // Make the Nth stream read from now fail (returns 0 / short). 0 = off.
 STANDIN_API void StandInFailStreamReadAt(long n);
+// System reads made by file streams so far (a buffered stream makes one per
+// buffer fill, however small the reads it serves).
+STANDIN_API long StandInFileSystemReads(void);
 
 // ---- Call log: every Qv call with its arguments, as one JSON object each.
 STANDIN_API void StandInClearLog(void);

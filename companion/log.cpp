@@ -1,0 +1,202 @@
+// The call log of the companion stand-in: one JSON object per call, in call
+// order, written as JSON Lines for the host and read by the tests.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "companion/standin.h"
+#include "companion/standin_internal.h"
+
+namespace standin {
+namespace internal {
+namespace {
+
+// A fuzzer or a long-running host that never clears the log must not grow it
+// without end; past this many entries one marker entry is added and further
+// calls go unlogged.
+constexpr size_t kMaxLogEntries = size_t{1} << 18;
+
+struct ReadRun {
+  bool open = false;
+  std::string op, stream, format;
+  int32_t count = 0;
+  int64_t calls = 0, total = 0;
+};
+
+struct LogState {
+  std::vector<std::string> entries;
+  bool full = false;
+  uint64_t epoch = 1;  // objects tagged in an older epoch get a new number
+  std::map<std::string, int> lastNumber;
+  std::map<const void*, int> foreign;
+  ReadRun run;
+};
+
+LogState& State() {
+  static LogState state;
+  return state;
+}
+
+void Append(std::string line) {
+  LogState& s = State();
+  s.run.open = false;
+  if (s.full) return;
+  if (s.entries.size() + 1 >= kMaxLogEntries) {
+    s.entries.push_back("{\"op\":\"StandInLogFull\"}");
+    s.full = true;
+    return;
+  }
+  s.entries.push_back(std::move(line));
+}
+
+}  // namespace
+
+std::string CopyText(const char* text) {
+  if (text == nullptr) return std::string();
+  const void* end = std::memchr(text, 0, kMaxTextBytes);
+  size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - text) : kMaxTextBytes;
+  return std::string(text, length);
+}
+
+std::string LogId(const char* kind, LogTag* tag) {
+  LogState& s = State();
+  if (tag->epoch != s.epoch) {
+    tag->epoch = s.epoch;
+    tag->number = ++s.lastNumber[kind];
+  }
+  return "\"" + std::string(kind) + "#" + std::to_string(tag->number) + "\"";
+}
+
+std::string ForeignId(const void* address) {
+  if (address == nullptr) return "null";
+  LogState& s = State();
+  auto it = s.foreign.find(address);
+  int number;
+  if (it != s.foreign.end()) {
+    number = it->second;
+  } else {
+    number = ++s.lastNumber["ptr"];
+    s.foreign.emplace(address, number);
+  }
+  return "\"ptr#" + std::to_string(number) + "\"";
+}
+
+std::string JsonText(const char* text) {
+  if (text == nullptr) return "null";
+  return JsonText(CopyText(text));
+}
+
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        // The filter's texts are 8-bit, not UTF-8: bytes above 0x7F are
+        // written as the Latin-1 code points they are, so the log stays valid.
+        if (c < 0x20 || c >= 0x7F) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string JsonNumber(double value) {
+  if (!std::isfinite(value)) return JsonText(std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf");
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+Entry::Entry(const char* op) : json_("{\"op\":" + JsonText(op)) {}
+
+Entry& Entry::Raw(const char* key, const std::string& json) {
+  json_ += ",";
+  json_ += JsonText(key);
+  json_ += ":";
+  json_ += json;
+  return *this;
+}
+
+Entry& Entry::Int(const char* key, int64_t value) { return Raw(key, std::to_string(value)); }
+
+void Entry::Log() { Append(json_ + "}"); }
+
+void LogStreamRead(const char* op, const std::string& streamId, const char* format,
+                   int32_t count, int32_t result) {
+  LogState& s = State();
+  std::string formatJson = JsonText(format);
+  ReadRun& r = s.run;
+  bool same = r.open && !s.entries.empty() && r.op == op && r.stream == streamId &&
+              r.format == formatJson && r.count == count;
+  if (!same) {
+    Entry(op).Log();  // a placeholder that the run below rewrites
+    if (s.full) return;
+    r = ReadRun();
+    r.open = true;
+    r.op = op;
+    r.stream = streamId;
+    r.format = formatJson;
+    r.count = count;
+  }
+  r.calls += 1;
+  r.total += result;
+  std::string json = "{\"op\":" + JsonText(op) + ",\"stream\":" + streamId;
+  if (format != nullptr || r.op == "QvStreamReadFormat") json += ",\"format\":" + formatJson;
+  json += ",\"count\":" + std::to_string(count) + ",\"calls\":" + std::to_string(r.calls) +
+          ",\"result\":" + std::to_string(r.total) + "}";
+  s.entries.back() = std::move(json);
+}
+
+}  // namespace internal
+}  // namespace standin
+
+using standin::internal::State;
+
+extern "C" {
+
+STANDIN_API void StandInClearLog(void) {
+  auto& s = State();
+  s.entries.clear();
+  s.full = false;
+  s.run = {};
+  s.epoch += 1;
+  s.lastNumber.clear();
+  s.foreign.clear();
+}
+
+STANDIN_API int StandInLogSize(void) { return static_cast<int>(State().entries.size()); }
+
+STANDIN_API const char* StandInLogEntry(int index) {
+  const auto& entries = State().entries;
+  if (index < 0 || static_cast<size_t>(index) >= entries.size()) return nullptr;
+  return entries[static_cast<size_t>(index)].c_str();
+}
+
+STANDIN_API int StandInWriteLog(const char* path) {
+  if (path == nullptr) return 1;
+  std::FILE* file = std::fopen(path, "wb");
+  if (file == nullptr) return 1;
+  bool ok = true;
+  for (const std::string& line : State().entries) {
+    ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size() &&
+         std::fputc('\n', file) != EOF;
+  }
+  if (std::fclose(file) != 0) ok = false;
+  return ok ? 0 : 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,72 @@
+// What the parts of the companion stand-in share among themselves: the call
+// log with its stable object ids, and the hooks that reset their faults.
+// Internal to the stand-in library.
+#ifndef GIFIMPORT_COMPANION_STANDIN_INTERNAL_H
+#define GIFIMPORT_COMPANION_STANDIN_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace standin {
+namespace internal {
+
+// Longest text the stand-in copies out of a caller's string; a longer one is
+// cut. The filter's texts are at most 259 characters, so this only guards
+// against a string that never ends.
+constexpr size_t kMaxTextBytes = 65536;
+
+// The text at `text` (null: empty), cut at kMaxTextBytes.
+std::string CopyText(const char* text);
+
+// ---- Log ids ---------------------------------------------------------------
+// Objects appear in the log as "doc#1", "stream#2", never as addresses, so
+// that two runs give the same log. Numbers count from the last
+// StandInClearLog: every object carries a LogTag and gets its number the
+// first time the current log mentions it.
+struct LogTag {
+  uint64_t epoch = 0;
+  int number = 0;
+};
+// "kind#N" for an object of the stand-in's own.
+std::string LogId(const char* kind, LogTag* tag);
+// "ptr#N" for an address the stand-in did not make; null gives "null"
+// (already JSON, like every value below).
+std::string ForeignId(const void* address);
+
+// The log id of an options block handle (options.cpp).
+std::string OptionsBlockId(void* handle);
+
+// ---- JSON ------------------------------------------------------------------
+std::string JsonText(const char* text);  // a quoted string, or null
+std::string JsonText(const std::string& text);
+std::string JsonNumber(double value);    // exact round trip; non-finite as text
+
+// One log entry: {"op":NAME, key:value, ...}. Values are JSON already.
+class Entry {
+ public:
+  explicit Entry(const char* op);
+  Entry& Raw(const char* key, const std::string& json);
+  Entry& Int(const char* key, int64_t value);
+  Entry& Text(const char* key, const char* text) { return Raw(key, JsonText(text)); }
+  // Appends the entry to the log.
+  void Log();
+
+ private:
+  std::string json_;
+};
+
+// A stream read, logged compactly: consecutive calls of the same operation on
+// the same stream with the same count (and format) share one entry, which
+// counts the calls and adds up their results.
+void LogStreamRead(const char* op, const std::string& streamId, const char* format,
+                   int32_t count, int32_t result);
+
+// ---- Faults ----------------------------------------------------------------
+void ResetStreamFaults();
+void ResetDocumentFaults();
+
+}  // namespace internal
+}  // namespace standin
+
+#endif
