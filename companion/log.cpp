@@ -19,9 +19,14 @@ namespace {
 // calls go unlogged.
 constexpr size_t kMaxLogEntries = size_t{1} << 18;
 
+// The read run that the last entry stands for. Its entry is written out
+// only when someone looks or another entry follows, so a byte-at-a-time
+// reader pays a comparison per call, not a new text.
 struct ReadRun {
   bool open = false;
+  bool dirty = false;
   std::string op, stream, format;
+  bool hasFormat = false;
   int32_t count = 0;
   int64_t calls = 0, total = 0;
 };
@@ -40,8 +45,21 @@ LogState& State() {
   return state;
 }
 
+void FlushRun() {
+  LogState& s = State();
+  ReadRun& r = s.run;
+  if (!r.dirty) return;
+  r.dirty = false;
+  std::string json = "{\"op\":" + JsonText(r.op) + ",\"stream\":" + r.stream;
+  if (r.hasFormat) json += ",\"format\":" + JsonText(r.format);
+  json += ",\"count\":" + std::to_string(r.count) + ",\"calls\":" + std::to_string(r.calls) +
+          ",\"result\":" + std::to_string(r.total) + "}";
+  s.entries.back() = std::move(json);
+}
+
 void Append(std::string line) {
   LogState& s = State();
+  FlushRun();
   s.run.open = false;
   if (s.full) return;
   if (s.entries.size() + 1 >= kMaxLogEntries) {
@@ -138,27 +156,24 @@ void Entry::Log() { Append(json_ + "}"); }
 void LogStreamRead(const char* op, const std::string& streamId, const char* format,
                    int32_t count, int32_t result) {
   LogState& s = State();
-  std::string formatJson = JsonText(format);
   ReadRun& r = s.run;
-  bool same = r.open && !s.entries.empty() && r.op == op && r.stream == streamId &&
-              r.format == formatJson && r.count == count;
+  bool hasFormat = format != nullptr;
+  bool same = r.open && r.op == op && r.stream == streamId && r.hasFormat == hasFormat &&
+              (!hasFormat || r.format == format) && r.count == count;
   if (!same) {
-    Entry(op).Log();  // a placeholder that the run below rewrites
+    Append(std::string());  // the run's entry, written out by FlushRun
     if (s.full) return;
     r = ReadRun();
     r.open = true;
     r.op = op;
     r.stream = streamId;
-    r.format = formatJson;
+    r.hasFormat = hasFormat;
+    if (hasFormat) r.format = CopyText(format);
     r.count = count;
   }
   r.calls += 1;
   r.total += result;
-  std::string json = "{\"op\":" + JsonText(op) + ",\"stream\":" + streamId;
-  if (format != nullptr || r.op == "QvStreamReadFormat") json += ",\"format\":" + formatJson;
-  json += ",\"count\":" + std::to_string(count) + ",\"calls\":" + std::to_string(r.calls) +
-          ",\"result\":" + std::to_string(r.total) + "}";
-  s.entries.back() = std::move(json);
+  r.dirty = true;
 }
 
 }  // namespace internal
@@ -181,6 +196,7 @@ STANDIN_API void StandInClearLog(void) {
 STANDIN_API int StandInLogSize(void) { return static_cast<int>(State().entries.size()); }
 
 STANDIN_API const char* StandInLogEntry(int index) {
+  standin::internal::FlushRun();
   const auto& entries = State().entries;
   if (index < 0 || static_cast<size_t>(index) >= entries.size()) return nullptr;
   return entries[static_cast<size_t>(index)].c_str();
@@ -190,6 +206,7 @@ STANDIN_API int StandInWriteLog(const char* path) {
   if (path == nullptr) return 1;
   std::FILE* file = std::fopen(path, "wb");
   if (file == nullptr) return 1;
+  standin::internal::FlushRun();
   bool ok = true;
   for (const std::string& line : State().entries) {
     ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size() &&

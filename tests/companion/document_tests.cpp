@@ -1,0 +1,295 @@
+// Documents of the companion stand-in: what the picture model keeps of the
+// filter's calls, how it bounds what it reads, and the faults tests inject.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "companion/standin.h"
+
+namespace {
+
+CoordSlot Slot(int16_t value) {
+  // The slot's other bytes are not the filter's: garbage there must not count.
+  CoordSlot slot;
+  slot.value = value;
+  slot.unused[0] = slot.unused[1] = slot.unused[2] = 0x7777;
+  return slot;
+}
+
+PaletteEntry Entry(uint8_t r, uint8_t g, uint8_t b) {
+  PaletteEntry e = {};
+  e.red = r, e.green = g, e.blue = b;
+  return e;
+}
+
+struct Band {
+  BitmapCorners corners;
+  BitmapSize size;
+};
+
+Band MakeBand(int16_t left, int16_t top, uint16_t width, uint16_t rows) {
+  Band b;
+  b.corners = {Slot(left), Slot(top), Slot(static_cast<int16_t>(left + width)),
+               Slot(static_cast<int16_t>(top - rows)), Slot(static_cast<int16_t>(left + width)),
+               Slot(top)};
+  b.size.width = {width, 0x5555};
+  b.size.rows = {rows, 0x5555};
+  return b;
+}
+
+class Documents : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StandInResetFaults();
+    StandInForgetPictures();
+  }
+  void TearDown() override {
+    StandInResetFaults();
+    EXPECT_EQ(StandInLiveDocuments(), 0);
+  }
+  // Destroys the document and hands back what it recorded.
+  const standin::Picture& Finish(QvPicture doc) {
+    QvDocDestroy(doc);
+    const standin::Picture* picture = StandInLastPicture();
+    EXPECT_NE(picture, nullptr);
+    static const standin::Picture kEmpty;
+    return picture ? *picture : kEmpty;
+  }
+};
+
+TEST_F(Documents, ModelKeepsWhatTheFilterSent) {
+  QvPicture doc = QvDocCreate(0);
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(StandInLiveDocuments(), 1);
+  char name[16] = "first";
+  QvDocSetNames(doc, name, "", nullptr);
+  std::strcpy(name, "changed");  // the model holds copies, not the caller's texts
+  EXPECT_EQ(QvDocOpen(doc, "start", "open", 0, nullptr, nullptr), 0);
+  QvDocStart(doc, "start");
+  const char* faces[] = {"Helvetica", "Courier"};
+  QvSetFontTable(doc, 2, faces);
+  QvPictureBegin(doc, "PICTURE 1");
+  PictureRect frame = {Slot(0), Slot(0), Slot(320), Slot(200)};
+  QvSetFrame(doc, &frame);
+  QvSetScale(doc, 1, 0.25);
+  QvSetWindow(doc, &frame);
+  PaletteEntry colors[] = {Entry(0, 0, 0), Entry(255, 0, 0), Entry(0, 0, 255)};
+  QvSetPalette(doc, 0, 3, colors);
+  PaletteEntry white = Entry(255, 255, 255);
+  QvSetBackgroundColor(doc, &white);
+  uint16_t back = 2, fore = 1;
+  QvSetBackMode(doc, 1);
+  QvSetBackColorIndex(doc, &back);
+
+  Band bitmap = MakeBand(10, 190, 5, 3);
+  QvBitmapBegin(doc, &bitmap.corners, &bitmap.size, -8, 0, 1, 3, 1);
+  QvSetPalette(doc, 1, 1, &white);  // after the begin: not the bitmap's palette
+  std::vector<uint8_t> rows(3 * 8);
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i);
+  Band top = MakeBand(10, 190, 5, 2), rest = MakeBand(10, 188, 5, 1);
+  QvBitmapBand(doc, &top.corners, &top.size, -8, 1, rows.data());
+  QvBitmapBand(doc, &rest.corners, &rest.size, -8, 1, rows.data() + 16);
+  QvBitmapEnd(doc);
+
+  QvSetTextHeight(doc, Slot(10));
+  QvSetTextColorIndex(doc, &fore);
+  PicturePoint extent = {Slot(100), Slot(20)}, origin = {Slot(4), Slot(77)};
+  QvDrawText(doc, &extent, &origin, 1, "hello");
+  QvPictureEnd(doc);
+  QvDocFinish(doc);
+  EXPECT_EQ(QvDocClose(doc), 0);
+
+  const standin::Picture& p = Finish(doc);
+  EXPECT_EQ(p.names[0], "first");
+  EXPECT_EQ(p.names[2], "");
+  EXPECT_EQ(p.startName, "start");
+  EXPECT_EQ(p.openName, "open");
+  EXPECT_EQ(p.pictureName, "PICTURE 1");
+  EXPECT_EQ(p.fontTable, (std::vector<std::string>{"Helvetica", "Courier"}));
+  EXPECT_EQ(std::vector<int16_t>(p.frame, p.frame + 4), (std::vector<int16_t>{0, 0, 320, 200}));
+  EXPECT_EQ(p.window[2], 320);
+  EXPECT_EQ(p.scaleMode, 1);
+  EXPECT_EQ(p.scale, 0.25);
+  EXPECT_TRUE(p.hasBackground && p.background == (standin::Rgb{255, 255, 255}));
+  EXPECT_TRUE(p.started && p.finished && p.closed && !p.aborted);
+
+  ASSERT_EQ(p.bitmaps.size(), 1u);
+  const standin::Bitmap& b = p.bitmaps[0];
+  EXPECT_EQ(b.left, 10);
+  EXPECT_EQ(b.top, 190);
+  EXPECT_EQ(b.right, 15);
+  EXPECT_EQ(b.bottom, 187);
+  EXPECT_EQ(b.width, 5);
+  EXPECT_EQ(b.height, 3);
+  EXPECT_EQ(b.depth, 8);
+  EXPECT_TRUE(b.transparent && b.ended);
+  EXPECT_EQ(b.backColorIndex, 2);
+  ASSERT_EQ(b.palette.size(), 3u);
+  EXPECT_EQ(b.palette[1], (standin::Rgb{255, 0, 0}));
+  ASSERT_EQ(b.bands.size(), 2u);
+  EXPECT_EQ(b.bands[0].rows, 2);
+  EXPECT_EQ(b.bands[0].data, std::vector<uint8_t>(rows.begin(), rows.begin() + 16));
+  EXPECT_EQ(b.bands[1].top, 188);
+  EXPECT_EQ(b.bands[1].data, std::vector<uint8_t>(rows.begin() + 16, rows.end()));
+
+  ASSERT_EQ(p.texts.size(), 1u);
+  const standin::TextLine& t = p.texts[0];
+  EXPECT_EQ(t.text, "hello");
+  EXPECT_EQ(t.x, 4);
+  EXPECT_EQ(t.y, 77);
+  EXPECT_EQ(t.extentX, 100);
+  EXPECT_EQ(t.height, 10);
+  EXPECT_EQ(t.colorIndex, 1);
+  EXPECT_EQ(t.color, (standin::Rgb{255, 255, 255}));
+  EXPECT_EQ(t.face, "Helvetica");
+  ASSERT_EQ(p.order.size(), 2u);
+  EXPECT_EQ(p.order[0].kind, standin::Picture::Item::kBitmap);
+  EXPECT_EQ(p.order[1].kind, standin::Picture::Item::kText);
+}
+
+// Palettes and bands come with counts the stand-in cannot check against the
+// caller's memory; it must stay inside what a palette or a band can be.
+TEST_F(Documents, PaletteAndBandsStayInBounds) {
+  struct Case {
+    int16_t first;
+    int32_t count;
+    size_t expectedSize;
+  };
+  const Case cases[] = {
+      {0, 2, 2}, {250, 10, 256}, {-1, 4, 0}, {256, 1, 0}, {0, 100000, 256}, {3, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first) + "+" + std::to_string(c.count));
+    // Exactly as many entries as fit from `first`: ASan catches a read past.
+    size_t room = c.first >= 0 && c.first < 256 ? 256 - c.first : 1;
+    std::unique_ptr<PaletteEntry[]> entries(new PaletteEntry[room]());
+    entries[0] = Entry(9, 9, 9);
+    QvPicture doc = QvDocCreate(0);
+    QvSetPalette(doc, c.first, c.count, entries.get());
+    const standin::Picture& p = Finish(doc);
+    EXPECT_EQ(p.palette.size(), c.expectedSize);
+    if (c.expectedSize > 0) {
+      EXPECT_EQ(p.palette[c.first], (standin::Rgb{9, 9, 9}));
+    }
+  }
+
+  QvPicture doc = QvDocCreate(0);
+  Band whole = MakeBand(0, 100, 8000, 5);  // 40000 bytes: more than a band may carry
+  Band one = MakeBand(0, 100, 13, 1);      // depth 1: 2 bytes padded to 4
+  std::unique_ptr<uint8_t[]> row(new uint8_t[4]{0xAB, 0xCD, 0, 0});
+  QvBitmapBegin(doc, &whole.corners, &whole.size, -1, 0, 1, 3, 0);
+  QvBitmapBand(doc, &whole.corners, &whole.size, -8, 1, row.get());
+  QvBitmapBand(doc, &one.corners, &one.size, -1, 1, row.get());
+  QvBitmapEnd(doc);
+  QvBitmapBand(doc, &one.corners, &one.size, -1, 1, row.get());  // no bitmap open
+  const standin::Picture& p = Finish(doc);
+  ASSERT_EQ(p.bitmaps.size(), 1u);
+  ASSERT_EQ(p.bitmaps[0].bands.size(), 2u);
+  EXPECT_TRUE(p.bitmaps[0].bands[0].data.empty());
+  EXPECT_EQ(p.bitmaps[0].bands[1].data, (std::vector<uint8_t>{0xAB, 0xCD, 0, 0}));
+}
+
+TEST_F(Documents, PendingErrorAfterTheNthCall) {
+  struct Case {
+    const char* operation;
+    int nth;
+  };
+  const Case cases[] = {{"QvSetFontTable", 1}, {"QvSetFontTable", 2}, {"QvDocStart", 1},
+                        {"QvDocCreate", 1}};
+  const char* face = "SWISS:HELVETICA";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.operation) + " #" + std::to_string(c.nth));
+    StandInSetPendingErrorAfter(c.operation, c.nth, 302, 269);
+    QvPicture doc = QvDocCreate(0);
+    int32_t flag = 0;
+    LibraryErrorPair pair = {0, 0};
+    int callsBefore = 0;
+    // Run the operation until the error shows; it must show right after the
+    // nth call and not before.
+    for (int call = 1; call <= 3; ++call) {
+      QvGetError(doc, 1, &flag, &pair);
+      if (flag) break;
+      ++callsBefore;
+      if (std::strcmp(c.operation, "QvSetFontTable") == 0) QvSetFontTable(doc, 1, &face);
+      if (std::strcmp(c.operation, "QvDocStart") == 0) QvDocStart(doc, "s");
+    }
+    bool created = std::strcmp(c.operation, "QvDocCreate") == 0;
+    EXPECT_EQ(callsBefore, created ? 0 : c.nth);
+    EXPECT_EQ(flag, 1);
+    EXPECT_EQ(pair.code, 302);
+    EXPECT_EQ(pair.operation, 269);
+    QvGetError(doc, 1, &flag, &pair);
+    EXPECT_EQ(flag, 0) << "a fetch clears the error";
+    QvDocDestroy(doc);
+  }
+
+  // An error nobody fetched stays, across other calls, until its document goes.
+  StandInSetPendingErrorAfter("QvPictureBegin", 1, 301, 5);
+  QvPicture doc = QvDocCreate(0);
+  QvPictureBegin(doc, "p");
+  QvPictureEnd(doc);
+  QvDocDestroy(doc);
+  doc = QvDocCreate(0);
+  int32_t flag = 7;
+  LibraryErrorPair pair = {0, 0};
+  QvGetError(doc, 1, &flag, &pair);
+  EXPECT_EQ(flag, 0);
+  QvDocDestroy(doc);
+}
+
+TEST_F(Documents, InjectedResultsAndReset) {
+  StandInSetDocOpenResult(76);
+  StandInSetDocCloseResult(302);
+  QvPicture doc = QvDocCreate(0);
+  EXPECT_EQ(QvDocOpen(doc, "", "", 0, nullptr, nullptr), 76);
+  EXPECT_EQ(QvDocClose(doc), 302);
+  QvDocDestroy(doc);
+
+  StandInFailDocCreate(1);
+  EXPECT_EQ(QvDocCreate(0), nullptr);
+  EXPECT_EQ(StandInLiveDocuments(), 0);
+
+  StandInSetPendingErrorAfter("QvDocOpen", 1, 20, 0);
+  StandInResetFaults();
+  doc = QvDocCreate(0);
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(QvDocOpen(doc, "", "", 0, nullptr, nullptr), 0);
+  EXPECT_EQ(QvDocClose(doc), 0);
+  int32_t flag = 0;
+  LibraryErrorPair pair;
+  QvGetError(doc, 1, &flag, &pair);
+  EXPECT_EQ(flag, 0);
+  QvDocDestroy(doc);
+}
+
+TEST_F(Documents, NullAndStaleHandlesDoNothing) {
+  PictureRect rect = {};
+  PaletteEntry color = Entry(1, 2, 3);
+  uint16_t index = 1;
+  int32_t flag = 5;
+  LibraryErrorPair pair = {0, 0};
+  QvPicture doc = QvDocCreate(0);
+  QvDocDestroy(doc);
+  const standin::Picture* last = StandInLastPicture();
+  for (QvPicture handle : {static_cast<QvPicture>(nullptr), doc}) {
+    QvDocSetNames(handle, "a", "b", "c");
+    EXPECT_EQ(QvDocOpen(handle, "", "", 0, nullptr, nullptr), 0);
+    QvSetFrame(handle, &rect);
+    QvSetPalette(handle, 0, 1, &color);
+    QvSetBackColorIndex(handle, &index);
+    QvBitmapEnd(handle);
+    QvGetError(handle, 1, &flag, &pair);
+    EXPECT_EQ(flag, 0);
+    QvAbort(handle);
+    QvDocDestroy(handle);  // twice for the stale one: no double free
+  }
+  EXPECT_EQ(StandInLastPicture(), last);
+  EXPECT_TRUE(last->palette.empty());
+  StandInForgetPictures();
+  EXPECT_EQ(StandInLastPicture(), nullptr);
+}
+
+}  // namespace
