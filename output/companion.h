@@ -214,14 +214,26 @@ QV_API void WINAPI QvAbort(QvPicture picture);
 QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d);
 /* Codes 3, 4 (2 bytes), 0x1A (4), 0x28 (1); 0x2A stores and 0x2B fetches the
  * persistent bytes. A source address stores `size` bytes, a destination
- * address fetches them. Returns 0 when done, non-zero otherwise. */
+ * address fetches them. Returns 0 when done, non-zero otherwise: the
+ * kQvOptions... results below; nothing is changed or written then. */
+enum {
+  kQvOptionsBadBlock = 1,    /* not a live options block (a setup, say) */
+  kQvOptionsUnknownCode = 2, /* a code the library does not keep */
+  kQvOptionsBadSize = 3,     /* size not the code's (persistent: 1..64) */
+  kQvOptionsNoData = 4       /* 0x2A without a source, 0x2B without a destination */
+};
 QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size,
                                        const void* source, void* destination, uintptr_t extra);
 QV_API void WINAPI QvPreferencesDialog(uintptr_t owner, HGLOBAL setup, uint32_t hostValue,
                                        EditSetupProc edit, int32_t flag, const char* title);
 QV_API QvCapture WINAPI QvMetafileBegin(HWND owner, const char* title, const char* path,
                                         int32_t reserved, int32_t version, int32_t value);
+/* 0 when the capture ended well, else the first error code reported to it
+ * (QvMetafileStatus, kind 3) as 16 bits; kQvCaptureNotOpen for a capture
+ * that is not open. The capture is released. */
+enum { kQvCaptureNotOpen = -1 };
 QV_API int16_t WINAPI QvMetafileEnd(QvCapture capture);
+/* The status callback of a capture: userValue is the capture. Answers 0. */
 QV_API int32_t WINAPI QvMetafileStatus(uint32_t userValue, int32_t kind, int32_t code,
                                        int32_t value1, int32_t value2, int32_t severity,
                                        int32_t* extra);

@@ -1,0 +1,187 @@
+// Host options blocks of the companion stand-in: global memory blocks that
+// the host owns and frees with GlobalFree, holding a few options by code and
+// the filter's persistent bytes.
+#include <cstring>
+#include <map>
+
+#include "companion/standin.h"
+#include "companion/standin_internal.h"
+
+using standin::internal::Entry;
+using standin::internal::LogId;
+using standin::internal::LogTag;
+
+namespace {
+
+// The first word of every block. The filter tells its setup blocks from
+// options blocks by the setup's first word, 0xFFEEDDCC, so ours must differ.
+constexpr uint32_t kOptionsMagic = 0x5476704Fu;  // "OpvT"
+constexpr uint32_t kSetupMagic = 0xFFEEDDCCu;
+static_assert(kOptionsMagic != kSetupMagic, "options blocks must not look like setups");
+
+// Room for the persistent bytes: 24 on 32-bit targets, more on 64-bit ones
+// where the stream function in them is pointer-sized.
+constexpr int32_t kMaxPersistentBytes = 64;
+
+struct OptionsBlock {
+  uint32_t magic;
+  uint32_t serial;  // tells this block from a later one at the same handle
+  uint16_t option3;
+  uint16_t option4;
+  uint32_t option1A;
+  uint8_t option28;
+  uint8_t persistent[kMaxPersistentBytes];
+};
+
+struct Tracked {
+  uint32_t serial;
+  LogTag tag;
+};
+
+struct OptionsState {
+  std::map<HGLOBAL, Tracked> blocks;  // every block made and maybe not yet freed
+  uint32_t lastSerial = 0;
+};
+
+OptionsState& State() {
+  static OptionsState state;
+  return state;
+}
+
+// The block behind a handle when it is still one of ours: the host frees
+// blocks with GlobalFree behind our back, and the platform may hand the same
+// handle out again for something else.
+bool IsLiveBlock(HGLOBAL handle, uint32_t serial) {
+  auto* block = static_cast<const OptionsBlock*>(GlobalLock(handle));
+  if (block == nullptr) return false;
+  bool ours = GlobalSize(handle) >= sizeof(OptionsBlock) && block->magic == kOptionsMagic &&
+              block->serial == serial;
+  GlobalUnlock(handle);
+  return ours;
+}
+
+}  // namespace
+
+std::string standin::internal::OptionsBlockId(void* handle) {
+  auto& blocks = State().blocks;
+  auto it = blocks.find(handle);
+  if (it != blocks.end()) return LogId("block", &it->second.tag);
+  return standin::internal::ForeignId(handle);
+}
+
+namespace {
+
+// Size of the value kept under a code; 0 for an unknown code, -1 for the
+// persistent bytes, whose size is the caller's (up to kMaxPersistentBytes).
+int32_t OptionSize(int32_t code) {
+  switch (code) {
+    case 3:
+    case 4: return 2;
+    case 0x1A: return 4;
+    case 0x28: return 1;
+    case 0x2A:
+    case 0x2B: return -1;
+    default: return 0;
+  }
+}
+
+void* OptionField(OptionsBlock* block, int32_t code) {
+  switch (code) {
+    case 3: return &block->option3;
+    case 4: return &block->option4;
+    case 0x1A: return &block->option1A;
+    case 0x28: return &block->option28;
+    default: return block->persistent;
+  }
+}
+
+int64_t SmallValue(const void* bytes, int32_t size) {
+  uint32_t value = 0;
+  std::memcpy(&value, bytes, static_cast<size_t>(size));
+  if (size == 2) return static_cast<uint16_t>(value);
+  if (size == 1) return static_cast<uint8_t>(value);
+  return value;
+}
+
+int32_t Control(HGLOBAL handle, int32_t code, int32_t size, const void* source,
+                void* destination, Entry* entry) {
+  auto it = State().blocks.find(handle);
+  if (it == State().blocks.end() || !IsLiveBlock(handle, it->second.serial)) {
+    return kQvOptionsBadBlock;
+  }
+  int32_t expected = OptionSize(code);
+  if (expected == 0) return kQvOptionsUnknownCode;
+  bool persistent = expected < 0;
+  if (persistent ? (size <= 0 || size > kMaxPersistentBytes) : size != expected) {
+    return kQvOptionsBadSize;
+  }
+  if ((code == 0x2A && source == nullptr) || (code == 0x2B && destination == nullptr)) {
+    return kQvOptionsNoData;
+  }
+  auto* block = static_cast<OptionsBlock*>(GlobalLock(handle));
+  void* field = OptionField(block, code);
+  // 0x2A only stores and 0x2B only fetches; the other codes do what the
+  // caller's addresses ask, store first.
+  if (source != nullptr && code != 0x2B) {
+    std::memcpy(field, source, static_cast<size_t>(size));
+    if (!persistent) entry->Int("stored", SmallValue(source, size));
+  }
+  if (destination != nullptr && code != 0x2A) {
+    std::memcpy(destination, field, static_cast<size_t>(size));
+    if (!persistent) entry->Int("fetched", SmallValue(field, size));
+  }
+  GlobalUnlock(handle);
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d) {
+  Entry entry("QvOptionsCreate");
+  entry.Int("a", a).Int("b", b).Int("c", c).Int("d", d);
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(OptionsBlock));
+  auto* block = handle != nullptr ? static_cast<OptionsBlock*>(GlobalLock(handle)) : nullptr;
+  if (block == nullptr) {
+    if (handle != nullptr) GlobalFree(handle);
+    entry.Raw("result", "null").Log();
+    return nullptr;
+  }
+  OptionsState& s = State();
+  block->magic = kOptionsMagic;
+  block->serial = ++s.lastSerial;
+  GlobalUnlock(handle);
+  Tracked& tracked = s.blocks[handle];
+  tracked = Tracked{block->serial, LogTag()};
+  entry.Raw("result", LogId("block", &tracked.tag)).Log();
+  return handle;
+}
+
+QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size,
+                                       const void* source, void* destination, uintptr_t extra) {
+  Entry entry("QvOptionsControl");
+  entry.Raw("block", standin::internal::OptionsBlockId(block)).Int("code", code).Int("size", size);
+  entry.Raw("source", source != nullptr ? "true" : "false");
+  entry.Raw("destination", destination != nullptr ? "true" : "false");
+  entry.Raw("extra", standin::internal::ForeignId(reinterpret_cast<const void*>(extra)));
+  int32_t result = Control(block, code, size, source, destination, &entry);
+  entry.Int("result", result).Log();
+  return result;
+}
+
+STANDIN_API int StandInLiveOptionsBlocks(void) {
+  auto& blocks = State().blocks;
+  int live = 0;
+  for (auto it = blocks.begin(); it != blocks.end();) {
+    if (IsLiveBlock(it->first, it->second.serial)) {
+      ++live;
+      ++it;
+    } else {
+      it = blocks.erase(it);  // freed by the host: forget it
+    }
+  }
+  return live;
+}
+
+}  // extern "C"
