@@ -1,0 +1,184 @@
+// Raster stage: rows packed in place, de-interlaced, sent in bands.
+#include "gif/raster.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "output/companion.h"
+
+namespace {
+
+// The driver passes only 1, 4 and 8; anything else is sent as 8 bits, so
+// that the row length and the packing always agree with the buffer's size.
+int32_t NormalizeDepth(int32_t bitsPerPixel) {
+  return bitsPerPixel == 1 || bitsPerPixel == 4 ? bitsPerPixel : 8;
+}
+
+size_t UnpaddedRowBytes(int32_t depth, uint32_t width) {
+  return (static_cast<size_t>(depth) * width + 7) / 8;
+}
+
+// Pixel `index` of the unpacked image, 0 past its end: the bits of a row's
+// last byte past the width take the next row's first pixels, and the last
+// row reads nothing past the image.
+inline uint8_t PixelOrZero(const uint8_t* buffer, size_t index, size_t total) {
+  return index < total ? buffer[index] : 0;
+}
+
+// Values are shifted in 8 bits and not masked, as the packed format has
+// always been built; only pixel values 0 and 1 give clean bits.
+void PackDepth1(uint8_t* buffer, uint32_t width, uint32_t height, size_t stride) {
+  const size_t total = static_cast<size_t>(width) * height;
+  const size_t fullBytes = width / 8;
+  const uint32_t tailPixels = width % 8;
+  for (size_t row = 0; row < height; ++row) {
+    const uint8_t* in = buffer + row * width;
+    uint8_t* out = buffer + row * stride;
+    for (size_t k = 0; k < fullBytes; ++k, in += 8) {
+      out[k] = static_cast<uint8_t>(
+          static_cast<uint8_t>(in[0] << 7) | static_cast<uint8_t>(in[1] << 6) |
+          static_cast<uint8_t>(in[2] << 5) | static_cast<uint8_t>(in[3] << 4) |
+          static_cast<uint8_t>(in[4] << 3) | static_cast<uint8_t>(in[5] << 2) |
+          static_cast<uint8_t>(in[6] << 1) | in[7]);
+    }
+    if (tailPixels != 0) {
+      const size_t first = row * width + fullBytes * 8;
+      uint8_t byte = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        byte |= static_cast<uint8_t>(PixelOrZero(buffer, first + bit, total) << (7 - bit));
+      }
+      out[fullBytes] = byte;
+    }
+  }
+}
+
+void PackDepth4(uint8_t* buffer, uint32_t width, uint32_t height, size_t stride) {
+  const size_t total = static_cast<size_t>(width) * height;
+  const size_t fullBytes = width / 2;
+  for (size_t row = 0; row < height; ++row) {
+    const uint8_t* in = buffer + row * width;
+    uint8_t* out = buffer + row * stride;
+    for (size_t k = 0; k < fullBytes; ++k, in += 2) {
+      out[k] = static_cast<uint8_t>(static_cast<uint8_t>(in[0] << 4) | in[1]);
+    }
+    if (width % 2 != 0) {
+      const size_t last = row * width + width - 1;
+      out[fullBytes] = static_cast<uint8_t>(static_cast<uint8_t>(buffer[last] << 4) |
+                                            PixelOrZero(buffer, last + 1, total));
+    }
+  }
+}
+
+}  // namespace
+
+uint32_t RowLength(int32_t bitsPerPixel, uint32_t width) {
+  const size_t unpadded = UnpaddedRowBytes(NormalizeDepth(bitsPerPixel), width);
+  return static_cast<uint32_t>((unpadded + 3) & ~static_cast<size_t>(3));
+}
+
+// Rows are first packed tightly (every packed row is at most as long as its
+// unpacked pixels, so packing forward never overwrites a pixel not yet read)
+// and then spread out to their padded length from the last row to the first.
+// That order also covers widths 1 to 3, whose padded rows are longer than
+// their pixels.
+uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_t height) {
+  const int32_t depth = NormalizeDepth(bitsPerPixel);
+  const uint32_t rowLength = RowLength(depth, width);
+  if (width == 0 || height == 0) return rowLength;
+  const size_t packed = UnpaddedRowBytes(depth, width);
+  if (depth == 1) PackDepth1(buffer, width, height, packed);
+  if (depth == 4) PackDepth4(buffer, width, height, packed);
+  if (packed != rowLength) {
+    for (size_t row = height - 1; row > 0; --row) {
+      std::memmove(buffer + row * rowLength, buffer + row * packed, packed);
+    }
+  }
+  return rowLength;
+}
+
+void DeinterlaceRows(const uint8_t* source, uint8_t* destination, int32_t bitsPerPixel,
+                     uint32_t width, uint32_t height) {
+  static const uint32_t kPassStart[4] = {0, 4, 2, 1};
+  static const uint32_t kPassStep[4] = {8, 8, 4, 2};
+  const size_t rowLength = RowLength(bitsPerPixel, width);
+  const uint8_t* from = source;
+  for (int pass = 0; pass < 4; ++pass) {
+    for (size_t row = kPassStart[pass]; row < height; row += kPassStep[pass]) {
+      std::memcpy(destination + row * rowLength, from, rowLength);
+      from += rowLength;
+    }
+  }
+}
+
+FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, uint8_t interlaced,
+                       int32_t bitsPerPixel, uint16_t width, uint16_t left, int32_t topY,
+                       uint16_t height) {
+  const int32_t depth = NormalizeDepth(bitsPerPixel);
+  const uint32_t rowLength = PackRows(pixels, depth, width, height);
+  // A width of 0 has no row to send, and a padded row longer than a band
+  // cannot be sent at all: both send nothing and succeed.
+  uint32_t rowsPerBand = 0;
+  if (rowLength != 0) {
+    const uint64_t imageBytes = static_cast<uint64_t>(rowLength) * height;
+    rowsPerBand = static_cast<uint32_t>(std::min<uint64_t>(imageBytes, kMaxBandBytes) / rowLength);
+  }
+
+  uint8_t* rows = pixels;
+  HGLOBAL displayBlock = nullptr;
+  // Without a band to send, the rows need no display order either.
+  if (interlaced != 0 && rowsPerBand != 0) {
+    displayBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
+                               static_cast<SIZE_T>(rowLength) * height);
+    uint8_t* display =
+        displayBlock != nullptr ? static_cast<uint8_t*>(GlobalLock(displayBlock)) : nullptr;
+    if (display == nullptr) {
+      if (displayBlock != nullptr) GlobalFree(displayBlock);
+      GlobalUnlock(pixelBlock);
+      GlobalFree(pixelBlock);
+      return Fail(job, kErrMemory);
+    }
+    DeinterlaceRows(pixels, display, depth, width, height);
+    GlobalUnlock(pixelBlock);
+    GlobalFree(pixelBlock);
+    pixelBlock = nullptr;
+    rows = display;
+  }
+
+  if (rowsPerBand != 0) {
+    // The records QvBitmapBegin had: the top-right corner keeps the image's
+    // own, the other values are the band's.
+    BitmapCorners corners = {};
+    BitmapSize size = {};
+    const int16_t xRight = static_cast<int16_t>(static_cast<uint16_t>(left + width));
+    corners.xRight2.value = xRight;
+    corners.yTop2.value = static_cast<int16_t>(topY);
+    size.width.value = width;
+    int16_t y = static_cast<int16_t>(topY);
+    uint32_t rowsDone = 0;
+    uint32_t bandRows = rowsPerBand;
+    while (bandRows != 0) {
+      rowsDone += bandRows;
+      corners.xLeft.value = static_cast<int16_t>(left);
+      corners.yTop.value = y;
+      corners.xRight.value = xRight;
+      corners.yBottom.value = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
+      size.rows.value = static_cast<uint16_t>(bandRows);
+      QvBitmapBand(job->picture, &corners, &size, -depth, 1, rows);
+      y = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
+      if (height - rowsDone < bandRows) bandRows = height - rowsDone;
+      const size_t moveBytes = static_cast<size_t>(bandRows) * rowLength;
+      // The next band's rows lie at least one band further on: no overlap.
+      if (moveBytes != 0) std::memcpy(rows, rows + static_cast<size_t>(rowsDone) * rowLength, moveBytes);
+    }
+  }
+
+  if (displayBlock != nullptr) {
+    GlobalUnlock(displayBlock);
+    GlobalFree(displayBlock);
+  }
+  if (pixelBlock != nullptr) {
+    GlobalUnlock(pixelBlock);
+    GlobalFree(pixelBlock);
+  }
+  return kErrNone;
+}
