@@ -9,16 +9,36 @@
 #include "filter/status.h"
 #include "output/companion.h"
 
+// The string table: 32-bit entries, suffix (a pixel value) in the low half,
+// prefix code in the high half. Codes are at most 12 bits, so entries stop
+// being made at 4096 and the rest of the table is never written.
 constexpr int kCodeTableEntries = 5000;
 constexpr int kCodeTableBytes = kCodeTableEntries * 4;    // 20000
 constexpr int kReversalStackBytes = kCodeTableEntries * 2; // 10000
+// Compressed bytes not yet consumed: at most 4 left over plus one sub-block.
+// Decoding stops once the byte position passes this bound; a code read at
+// the bound itself touches 4 bytes from there, so the window's block is
+// kInputWindowBytes + 4 bytes long.
 constexpr int kInputWindowBytes = 510;
+// GIF uses 2 to 8; above 11 the roots and the 12-bit codes no longer fit.
 constexpr int kMaxMinimumCodeSize = 11;
 
 // Decodes the image data at the stream (minimum code size byte first) and
-// sends the rows between the caller's QvBitmapBegin and QvBitmapEnd.
-// Returns 0, 61 (not reported) or a reported FilterError; on failure nothing
-// reaches the picture and every block is released.
+// sends the rows between the caller's QvBitmapBegin and QvBitmapEnd (the
+// raster stage, gif/raster.h). bitsPerPixel is 1, 4 or 8; topY is the
+// picture y of the image's top edge.
+//
+// Progress is reported and the host asked after every sub-block. Data that
+// ends early, an end code, pixels complete, the window bound, and a string
+// whose prefixes run in a cycle (a corrupt stream) all stop decoding without
+// error: the pixels decoded so far are sent, the rest are 0. The stream is
+// left just after the length byte of the first sub-block not loaded.
+//
+// Returns 0; 61 when the host stopped the import (not reported); 21 for a
+// short read or a minimum code size above 11, 27 when memory cannot be had,
+// or a library error from the progress check (all three reported). On
+// failure nothing reaches the picture. Every block is released before the
+// return.
 FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel,
                         uint16_t width, uint16_t left, int32_t topY, uint16_t height,
                         QvStream stream);
