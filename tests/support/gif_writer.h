@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gifwrite {
@@ -26,8 +27,10 @@ struct LzwOptions {
   int subBlockSize = 255;    // 1..255
 };
 
-// LZW-encodes pixel indices (each < 2^minCodeSize) into GIF image data:
-// the minimum code size byte, the sub-blocks and the terminator.
+// LZW-encodes pixel indices (each < 2^minCodeSize; higher bits are dropped)
+// into GIF image data: the minimum code size byte (1..8), the sub-blocks and
+// the terminator. Code widths follow a decoder's view exactly, so every code,
+// the end code included, has the width a decoder reads it with.
 Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
                       const LzwOptions& options = {});
 // Packs raw codes of the given widths, LSB first, into sub-blocks after the
@@ -39,7 +42,9 @@ struct Image {
   uint16_t left = 0, top = 0, width = 0, height = 0;
   bool interlaced = false;
   std::vector<Color> localColors;  // empty: none; else 2..256 (padded to 2^n)
-  std::vector<uint8_t> pixels;     // width x height indices, display order
+  // width x height indices in display order; an interlaced image is written
+  // in interlace row order. Any other count is encoded as it stands.
+  std::vector<uint8_t> pixels;
   int minCodeSize = 0;             // 0: from the colour count (at least 2)
   LzwOptions lzw;
   Bytes rawData;                   // non-empty: used instead of encoding
@@ -65,13 +70,16 @@ class GifBuilder {
   GifBuilder& Raw(const Bytes& bytes);  // anything, verbatim
   GifBuilder& Trailer();
   const Bytes& bytes() const { return bytes_; }
-  // Offsets where each block began (for truncation sweeps).
+  // Offsets where each block began: the header (0), the global table, then
+  // every block added (for truncation sweeps).
   const std::vector<size_t>& blockOffsets() const { return blockOffsets_; }
 
  private:
   Bytes bytes_;
   std::vector<size_t> blockOffsets_;
   bool hasGlobal_ = false;
+  size_t globalCount_ = 0;   // padded global table entries
+  int headerSizeField_ = 0;  // SetHeaderSizeField without a global table
 };
 
 // Interlaced row order of a height (stream row i shows at display row r[i]).
