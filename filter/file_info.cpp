@@ -1,0 +1,129 @@
+#include "filter/file_info.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "filter/input_source.h"
+#include "gif/gif_header.h"
+
+namespace {
+
+constexpr int32_t kItemFlagsOffset = 56;
+constexpr int32_t kFieldBytes = 4;
+constexpr int32_t kFirstClearedByte = 4;  // everything after recordSize
+
+struct ItemSlot {
+  int32_t offset;
+  int32_t bytes;
+  enum Kind { kPositiveDouble, kPositiveInt, kZeroOrOne } kind;
+};
+
+// Items 1 to 9 in id order.
+constexpr ItemSlot kItems[] = {
+    {8, 8, ItemSlot::kPositiveDouble}, {24, 8, ItemSlot::kPositiveDouble},
+    {16, 4, ItemSlot::kPositiveInt},   {32, 4, ItemSlot::kPositiveInt},
+    {36, 4, ItemSlot::kPositiveInt},   {40, 4, ItemSlot::kPositiveInt},
+    {44, 4, ItemSlot::kPositiveInt},   {48, 4, ItemSlot::kZeroOrOne},
+    {52, 4, ItemSlot::kPositiveInt},
+};
+constexpr int32_t kItemCount = sizeof kItems / sizeof kItems[0];
+
+// The record is handled as bytes: a host may hand in a short record, or one
+// that is not aligned for its doubles.
+unsigned char* RecordBytes(FileInfoRecord* record) {
+  return reinterpret_cast<unsigned char*>(record);
+}
+
+int32_t RecordSize(const FileInfoRecord* record) {
+  int32_t size = 0;
+  std::memcpy(&size, record, sizeof size);
+  return size;
+}
+
+// Wholly inside, in 64 bits so that no size can wrap the sum.
+bool FitsRecord(int32_t recordSize, int32_t offset, int32_t bytes) {
+  return static_cast<int64_t>(recordSize) >= static_cast<int64_t>(offset) + bytes;
+}
+
+bool Accepts(const ItemSlot& slot, const void* value) {
+  if (slot.kind == ItemSlot::kPositiveDouble) {
+    double v = 0.0;
+    std::memcpy(&v, value, sizeof v);
+    return v > 0.0;  // a NaN is refused too
+  }
+  int32_t v = 0;
+  std::memcpy(&v, value, sizeof v);
+  return slot.kind == ItemSlot::kZeroOrOne ? (v == 0 || v == 1) : v > 0;
+}
+
+}  // namespace
+
+FilterError SetFileInfoItem(FileInfoRecord* record, int32_t itemId, const void* value) {
+  if (itemId < 1 || itemId > kItemCount || !record) return kFileInfoBadItem;
+  const ItemSlot& slot = kItems[itemId - 1];
+  if (!value || !Accepts(slot, value)) return kFileInfoBadValue;
+  const int32_t recordSize = RecordSize(record);
+  if (!FitsRecord(recordSize, slot.offset, slot.bytes)) return kFileInfoBadItem;
+
+  unsigned char* bytes = RecordBytes(record);
+  std::memcpy(bytes + slot.offset, value, static_cast<size_t>(slot.bytes));
+  if (FitsRecord(recordSize, kItemFlagsOffset, kFieldBytes)) {
+    uint32_t flags = 0;
+    std::memcpy(&flags, bytes + kItemFlagsOffset, sizeof flags);
+    flags |= 1u << (itemId - 1);
+    std::memcpy(bytes + kItemFlagsOffset, &flags, sizeof flags);
+  }
+  return kErrNone;
+}
+
+FilterError ReadFileInfo(QvStream stream, FileInfoRecord* record) {
+  if (!record) return kFileInfoBadRecord;
+  const int32_t recordSize = RecordSize(record);
+  if (recordSize <= 0 || recordSize > kFileInfoMaxRecordBytes) return kFileInfoBadRecord;
+
+  GifHeader header = {};
+  int32_t globalColorCount = 0;
+  int32_t colorBits = 0;
+  if (FilterError err = ReadGifHeader(stream, &header, &globalColorCount, &colorBits)) return err;
+
+  const int32_t width = header.width;
+  const int32_t height = header.height;
+  if (SetFileInfoItem(record, kFileInfoItemWidth, &width) != 0 ||
+      SetFileInfoItem(record, kFileInfoItemHeight, &height) != 0 ||
+      SetFileInfoItem(record, kFileInfoItemBitsPerPixel, &colorBits) != 0) {
+    return kFileInfoBadValue;
+  }
+  return kErrNone;
+}
+
+int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t source,
+                           HostStreamProc streamFunction) {
+  // Without a record there is nothing to fill and nothing to read into.
+  if (!record) return kFileInfoBadRecord;
+
+  InputSource from;
+  from.path = path;
+  from.streamFunction = streamFunction;
+  if (streamFunction) {
+    from.streamUserValue = source;
+  } else {
+    from.memory = reinterpret_cast<HGLOBAL>(source);
+  }
+  OpenedInput input;
+  // A failed open is not an error of its own here: the header read on the
+  // null stream gives 21, as hosts have always seen it.
+  OpenInput(from, &input);
+
+  // Clear after the size field, but never past the largest record the
+  // filter knows: a wrong, huge recordSize must not wipe the host's memory.
+  const int32_t recordSize = RecordSize(record);
+  const int32_t clearEnd = std::min(recordSize, kFileInfoMaxRecordBytes);
+  if (clearEnd > kFirstClearedByte) {
+    std::memset(RecordBytes(record) + kFirstClearedByte, 0,
+                static_cast<size_t>(clearEnd - kFirstClearedByte));
+  }
+
+  FilterError result = ReadFileInfo(input.stream, record);
+  CloseInput(&input);
+  return result;
+}

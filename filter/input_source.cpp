@@ -1,0 +1,48 @@
+#include "filter/input_source.h"
+
+#include <cstring>
+
+FilterError OpenInput(const InputSource& source, OpenedInput* input) {
+  input->stream = nullptr;
+  input->lockedMemory = nullptr;
+  input->lockedAddress = nullptr;
+  const char* path = source.path ? source.path : "";
+  StreamOpenDescriptor descriptor;
+  std::memset(&descriptor, 0, sizeof descriptor);
+
+  if (source.streamFunction) {
+    input->kind = InputKind::kHostStream;
+    descriptor.source = source.streamUserValue;
+    descriptor.streamFunction = source.streamFunction;
+    input->stream = QvStreamOpen(path, &descriptor, 0);
+  } else if (source.memory && path[0] == '\0') {
+    input->kind = InputKind::kMemory;
+    void* address = GlobalLock(source.memory);
+    if (!address) return kErrStreamOpen;
+    input->lockedMemory = source.memory;
+    input->lockedAddress = address;
+    SIZE_T size = GlobalSize(source.memory);
+    descriptor.source = reinterpret_cast<uintptr_t>(&input->lockedAddress);
+    // Blocks stop far below 4 GB (a 32-bit process); the clamp only keeps
+    // the descriptor field from wrapping.
+    descriptor.size = size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
+    input->stream = QvStreamOpen(nullptr, &descriptor, 0);
+  } else {
+    input->kind = InputKind::kFile;
+    input->stream = QvStreamOpen(path, nullptr, 0);
+  }
+
+  if (!input->stream) {
+    CloseInput(input);
+    return kErrStreamOpen;
+  }
+  return kErrNone;
+}
+
+void CloseInput(OpenedInput* input) {
+  if (input->stream) QvStreamClose(input->stream);
+  input->stream = nullptr;
+  if (input->lockedMemory) GlobalUnlock(input->lockedMemory);
+  input->lockedMemory = nullptr;
+  input->lockedAddress = nullptr;
+}

@@ -1,0 +1,49 @@
+// The three roads into a GIF, shared by GetFileInfo and the import:
+// a host stream, a global memory block holding the whole file, or a file.
+#ifndef GIFIMPORT_FILTER_INPUT_SOURCE_H
+#define GIFIMPORT_FILTER_INPUT_SOURCE_H
+
+#include <cstdint>
+
+#include "filter/status.h"
+#include "output/companion.h"
+#include "platform/win_api.h"
+
+// What the caller has. The first road that applies is taken:
+//   1. streamFunction set: host stream; `path` is carried along to it.
+//   2. memory set and path empty: the memory block.
+//   3. otherwise the file at `path`.
+// A null path is taken as the empty string.
+struct InputSource {
+  const char* path = nullptr;
+  HGLOBAL memory = nullptr;
+  uintptr_t streamUserValue = 0;
+  HostStreamProc streamFunction = nullptr;
+};
+
+enum class InputKind { kHostStream, kMemory, kFile };
+
+// An open input. The stream of memory input reads the block through
+// `lockedAddress`, whose address it was given: the record must stay where it
+// is (not copied or moved) until CloseInput.
+struct OpenedInput {
+  OpenedInput() = default;
+  OpenedInput(const OpenedInput&) = delete;
+  OpenedInput& operator=(const OpenedInput&) = delete;
+
+  QvStream stream = nullptr;
+  InputKind kind = InputKind::kFile;
+  HGLOBAL lockedMemory = nullptr;  // memory input: the block, locked while open
+  void* lockedAddress = nullptr;   // its locked address
+};
+
+// Opens the input the caller's way. 0 with `input->stream` set, or 7
+// (kErrStreamOpen) with nothing held: no stream, the block not locked (a
+// block that cannot be locked opens nothing). Reports nothing.
+FilterError OpenInput(const InputSource& source, OpenedInput* input);
+
+// Closes the stream and unlocks the block; safe after a failed open and when
+// called twice.
+void CloseInput(OpenedInput* input);
+
+#endif
