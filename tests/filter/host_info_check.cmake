@@ -1,0 +1,11 @@
+# Runs HOST with ARGS (a list) and checks its exit status (EXIT) and that its
+# output, stdout then stderr, matches the regular expression EXPECT.
+execute_process(COMMAND ${HOST} ${ARGS}
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(all "${out}${err}")
+if(NOT status STREQUAL "${EXIT}")
+  message(FATAL_ERROR "exit status ${status}, expected ${EXIT}; output:\n${all}")
+endif()
+if(NOT all MATCHES "${EXPECT}")
+  message(FATAL_ERROR "output does not match '${EXPECT}':\n${all}")
+endif()
