@@ -148,6 +148,10 @@ standin::Rgb ToRgb(const PaletteEntry& entry) {
 
 std::string RgbJson(const standin::Rgb& rgb) { return Ints({rgb.red, rgb.green, rgb.blue}); }
 
+// The depth a negated depth stands for; 0 for a value no bitmap can have
+// (negating INT32_MIN would overflow).
+int DepthOf(int32_t negDepth) { return negDepth >= -32 && negDepth <= 32 ? -negDepth : 0; }
+
 // Bytes of one row at `depth` bits per pixel, padded to 4 bytes; 0 for a
 // depth no bitmap can have.
 size_t PaddedRowLength(int depth, int width) {
@@ -200,7 +204,8 @@ QV_API void WINAPI QvDocSetNames(QvPicture picture, const char* name1, const cha
                                  const char* name3) {
   Call call("QvDocSetNames", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("names", "[" + JsonText(name1) + "," + JsonText(name2) + "," + JsonText(name3) + "]");
+  call.entry.Raw("names",
+                 "[" + JsonText(name1) + "," + JsonText(name2) + "," + JsonText(name3) + "]");
   if (doc != nullptr) {
     doc->model.names[0] = CopyText(name1);
     doc->model.names[1] = CopyText(name2);
@@ -273,9 +278,7 @@ QV_API void WINAPI QvPictureHeaderEnd(QvPicture picture) {
   Call call("QvPictureHeaderEnd", picture);
 }
 
-QV_API void WINAPI QvPictureEnd(QvPicture picture) {
-  Call call("QvPictureEnd", picture);
-}
+QV_API void WINAPI QvPictureEnd(QvPicture picture) { Call call("QvPictureEnd", picture); }
 
 QV_API void WINAPI QvSetFrame(QvPicture picture, const PictureRect* frame) {
   Call call("QvSetFrame", picture);
@@ -314,7 +317,8 @@ QV_API void WINAPI QvSetFontTable(QvPicture picture, int32_t count, const char* 
   call.entry.Int("count", count);
   std::vector<std::string> table;
   if (faces != nullptr) {
-    for (int32_t i = 0; i < count && i < kMaxFontTableEntries; ++i) table.push_back(CopyText(faces[i]));
+    for (int32_t i = 0; i < count && i < kMaxFontTableEntries; ++i)
+      table.push_back(CopyText(faces[i]));
   }
   std::string json = "[";
   for (const std::string& face : table) json += (json.size() > 1 ? "," : "") + JsonText(face);
@@ -338,7 +342,8 @@ QV_API void WINAPI QvSetPalette(QvPicture picture, int16_t firstIndex, int32_t c
   call.entry.Raw("entries", entries != nullptr ? json + "]" : "null");
   if (doc != nullptr && taken > 0) {
     std::vector<standin::Rgb>& palette = doc->model.palette;
-    if (palette.size() < static_cast<size_t>(firstIndex + taken)) palette.resize(firstIndex + taken);
+    if (palette.size() < static_cast<size_t>(firstIndex + taken))
+      palette.resize(firstIndex + taken);
     for (int32_t i = 0; i < taken; ++i) palette[firstIndex + i] = ToRgb(entries[i]);
   }
 }
@@ -411,8 +416,11 @@ QV_API void WINAPI QvBitmapBegin(QvPicture picture, const BitmapCorners* corners
                                  int32_t reserved1, int16_t reserved3, int32_t transparent) {
   Call call("QvBitmapBegin", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("corners", CornersJson(corners)).Raw("size", SizeJson(size)).Int("negDepth", negDepth);
-  call.entry.Raw("reserved", Ints({reserved0, reserved1, reserved3})).Int("transparent", transparent);
+  call.entry.Raw("corners", CornersJson(corners))
+      .Raw("size", SizeJson(size))
+      .Int("negDepth", negDepth);
+  call.entry.Raw("reserved", Ints({reserved0, reserved1, reserved3}))
+      .Int("transparent", transparent);
   if (doc != nullptr && corners != nullptr && size != nullptr) {
     standin::Picture& m = doc->model;
     standin::Bitmap bitmap;
@@ -422,7 +430,7 @@ QV_API void WINAPI QvBitmapBegin(QvPicture picture, const BitmapCorners* corners
     bitmap.bottom = corners->yBottom.value;
     bitmap.width = size->width.value;
     bitmap.height = size->rows.value;
-    bitmap.depth = -negDepth;
+    bitmap.depth = DepthOf(negDepth);
     bitmap.transparent = transparent != 0;
     bitmap.backColorIndex = m.backColorIndex;
     bitmap.palette = m.palette;
@@ -437,18 +445,21 @@ QV_API void WINAPI QvBitmapBand(QvPicture picture, const BitmapCorners* corners,
                                 const uint8_t* rows) {
   Call call("QvBitmapBand", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("corners", CornersJson(corners)).Raw("size", SizeJson(size)).Int("negDepth", negDepth);
+  call.entry.Raw("corners", CornersJson(corners))
+      .Raw("size", SizeJson(size))
+      .Int("negDepth", negDepth);
   call.entry.Int("reserved", reserved1);
   size_t bytes = 0;
   if (size != nullptr) {
-    bytes = size->rows.value * PaddedRowLength(-negDepth, size->width.value);
+    bytes = size->rows.value * PaddedRowLength(DepthOf(negDepth), size->width.value);
   }
   call.entry.Int("bytes", static_cast<int64_t>(bytes));
   bool readable = rows != nullptr && bytes <= kMaxBandBytes;
   std::vector<uint8_t> data;
   if (readable) data.assign(rows, rows + bytes);
   if (!readable) {
-    call.entry.Raw("checksum", "null").Text("refused", rows == nullptr ? "no rows" : "band too large");
+    call.entry.Raw("checksum", "null")
+        .Text("refused", rows == nullptr ? "no rows" : "band too large");
   } else {
     call.entry.Raw("checksum", Checksum(data));
   }

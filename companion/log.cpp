@@ -111,11 +111,21 @@ std::string JsonText(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         // The filter's texts are 8-bit, not UTF-8: bytes above 0x7F are
         // written as the Latin-1 code points they are, so the log stays valid.
@@ -133,7 +143,8 @@ std::string JsonText(const std::string& text) {
 }
 
 std::string JsonNumber(double value) {
-  if (!std::isfinite(value)) return JsonText(std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf");
+  if (!std::isfinite(value))
+    return JsonText(std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf");
   char text[32];
   std::snprintf(text, sizeof text, "%.17g", value);
   return text;
@@ -153,8 +164,8 @@ Entry& Entry::Int(const char* key, int64_t value) { return Raw(key, std::to_stri
 
 void Entry::Log() { Append(json_ + "}"); }
 
-void LogStreamRead(const char* op, const std::string& streamId, const char* format,
-                   int32_t count, int32_t result) {
+void LogStreamRead(const char* op, const std::string& streamId, const char* format, int32_t count,
+                   int32_t result) {
   LogState& s = State();
   ReadRun& r = s.run;
   bool hasFormat = format != nullptr;

@@ -76,22 +76,32 @@ namespace {
 int32_t OptionSize(int32_t code) {
   switch (code) {
     case 3:
-    case 4: return 2;
-    case 0x1A: return 4;
-    case 0x28: return 1;
+    case 4:
+      return 2;
+    case 0x1A:
+      return 4;
+    case 0x28:
+      return 1;
     case 0x2A:
-    case 0x2B: return -1;
-    default: return 0;
+    case 0x2B:
+      return -1;
+    default:
+      return 0;
   }
 }
 
 void* OptionField(OptionsBlock* block, int32_t code) {
   switch (code) {
-    case 3: return &block->option3;
-    case 4: return &block->option4;
-    case 0x1A: return &block->option1A;
-    case 0x28: return &block->option28;
-    default: return block->persistent;
+    case 3:
+      return &block->option3;
+    case 4:
+      return &block->option4;
+    case 0x1A:
+      return &block->option1A;
+    case 0x28:
+      return &block->option28;
+    default:
+      return block->persistent;
   }
 }
 
@@ -103,8 +113,8 @@ int64_t SmallValue(const void* bytes, int32_t size) {
   return value;
 }
 
-int32_t Control(HGLOBAL handle, int32_t code, int32_t size, const void* source,
-                void* destination, Entry* entry) {
+int32_t Control(HGLOBAL handle, int32_t code, int32_t size, const void* source, void* destination,
+                Entry* entry) {
   auto it = State().blocks.find(handle);
   if (it == State().blocks.end() || !IsLiveBlock(handle, it->second.serial)) {
     return kQvOptionsBadBlock;

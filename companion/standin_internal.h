@@ -40,7 +40,7 @@ std::string OptionsBlockId(void* handle);
 // ---- JSON ------------------------------------------------------------------
 std::string JsonText(const char* text);  // a quoted string, or null
 std::string JsonText(const std::string& text);
-std::string JsonNumber(double value);    // exact round trip; non-finite as text
+std::string JsonNumber(double value);  // exact round trip; non-finite as text
 
 // One log entry: {"op":NAME, key:value, ...}. Values are JSON already.
 class Entry {
@@ -59,8 +59,8 @@ class Entry {
 // A stream read, logged compactly: consecutive calls of the same operation on
 // the same stream with the same count (and format) share one entry, which
 // counts the calls and adds up their results.
-void LogStreamRead(const char* op, const std::string& streamId, const char* format,
-                   int32_t count, int32_t result);
+void LogStreamRead(const char* op, const std::string& streamId, const char* format, int32_t count,
+                   int32_t result);
 
 // ---- Faults ----------------------------------------------------------------
 void ResetStreamFaults();

@@ -142,9 +142,12 @@ size_t ReadHost(QvStreamRec& s, uint8_t* destination, size_t count) {
 
 size_t ReadBytes(QvStreamRec& s, uint8_t* destination, size_t count) {
   switch (s.kind) {
-    case QvStreamRec::kFile: return ReadFile(s, destination, count);
-    case QvStreamRec::kMemory: return ReadMemory(s, destination, count);
-    case QvStreamRec::kHost: return ReadHost(s, destination, count);
+    case QvStreamRec::kFile:
+      return ReadFile(s, destination, count);
+    case QvStreamRec::kMemory:
+      return ReadMemory(s, destination, count);
+    case QvStreamRec::kHost:
+      return ReadHost(s, destination, count);
   }
   return 0;
 }
@@ -292,9 +295,11 @@ QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor
     }
   } else if (path != nullptr) {
     entry.Text("kind", "file");
-    s->fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Only a regular file is input: a directory reads as nothing, and a FIFO
+    // would block the import (hence no waiting for a writer at the open).
+    s->fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info;
-    if (s->fd >= 0 && fstat(s->fd, &info) == 0 && !S_ISDIR(info.st_mode)) {
+    if (s->fd >= 0 && fstat(s->fd, &info) == 0 && S_ISREG(info.st_mode)) {
       s->buffer.reset(new (std::nothrow) uint8_t[kFileBufferBytes]);
       opened = s->buffer != nullptr;
     }
@@ -324,8 +329,8 @@ QV_API int32_t WINAPI QvStreamRead(QvStream stream, void* destination, int32_t c
   QvStreamRec* s = Find(stream);
   int32_t result = 0;
   if (!ReadCallFails() && s != nullptr && destination != nullptr && count > 0) {
-    result = static_cast<int32_t>(ReadBytes(*s, static_cast<uint8_t*>(destination),
-                                            static_cast<size_t>(count)));
+    result = static_cast<int32_t>(
+        ReadBytes(*s, static_cast<uint8_t*>(destination), static_cast<size_t>(count)));
   }
   standin::internal::LogStreamRead("QvStreamRead", StreamId(stream), nullptr, count, result);
   return result;
@@ -335,8 +340,8 @@ QV_API int32_t WINAPI QvStreamReadChars(QvStream stream, void* destination, int3
   QvStreamRec* s = Find(stream);
   int32_t result = 0;
   if (!ReadCallFails() && s != nullptr && destination != nullptr && count > 0) {
-    result = static_cast<int32_t>(ReadBytes(*s, static_cast<uint8_t*>(destination),
-                                            static_cast<size_t>(count)));
+    result = static_cast<int32_t>(
+        ReadBytes(*s, static_cast<uint8_t*>(destination), static_cast<size_t>(count)));
   }
   standin::internal::LogStreamRead("QvStreamReadChars", StreamId(stream), nullptr, count, result);
   return result;

@@ -2,6 +2,7 @@
 // filter's calls, how it bounds what it reads, and the faults tests inject.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -32,8 +33,11 @@ struct Band {
 
 Band MakeBand(int16_t left, int16_t top, uint16_t width, uint16_t rows) {
   Band b;
-  b.corners = {Slot(left), Slot(top), Slot(static_cast<int16_t>(left + width)),
-               Slot(static_cast<int16_t>(top - rows)), Slot(static_cast<int16_t>(left + width)),
+  b.corners = {Slot(left),
+               Slot(top),
+               Slot(static_cast<int16_t>(left + width)),
+               Slot(static_cast<int16_t>(top - rows)),
+               Slot(static_cast<int16_t>(left + width)),
                Slot(top)};
   b.size.width = {width, 0x5555};
   b.size.rows = {rows, 0x5555};
@@ -183,12 +187,14 @@ TEST_F(Documents, PaletteAndBandsStayInBounds) {
   QvBitmapBegin(doc, &whole.corners, &whole.size, -1, 0, 1, 3, 0);
   QvBitmapBand(doc, &whole.corners, &whole.size, -8, 1, row.get());
   QvBitmapBand(doc, &one.corners, &one.size, -1, 1, row.get());
+  QvBitmapBand(doc, &one.corners, &one.size, INT32_MIN, 1, row.get());
   QvBitmapEnd(doc);
   QvBitmapBand(doc, &one.corners, &one.size, -1, 1, row.get());  // no bitmap open
   const standin::Picture& p = Finish(doc);
   ASSERT_EQ(p.bitmaps.size(), 1u);
-  ASSERT_EQ(p.bitmaps[0].bands.size(), 2u);
+  ASSERT_EQ(p.bitmaps[0].bands.size(), 3u);
   EXPECT_TRUE(p.bitmaps[0].bands[0].data.empty());
+  EXPECT_TRUE(p.bitmaps[0].bands[2].data.empty()) << "no depth, no row bytes";
   EXPECT_EQ(p.bitmaps[0].bands[1].data, (std::vector<uint8_t>{0xAB, 0xCD, 0, 0}));
 }
 
@@ -197,8 +203,8 @@ TEST_F(Documents, PendingErrorAfterTheNthCall) {
     const char* operation;
     int nth;
   };
-  const Case cases[] = {{"QvSetFontTable", 1}, {"QvSetFontTable", 2}, {"QvDocStart", 1},
-                        {"QvDocCreate", 1}};
+  const Case cases[] = {
+      {"QvSetFontTable", 1}, {"QvSetFontTable", 2}, {"QvDocStart", 1}, {"QvDocCreate", 1}};
   const char* face = "SWISS:HELVETICA";
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.operation) + " #" + std::to_string(c.nth));

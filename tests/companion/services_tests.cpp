@@ -1,7 +1,6 @@
 // Options blocks, captures, the preferences dialog, the text helpers and the
 // call log of the companion stand-in.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,9 +85,12 @@ TEST(OptionsBlocks, OtherBlocksAreNotTouched) {
 
 TEST(TextHelpers, DirectoryAndCopy) {
   const std::pair<const char*, const char*> cases[] = {
-      {"/opt/filters/gifin.so", "/opt/filters/"}, {"gifin.so", ""},
-      {"D:\\Filters\\gifin.dll", "D:\\Filters\\"},  {"/", "/"},
-      {"", ""},                                    {nullptr, ""},
+      {"/opt/filters/gifin.so", "/opt/filters/"},
+      {"gifin.so", ""},
+      {"D:\\Filters\\gifin.dll", "D:\\Filters\\"},
+      {"/", "/"},
+      {"", ""},
+      {nullptr, ""},
   };
   for (const auto& c : cases) {
     char out[64];
@@ -201,7 +203,8 @@ TEST(CallLog, SameCallsGiveTheSameLogWhateverTheInput) {
 
   // The stream was opened before the log was cleared: it is numbered anew.
   const std::vector<std::string> expected = {
-      R"({"op":"QvStreamReadFormat","stream":"stream#1","format":"6c2s3c","count":1,"calls":1,"result":1})",
+      R"({"op":"QvStreamReadFormat","stream":"stream#1","format":"6c2s3c",)"
+      R"("count":1,"calls":1,"result":1})",
       R"({"op":"QvStreamReadChars","stream":"stream#1","count":1,"calls":3,"result":3})",
       R"({"op":"QvStreamSeek","stream":"stream#1","offset":0,"origin":2,"result":16})",
   };

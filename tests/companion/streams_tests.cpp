@@ -2,7 +2,7 @@
 // reads and seeks through a file, a memory block and a host stream, and the
 // ways a host stream or a file can let a reader down.
 #include <gtest/gtest.h>
-
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,9 +28,9 @@ Bytes Pattern(size_t size) {
 struct HostStream {
   Bytes data;
   int32_t position = 0;
-  int32_t chunk = 0;        // > 0: deliver at most this many bytes per call
-  int32_t lieBy = 0;        // claim this many bytes more than delivered
-  int32_t readResult = 0;   // non-zero: every read returns this, delivers nothing
+  int32_t chunk = 0;       // > 0: deliver at most this many bytes per call
+  int32_t lieBy = 0;       // claim this many bytes more than delivered
+  int32_t readResult = 0;  // non-zero: every read returns this, delivers nothing
   bool seekFails = false, tellFails = false;
 
   static int32_t Proc(uint32_t user, int32_t op, void* buffer, int32_t value, int32_t origin);
@@ -123,7 +123,10 @@ TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
   };
   const Case cases[] = {
       {"1c1s1c", {0x05, 0x34, 0x12, 0x09}, 1, 1, {0x05, 0xEE, 0x34, 0x12, 0x09}},
-      {"6c2s3c", {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00}, 1, 1,
+      {"6c2s3c",
+       {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00},
+       1,
+       1,
        {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00}},
       {"3c", {1, 2, 3, 4, 5, 6, 7, 8, 9}, 3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
       {"4s1c", {1, 0, 2, 0, 3, 0, 4, 0, 0x80}, 1, 1, {1, 0, 2, 0, 3, 0, 4, 0, 0x80}},
@@ -143,8 +146,9 @@ TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
 }
 
 TEST_F(Streams, BadFormatsReadNothing) {
-  const char* const formats[] = {"", "c", "0c", "1x", "1C", "1c1", "1 c", "2c-1s",
-                                 "99999999999999999999c", "4097c", "4096s", nullptr};
+  const char* const formats[] = {
+      "",      "c",     "0c",   "1x", "1C", "1c1", "1 c", "2c-1s", "99999999999999999999c",
+      "4097c", "4096s", nullptr};
   auto streams = OpenAll(Pattern(64));
   for (QvStream s : streams) {
     for (const char* format : formats) {
@@ -168,9 +172,9 @@ TEST_F(Streams, SeekLikeAFile) {
     int32_t readExpected;  // bytes a 4-byte read gives afterwards
   };
   const Step steps[] = {
-      {0, 2, 100, 0},   {-10, 2, 90, 4},  {-1, 0, -1, 4},  // before the start fails, stays
-      {-200, 1, -1, 4}, {5, 0, 5, 4},     {3, 1, 8, 4},
-      {50, 2, 150, 0},  {0, 1, 150, 0},   {2, 3, -1, 0},   // past the end; no origin 3
+      {0, 2, 100, 0},   {-10, 2, 90, 4}, {-1, 0, -1, 4},  // before the start fails, stays
+      {-200, 1, -1, 4}, {5, 0, 5, 4},    {3, 1, 8, 4},
+      {50, 2, 150, 0},  {0, 1, 150, 0},  {2, 3, -1, 0},  // past the end; no origin 3
       {-4, 2, 96, 4},
   };
   Bytes data = Pattern(100);
@@ -241,8 +245,10 @@ TEST_F(Streams, FailingOrLyingHostsNeverOverrun) {
     int32_t expected;  // of a 16-byte read from 64 bytes
   };
   const Case cases[] = {
-      {"fails", -1, 0, 0, 0},        {"odd failure", -7, 0, 0, 0},
-      {"claims too much", 0, 1000, 0, 16}, {"one byte a call", 0, 0, 1, 16},
+      {"fails", -1, 0, 0, 0},
+      {"odd failure", -7, 0, 0, 0},
+      {"claims too much", 0, 1000, 0, 16},
+      {"one byte a call", 0, 0, 1, 16},
       {"claims a huge count", 0x7FFFFFF0, 0, 0, 0},
   };
   for (const Case& c : cases) {
@@ -282,6 +288,12 @@ TEST_F(Streams, OpenFailuresLeaveNothingOpen) {
   nullAddress.size = 10;
   EXPECT_EQ(QvStreamOpen("/nonexistent/x.gif", nullptr, 0), nullptr);
   EXPECT_EQ(QvStreamOpen("/tmp", nullptr, 0), nullptr) << "a directory is no input";
+  char fifo[] = "/tmp/companion_fifoXXXXXX";
+  close(mkstemp(fifo));
+  unlink(fifo);
+  ASSERT_EQ(mkfifo(fifo, 0600), 0);
+  EXPECT_EQ(QvStreamOpen(fifo, nullptr, 0), nullptr) << "waiting for a writer would hang";
+  unlink(fifo);
   EXPECT_EQ(QvStreamOpen("", nullptr, 0), nullptr);
   EXPECT_EQ(QvStreamOpen(nullptr, nullptr, 0), nullptr);
   EXPECT_EQ(QvStreamOpen(nullptr, &noSource, 0), nullptr);
