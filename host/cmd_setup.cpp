@@ -1,0 +1,129 @@
+// gifimport setup: makes a setup as a host does (CreateSetup) and prints what
+// it took from the profile, or why none could be made.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "filter/filter_api.h"
+#include "filter/filter_setup.h"
+#include "host/commands.h"
+#include "host/filter_module.h"
+
+namespace host {
+namespace {
+
+using CreateSetupProc = HGLOBAL(WINAPI*)(HINSTANCE, const char*, const char*, uint32_t);
+using DestroySetupProc = int32_t(WINAPI*)(HGLOBAL);
+using FilterVersionProc = uint32_t(WINAPI*)(void);
+
+void PrintSetupHelp(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: %s setup [--profile FILE] [--mode NAME] [--filter PATH]\n\n"
+               "Makes a setup as a host does and prints what it read: the profile, the\n"
+               "mode section, the driver, the colour table source, the colours with\n"
+               "their names and the fonts with their faces.\n\n"
+               "  --profile FILE  the profile to use: a path, or a file name looked for\n"
+               "                  beside the filter module and in the Windows directory\n"
+               "                  ($WINDIR); without it, the profile named after the module\n"
+               "  --mode NAME     the mode section to read instead of ~Mode of [ir_gif]\n"
+               "  --filter PATH   load this filter module instead of gifin.so beside %s\n\n"
+               "Exit status: 0 when a setup was made, 1 when none could be, 2 for bad\n"
+               "arguments or a filter that cannot be loaded.\n",
+               kProgramName, kProgramName);
+}
+
+// The setup block is opaque to a real host; this tool reads it to show what
+// the filter took from the profile.
+void PrintSetup(const FilterSetup& setup) {
+  if (setup.profilePath[0] == 0) {
+    std::printf("profile: none found, defaults in force\n");
+  } else {
+    std::printf("profile: %s\n", setup.profilePath);
+  }
+  std::printf("mode: %s\n", setup.modeSection[0] ? setup.modeSection : "(none)");
+  std::printf("driver: %s\n", setup.driverName);
+  std::printf("color table source: %s (%s)\n", setup.colorTableSource,
+              setup.overrideColorCount > 0 ? "profile colours replace the GIF's first colours"
+                                           : "the GIF's own colours");
+  std::printf("colors: %d\n", static_cast<int>(setup.colorCount));
+  for (int i = 0; i < setup.colorCount && i < kMaxProfileColors; ++i) {
+    const RgbTriple& c = setup.colors[i];
+    std::printf("  [%03d] (%d, %d, %d)", i, c.red, c.green, c.blue);
+    if (setup.colorNames[i][0]) std::printf(" \"%s\"", setup.colorNames[i]);
+    std::printf("\n");
+  }
+  std::printf("fonts: %d\n", static_cast<int>(setup.fontCount));
+  for (int i = 0; i < setup.fontCount && i < kMaxProfileFonts; ++i) {
+    std::printf("  [%03d] \"%s\" -> \"%s\"\n", i + 1, setup.fontNames[i], setup.fontFaces[i]);
+  }
+}
+
+// CreateSetup gives no reason; these are the ones a host can tell apart.
+std::string WhyNoSetup(const FilterModule& filter, const std::string& profile,
+                       const std::string& mode) {
+  auto filterVersion = filter.Resolve<FilterVersionProc>("QVRGetFilterVersion");
+  const auto wanted = static_cast<int32_t>(filterVersion ? filterVersion() : kFilterInterfaceVersion);
+  if (QvGetVersion() < wanted) return "the companion library is older than the filter needs";
+  if (profile.size() >= kTextFieldBytes) return "the profile name is longer than 259 characters";
+  if (mode.size() >= kTextFieldBytes) return "the mode name is longer than 259 characters";
+  return "the profile's mode section " + (mode.empty() ? "(~Mode of [ir_gif])" : "[" + mode + "]") +
+         " has no Driver value, or memory ran out";
+}
+
+int RunSetup(int argc, char** argv) {
+  std::string filterPath, profile, mode;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintSetupHelp(stdout);
+      return kExitOk;
+    }
+    std::string* value = arg == "--profile" ? &profile
+                         : arg == "--mode"  ? &mode
+                         : arg == "--filter" ? &filterPath
+                                             : nullptr;
+    if (value == nullptr) {
+      PrintError("setup: unknown argument '" + arg + "' (try 'setup --help')");
+      return kExitUsage;
+    }
+    if (i + 1 >= argc) {
+      PrintError("setup: " + arg + " needs a value");
+      return kExitUsage;
+    }
+    *value = argv[++i];
+  }
+
+  FilterModule filter;
+  std::string error;
+  if (!filter.Load(filterPath.empty() ? FilterModule::DefaultPath() : filterPath, &error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  auto createSetup = filter.Resolve<CreateSetupProc>("CreateSetup");
+  auto destroySetup = filter.Resolve<DestroySetupProc>("DestroySetup");
+  if (!createSetup || !destroySetup) {
+    PrintError(filter.path() + " has no CreateSetup: not a GIF import filter");
+    return kExitUsage;
+  }
+
+  HGLOBAL setup = createSetup(nullptr, profile.empty() ? nullptr : profile.c_str(),
+                              mode.empty() ? nullptr : mode.c_str(), 0);
+  if (setup == nullptr) {
+    PrintError("setup: no setup could be made: " + WhyNoSetup(filter, profile, mode));
+    return kExitFailed;
+  }
+  const auto* fields = static_cast<const FilterSetup*>(GlobalLock(setup));
+  if (fields != nullptr) {
+    PrintSetup(*fields);
+    GlobalUnlock(setup);
+  }
+  destroySetup(setup);
+  std::fflush(stdout);
+  return fields != nullptr ? kExitOk : kExitFailed;
+}
+
+const CommandRegistration kSetup{{"setup", "setup [--profile FILE] [--mode NAME] [--filter PATH]",
+                                  "prints what a setup reads from the profile", RunSetup}};
+
+}  // namespace
+}  // namespace host
