@@ -120,5 +120,12 @@ STANDIN_API int StandInRenderSvg(const standin::Picture& picture, const char* pa
 // RGBA pixels of the rendering, top row first (width x height x 4).
 STANDIN_API int StandInRenderRgba(const standin::Picture& picture, std::vector<uint8_t>* rgba,
                                   int* width, int* height);
+// The picture as the bytes of an Enhanced Metafile (libUEMF): device units
+// are the frame's pixels, y down; the header's frame in 0.01 mm comes from
+// the scale (scale mode 1: one unit = `scale` mm; else 96 units per inch).
+// 0 on success; non-zero with a message in *error (also when the stand-in
+// was built without libUEMF), *bytes then untouched.
+STANDIN_API int StandInWriteEmf(const standin::Picture& picture, std::vector<uint8_t>* bytes,
+                                std::string* error);
 
 #endif

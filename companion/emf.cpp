@@ -1,0 +1,454 @@
+// Enhanced Metafile output of a recorded picture, written with libUEMF.
+//
+// Device units are picture units: device x = picture x - frame x1, device
+// y = frame y2 - picture y (the picture's y axis points up, the metafile's
+// down), the same image space as the RGBA, PNG and SVG outputs. The default
+// mapping mode stays, so logical units are device units too.
+//
+// Physical size: with scale mode 1 one picture unit is `picture.scale`
+// millimetres; any other mode, or a factor outside what a display can mean,
+// falls back to 96 units per inch. The header's frame (0.01 mm) and its
+// reference device (pixels per millimetre) both follow that factor.
+//
+// Drawing, in order: a filled rectangle of the background colour over the
+// whole frame (black when the picture set none, as in the renderings); then
+// bitmaps and text lines in call order. A bitmap whose every pixel is drawn
+// goes out as StretchDIBits at its own depth with its palette as the colour
+// table; one with pixels left out (its back colour index when transparent,
+// or places no band covers) goes out as AlphaBlend of 32-bit premultiplied
+// pixels, whose alpha names exactly the left-out pixels whatever colour
+// their palette entry has. emf2svg shows AlphaBlend and ignores
+// TransparentBlt, which is why the colour key is not used. Bitmaps are
+// clipped to the frame and sent in strips, so that no record grows beyond a
+// few megabytes. Each text line is ANSI text on its baseline, in a font of
+// its own (created, selected, deselected, deleted).
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <new>
+
+#include "companion/render_internal.h"
+
+#ifdef STANDIN_HAVE_UEMF
+#include <uemf.h>
+#endif
+
+#ifdef STANDIN_HAVE_UEMF
+namespace standin {
+namespace emf {
+
+namespace {
+
+constexpr double kDefaultMillimetresPerUnit = 25.4 / 96;
+// A unit finer than this or coarser than that is no display's pixel.
+constexpr double kMinMillimetresPerUnit = 0.001;
+constexpr double kMaxMillimetresPerUnit = 10.0;
+// The reference device is this many millimetres square; large, so that its
+// whole number of pixels gives the pixel size to a thousandth.
+constexpr int32_t kReferenceMillimetres = 1000;
+// Pixels of one bitmap record at most (16 MB of 32-bit pixels).
+constexpr size_t kStripPixels = size_t{1} << 22;
+// nBytes is 32-bit; readers with signed sizes stop at 2 GB.
+constexpr size_t kMaxMetafileBytes = 0x7FFFFFFF;
+// libUEMF buffer: start and growth.
+constexpr uint32_t kInitialBytes = 64 * 1024;
+constexpr uint32_t kGrowthBytes = 1024 * 1024;
+
+// Where the picture's frame lands in the metafile.
+struct Layout {
+  int x1 = 0, y2 = 0;          // picture point of device (0, 0)
+  int width = 0, height = 0;   // frame in device units
+  double millimetresPerUnit = kDefaultMillimetresPerUnit;
+};
+
+U_RECTL Rect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  U_RECTL rect;
+  rect.left = left;
+  rect.top = top;
+  rect.right = right;
+  rect.bottom = bottom;
+  return rect;
+}
+
+// The records of one metafile under construction. Every failure is kept
+// (the first one wins) and makes every later step a no-op, so the drawing
+// code can run straight through and ask once at the end.
+class Writer {
+ public:
+  Writer() = default;
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+  ~Writer() {
+    if (track_) emf_free(&track_);
+    if (handles_) emf_htable_free(&handles_);
+  }
+
+  bool Start() {
+    // libUEMF builds the metafile in memory but wants a file to finish it
+    // into; the bytes are taken from its buffer, so the file is /dev/null.
+    if (emf_start("/dev/null", kInitialBytes, kGrowthBytes, &track_) != 0) {
+      track_ = nullptr;
+      return Fail("libUEMF could not start a metafile");
+    }
+    if (emf_htable_create(16, 16, &handles_) != 0) {
+      handles_ = nullptr;
+      return Fail("libUEMF could not make its handle table");
+    }
+    return true;
+  }
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  EMFHANDLES* handles() { return handles_; }
+
+  // Appends a record made by libUEMF and frees it; null means libUEMF could
+  // not make it.
+  bool Add(char* record) {
+    if (!ok()) {
+      std::free(record);
+      return false;
+    }
+    if (!record) return Fail("libUEMF could not make a record (out of memory)");
+    const size_t size = reinterpret_cast<const U_EMR*>(record)->nSize;
+    if (size > kMaxMetafileBytes - track_->used) {
+      std::free(record);
+      return Fail("the metafile would be larger than 2 GB");
+    }
+    const int appended = emf_append(reinterpret_cast<PU_ENHMETARECORD>(record), track_, 0);
+    std::free(record);
+    return appended == 0 || Fail("libUEMF could not grow the metafile (out of memory)");
+  }
+
+  // The end record; libUEMF then fills the header's byte, record and handle
+  // counts.
+  bool Finish(std::vector<uint8_t>* bytes) {
+    if (!Add(U_EMREOF_set(0, nullptr, track_))) return false;
+    if (emf_finish(track_, handles_) != 0) return Fail("libUEMF could not finish the metafile");
+    bytes->assign(track_->buf, track_->buf + track_->used);
+    return true;
+  }
+
+  bool Fail(const std::string& message) {
+    if (error_.empty()) error_ = message;
+    return false;
+  }
+
+ private:
+  EMFTRACK* track_ = nullptr;
+  EMFHANDLES* handles_ = nullptr;
+  std::string error_;
+};
+
+bool MakeLayout(const Picture& picture, Layout* layout, std::string* error) {
+  layout->x1 = picture.frame[0];
+  layout->y2 = picture.frame[3];
+  layout->width = picture.frame[2] - picture.frame[0];
+  layout->height = picture.frame[3] - picture.frame[1];
+  if (layout->width <= 0 || layout->height <= 0) {
+    *error = "the picture's frame is empty (" + std::to_string(layout->width) + " x " +
+             std::to_string(layout->height) + ")";
+    return false;
+  }
+  const double scale = picture.scale;
+  if (picture.scaleMode == 1 && std::isfinite(scale) && scale >= kMinMillimetresPerUnit &&
+      scale <= kMaxMillimetresPerUnit) {
+    layout->millimetresPerUnit = scale;
+  }
+  return true;
+}
+
+int32_t Hundredths(int units, const Layout& layout) {
+  return static_cast<int32_t>(std::lround(units * layout.millimetresPerUnit * 100.0));
+}
+
+// Bounds are (0, 0, width, height): the right and bottom edges lie just
+// past the last pixel. emf2svg takes the picture's size from them that way;
+// a reader that counts them inclusively sees one blank column and row more,
+// never a pixel less.
+bool AddHeader(Writer* writer, const Layout& layout) {
+  const int32_t devicePixels = static_cast<int32_t>(
+      std::lround(kReferenceMillimetres / layout.millimetresPerUnit));
+  return writer->Add(U_EMRHEADER_set(
+      Rect(0, 0, layout.width, layout.height),
+      Rect(0, 0, Hundredths(layout.width, layout), Hundredths(layout.height, layout)), nullptr,
+      0, nullptr, sizel_set(devicePixels, devicePixels),
+      sizel_set(kReferenceMillimetres, kReferenceMillimetres), 0));
+}
+
+// A pen and a brush of the colour, so that the rectangle covers exactly
+// the frame's pixels on GDI (a null pen would leave the last row and
+// column out) and in SVG alike.
+bool AddBackground(Writer* writer, const Picture& picture, const Layout& layout) {
+  const Rgb color = picture.hasBackground ? picture.background : Rgb{};
+  const U_COLORREF ref = colorref3_set(color.red, color.green, color.blue);
+  uint32_t pen = 0, brush = 0;
+  writer->Add(createpen_set(&pen, writer->handles(),
+                            logpen_set(U_PS_SOLID, point32_set(1, 1), ref)));
+  writer->Add(createbrushindirect_set(&brush, writer->handles(),
+                                      logbrush_set(U_BS_SOLID, ref, 0)));
+  if (!writer->ok()) return false;
+  writer->Add(selectobject_set(pen, writer->handles()));
+  writer->Add(selectobject_set(brush, writer->handles()));
+  writer->Add(U_EMRRECTANGLE_set(Rect(0, 0, layout.width, layout.height)));
+  writer->Add(selectobject_set(U_BLACK_PEN, writer->handles()));
+  writer->Add(selectobject_set(U_WHITE_BRUSH, writer->handles()));
+  writer->Add(deleteobject_set(&pen, writer->handles()));
+  writer->Add(deleteobject_set(&brush, writer->handles()));
+  return writer->ok();
+}
+
+// Palette indices of `rows` rows of a bitmap's image rectangle from row
+// `row0`, -1 where nothing is drawn. Same rule as the renderings: bands at
+// their own corners, later bands over earlier ones, the back colour index
+// of a transparent bitmap left out.
+void GatherStrip(const Picture& picture, const Bitmap& bitmap, int left, int row0, int width,
+                 int rows, std::vector<int16_t>* indices) {
+  indices->assign(static_cast<size_t>(width) * static_cast<size_t>(rows), -1);
+  for (const Bitmap::Band& band : bitmap.bands) {
+    const int bandColumn = band.left - picture.frame[0];
+    const int bandRow = picture.frame[3] - band.top;
+    const int firstColumn = std::max(left, bandColumn);
+    const int endColumn = std::min(left + width, bandColumn + static_cast<int>(band.width));
+    const int firstRow = std::max(row0, bandRow);
+    const int endRow = std::min(row0 + rows, bandRow + static_cast<int>(band.rows));
+    for (int row = firstRow; row < endRow; ++row) {
+      int16_t* out = &(*indices)[static_cast<size_t>(row - row0) * width];
+      for (int column = firstColumn; column < endColumn; ++column) {
+        const int index = render::BandPixelIndex(band, bitmap.depth, column - bandColumn,
+                                                 row - bandRow);
+        if (index < 0) continue;
+        if (bitmap.transparent && index == bitmap.backColorIndex) continue;
+        out[column - left] = static_cast<int16_t>(index);
+      }
+    }
+  }
+}
+
+// An index past the palette has no colour of its own: black.
+Rgb PaletteColor(const Bitmap& bitmap, int index) {
+  return static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{};
+}
+
+int32_t PixelsPerMetre(const Layout& layout) {
+  return static_cast<int32_t>(std::lround(1000.0 / layout.millimetresPerUnit));
+}
+
+// Every pixel drawn: the bitmap's own depth, its palette as the colour
+// table, rows bottom-up.
+bool AddIndexedStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
+                     const std::vector<int16_t>& indices, int x, int y, int width, int rows) {
+  const int depth = bitmap.depth;
+  const size_t stride = (static_cast<size_t>(width) * depth + 31) / 32 * 4;
+  std::vector<uint8_t> pixels(stride * static_cast<size_t>(rows), 0);
+  for (int row = 0; row < rows; ++row) {
+    uint8_t* out = &pixels[static_cast<size_t>(rows - 1 - row) * stride];
+    const int16_t* in = &indices[static_cast<size_t>(row) * width];
+    for (int column = 0; column < width; ++column) {
+      const size_t bit = static_cast<size_t>(column) * depth;
+      out[bit / 8] |= static_cast<uint8_t>(in[column] << (8 - depth - bit % 8));
+    }
+  }
+  const uint32_t colors = 1u << depth;
+  std::vector<U_RGBQUAD> table(colors);
+  for (uint32_t i = 0; i < colors; ++i) {
+    const Rgb color = PaletteColor(bitmap, static_cast<int>(i));
+    table[i] = rgbquad_set(color.red, color.green, color.blue, 0);
+  }
+  const U_BITMAPINFOHEADER header = bitmapinfoheader_set(
+      width, rows, 1, static_cast<uint16_t>(depth), U_BI_RGB,
+      static_cast<uint32_t>(pixels.size()), PixelsPerMetre(layout), PixelsPerMetre(layout),
+      colors, 0);
+  PU_BITMAPINFO info = bitmapinfo_set(header, table.data());
+  if (!info) return writer->Fail("libUEMF could not make a bitmap header (out of memory)");
+  writer->Add(U_EMRSTRETCHDIBITS_set(
+      Rect(x, y, x + width - 1, y + rows - 1), point32_set(x, y), point32_set(width, rows),
+      point32_set(0, 0), point32_set(width, rows), U_DIB_RGB_COLORS, U_SRCCOPY, info,
+      static_cast<uint32_t>(pixels.size()), reinterpret_cast<char*>(pixels.data())));
+  std::free(info);
+  return writer->ok();
+}
+
+// Some pixels left out: 32-bit premultiplied BGRA, alpha 0 exactly there.
+bool AddAlphaStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
+                   const std::vector<int16_t>& indices, int x, int y, int width, int rows) {
+  const size_t stride = static_cast<size_t>(width) * 4;
+  std::vector<uint8_t> pixels(stride * static_cast<size_t>(rows), 0);
+  for (int row = 0; row < rows; ++row) {
+    uint8_t* out = &pixels[static_cast<size_t>(rows - 1 - row) * stride];
+    const int16_t* in = &indices[static_cast<size_t>(row) * width];
+    for (int column = 0; column < width; ++column, out += 4) {
+      if (in[column] < 0) continue;
+      const Rgb color = PaletteColor(bitmap, in[column]);
+      out[0] = color.blue;
+      out[1] = color.green;
+      out[2] = color.red;
+      out[3] = 0xFF;
+    }
+  }
+  const U_BITMAPINFOHEADER header = bitmapinfoheader_set(
+      width, rows, 1, 32, U_BI_RGB, static_cast<uint32_t>(pixels.size()),
+      PixelsPerMetre(layout), PixelsPerMetre(layout), 0, 0);
+  PU_BITMAPINFO info = bitmapinfo_set(header, nullptr);
+  if (!info) return writer->Fail("libUEMF could not make a bitmap header (out of memory)");
+  U_BLEND blend;
+  blend.Operation = 0;  // source over
+  blend.Flags = 0;
+  blend.Global = 0xFF;
+  blend.Op = U_AC_SRC_ALPHA;
+  writer->Add(U_EMRALPHABLEND_set(
+      Rect(x, y, x + width - 1, y + rows - 1), point32_set(x, y), point32_set(width, rows),
+      point32_set(0, 0), point32_set(width, rows), xform_set(1, 0, 0, 1, 0, 0),
+      colorref3_set(0, 0, 0), U_DIB_RGB_COLORS, blend, info,
+      static_cast<uint32_t>(pixels.size()), reinterpret_cast<char*>(pixels.data())));
+  std::free(info);
+  return writer->ok();
+}
+
+bool AddBitmap(Writer* writer, const Picture& picture, const Bitmap& bitmap,
+               const Layout& layout) {
+  if (bitmap.depth != 1 && bitmap.depth != 4 && bitmap.depth != 8) return true;  // draws nothing
+  int left = 0, top = 0, width = 0, height = 0;
+  if (!render::BitmapBounds(picture, bitmap, layout.width, layout.height, &left, &top, &width,
+                            &height)) {
+    return true;  // nothing of it inside the frame
+  }
+  const int stripRows = static_cast<int>(
+      std::max<size_t>(1, std::min<size_t>(height, kStripPixels / static_cast<size_t>(width))));
+  std::vector<int16_t> indices;
+  for (int row0 = 0; row0 < height && writer->ok(); row0 += stripRows) {
+    const int rows = std::min(stripRows, height - row0);
+    GatherStrip(picture, bitmap, left, top + row0, width, rows, &indices);
+    size_t drawn = 0;
+    for (const int16_t index : indices) drawn += index >= 0;
+    if (drawn == 0) continue;
+    if (drawn == indices.size()) {
+      AddIndexedStrip(writer, bitmap, layout, indices, left, top + row0, width, rows);
+    } else {
+      AddAlphaStrip(writer, bitmap, layout, indices, left, top + row0, width, rows);
+    }
+  }
+  return writer->ok();
+}
+
+// "SWISS:HELVETICA" names the face after the colon and its family before.
+uint8_t FontFamily(const std::string& family) {
+  static const struct {
+    const char* name;
+    uint8_t value;
+  } kFamilies[] = {{"ROMAN", U_FF_ROMAN},   {"SWISS", U_FF_SWISS},
+                   {"MODERN", U_FF_MODERN}, {"SCRIPT", U_FF_SCRIPT},
+                   {"DECORATIVE", U_FF_DECORATIVE}};
+  for (const auto& known : kFamilies) {
+    std::string upper = family;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper == known.name) return known.value;
+  }
+  return U_FF_DONTCARE;
+}
+
+U_LOGFONT MakeFont(const std::string& tableFace, int height) {
+  const size_t colon = tableFace.find(':');
+  const std::string face = colon == std::string::npos ? tableFace : tableFace.substr(colon + 1);
+  const uint8_t family =
+      colon == std::string::npos ? U_FF_DONTCARE : FontFamily(tableFace.substr(0, colon));
+  // ANSI bytes are Latin-1 code points; the last slot keeps the terminator.
+  uint16_t name[U_LF_FACESIZE] = {};
+  for (size_t i = 0; i < face.size() && i + 1 < U_LF_FACESIZE && face[i] != '\0'; ++i) {
+    name[i] = static_cast<unsigned char>(face[i]);
+  }
+  // A negative height asks for the character height, what the SVG output
+  // gives as its font size.
+  return logfont_set(-height, 0, 0, 0, U_FW_NORMAL, 0, 0, 0, U_ANSI_CHARSET,
+                     U_OUT_DEFAULT_PRECIS, U_CLIP_DEFAULT_PRECIS, U_DEFAULT_QUALITY,
+                     static_cast<uint8_t>(U_VARIABLE_PITCH | family), name);
+}
+
+bool AddText(Writer* writer, const TextLine& line, const Layout& layout) {
+  if (line.text.empty()) return true;  // nothing to show
+  const int height = render::EffectiveTextHeight(line);
+  const U_LOGFONT font = MakeFont(line.face, height);
+  uint32_t handle = 0;
+  writer->Add(extcreatefontindirectw_set(&handle, writer->handles(),
+                                         reinterpret_cast<const char*>(&font), nullptr));
+  if (!writer->ok()) return false;
+  writer->Add(selectobject_set(handle, writer->handles()));
+  const Rgb& color = line.color;
+  writer->Add(U_EMRSETTEXTCOLOR_set(colorref3_set(color.red, color.green, color.blue)));
+
+  const uint32_t count = static_cast<uint32_t>(line.text.size());
+  // The advances are libUEMF's estimate for the height; the format wants
+  // them and readers that have the face measure it themselves.
+  uint32_t* advances = dx_set(height, U_FW_NORMAL, count);
+  char* text = advances ? emrtext_set(point32_set(line.x - layout.x1, layout.y2 - line.y), count,
+                                      1, const_cast<char*>(line.text.data()), U_ETO_NONE,
+                                      Rect(0, 0, -1, -1), advances)
+                        : nullptr;
+  std::free(advances);
+  if (!text) {
+    writer->Fail("libUEMF could not make a text record (out of memory)");
+  } else {
+    const float toHundredths = static_cast<float>(layout.millimetresPerUnit * 100.0);
+    writer->Add(U_EMREXTTEXTOUTA_set(Rect(0, 0, -1, -1), U_GM_COMPATIBLE, toHundredths,
+                                     toHundredths, reinterpret_cast<PU_EMRTEXT>(text)));
+    std::free(text);
+  }
+  writer->Add(selectobject_set(U_DEVICE_DEFAULT_FONT, writer->handles()));
+  writer->Add(deleteobject_set(&handle, writer->handles()));
+  return writer->ok();
+}
+
+bool WritePicture(const Picture& picture, std::vector<uint8_t>* bytes, std::string* error) {
+  Layout layout;
+  if (!MakeLayout(picture, &layout, error)) return false;
+  Writer writer;
+  if (writer.Start() && AddHeader(&writer, layout)) {
+    writer.Add(U_EMRSETBKMODE_set(U_TRANSPARENT));  // text draws its glyphs only
+    writer.Add(U_EMRSETTEXTALIGN_set(U_TA_BASELINE | U_TA_LEFT | U_TA_NOUPDATECP));
+    AddBackground(&writer, picture, layout);
+    for (const Picture::Item& item : picture.order) {
+      if (!writer.ok()) break;
+      if (item.kind == Picture::Item::kBitmap && item.index < picture.bitmaps.size()) {
+        AddBitmap(&writer, picture, picture.bitmaps[item.index], layout);
+      } else if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) {
+        AddText(&writer, picture.texts[item.index], layout);
+      }
+    }
+    writer.Finish(bytes);
+  }
+  if (writer.ok()) return true;
+  *error = writer.error();
+  return false;
+}
+
+}  // namespace
+
+}  // namespace emf
+}  // namespace standin
+#endif  // STANDIN_HAVE_UEMF
+
+int StandInWriteEmf(const standin::Picture& picture, std::vector<uint8_t>* bytes,
+                    std::string* error) {
+  std::string message;
+  bool done = false;
+  if (!bytes) {
+    message = "no place for the metafile's bytes";
+  } else {
+#ifdef STANDIN_HAVE_UEMF
+    std::vector<uint8_t> written;
+    try {
+      done = standin::emf::WritePicture(picture, &written, &message);
+    } catch (const std::bad_alloc&) {
+      message = "not enough memory to write the metafile";
+    }
+    if (done) bytes->swap(written);
+#else
+    (void)picture;
+    message = "the companion stand-in was built without libUEMF: no metafile can be written";
+#endif
+  }
+  if (done) return 0;
+  if (error) *error = message;
+  return 1;
+}
