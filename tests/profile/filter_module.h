@@ -135,6 +135,7 @@ class FilterModuleCopy {
     DestroySetup = Resolve<decltype(&::DestroySetup)>("DestroySetup");
     EditSetup = Resolve<decltype(&::EditSetup)>("EditSetup");
     EscapeSetup = Resolve<decltype(&::EscapeSetup)>("EscapeSetup");
+    ImportFile = Resolve<decltype(&::ImportFile)>("ImportFile");
   }
   ~FilterModuleCopy() {
     if (handle_) dlclose(handle_);
@@ -148,6 +149,7 @@ class FilterModuleCopy {
   decltype(&::DestroySetup) DestroySetup = nullptr;
   decltype(&::EditSetup) EditSetup = nullptr;
   decltype(&::EscapeSetup) EscapeSetup = nullptr;
+  decltype(&::ImportFile) ImportFile = nullptr;
 
  private:
   template <typename F>

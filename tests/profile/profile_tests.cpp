@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "companion/standin.h"
 #include "tests/profile/filter_module.h"
+#include "tests/support/gif_writer.h"
 #include "tests/support/recording_host.h"
 
 namespace {
@@ -401,6 +403,61 @@ TEST_F(ModeSection, ListsStopAtWhatTheSetupHolds) {
   EXPECT_STREQ(setup->fontFaces[31], "face32");
   // The field after the font list is untouched.
   EXPECT_STREQ(setup->startName, "");
+}
+
+// ---- Imports on real setups ---------------------------------------------------
+
+// The profile's colours take the place of the GIF's first global colours
+// unless the source is FILE, and the picture's font request gets the face.
+TEST_F(ModeSection, ImportsShowTheProfileColoursAndFaces) {
+  const gifwrite::Color kGray{128, 128, 128};
+  gifwrite::GifBuilder gif(3, 1, {{0, 0, 0}, {255, 255, 255}, kGray, {0, 0, 255}});
+  gifwrite::Image image;
+  image.width = 3;
+  image.height = 1;
+  image.pixels = {0, 1, 2};
+  gif.AddImage(image).Trailer();
+  const std::string gifPath = dir_->path() + "/three.gif";
+  ASSERT_TRUE(gifwrite::WriteFile(gifPath, gif.bytes()));
+
+  struct Case {
+    const char* source;
+    standin::Rgb first, second;
+    const char* face;
+  };
+  const standin::Rgb kRed{250, 10, 20}, kGreen{5, 240, 15}, kBlack{0, 0, 0}, kWhite{255, 255, 255};
+  for (const Case& c : {Case{"PROFILE", kRed, kGreen, "Arial"}, Case{"FILE", kBlack, kWhite, "Arial"}}) {
+    SCOPED_TRACE(c.source);
+    const std::string profile = dir_->Write(
+        "import.INI", std::string("[Mode]\nDriver=D\nColorTableSource=") + c.source +
+                          "\nColor[000]=(250, 10, 20), \"Red\"\nColor[001]=(5, 240, 15)\n"
+                          "Font[001]=\"swiss:helvetica\", \"Arial\"\n");
+    HGLOBAL setup = filter_->CreateSetup(nullptr, profile.c_str(), "Mode", 0);
+    ASSERT_NE(setup, nullptr);
+    HostContext context{};
+    ImportRequest request{};
+    request.setupHandle = setup;
+    request.hostContext = &context;
+    StandInForgetPictures();
+    EXPECT_EQ(filter_->ImportFile(0, "", "", gifPath.c_str(), &request), 0);
+    EXPECT_EQ(filter_->DestroySetup(setup), 0);
+    EXPECT_EQ(testhost::DescribeLive(), "");
+
+    const standin::Picture* picture = StandInLastPicture();
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->fontTable, std::vector<std::string>{c.face});
+    std::vector<uint8_t> rgba;
+    int width = 0, height = 0;
+    ASSERT_EQ(StandInRenderRgba(*picture, &rgba, &width, &height), 0);
+    ASSERT_EQ(width * height, 3);
+    const standin::Rgb expected[] = {c.first, c.second, {kGray.r, kGray.g, kGray.b}};
+    for (int x = 0; x < 3; ++x) {
+      SCOPED_TRACE(x);
+      EXPECT_EQ(rgba[x * 4], expected[x].red);
+      EXPECT_EQ(rgba[x * 4 + 1], expected[x].green);
+      EXPECT_EQ(rgba[x * 4 + 2], expected[x].blue);
+    }
+  }
 }
 
 }  // namespace
