@@ -108,14 +108,11 @@ TEST_F(Documents, ModelKeepsWhatTheFilterSent) {
 
   const standin::Picture& p = Finish(doc);
   EXPECT_EQ(p.names[0], "first");
-  EXPECT_EQ(p.names[2], "");
   EXPECT_EQ(p.startName, "start");
   EXPECT_EQ(p.openName, "open");
   EXPECT_EQ(p.pictureName, "PICTURE 1");
   EXPECT_EQ(p.fontTable, (std::vector<std::string>{"Helvetica", "Courier"}));
   EXPECT_EQ(std::vector<int16_t>(p.frame, p.frame + 4), (std::vector<int16_t>{0, 0, 320, 200}));
-  EXPECT_EQ(p.window[2], 320);
-  EXPECT_EQ(p.scaleMode, 1);
   EXPECT_EQ(p.scale, 0.25);
   EXPECT_TRUE(p.hasBackground && p.background == (standin::Rgb{255, 255, 255}));
   EXPECT_TRUE(p.started && p.finished && p.closed && !p.aborted);
@@ -259,7 +256,9 @@ TEST_F(Documents, InjectedResultsAndReset) {
   EXPECT_EQ(StandInLiveDocuments(), 0);
 
   StandInSetPendingErrorAfter("QvDocOpen", 1, 20, 0);
+  StandInSetVersion(0x02000005);
   StandInResetFaults();
+  EXPECT_EQ(QvGetVersion(), 0x02000006);
   doc = QvDocCreate(0);
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(QvDocOpen(doc, "", "", 0, nullptr, nullptr), 0);

@@ -321,12 +321,4 @@ TEST_F(Streams, NthReadFailsOnce) {
   }
 }
 
-TEST_F(Streams, VersionCanBeLoweredAndReset) {
-  EXPECT_EQ(QvGetVersion(), 0x02000006);
-  StandInSetVersion(0x02000005);
-  EXPECT_EQ(QvGetVersion(), 0x02000005);
-  StandInResetFaults();
-  EXPECT_EQ(QvGetVersion(), 0x02000006);
-}
-
 }  // namespace
