@@ -148,4 +148,17 @@ std::string DescribeLive(const LiveCounts& baseline) {
   return out;
 }
 
+std::vector<std::string> LoggedOperations() {
+  static const std::string key = "\"op\":\"";
+  std::vector<std::string> ops;
+  for (int i = 0; i < StandInLogSize(); ++i) {
+    const std::string entry = StandInLogEntry(i);
+    const size_t at = entry.find(key);
+    if (at == std::string::npos) continue;
+    const size_t begin = at + key.size();
+    ops.push_back(entry.substr(begin, entry.find('"', begin) - begin));
+  }
+  return ops;
+}
+
 }  // namespace testhost

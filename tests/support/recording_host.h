@@ -116,6 +116,10 @@ LiveCounts TakeLiveCounts();
 // ScopedJobs still alive are expected on top of the baseline.
 std::string DescribeLive(const LiveCounts& baseline = {});
 
+// The operation names of the companion's call log ("QvDocOpen", ...), in
+// call order since the last StandInClearLog.
+std::vector<std::string> LoggedOperations();
+
 }  // namespace testhost
 
 #endif
