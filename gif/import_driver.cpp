@@ -65,7 +65,16 @@ struct ImportRun {
   uint8_t* localTable = nullptr;
   int32_t outputDepth = 8;
   uint8_t graphicFlags = 0;
+  // A palette that could not be set (27, reported) lets the picture go on,
+  // but the import must not then end as a success: the first such number is
+  // kept for the result.
+  FilterError paletteFailure = kErrNone;
 };
+
+void SetPalette(ImportRun& run, int32_t count, const uint8_t* table) {
+  FilterError err = SetColorTable(run.job, 0, count, table);
+  if (run.paletteFailure == kErrNone) run.paletteFailure = err;
+}
 
 // `count` colour entries into a zero-filled 768-byte block of RGB triples.
 FilterError ReadColorTable(ImportRun& run, int32_t count, uint8_t** table) {
@@ -146,7 +155,7 @@ FilterError ReadImage(ImportRun& run, Resume* resume) {
     localCount = 1 << (sizeField + 1);
     depth = DepthForSizeField(sizeField);
     FilterError err = ReadColorTable(run, localCount, &run.localTable);
-    if (!err) SetColorTable(job, 0, localCount, run.localTable);
+    if (!err) SetPalette(run, localCount, run.localTable);
     FreeWorkBlock(&run.localTable);
     if (err) return err;
   }
@@ -182,7 +191,7 @@ FilterError ReadImage(ImportRun& run, Resume* resume) {
 
   run.outputDepth = DepthForSizeField(run.colorBits - 1);
   if (localCount != 0 && run.globalColorCount != 0) {
-    SetColorTable(job, 0, run.globalColorCount, run.globalTable);
+    SetPalette(run, run.globalColorCount, run.globalTable);
   }
   return kErrNone;
 }
@@ -232,7 +241,7 @@ FilterError BuildPicture(ImportRun& run, Resume* resume) {
       run.globalTable[3 * i + 1] = job->colors[i].green;
       run.globalTable[3 * i + 2] = job->colors[i].blue;
     }
-    SetColorTable(job, 0, run.globalColorCount, run.globalTable);
+    SetPalette(run, run.globalColorCount, run.globalTable);
     // An index past the table reads a zero entry of the 768-byte block: black.
     SetBackground(job, run.globalTable + 3 * run.header.backgroundIndex);
   }
@@ -285,6 +294,8 @@ FilterError RunImport(FilterSetup* job) {
     resume = Resume::kFinishDocument;
   } else {
     result = BuildPicture(run, &resume);
+    // A palette failure precedes whatever else stopped the import.
+    if (run.paletteFailure != kErrNone) result = run.paletteFailure;
   }
 
   if (resume == Resume::kEndPicture) EndPicture(job);
