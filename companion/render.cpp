@@ -79,13 +79,17 @@ bool BitmapBounds(const Picture& picture, const Bitmap& bitmap, int imageWidth, 
                   int* left, int* top, int* width, int* height) {
   int x1 = imageWidth, y1 = imageHeight, x2 = 0, y2 = 0;
   for (const Bitmap::Band& band : bitmap.bands) {
-    if (band.width == 0 || band.rows == 0) continue;
     const int column0 = BandColumn(picture, band);
     const int row0 = BandRow(picture, band);
-    x1 = std::min(x1, std::max(0, column0));
-    y1 = std::min(y1, std::max(0, row0));
-    x2 = std::max(x2, std::min(imageWidth, column0 + band.width));
-    y2 = std::max(y2, std::min(imageHeight, row0 + band.rows));
+    const int shownLeft = std::max(0, column0);
+    const int shownRight = std::min(imageWidth, column0 + band.width);
+    const int shownTop = std::max(0, row0);
+    const int shownBottom = std::min(imageHeight, row0 + band.rows);
+    if (shownLeft >= shownRight || shownTop >= shownBottom) continue;  // all outside
+    x1 = std::min(x1, shownLeft);
+    y1 = std::min(y1, shownTop);
+    x2 = std::max(x2, shownRight);
+    y2 = std::max(y2, shownBottom);
   }
   if (x1 >= x2 || y1 >= y2) return false;
   *left = x1;
