@@ -293,16 +293,17 @@ const uint8_t* DibBgra(const Drawn& d, int x, int y) {
 }
 
 TEST(WriteEmf, HeaderFrameFollowsTheScaleAndHandlesBalance) {
+  // A 600 x 400 frame; the metafile's frame is in 0.01 mm.
   const struct {
     const char* name;
     int16_t mode;
     double scale;
-    double expectedMillimetres;
-  } cases[] = {{"96 per inch", 1, 0.2645833333333333, 25.4 / 96},
-               {"half millimetre units", 1, 0.5, 0.5},
-               {"mode other than 1", 0, 0.5, 25.4 / 96},
-               {"no factor", 1, 0.0, 25.4 / 96},
-               {"not a number", 1, std::nan(""), 25.4 / 96}};
+    int32_t right, bottom;
+  } cases[] = {{"96 per inch", 1, 0.2645833333333333, 15875, 10583},
+               {"half millimetre units", 1, 0.5, 30000, 20000},
+               {"mode other than 1", 0, 0.5, 15875, 10583},
+               {"no factor", 1, 0.0, 15875, 10583},
+               {"not a number", 1, std::nan(""), 15875, 10583}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Picture picture = MakePicture(600, 400);
@@ -313,13 +314,13 @@ TEST(WriteEmf, HeaderFrameFollowsTheScaleAndHandlesBalance) {
     std::vector<uint8_t> bytes;
     WRITE_EMF_OR_SKIP(picture, &bytes);
     const Metafile m = Walk(bytes);
-    EXPECT_EQ(std::vector<int32_t>(m.bounds, m.bounds + 4), std::vector<int32_t>({0, 0, 600, 400}));
+    EXPECT_EQ(std::vector<int32_t>(m.bounds, m.bounds + 4),
+              std::vector<int32_t>({0, 0, 600, 400}));
     EXPECT_EQ(std::vector<int32_t>(m.frame, m.frame + 4),
-              std::vector<int32_t>({0, 0, static_cast<int32_t>(std::lround(600 * c.expectedMillimetres * 100)),
-                                    static_cast<int32_t>(std::lround(400 * c.expectedMillimetres * 100))}));
+              std::vector<int32_t>({0, 0, c.right, c.bottom}));
     // The reference device has the same pixel size.
-    EXPECT_NEAR(1.0 * m.millimetres[0] / m.device[0], c.expectedMillimetres,
-                c.expectedMillimetres / 1000);
+    const double millimetres = c.right / 60000.0;
+    EXPECT_NEAR(1.0 * m.millimetres[0] / m.device[0], millimetres, millimetres / 1000);
     EXPECT_EQ(m.device[0], m.device[1]);
     EXPECT_TRUE(m.background == kBackground);
   }
@@ -550,7 +551,9 @@ TEST_F(EmfReadBack, BitmapsShowTheSamePixelsAsTheRendering) {
     Picture p = MakePicture(16, 10);
     AddBitmap(&p, 1, 9, 1, {{1, 0, 1, 1, 0}, {0, 1, 0, 0, 1}}, {kWhite, kBlue});
     std::vector<Rgb> local(16);
-    for (int i = 0; i < 16; ++i) local[i] = {static_cast<uint8_t>(i * 16), 200, static_cast<uint8_t>(255 - i * 9)};
+    for (int i = 0; i < 16; ++i) {
+      local[i] = {static_cast<uint8_t>(i * 16), 200, static_cast<uint8_t>(255 - i * 9)};
+    }
     Rows pixels(5, std::vector<int>(7));
     for (int y = 0; y < 5; ++y) {
       for (int x = 0; x < 7; ++x) pixels[y][x] = (x * 3 + y * 5) % 16;
