@@ -1,0 +1,90 @@
+// Replays inputs that once broke something (tests/crashers/NAME-OF-FAULT.gif)
+// through ImportFile by all three input roads. Each must end, without a
+// crash, within the time limit, and leave nothing live.
+//
+//   crasher_replay [--limit SECONDS] DIR|FILE...
+//
+// Prints one line per file and road; exit status 0 when every replay passed.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/import_host.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The file being replayed, for the message of a replay that overran.
+char currentFile[4096];
+
+void OnAlarm(int) {
+  static const char kPrefix[] = "crasher_replay: time limit exceeded: ";
+  ssize_t ignored = write(STDERR_FILENO, kPrefix, sizeof kPrefix - 1);
+  ignored = write(STDERR_FILENO, currentFile, std::strlen(currentFile));
+  ignored = write(STDERR_FILENO, "\n", 1);
+  (void)ignored;
+  _exit(3);
+}
+
+std::vector<std::string> Inputs(const std::vector<std::string>& args) {
+  std::vector<std::string> files;
+  for (const std::string& arg : args) {
+    if (fs::is_directory(arg)) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(arg))
+        if (entry.is_regular_file() && entry.path().extension() == ".gif")
+          files.push_back(entry.path().string());
+    } else {
+      files.push_back(arg);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsigned limit = 20;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc) {
+      limit = static_cast<unsigned>(std::atoi(argv[++i]));
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  if (args.empty()) {
+    std::fprintf(stderr, "usage: crasher_replay [--limit SECONDS] DIR|FILE...\n");
+    return 2;
+  }
+  signal(SIGALRM, OnAlarm);
+
+  int failed = 0;
+  const std::vector<std::string> files = Inputs(args);
+  for (const std::string& file : files) {
+    std::snprintf(currentFile, sizeof currentFile, "%s", file.c_str());
+    const e2e::Bytes bytes = e2e::ReadWholeFile(file);
+    for (e2e::Road road : {e2e::Road::kFile, e2e::Road::kMemory, e2e::Road::kStream}) {
+      e2e::ImportOptions options;
+      options.road = road;
+      alarm(limit);
+      const e2e::ImportRun run = e2e::Import(bytes, options);
+      alarm(0);
+      const bool ok = run.live.empty();
+      std::printf("%s %s (%s): result %d%s%s\n", ok ? "ok  " : "FAIL", file.c_str(),
+                  e2e::RoadName(road), static_cast<int>(run.result), ok ? "" : ", live: ",
+                  run.live.c_str());
+      if (!ok) ++failed;
+    }
+  }
+  std::printf("%zu files replayed, %d failures\n", files.size(), failed);
+  return failed == 0 ? 0 : 1;
+}
