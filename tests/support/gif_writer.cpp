@@ -12,26 +12,33 @@ constexpr int kTableCodes = 1 << kMaxCodeBits;  // 4096
 constexpr int kHashSlots = 8192;                // load stays below 1/2
 
 // LSB-first bit packer over a flat byte string; sub-blocks are cut later.
+// Writes through a raw cursor: a 4096 x 4096 image is 16 million codes.
 class BitPacker {
  public:
-  explicit BitPacker(Bytes* out) : out_(out) {}
+  BitPacker(Bytes* out, size_t expectedBytes) : out_(out) { out_->resize(expectedBytes + 16); }
   void Put(int code, int width) {
     buffer_ |= static_cast<uint64_t>(code & ((1 << width) - 1)) << bits_;
     bits_ += width;
-    while (bits_ >= 8) {
-      out_->push_back(static_cast<uint8_t>(buffer_));
-      buffer_ >>= 8;
-      bits_ -= 8;
+    if (bits_ >= 32) {
+      if (used_ + 8 > out_->size()) out_->resize(out_->size() * 2 + 16);
+      uint8_t* at = out_->data() + used_;
+      for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(buffer_ >> (8 * i));
+      used_ += 4;
+      buffer_ >>= 32;
+      bits_ -= 32;
     }
   }
-  void Flush() {
-    if (bits_ > 0) out_->push_back(static_cast<uint8_t>(buffer_));
-    buffer_ = 0;
+  // Writes the bits left and trims the string to what was written.
+  void Finish() {
+    if (used_ + 8 > out_->size()) out_->resize(used_ + 8);
+    for (; bits_ > 0; bits_ -= 8, buffer_ >>= 8) (*out_)[used_++] = static_cast<uint8_t>(buffer_);
     bits_ = 0;
+    out_->resize(used_);
   }
 
  private:
   Bytes* out_;
+  size_t used_ = 0;
   uint64_t buffer_ = 0;
   int bits_ = 0;
 };
@@ -70,12 +77,16 @@ class CodeTable {
 void AppendSubBlocks(Bytes* out, const uint8_t* data, size_t size, int subBlockSize,
                      bool terminator) {
   size_t chunk = static_cast<size_t>(std::clamp(subBlockSize, 1, 255));
-  for (size_t at = 0; at < size; at += chunk) {
-    size_t n = std::min(chunk, size - at);
-    out->push_back(static_cast<uint8_t>(n));
-    out->insert(out->end(), data + at, data + at + n);
+  size_t at = out->size();
+  out->resize(at + size + (size + chunk - 1) / chunk + (terminator ? 1 : 0));
+  uint8_t* cursor = out->data() + at;
+  for (size_t done = 0; done < size; done += chunk) {
+    size_t n = std::min(chunk, size - done);
+    *cursor++ = static_cast<uint8_t>(n);
+    std::memcpy(cursor, data + done, n);
+    cursor += n;
   }
-  if (terminator) out->push_back(0);
+  if (terminator) *cursor = 0;
 }
 
 void Put16(Bytes* out, uint16_t value) {
@@ -113,8 +124,8 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
   const uint8_t pixelMask = static_cast<uint8_t>(clearCode - 1);
 
   Bytes codes;
-  codes.reserve(pixels.size() / 2 + 16);
-  BitPacker packer(&codes);
+  // Room for one code of the widest width per pixel: no regrowth.
+  BitPacker packer(&codes, pixels.size() * static_cast<size_t>(kMaxCodeBits) / 8);
   CodeTable table;
 
   // The encoder runs one table entry ahead of a decoder, so the code width
@@ -171,10 +182,9 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
     emitData(prefix);
   }
   if (options.endCode) packer.Put(endCode, width);
-  packer.Flush();
+  packer.Finish();
 
   Bytes out;
-  out.reserve(codes.size() + codes.size() / 200 + 8);
   out.push_back(static_cast<uint8_t>(minCodeSize));
   AppendSubBlocks(&out, codes.data(), codes.size(), options.subBlockSize, true);
   return out;
@@ -183,9 +193,9 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
 Bytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codes, int subBlockSize,
                 bool terminator) {
   Bytes packed;
-  BitPacker packer(&packed);
+  BitPacker packer(&packed, codes.size() * 2);
   for (const auto& [code, width] : codes) packer.Put(code, std::clamp(width, 1, 16));
-  packer.Flush();
+  packer.Finish();
   Bytes out;
   out.push_back(static_cast<uint8_t>(minCodeSize));
   AppendSubBlocks(&out, packed.data(), packed.size(), subBlockSize, terminator);
