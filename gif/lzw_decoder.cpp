@@ -3,9 +3,9 @@
 //
 // Two ways of writing a code's string give the same pixels. While the stream
 // is well formed (every entry made since the last clear code refers only to
-// entries made before it), each entry's string length and first pixel are
-// known, so a string is written back to front straight into the pixel buffer
-// and no prefix chain is walked twice. A code above the next free code, or a
+// entries made before it), each entry's string length is kept, so a string
+// is written back to front straight into the pixel buffer in one walk, and
+// that walk ends at the first pixel that the next entry needs. A code above the next free code, or a
 // first code after a clear code that names an entry not yet made, reaches
 // into entries left from earlier tables; from there on the image is decoded
 // by walking prefix chains through the reversal stack exactly as the table
@@ -158,31 +158,43 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
   uint8_t* cursor = pixels;
   uint32_t remaining = pixelCount;
   uint32_t previousCode = 0;
-  uint32_t previousLength = 1;  // well-formed mode: length and first pixel
-  uint32_t previousRoot = 0;    // of previousCode's string
-  bool exact = false;           // decoding by walking the chains
-  bool firstCode = true;        // the stream's first code
+  bool exact = false;      // decoding by walking the chains
+  bool firstCode = true;   // the stream's first code
 
-  auto refill = [&]() -> FilterError {
-    input.bitPosition = bitPosition;
-    input.available = available;
-    FilterError err = input.Refill();
-    bitPosition = input.bitPosition;
-    available = input.available;
-    return err;
-  };
-  auto growWidth = [&]() {
-    if (nextCode == codeLimit && codeLimit < kMaxCodes) {
-      ++codeWidth;
-      codeLimit <<= 1;
-    }
-  };
+  // No local's address is taken here (the refill and the chain walks get
+  // copies), so that the byte stores of the hot path do not force the
+  // decoder's state out of registers.
+#define GIFIMPORT_REFILL()                       \
+  do {                                           \
+    input.bitPosition = bitPosition;             \
+    input.available = available;                 \
+    const FilterError err = input.Refill();      \
+    bitPosition = input.bitPosition;             \
+    available = input.available;                 \
+    if (err != kErrNone) return err;             \
+  } while (false)
+#define GIFIMPORT_GROW_WIDTH()                             \
+  do {                                                     \
+    if (nextCode == codeLimit && codeLimit < kMaxCodes) {  \
+      ++codeWidth;                                         \
+      codeLimit <<= 1;                                     \
+    }                                                      \
+  } while (false)
+#define GIFIMPORT_EMIT(code, suffix)                                                           \
+  do {                                                                                         \
+    uint32_t left = remaining;                                                                 \
+    cursor = EmitCodeString(lengths, cursor, left, (code), (suffix), clearCode, table);       \
+    remaining = left;                                                                          \
+  } while (false)
+
+  // Roots are strings of one pixel.
+  for (uint32_t root = 0; root < clearCode; ++root) lengths[root] = 1;
 
   while (remaining != 0) {
     uint32_t bytePosition = bitPosition >> 3;
     if (bytePosition + 4 >= available) {
       if (input.blockLength != 0) {
-        if (FilterError err = refill()) return err;
+        GIFIMPORT_REFILL();
         bytePosition = bitPosition >> 3;
       }
       // Data that ended early is decoded over what the window holds, up to
@@ -199,12 +211,15 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
         codeWidth = minimumCodeSize + 1u;
         codeLimit = 1u << codeWidth;
         for (uint32_t root = 0; root < clearCode; ++root) table[root] = root;
+        if (!exact) {
+          for (uint32_t root = 0; root < clearCode; ++root) lengths[root] = 1;
+        }
         if ((bitPosition >> 3) > kInputWindowBytes) return kErrNone;
         // The code after a clear code is read without a refill; one clear
         // code always leaves it inside the loaded bytes, but a run of them
         // can use up the window while sub-blocks remain, so load them first.
         if ((bitPosition >> 3) + 3 > available && input.blockLength != 0) {
-          if (FilterError err = refill()) return err;
+          GIFIMPORT_REFILL();
         }
         code = (LoadLittle24(window + (bitPosition >> 3)) >> (bitPosition & 7)) & (codeLimit - 1);
         bitPosition += codeWidth;
@@ -223,45 +238,43 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
           *cursor++ = static_cast<uint8_t>(code);
           --remaining;
         }
-        previousLength = 1;
-        previousRoot = code;
       } else {
         // An entry not made since the clear code: its string is whatever
         // the table holds from before.
         exact = true;
-        cursor = EmitCodeString(lengths, cursor, remaining, code, kNoPendingSuffix, clearCode, table);
+        GIFIMPORT_EMIT(code, kNoPendingSuffix);
         if (cursor == nullptr) return kErrNone;
       }
       previousCode = code;
-      growWidth();
+      GIFIMPORT_GROW_WIDTH();
       continue;
     }
 
     if (!exact) {
       if (code < nextCode) {
-        const uint32_t length = code < clearCode ? 1u : lengths[code];
+        const uint32_t length = lengths[code];
         const uint32_t root = WriteKnownString(cursor, remaining, code, length, table);
         if (nextCode < kMaxCodes) {
           table[nextCode] = root | previousCode << 16;
-          lengths[nextCode] = static_cast<uint16_t>(previousLength + 1);
+          lengths[nextCode] = static_cast<uint16_t>(lengths[previousCode] + 1);
           ++nextCode;
-          growWidth();
+          GIFIMPORT_GROW_WIDTH();
         }
         previousCode = code;
-        previousLength = length;
-        previousRoot = root;
         continue;
       }
       if (code == nextCode) {
         // The string of the previous code and its own first pixel.
-        const uint32_t length = previousLength + 1;
+        // Rare: the previous string's first pixel is found by its walk.
+        const uint32_t length = lengths[previousCode] + 1u;
+        uint32_t previousRoot = previousCode;
+        while (previousRoot >= clearCode) previousRoot = table[previousRoot] >> 16;
         table[nextCode] = previousRoot | previousCode << 16;
         lengths[nextCode] = static_cast<uint16_t>(length);
         ++nextCode;
-        growWidth();
+        GIFIMPORT_GROW_WIDTH();
         WriteKnownString(cursor, remaining, code, length, table);
         previousCode = code;
-        previousLength = length;
         continue;
       }
       // A code above the next free code: the next entry will lead into
@@ -270,20 +283,19 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
     }
 
     if (code < nextCode) {
-      cursor = EmitCodeString(lengths, cursor, remaining, code, kNoPendingSuffix, clearCode, table);
+      GIFIMPORT_EMIT(code, kNoPendingSuffix);
       uint32_t firstPixel = 0;
       if (cursor == nullptr || !FindFirstPixel(code, clearCode, table, &firstPixel)) return kErrNone;
       if (nextCode < kMaxCodes) {
         table[nextCode++] = firstPixel | previousCode << 16;
-        growWidth();
+        GIFIMPORT_GROW_WIDTH();
       }
     } else if (code == nextCode) {
       uint32_t firstPixel = 0;
       if (!FindFirstPixel(previousCode, clearCode, table, &firstPixel)) return kErrNone;
       table[nextCode++] = firstPixel | previousCode << 16;
-      growWidth();
-      cursor = EmitCodeString(lengths, cursor, remaining, previousCode,
-                              static_cast<uint16_t>(firstPixel), clearCode, table);
+      GIFIMPORT_GROW_WIDTH();
+      GIFIMPORT_EMIT(previousCode, static_cast<uint16_t>(firstPixel));
       if (cursor == nullptr) return kErrNone;
     }
     // A code above the next free code writes nothing and makes no entry,
@@ -291,6 +303,9 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
     previousCode = code;
   }
   return kErrNone;
+#undef GIFIMPORT_REFILL
+#undef GIFIMPORT_GROW_WIDTH
+#undef GIFIMPORT_EMIT
 }
 
 }  // namespace
