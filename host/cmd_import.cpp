@@ -395,11 +395,11 @@ int RunImportCommand(int argc, char** argv) {
                             ? StandInRenderPng(*picture, args.output.c_str(), &error)
                             : StandInRenderSvg(*picture, args.output.c_str(), &error);
     if (written != 0) {
-      PrintError("import: cannot write " + args.output + ": " + error);
+      PrintError("import: " + (error.empty() ? "cannot write " + args.output : error));
       outputsWritten = false;
     }
   }
-  if (!args.quiet) {
+  if (!args.quiet && outputsWritten) {
     std::printf("%s: %dx%d picture, %zu bitmap%s, %zu text line%s%s%s\n", args.file.c_str(),
                 picture->frame[2] - picture->frame[0], picture->frame[3] - picture->frame[1],
                 picture->bitmaps.size(), picture->bitmaps.size() == 1 ? "" : "s",
