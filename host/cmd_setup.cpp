@@ -8,28 +8,62 @@
 #include "filter/filter_setup.h"
 #include "host/commands.h"
 #include "host/filter_module.h"
+#include "host/setup_options.h"
 
 namespace host {
 namespace {
 
-using CreateSetupProc = HGLOBAL(WINAPI*)(HINSTANCE, const char*, const char*, uint32_t);
 using DestroySetupProc = int32_t(WINAPI*)(HGLOBAL);
 using FilterVersionProc = uint32_t(WINAPI*)(void);
+
+}  // namespace
+
+const char kSetupOptionsHelp[] =
+    "  --profile FILE  the profile to use: a path, or a file name looked for\n"
+    "                  beside the filter module and in the Windows directory\n"
+    "                  ($WINDIR); without it, the profile named after the module\n"
+    "  --mode NAME     the mode section to read instead of ~Mode of [ir_gif]\n";
+
+int SetupNames::Take(const char* command, int argc, char** argv, int* i) {
+  const std::string arg = argv[*i];
+  std::string* value = arg == "--profile" ? &profile : arg == "--mode" ? &mode : nullptr;
+  if (value == nullptr) return 0;
+  if (*i + 1 >= argc) {
+    PrintError(std::string(command) + ": " + arg + " needs a value");
+    return -1;
+  }
+  *value = argv[++*i];
+  return 1;
+}
+
+HGLOBAL SetupNames::Create(CreateSetupProc createSetup) const {
+  return createSetup(nullptr, profile.empty() ? nullptr : profile.c_str(),
+                     mode.empty() ? nullptr : mode.c_str(), 0);
+}
+
+// CreateSetup gives no reason; these are the ones a host can tell apart.
+std::string SetupNames::WhyNoSetup(const FilterModule& filter) const {
+  auto filterVersion = filter.Resolve<FilterVersionProc>("QVRGetFilterVersion");
+  const auto wanted = static_cast<int32_t>(filterVersion ? filterVersion() : kFilterInterfaceVersion);
+  if (QvGetVersion() < wanted) return "the companion library is older than the filter needs";
+  if (profile.size() >= kTextFieldBytes) return "the profile name is longer than 259 characters";
+  if (mode.size() >= kTextFieldBytes) return "the mode name is longer than 259 characters";
+  return "the profile's mode section " + (mode.empty() ? "(~Mode of [ir_gif])" : "[" + mode + "]") +
+         " has no Driver value, or memory ran out";
+}
+
+namespace {
 
 void PrintSetupHelp(std::FILE* out) {
   std::fprintf(out,
                "Usage: %s setup [--profile FILE] [--mode NAME] [--filter PATH]\n\n"
                "Makes a setup as a host does and prints what it read: the profile, the\n"
                "mode section, the driver, the colour table source, the colours with\n"
-               "their names and the fonts with their faces.\n\n"
-               "  --profile FILE  the profile to use: a path, or a file name looked for\n"
-               "                  beside the filter module and in the Windows directory\n"
-               "                  ($WINDIR); without it, the profile named after the module\n"
-               "  --mode NAME     the mode section to read instead of ~Mode of [ir_gif]\n"
+               "their names and the fonts with their faces.\n\n%s"
                "  --filter PATH   load this filter module instead of gifin.so beside %s\n\n"
                "Exit status: 0 when a setup was made, 1 when none could be, 2 for bad\n"
                "arguments or a filter that cannot be loaded.\n",
-               kProgramName, kProgramName);
+               kProgramName, kSetupOptionsHelp, kProgramName);
 }
 
 // The setup block is opaque to a real host; this tool reads it to show what
@@ -58,39 +92,27 @@ void PrintSetup(const FilterSetup& setup) {
   }
 }
 
-// CreateSetup gives no reason; these are the ones a host can tell apart.
-std::string WhyNoSetup(const FilterModule& filter, const std::string& profile,
-                       const std::string& mode) {
-  auto filterVersion = filter.Resolve<FilterVersionProc>("QVRGetFilterVersion");
-  const auto wanted = static_cast<int32_t>(filterVersion ? filterVersion() : kFilterInterfaceVersion);
-  if (QvGetVersion() < wanted) return "the companion library is older than the filter needs";
-  if (profile.size() >= kTextFieldBytes) return "the profile name is longer than 259 characters";
-  if (mode.size() >= kTextFieldBytes) return "the mode name is longer than 259 characters";
-  return "the profile's mode section " + (mode.empty() ? "(~Mode of [ir_gif])" : "[" + mode + "]") +
-         " has no Driver value, or memory ran out";
-}
-
 int RunSetup(int argc, char** argv) {
-  std::string filterPath, profile, mode;
+  std::string filterPath;
+  SetupNames names;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       PrintSetupHelp(stdout);
       return kExitOk;
     }
-    std::string* value = arg == "--profile" ? &profile
-                         : arg == "--mode"  ? &mode
-                         : arg == "--filter" ? &filterPath
-                                             : nullptr;
-    if (value == nullptr) {
+    const int taken = names.Take("setup", argc, argv, &i);
+    if (taken < 0) return kExitUsage;
+    if (taken > 0) continue;
+    if (arg != "--filter") {
       PrintError("setup: unknown argument '" + arg + "' (try 'setup --help')");
       return kExitUsage;
     }
     if (i + 1 >= argc) {
-      PrintError("setup: " + arg + " needs a value");
+      PrintError("setup: --filter needs a value");
       return kExitUsage;
     }
-    *value = argv[++i];
+    filterPath = argv[++i];
   }
 
   FilterModule filter;
@@ -106,10 +128,9 @@ int RunSetup(int argc, char** argv) {
     return kExitUsage;
   }
 
-  HGLOBAL setup = createSetup(nullptr, profile.empty() ? nullptr : profile.c_str(),
-                              mode.empty() ? nullptr : mode.c_str(), 0);
+  HGLOBAL setup = names.Create(createSetup);
   if (setup == nullptr) {
-    PrintError("setup: no setup could be made: " + WhyNoSetup(filter, profile, mode));
+    PrintError("setup: no setup could be made: " + names.WhyNoSetup(filter));
     return kExitFailed;
   }
   const auto* fields = static_cast<const FilterSetup*>(GlobalLock(setup));
