@@ -17,6 +17,7 @@
 #include "host/errors.h"
 #include "host/filter_module.h"
 #include "host/host_input.h"
+#include "host/setup_options.h"
 
 namespace host {
 namespace {
@@ -43,6 +44,7 @@ struct ImportArgs {
   std::string tracePath;
   std::string dumpDirectory;
   std::string filterPath;
+  SetupNames setupNames;
   bool quiet = false;
 };
 
@@ -51,7 +53,7 @@ void PrintImportHelp(std::FILE* out) {
       out,
       "Usage: %s import FILE [-o OUT.png|OUT.svg] [--memory | --stream]\n"
       "                        [--trace OUT.jsonl] [--dump-bitmaps DIR] [--quiet]\n"
-      "                        [--filter PATH]\n\n"
+      "                        [--profile FILE] [--mode NAME] [--filter PATH]\n\n"
       "Imports FILE through the filter as a host application does and writes the\n"
       "picture the filter built.\n\n"
       "  -o OUT.png|OUT.svg  write the picture as PNG or SVG (by the extension)\n"
@@ -63,13 +65,14 @@ void PrintImportHelp(std::FILE* out) {
       "                      number, left, top, width, height, depth, transparent,\n"
       "                      back colour index\n"
       "  --quiet             no progress bar and no summary line\n"
+      "%s"
       "  --filter PATH       load this filter module instead of gifin.so beside %s\n\n"
       "A progress bar shows while stderr is a terminal. Ctrl-C asks the filter to\n"
       "stop; a second one ends the program at once.\n\n"
       "Exit status: 0 when the filter imported the file (and every output was\n"
       "written), 1 when it did not, 2 for bad arguments or a filter that cannot be\n"
       "loaded, 130 when the import was cancelled.\n",
-      kProgramName, kProgramName);
+      kProgramName, kSetupOptionsHelp, kProgramName);
 }
 
 std::string Lowercase(std::string text) {
@@ -118,6 +121,8 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
       if (!value(&args->tracePath)) return kExitUsage;
     } else if (arg == "--dump-bitmaps") {
       if (!value(&args->dumpDirectory)) return kExitUsage;
+    } else if (int taken = args->setupNames.Take("import", argc, argv, &i)) {
+      if (taken < 0) return kExitUsage;
     } else if (arg == "--filter") {
       if (!value(&args->filterPath)) return kExitUsage;
     } else {
@@ -269,15 +274,16 @@ struct FilterExports {
   DestroySetupProc destroySetup = nullptr;
   EscapeSetupProc escapeSetup = nullptr;
   ImportFileProc importFile = nullptr;
+  const FilterModule* module = nullptr;
 };
 
 // Runs the import the way the arguments ask; *result is ImportFile's.
 // false when the host could not even start it (the reason printed).
 bool RunOneImport(const FilterExports& filter, const ImportArgs& args, ImportSession* session,
                   int32_t* result) {
-  HGLOBAL setup = filter.createSetup(nullptr, nullptr, nullptr, 0);
+  HGLOBAL setup = args.setupNames.Create(filter.createSetup);
   if (setup == nullptr) {
-    PrintError("import: the filter made no setup (is the companion library too old?)");
+    PrintError("import: the filter made no setup: " + args.setupNames.WhyNoSetup(*filter.module));
     return false;
   }
 
@@ -349,6 +355,7 @@ int RunImportCommand(int argc, char** argv) {
   filter.destroySetup = module.Resolve<DestroySetupProc>("DestroySetup");
   filter.escapeSetup = module.Resolve<EscapeSetupProc>("EscapeSetup");
   filter.importFile = module.Resolve<ImportFileProc>("ImportFile");
+  filter.module = &module;
   if (!filter.createSetup || !filter.destroySetup || !filter.escapeSetup || !filter.importFile) {
     PrintError(module.path() + " has no ImportFile: not a GIF import filter");
     return kExitUsage;
@@ -413,7 +420,7 @@ int RunImportCommand(int argc, char** argv) {
 const CommandRegistration kImport{
     {"import",
      "import FILE [-o OUT.png|OUT.svg] [--memory|--stream] [--trace OUT.jsonl] "
-     "[--dump-bitmaps DIR] [--quiet] [--filter PATH]",
+     "[--dump-bitmaps DIR] [--quiet] [--profile FILE] [--mode NAME] [--filter PATH]",
      "imports a GIF through the filter and writes the picture", RunImportCommand}};
 
 }  // namespace

@@ -19,10 +19,10 @@ using FilterVersionProc = uint32_t(WINAPI*)(void);
 }  // namespace
 
 const char kSetupOptionsHelp[] =
-    "  --profile FILE  the profile to use: a path, or a file name looked for\n"
-    "                  beside the filter module and in the Windows directory\n"
-    "                  ($WINDIR); without it, the profile named after the module\n"
-    "  --mode NAME     the mode section to read instead of ~Mode of [ir_gif]\n";
+    "  --profile FILE      the profile to use: a path, or a file name looked for\n"
+    "                      beside the filter module and in the Windows directory\n"
+    "                      ($WINDIR); without it, the one named after the module\n"
+    "  --mode NAME         the mode section to read instead of ~Mode of [ir_gif]\n";
 
 int SetupNames::Take(const char* command, int argc, char** argv, int* i) {
   const std::string arg = argv[*i];
@@ -60,7 +60,7 @@ void PrintSetupHelp(std::FILE* out) {
                "Makes a setup as a host does and prints what it read: the profile, the\n"
                "mode section, the driver, the colour table source, the colours with\n"
                "their names and the fonts with their faces.\n\n%s"
-               "  --filter PATH   load this filter module instead of gifin.so beside %s\n\n"
+               "  --filter PATH       load this filter module instead of gifin.so beside %s\n\n"
                "Exit status: 0 when a setup was made, 1 when none could be, 2 for bad\n"
                "arguments or a filter that cannot be loaded.\n",
                kProgramName, kSetupOptionsHelp, kProgramName);
