@@ -66,14 +66,6 @@ TEST(RasterTest, PackedRowsHoldTheirOwnPixels) {
   }
 }
 
-TEST(RasterTest, RowLengthNeverWrapsToZero) {
-  EXPECT_EQ(RowLength(8, 65535), 65536u);
-  EXPECT_EQ(RowLength(8, 65533), 65536u);
-  EXPECT_EQ(RowLength(4, 65535), 32768u);
-  EXPECT_EQ(RowLength(1, 65535), 8192u);
-  EXPECT_EQ(RowLength(8, 0), 0u);
-}
-
 TEST(RasterTest, DeinterlacingPutsStreamRowsInDisplayOrder) {
   for (uint32_t height = 1; height <= 40; ++height) {
     SCOPED_TRACE(height);
