@@ -11,6 +11,7 @@
 #include "host/errors.h"
 #include "host/filter_module.h"
 #include "host/host_input.h"
+#include "host/setup_options.h"
 
 namespace host {
 namespace {
@@ -41,11 +42,16 @@ bool CanReadFile(const std::string& path, std::string* why) {
 
 void PrintInfoHelp(std::FILE* out) {
   std::fprintf(out,
-               "Usage: %s info [--memory | --stream] [--filter PATH] FILE...\n\n"
+               "Usage: %s info [--memory | --stream] [--profile FILE] [--mode NAME]\n"
+               "                 [--filter PATH] FILE...\n\n"
                "Prints, for each FILE, what the filter reads from its header:\n"
                "  NAME: WIDTHxHEIGHT, N bits per pixel\n\n"
                "  --memory       hand each file to the filter in a global memory block\n"
                "  --stream       hand each file to the filter through a host stream\n"
+               "  --profile FILE, --mode NAME\n"
+               "                 first make a setup with them, as a host importing the\n"
+               "                 files would, and stop when none can be made (see\n"
+               "                 'setup --help'); the header itself reads no profile\n"
                "  --filter PATH  load this filter module instead of gifin.so beside %s\n\n"
                "Exit status: 0 when every file was read, 1 when one or more failed,\n"
                "2 for bad arguments or a filter that cannot be loaded.\n",
@@ -103,6 +109,7 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, const std::string& name
 int RunInfo(int argc, char** argv) {
   InputWay way = InputWay::kFile;
   std::string filterPath;
+  SetupNames setupNames;
   std::vector<std::string> files;
   bool optionsDone = false;
   for (int i = 1; i < argc; ++i) {
@@ -121,6 +128,8 @@ int RunInfo(int argc, char** argv) {
         return kExitUsage;
       }
       way = chosen;
+    } else if (int taken = setupNames.Take("info", argc, argv, &i)) {
+      if (taken < 0) return kExitUsage;
     } else if (arg == "--filter") {
       if (i + 1 >= argc) {
         PrintError("info: --filter needs a path");
@@ -148,6 +157,16 @@ int RunInfo(int argc, char** argv) {
     PrintError(filter.path() + " has no GetFileInfo: not a GIF import filter");
     return kExitUsage;
   }
+  if (!setupNames.profile.empty() || !setupNames.mode.empty()) {
+    auto createSetup = filter.Resolve<CreateSetupProc>("CreateSetup");
+    auto destroySetup = filter.Resolve<int32_t(WINAPI*)(HGLOBAL)>("DestroySetup");
+    HGLOBAL setup = createSetup && destroySetup ? setupNames.Create(createSetup) : nullptr;
+    if (setup == nullptr) {
+      PrintError("info: no setup could be made: " + setupNames.WhyNoSetup(filter));
+      return kExitFailed;
+    }
+    destroySetup(setup);
+  }
 
   bool allRead = true;
   for (const std::string& name : files) {
@@ -157,7 +176,9 @@ int RunInfo(int argc, char** argv) {
   return allRead ? kExitOk : kExitFailed;
 }
 
-const CommandRegistration kInfo{{"info", "info [--memory | --stream] [--filter PATH] FILE...",
+const CommandRegistration kInfo{{"info",
+                                 "info [--memory | --stream] [--profile FILE] [--mode NAME] "
+                                 "[--filter PATH] FILE...",
                                  "prints the size and depth of GIF files", RunInfo}};
 
 }  // namespace
