@@ -36,6 +36,7 @@ struct QvPictureRec {
   bool errorPending = false;
   LibraryErrorPair pending{0, 0};
   int openBitmap = -1;  // index into model.bitmaps between begin and end
+  QvCapture capture = 0;  // the metafile capture this document is for
 };
 
 namespace {
@@ -224,6 +225,7 @@ QV_API int16_t WINAPI QvDocOpen(QvPicture picture, const char* startName, const 
   if (doc != nullptr) {
     doc->model.startName = CopyText(startName);
     doc->model.openName = CopyText(openName);
+    doc->capture = standin::internal::CaptureOfContext(context);
     result = State().openResult;
   }
   call.entry.Int("result", result);
@@ -250,6 +252,7 @@ QV_API int16_t WINAPI QvDocClose(QvPicture picture) {
   if (doc != nullptr) {
     doc->model.closed = true;
     result = State().closeResult;
+    if (doc->capture != 0) standin::internal::CaptureDocumentClosed(doc->capture, doc->model);
   }
   call.entry.Int("result", result);
   return result;
@@ -517,6 +520,7 @@ STANDIN_API int StandInLiveDocuments(void) { return static_cast<int>(State().liv
 STANDIN_API void StandInResetFaults(void) {
   standin::internal::ResetDocumentFaults();
   standin::internal::ResetStreamFaults();
+  standin::internal::ResetCaptureFaults();
 }
 
 STANDIN_API void StandInFailDocCreate(int fail) { State().failCreate = fail != 0; }

@@ -96,6 +96,13 @@ STANDIN_API void StandInSetDocCloseResult(int16_t code);
 STANDIN_API void StandInSetPendingErrorAfter(const char* operation, int nthCall, int16_t code,
                                              int16_t operationNumber);
 STANDIN_API void StandInSetVersion(int32_t version);
+// Captures: the nth progress report (1 = the first) that each capture gets
+// is answered with a stop, and the follow-up confirmed, as a user pressing
+// the capture's Cancel would; 0 = off.
+STANDIN_API void StandInStopCaptureAtProgress(int nth);
+// Units per inch that captures report for their metafiles; -1 (the default)
+// reports the metafile's own, from the picture's scale.
+STANDIN_API void StandInSetCaptureUnitsPerInch(int32_t units);
 // Make the Nth stream read from now fail (returns 0 / short). 0 = off.
 STANDIN_API void StandInFailStreamReadAt(long n);
 // System reads made by file streams so far (a buffered stream makes one per

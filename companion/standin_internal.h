@@ -8,7 +8,11 @@
 #include <cstdint>
 #include <string>
 
+struct HostContext;  // filter/filter_api.h
+
 namespace standin {
+struct Picture;  // companion/standin.h
+
 namespace internal {
 
 // Longest text the stand-in copies out of a caller's string; a longer one is
@@ -62,9 +66,18 @@ class Entry {
 void LogStreamRead(const char* op, const std::string& streamId, const char* format, int32_t count,
                    int32_t result);
 
+// ---- Captures (capture.cpp) -------------------------------------------------
+// The open capture that a document opened with `context` is for (the context
+// names it as userValue, with QvMetafileStatus as its callback), which keeps
+// the context; 0 when there is none.
+uint32_t CaptureOfContext(HostContext* context);
+// The captured document was closed: the capture writes its metafile.
+void CaptureDocumentClosed(uint32_t capture, const Picture& picture);
+
 // ---- Faults ----------------------------------------------------------------
 void ResetStreamFaults();
 void ResetDocumentFaults();
+void ResetCaptureFaults();
 
 }  // namespace internal
 }  // namespace standin

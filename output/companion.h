@@ -226,14 +226,33 @@ QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size
                                        const void* source, void* destination, uintptr_t extra);
 QV_API void WINAPI QvPreferencesDialog(uintptr_t owner, HGLOBAL setup, uint32_t hostValue,
                                        EditSetupProc edit, int32_t flag, const char* title);
+/* ---- Metafile capture ------------------------------------------------------
+ * QvMetafileBegin opens a capture and returns its handle (never 0). The
+ * document whose QvDocOpen gets a HostContext with that capture as userValue
+ * and QvMetafileStatus as statusCallback is the one captured: when it is
+ * closed (QvDocClose), the capture writes its picture as an Enhanced
+ * Metafile and leaves in that context
+ *   inputMemory  the metafile's handle (HENHMETAFILE), 0 when none was made;
+ *   results[0..3] its frame (left, top, right, bottom) in the metafile's
+ *                logical units: 0, 0, width, height, y pointing down;
+ *   results[4]   the metafile's units per inch.
+ * A document never closed, or given up (QvAbort), leaves no metafile. The
+ * handle belongs to whoever took it from the context. */
 QV_API QvCapture WINAPI QvMetafileBegin(HWND owner, const char* title, const char* path,
                                         int32_t reserved, int32_t version, int32_t value);
-/* 0 when the capture ended well, else the first error code reported to it
- * (QvMetafileStatus, kind 3) as 16 bits; kQvCaptureNotOpen for a capture
- * that is not open. The capture is released. */
-enum { kQvCaptureNotOpen = -1 };
+/* Ends and releases the capture. 0 when it ended well; else, first match:
+ * the first error code reported to it (kind 3) as 16 bits; kQvCaptureStopped
+ * when the import was stopped (a stop confirmed in the cancellation
+ * follow-up, or the captured document given up with no error reported);
+ * kQvCaptureNoMetafile when the document closed but its metafile could not
+ * be made; kQvCaptureNotOpen for a capture that is not open. A capture whose
+ * import opened no document and reported nothing ends with 0 and left no
+ * metafile. */
+enum { kQvCaptureNotOpen = -1, kQvCaptureNoMetafile = -2, kQvCaptureStopped = 61 };
 QV_API int16_t WINAPI QvMetafileEnd(QvCapture capture);
-/* The status callback of a capture: userValue is the capture. Answers 0. */
+/* The status callback of a capture: userValue is the capture. It records
+ * what the import reports, and answers 0 (go on) unless the capture's user
+ * asked to stop. */
 QV_API int32_t WINAPI QvMetafileStatus(uint32_t userValue, int32_t kind, int32_t code,
                                        int32_t value1, int32_t value2, int32_t severity,
                                        int32_t* extra);
