@@ -155,7 +155,10 @@ typedef struct ImportResult {
 /* Results of the metafile entries besides 0 and the capture's own number. */
 enum {
   kHostNoOptionsOrSetup = 5315, /* no options block, or no setup */
-  kHostRefused = 5355           /* option 4 of the block is set */
+  kHostRefused = 5355,          /* option 4 of the block is set */
+  kHostBadRecord = 5300         /* a null source or result, or a source path
+                                   without its terminator in 260 bytes;
+                                   nothing was made or imported */
 };
 
 /* ---- Exports ----------------------------------------------------------------
@@ -188,7 +191,31 @@ GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size,
 GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t source,
                                      HostStreamProc streamFunction);
 
-/* Registration and metafile entries. */
+/* ---- Registration and metafile entries ------------------------------------
+ * GetFilterInfo: a new options block to *optionsOut (option 3 = 0; with the
+ *   default persistent bytes and option 0x28 = 0xFF when a setup can be
+ *   made). 16-bit result: 2 when the block was made, else 0 with a null
+ *   handle written. The host frees the block with GlobalFree.
+ * GetFilterPref: the companion library's preferences dialog, owned by
+ *   hostValue3 (0: nothing is shown), with hostValue2 handed on.
+ * ImportGR, ImportCB, ImportEmbeddedGR: one GIF imported into a metafile.
+ *   Input: ImportCB's host stream when streamFunction is set (the source's
+ *   path is carried along), else the source's memory block when its path is
+ *   empty (never for ImportEmbeddedGR), else the file at the path. options
+ *   is the host's block or 0 (the import entries then use one of their own;
+ *   ImportEmbeddedGR refuses with 5315). Of the block's persistent bytes the
+ *   stream function is not used by an entry given none, and is stored back
+ *   as 0: a function kept from an earlier call may be gone.
+ *   On 0, *result holds the metafile (the host deletes it: DeleteEnhMetaFile
+ *   or DeleteMetaFile as GetObjectType says), the frame in the metafile's
+ *   units and the units per inch (when the capture gives none: the largest
+ *   side / 5, for ImportEmbeddedGR 1440). On any other result the metafile
+ *   is 0 and there is nothing to delete.
+ *   Results: 0; the capture's non-zero number (the first error the import
+ *   reported, 61 when it was stopped, or a kQvCapture... value of
+ *   output/companion.h); 5315, 5355, 5300 above. ImportEmbeddedGR returns
+ *   them as 16-bit signed values, the others as 32-bit ones.
+ * QVRGetFilterVersion: 0x02000006. */
 GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t a1, uint32_t a2, HGLOBAL* optionsOut,
                                        uint32_t a4);
 GIFIN_API void WINAPI GetFilterPref(uint32_t a1, uint32_t hostValue2, uintptr_t hostValue3,
