@@ -234,10 +234,8 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
       // The first code of a table is written, and makes no entry.
       firstCode = false;
       if (code < clearCode) {
-        if (remaining != 0) {
-          *cursor++ = static_cast<uint8_t>(code);
-          --remaining;
-        }
+        *cursor++ = static_cast<uint8_t>(code);
+        --remaining;
       } else {
         // An entry not made since the clear code: its string is whatever
         // the table holds from before.
