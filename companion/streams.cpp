@@ -325,26 +325,28 @@ QV_API void WINAPI QvStreamClose(QvStream stream) {
   delete s;
 }
 
-QV_API int32_t WINAPI QvStreamRead(QvStream stream, void* destination, int32_t count) {
+namespace {
+
+// Bytes and 8-bit values are the same read; only the logged name differs.
+int32_t ReadByteValues(const char* operation, QvStream stream, void* destination, int32_t count) {
   QvStreamRec* s = Find(stream);
   int32_t result = 0;
   if (!ReadCallFails() && s != nullptr && destination != nullptr && count > 0) {
     result = static_cast<int32_t>(
         ReadBytes(*s, static_cast<uint8_t*>(destination), static_cast<size_t>(count)));
   }
-  standin::internal::LogStreamRead("QvStreamRead", StreamId(stream), nullptr, count, result);
+  standin::internal::LogStreamRead(operation, StreamId(stream), nullptr, count, result);
   return result;
 }
 
+}  // namespace
+
+QV_API int32_t WINAPI QvStreamRead(QvStream stream, void* destination, int32_t count) {
+  return ReadByteValues("QvStreamRead", stream, destination, count);
+}
+
 QV_API int32_t WINAPI QvStreamReadChars(QvStream stream, void* destination, int32_t count) {
-  QvStreamRec* s = Find(stream);
-  int32_t result = 0;
-  if (!ReadCallFails() && s != nullptr && destination != nullptr && count > 0) {
-    result = static_cast<int32_t>(
-        ReadBytes(*s, static_cast<uint8_t*>(destination), static_cast<size_t>(count)));
-  }
-  standin::internal::LogStreamRead("QvStreamReadChars", StreamId(stream), nullptr, count, result);
-  return result;
+  return ReadByteValues("QvStreamReadChars", stream, destination, count);
 }
 
 QV_API int32_t WINAPI QvStreamReadShorts(QvStream stream, void* destination, int32_t count) {
