@@ -74,9 +74,7 @@ void Append(std::string line) {
 
 std::string CopyText(const char* text) {
   if (text == nullptr) return std::string();
-  const void* end = std::memchr(text, 0, kMaxTextBytes);
-  size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - text) : kMaxTextBytes;
-  return std::string(text, length);
+  return std::string(text, strnlen(text, kMaxTextBytes));
 }
 
 std::string LogId(const char* kind, LogTag* tag) {
