@@ -135,23 +135,20 @@ void CaptureDocumentClosed(QvCapture id, const standin::Picture& picture) {
     capture->givenUp = true;  // a picture given up is no picture to keep
     return;
   }
-  std::string error;
-  HENHMETAFILE metafile = MakeMetafile(picture, &error);
-  if (metafile == nullptr) {
-    capture->writeFailed = true;
-    capture->writeError = error;
-    return;
-  }
-  capture->writeFailed = false;
-  capture->metafile = metafile;
-  context->inputMemory = metafile;
   // The frame in the metafile's own units: the writer puts the picture's
-  // frame at device (0, 0), y down.
+  // frame at device (0, 0), y down. Told also when the metafile cannot be
+  // made, since the picture had it all the same.
   context->results[0] = 0;
   context->results[1] = 0;
   context->results[2] = picture.frame[2] - picture.frame[0];
   context->results[3] = picture.frame[3] - picture.frame[1];
   context->results[4] = UnitsPerInch(picture);
+  std::string error;
+  HENHMETAFILE metafile = MakeMetafile(picture, &error);
+  capture->writeFailed = metafile == nullptr;
+  capture->writeError = error;
+  capture->metafile = metafile;
+  context->inputMemory = metafile;
 }
 
 void ResetCaptureFaults() {

@@ -233,9 +233,10 @@ QV_API void WINAPI QvPreferencesDialog(uintptr_t owner, HGLOBAL setup, uint32_t 
  * closed (QvDocClose), the capture writes its picture as an Enhanced
  * Metafile and leaves in that context
  *   inputMemory  the metafile's handle (HENHMETAFILE), 0 when none was made;
- *   results[0..3] its frame (left, top, right, bottom) in the metafile's
- *                logical units: 0, 0, width, height, y pointing down;
- *   results[4]   the metafile's units per inch.
+ *   results[0..3] the picture's frame (left, top, right, bottom) in the
+ *                metafile's logical units: 0, 0, width, height, y down;
+ *   results[4]   the metafile's units per inch (from the picture's scale).
+ * The frame and units are left also when the metafile cannot be made.
  * A document never closed, or given up (QvAbort), leaves no metafile. The
  * handle belongs to whoever took it from the context. */
 QV_API QvCapture WINAPI QvMetafileBegin(HWND owner, const char* title, const char* path,
