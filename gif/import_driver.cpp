@@ -65,15 +65,19 @@ struct ImportRun {
   uint8_t* localTable = nullptr;
   int32_t outputDepth = 8;
   uint8_t graphicFlags = 0;
-  // A palette that could not be set (27, reported) lets the picture go on,
-  // but the import must not then end as a success: the first such number is
-  // kept for the result.
-  FilterError paletteFailure = kErrNone;
+  // A step the picture goes on past (a palette that could not be set, a
+  // picture header the library refused) has reported its number; the import
+  // must not then end as a success: the first such number is kept for the
+  // result.
+  FilterError keptFailure = kErrNone;
 };
 
+void KeepFailure(ImportRun& run, FilterError err) {
+  if (run.keptFailure == kErrNone) run.keptFailure = err;
+}
+
 void SetPalette(ImportRun& run, int32_t count, const uint8_t* table) {
-  FilterError err = SetColorTable(run.job, 0, count, table);
-  if (run.paletteFailure == kErrNone) run.paletteFailure = err;
+  KeepFailure(run, SetColorTable(run.job, 0, count, table));
 }
 
 // `count` colour entries into a zero-filled 768-byte block of RGB triples.
@@ -229,7 +233,7 @@ FilterError BuildPicture(ImportRun& run, Resume* resume) {
   QvSetFrame(job->picture, &frame);
   QvSetScale(job->picture, 1, ScaleFactor());
   SetPictureWindow(job, 0, &frame, 1);
-  EndPictureHeader(job);
+  KeepFailure(run, EndPictureHeader(job));
 
   run.outputDepth = DepthForSizeField(run.colorBits - 1);
   if (run.globalColorCount != 0) {
@@ -294,8 +298,8 @@ FilterError RunImport(FilterSetup* job) {
     resume = Resume::kFinishDocument;
   } else {
     result = BuildPicture(run, &resume);
-    // A palette failure precedes whatever else stopped the import.
-    if (run.paletteFailure != kErrNone) result = run.paletteFailure;
+    // A failure the picture went on past precedes whatever stopped it later.
+    if (run.keptFailure != kErrNone) result = run.keptFailure;
   }
 
   if (resume == Resume::kEndPicture) EndPicture(job);
