@@ -75,12 +75,15 @@ int main(int argc, char** argv) {
     for (e2e::Road road : {e2e::Road::kFile, e2e::Road::kMemory, e2e::Road::kStream}) {
       e2e::ImportOptions options;
       options.road = road;
+      options.keepPicture = false;
+      // Named before the import, so that a crash report follows its file.
+      std::printf("%s (%s): ", file.c_str(), e2e::RoadName(road));
+      std::fflush(stdout);
       alarm(limit);
       const e2e::ImportRun run = e2e::Import(bytes, options);
       alarm(0);
       const bool ok = run.live.empty();
-      std::printf("%s %s (%s): result %d%s%s\n", ok ? "ok  " : "FAIL", file.c_str(),
-                  e2e::RoadName(road), static_cast<int>(run.result), ok ? "" : ", live: ",
+      std::printf("result %d, %s%s\n", static_cast<int>(run.result), ok ? "ok" : "FAIL, live: ",
                   run.live.c_str());
       if (!ok) ++failed;
     }

@@ -196,7 +196,7 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   if (options.callback) host.Attach(&context);
   ImportRequest request = {};
   request.setupHandle = setup;
-  request.hostContext = &context;
+  request.hostContext = options.context ? &context : nullptr;
 
   HGLOBAL memory = nullptr;
   std::string path;
@@ -230,7 +230,9 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   PlatformFailAllocationAt(0);
 
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
-  if (const standin::Picture* picture = StandInLastPicture()) run.picture = *picture;
+  const standin::Picture* picture = StandInLastPicture();
+  if (picture != nullptr && options.keepPicture) run.picture = *picture;
+  StandInForgetPictures();
   run.calls = host.calls();
 
   if (memory != nullptr) GlobalFree(memory);

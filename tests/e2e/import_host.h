@@ -31,6 +31,7 @@ const char* RoadName(Road road);
 struct ImportOptions {
   Road road = Road::kFile;
   bool callback = true;       // false: a HostContext without a status callback
+  bool context = true;        // false: a request without a HostContext at all
   int cancelAtProgress = 0;   // answer this progress call (1 = first) with a stop
   int32_t followUpAnswer = 1; // answer to the cancellation follow-up
   // Called with the locked setup before the import (the setup fields a
@@ -43,6 +44,8 @@ struct ImportOptions {
   bool unlockableMemory = false;
   // The memory and stream roads also pass the path of a file holding the GIF.
   bool alsoPath = false;
+  // false: the picture is not copied out (a huge one costs time and memory).
+  bool keepPicture = true;
 };
 
 struct ImportRun {

@@ -569,14 +569,18 @@ TEST_F(ImportTest, WithoutACallbackTheImportRunsTheSameAndSaysNothing) {
   const Bytes good = GifBuilder(5, 5, kGlobal4).AddImage(Patterned(0, 0, 5, 5, 4)).Trailer().bytes();
   const Bytes bad = GifBuilder(5, 5, kGlobal4).Raw({0x21, 0x2C}).bytes();
   for (const Bytes* gif : {&good, &bad}) {
-    ImportOptions silent;
-    silent.callback = false;
     const ImportRun heard = Import(*gif);
-    const ImportRun unheard = Import(*gif, silent);
-    EXPECT_EQ(unheard.result, heard.result);
-    EXPECT_TRUE(unheard.calls.empty());
-    EXPECT_EQ(unheard.log, heard.log);
-    EXPECT_EQ(unheard.live, "");
+    for (bool withContext : {true, false}) {
+      SCOPED_TRACE(withContext ? "no callback" : "no host context");
+      ImportOptions silent;
+      silent.callback = false;
+      silent.context = withContext;
+      const ImportRun unheard = Import(*gif, silent);
+      EXPECT_EQ(unheard.result, heard.result);
+      EXPECT_TRUE(unheard.calls.empty());
+      EXPECT_EQ(unheard.Ops(), heard.Ops());
+      EXPECT_EQ(unheard.live, "");
+    }
   }
 }
 
