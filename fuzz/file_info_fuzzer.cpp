@@ -100,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   HGLOBAL block = BlockHolding(input.gif, (control[1] & 1) != 0);
   if (block == nullptr) fuzzin::Finding("no memory block for the input");
+  StandInClearLog();
   StandInFailStreamReadAt(control[2]);
   const int32_t result = GetFileInfo((control[1] & 2) ? nullptr : "",
                                      reinterpret_cast<FileInfoRecord*>(record),
