@@ -44,7 +44,8 @@ bool GetModulePath(PathBuffer& modulePath) {
   return true;
 }
 
-bool GetWindowsDirectory(PathBuffer& directory) {
+// Not named after the Windows call: windows.h makes that name a macro.
+bool ReadWindowsDirectory(PathBuffer& directory) {
   const UINT length = GetWindowsDirectoryA(directory, kTextFieldBytes);
   // A result not below the buffer size is the size the text would need.
   if (length == 0 || length >= kTextFieldBytes) return false;
@@ -92,7 +93,7 @@ int FindProfile(char* path) {
     }
   }
 
-  if (!GetWindowsDirectory(candidate)) return kNotFound;
+  if (!ReadWindowsDirectory(candidate)) return kNotFound;
   const size_t length = std::strlen(candidate);
   char separator = haveModule ? SeparatorOf(modulePath) : 0;
   if (separator == 0) separator = SeparatorOf(candidate);
@@ -112,7 +113,7 @@ void OpenProfileFile(const char* profilePath, ProfileFile* file) {
     PathBuffer modulePath;
     PathBuffer windows;
     if (GetModulePath(modulePath)) separator = SeparatorOf(modulePath);
-    if (separator == 0 && GetWindowsDirectory(windows)) separator = SeparatorOf(windows);
+    if (separator == 0 && ReadWindowsDirectory(windows)) separator = SeparatorOf(windows);
   }
   size_t used = 0;
   if (separator != 0 && profilePath[0] != 0) {
