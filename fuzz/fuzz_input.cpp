@@ -11,7 +11,7 @@
 namespace fuzzin {
 namespace {
 
-constexpr uint64_t kCostlyPixels = uint64_t{1} << 25;
+constexpr uint64_t kCostlyPixels = uint64_t{1} << 21;
 // Above this the pixel block is refused outright (it is padded to 4 bytes
 // per row first), which is quick.
 constexpr uint64_t kRefusedPixelBytes = uint64_t{1} << 30;

@@ -32,8 +32,6 @@ for name in $fuzzers; do
   findings="$build_dir/findings/$name"
   mkdir -p "$corpus" "$findings"
   echo "== fuzz_$name for ${seconds}s (corpus $corpus)"
-  # -rss_limit_mb leaves room for the largest image the entry points let
-  # through (2^25 pixels, twice over with the stand-in's copy of the bands).
   if ! "$build_dir/bin/fuzz_$name" "$corpus" "$source_dir/fuzz/seeds/$name" \
       -max_total_time="$seconds" -max_len=4096 -timeout=5 -rss_limit_mb=2048 \
       -artifact_prefix="$findings/" -print_final_stats=1 ${FUZZ_FLAGS:-}; then
