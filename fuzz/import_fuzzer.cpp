@@ -14,12 +14,16 @@
 // After every input: nothing live; the result is a number the filter gives;
 // a failure went to the host as its first error report and a success sent
 // none; 61 only after the host confirmed a stop; every bitmap got all its
-// rows or none.
+// rows or none; a second import of the same input makes the same calls;
+// GetFileInfo agrees on the header.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "companion/standin.h"
+#include "filter/filter_api.h"
 #include "filter/status.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/platform_test.h"
@@ -101,6 +105,51 @@ void CheckRun(const e2e::ImportRun& run, const e2e::ImportOptions& options) {
   }
 }
 
+// GetFileInfo reads the header the import reads: the same verdict on it,
+// and the picture's frame is the size it gives. Only without faults armed,
+// which would stop one call and not the other.
+void CheckAgainstFileInfo(const fuzzin::Bytes& gif, const uint8_t* control,
+                          const e2e::ImportRun& run) {
+  if (control[1] != 0 || control[2] != 0) return;
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, gif.empty() ? 1 : gif.size());
+  if (!gif.empty()) {
+    std::memcpy(GlobalLock(block), gif.data(), gif.size());
+    GlobalUnlock(block);
+  }
+  FileInfoRecord record{};
+  record.recordSize = 60;
+  const int32_t info = GetFileInfo("", &record, reinterpret_cast<uintptr_t>(block), nullptr);
+  GlobalFree(block);
+  const std::string both = "GetFileInfo gave " + std::to_string(info) + ", ImportFile " +
+                           std::to_string(run.result);
+  if ((info == kErrRead || info == kErrNotGif || info == kErrVersion) && run.result != info) {
+    fuzzin::Finding(both);
+  }
+  const std::vector<std::string> ops = run.Ops();
+  const bool framed = std::find(ops.begin(), ops.end(), "QvSetFrame") != ops.end();
+  if (info == 0 && run.picture && framed &&
+      (run.picture->frame[2] != static_cast<int16_t>(record.width) ||
+       run.picture->frame[3] != static_cast<int16_t>(record.height))) {
+    fuzzin::Finding(both + ", frame " + std::to_string(run.picture->frame[2]) + " x " +
+                    std::to_string(run.picture->frame[3]) + " for " +
+                    std::to_string(record.width) + " x " + std::to_string(record.height));
+  }
+}
+
+// The log with the host stream's user value left out: the harness gives
+// every import a new one.
+std::vector<std::string> Comparable(std::vector<std::string> log) {
+  static const std::string kKey = "\"userValue\":";
+  for (std::string& entry : log) {
+    const size_t at = entry.find(kKey);
+    if (at == std::string::npos) continue;
+    size_t end = at + kKey.size();
+    while (end < entry.size() && entry[end] != ',' && entry[end] != '}') ++end;
+    entry.erase(at, end - at);
+  }
+  return log;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -108,11 +157,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fuzzin::MayHoldCostlyImage(input.gif)) return -1;
 
   const e2e::ImportOptions options = OptionsFrom(input.control);
-  const e2e::ImportRun run = e2e::Import(input.gif, options);
-  StandInResetFaults();
-  StandInFailStreamReadAt(0);
-
-  fuzzin::ExpectNothingLive("ImportFile");
-  CheckRun(run, options);
+  e2e::ImportRun runs[2];
+  // Twice: the same input must give the same calls with the same values,
+  // or something read memory that no input wrote.
+  for (e2e::ImportRun& run : runs) {
+    run = e2e::Import(input.gif, options);
+    StandInResetFaults();
+    StandInFailStreamReadAt(0);
+    fuzzin::ExpectNothingLive("ImportFile");
+  }
+  CheckRun(runs[0], options);
+  CheckAgainstFileInfo(input.gif, input.control, runs[0]);
+  const std::vector<std::string> first = Comparable(runs[0].log);
+  const std::vector<std::string> second = Comparable(runs[1].log);
+  if (runs[0].result != runs[1].result || first != second) {
+    for (size_t i = 0; i < first.size() && i < second.size(); ++i) {
+      if (first[i] != second[i]) {
+        fuzzin::Finding("a second import of the same input differs:\n  " + first[i] + "\n  " +
+                        second[i]);
+      }
+    }
+    fuzzin::Finding("a second import of the same input differs in its result or length");
+  }
   return 0;
 }
