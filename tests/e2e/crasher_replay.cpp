@@ -20,8 +20,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // The file being replayed, for the message of a replay that overran.
 char currentFile[4096];
 
@@ -34,41 +32,30 @@ void OnAlarm(int) {
   _exit(3);
 }
 
-std::vector<std::string> Inputs(const std::vector<std::string>& args) {
-  std::vector<std::string> files;
-  for (const std::string& arg : args) {
-    if (fs::is_directory(arg)) {
-      for (const fs::directory_entry& entry : fs::directory_iterator(arg))
-        if (entry.is_regular_file() && entry.path().extension() == ".gif")
-          files.push_back(entry.path().string());
-    } else {
-      files.push_back(arg);
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   unsigned limit = 20;
-  std::vector<std::string> args;
+  std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--limit") == 0 && i + 1 < argc) {
       limit = static_cast<unsigned>(std::atoi(argv[++i]));
+    } else if (std::filesystem::is_directory(argv[i])) {
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+        if (entry.path().extension() == ".gif") files.push_back(entry.path().string());
     } else {
-      args.push_back(argv[i]);
+      files.push_back(argv[i]);
     }
   }
-  if (args.empty()) {
+  // No input at all is a mistake in the call, not a pass.
+  if (files.empty()) {
     std::fprintf(stderr, "usage: crasher_replay [--limit SECONDS] DIR|FILE...\n");
     return 2;
   }
+  std::sort(files.begin(), files.end());
   signal(SIGALRM, OnAlarm);
 
   int failed = 0;
-  const std::vector<std::string> files = Inputs(args);
   for (const std::string& file : files) {
     std::snprintf(currentFile, sizeof currentFile, "%s", file.c_str());
     const e2e::Bytes bytes = e2e::ReadWholeFile(file);
@@ -82,10 +69,9 @@ int main(int argc, char** argv) {
       alarm(limit);
       const e2e::ImportRun run = e2e::Import(bytes, options);
       alarm(0);
-      const bool ok = run.live.empty();
-      std::printf("result %d, %s%s\n", static_cast<int>(run.result), ok ? "ok" : "FAIL, live: ",
+      std::printf("result %d, %s%s\n", static_cast<int>(run.result), run.live.empty() ? "ok" : "FAIL, live: ",
                   run.live.c_str());
-      if (!ok) ++failed;
+      failed += run.live.empty() ? 0 : 1;
     }
   }
   std::printf("%zu files replayed, %d failures\n", files.size(), failed);

@@ -1,7 +1,6 @@
 #include "tests/e2e/import_host.h"
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -21,89 +20,76 @@ namespace fs = std::filesystem;
 
 // One scratch directory per test program, removed at exit. The Windows
 // directory points into it, so no profile on the machine reaches a setup.
-class Scratch {
- public:
+struct Scratch {
   Scratch() {
     std::string pattern = (fs::temp_directory_path() / "gifin-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    setenv("WINDIR", (fs::path(path_) / "no-windows-directory").c_str(), 1);
+    path = pattern;
+    setenv("WINDIR", (path / "no-windows-directory").c_str(), 1);
   }
   ~Scratch() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(path, ignored);
   }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  fs::path path;
 };
 
-Scratch& TheScratch() {
+const fs::path& ScratchPath() {
   static Scratch scratch;
-  return scratch;
+  return scratch.path;
 }
 
-// Host streams over byte strings, found by their user value.
-struct ByteStream {
-  const Bytes* bytes = nullptr;
-  int64_t position = 0;
-};
-std::map<uint32_t, ByteStream>& Streams() {
-  static std::map<uint32_t, ByteStream> streams;
-  return streams;
-}
+std::map<uint32_t, std::pair<const Bytes*, int64_t>> streams;  // bytes, position
 uint32_t nextStreamValue = 0x57AE0001u;
-
-int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
-                              int32_t origin) {
-  auto found = Streams().find(userValue);
-  if (found == Streams().end()) return -1;
-  ByteStream& s = found->second;
-  const auto size = static_cast<int64_t>(s.bytes->size());
-  switch (operation) {
-    case kHostStreamRead: {
-      if (value < 0 || buffer == nullptr) return -1;
-      const int64_t n = std::min<int64_t>(value, size - std::min(s.position, size));
-      if (n > 0) std::memcpy(buffer, s.bytes->data() + s.position, static_cast<size_t>(n));
-      s.position += n;
-      return static_cast<int32_t>(n);
-    }
-    case kHostStreamSeek: {
-      const int64_t base = origin == 0 ? 0 : origin == 1 ? s.position : origin == 2 ? size : -1;
-      if (base < 0 || base + value < 0) return -1;
-      s.position = base + value;
-      return static_cast<int32_t>(s.position);
-    }
-    case kHostStreamTell:
-      return static_cast<int32_t>(s.position);
-    default:
-      return -1;
-  }
-}
-
-HGLOBAL MemoryBlockOf(const Bytes& bytes) {
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
-  if (block == nullptr) return nullptr;
-  if (void* address = GlobalLock(block)) {
-    if (!bytes.empty()) std::memcpy(address, bytes.data(), bytes.size());
-    GlobalUnlock(block);
-  }
-  return block;
-}
+int streamCalls = 0;
 
 }  // namespace
 
 const char* RoadName(Road road) {
-  switch (road) {
-    case Road::kFile:
-      return "file";
-    case Road::kMemory:
-      return "memory";
-    case Road::kStream:
-      return "stream";
+  static const char* const kNames[] = {"file", "memory", "stream"};
+  return kNames[static_cast<int>(road)];
+}
+
+uint32_t OpenByteStream(const Bytes& bytes) {
+  streams[nextStreamValue] = {&bytes, 0};
+  return nextStreamValue++;
+}
+
+void CloseByteStream(uint32_t userValue) { streams.erase(userValue); }
+
+int ByteStreamCalls() { return streamCalls; }
+
+int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
+                              int32_t origin) {
+  ++streamCalls;
+  auto found = streams.find(userValue);
+  if (found == streams.end()) return -1;
+  const Bytes& bytes = *found->second.first;
+  int64_t& position = found->second.second;
+  const auto size = static_cast<int64_t>(bytes.size());
+  if (operation == kHostStreamRead) {
+    if (value < 0 || buffer == nullptr) return -1;
+    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(value, size - position));
+    if (n > 0) std::memcpy(buffer, bytes.data() + position, static_cast<size_t>(n));
+    position += n;
+    return static_cast<int32_t>(n);
   }
-  return "?";
+  if (operation == kHostStreamSeek) {
+    const int64_t to = (origin == 0 ? 0 : origin == 1 ? position : size) + value;
+    if (origin < 0 || origin > 2 || to < 0) return -1;
+    return static_cast<int32_t>(position = to);
+  }
+  return operation == kHostStreamTell ? static_cast<int32_t>(position) : -1;
+}
+
+HGLOBAL MemoryBlockOf(const Bytes& bytes) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, std::max<size_t>(bytes.size(), 1));
+  void* address = block ? GlobalLock(block) : nullptr;
+  if (address != nullptr) {
+    if (!bytes.empty()) std::memcpy(address, bytes.data(), bytes.size());
+    GlobalUnlock(block);
+  }
+  return block;
 }
 
 std::vector<testhost::StatusCall> ImportRun::OfKind(int32_t kind) const {
@@ -122,54 +108,38 @@ std::vector<int32_t> ImportRun::Errors() const {
 std::vector<std::string> ImportRun::Ops() const {
   std::vector<std::string> ops;
   for (const std::string& entry : log) {
-    std::string op = LogField(entry, "op");
-    if (op.size() >= 2) op = op.substr(1, op.size() - 2);
-    ops.push_back(op);
+    const std::string op = LogField(entry, "op");
+    ops.push_back(op.size() >= 2 ? op.substr(1, op.size() - 2) : op);
   }
   return ops;
 }
 
 std::string LogField(const std::string& entry, const std::string& key) {
   const std::string needle = "\"" + key + "\":";
-  size_t at = entry.find(needle);
+  const size_t at = entry.find(needle);
   if (at == std::string::npos) return "";
-  at += needle.size();
-  size_t end = at;
-  int depth = 0;
-  bool inText = false;
-  for (; end < entry.size(); ++end) {
+  // To the comma or bracket that ends the value, past the lists and the
+  // texts (with their escapes) inside it.
+  size_t end = at + needle.size();
+  for (int depth = 0; end < entry.size(); ++end) {
     const char c = entry[end];
-    if (inText) {
-      if (c == '\\') {
-        ++end;
-      } else if (c == '"') {
-        inText = false;
-      }
-      continue;
-    }
     if (c == '"') {
-      inText = true;
+      while (++end < entry.size() && entry[end] != '"') end += entry[end] == '\\';
     } else if (c == '[' || c == '{') {
       ++depth;
-    } else if (c == ']' || c == '}') {
-      if (depth == 0) break;
-      --depth;
-    } else if (c == ',' && depth == 0) {
+    } else if ((c == ']' || c == '}' || c == ',') && depth == 0) {
       break;
+    } else if (c == ']' || c == '}') {
+      --depth;
     }
   }
-  return entry.substr(at, end - at);
-}
-
-HGLOBAL NewSetup() {
-  TheScratch();
-  return CreateSetup(nullptr, nullptr, nullptr, 0);
+  return entry.substr(at + needle.size(), end - at - needle.size());
 }
 
 std::string WriteScratchFile(const std::string& name, const Bytes& bytes) {
-  const std::string path = (fs::path(TheScratch().path()) / name).string();
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  const std::string path = (ScratchPath() / name).string();
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -180,14 +150,12 @@ Bytes ReadWholeFile(const std::string& path) {
 
 ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   ImportRun run;
-  HGLOBAL setup = NewSetup();
-  if (setup == nullptr) throw std::runtime_error("CreateSetup made no setup");
-  if (options.adjustSetup) {
-    auto* fields = static_cast<FilterSetup*>(GlobalLock(setup));
-    if (fields == nullptr) throw std::runtime_error("setup cannot be locked");
-    options.adjustSetup(fields);
-    GlobalUnlock(setup);
-  }
+  ScratchPath();
+  HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
+  auto* fields = setup ? static_cast<FilterSetup*>(GlobalLock(setup)) : nullptr;
+  if (fields == nullptr) throw std::runtime_error("CreateSetup made no setup that locks");
+  if (options.adjustSetup) options.adjustSetup(fields);
+  GlobalUnlock(setup);
 
   testhost::RecordingHost host;
   if (options.cancelAtProgress > 0) host.AnswerProgress(options.cancelAtProgress, 1);
@@ -198,35 +166,26 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   request.setupHandle = setup;
   request.hostContext = options.context ? &context : nullptr;
 
-  HGLOBAL memory = nullptr;
   std::string path;
-  uint32_t streamValue = 0;
-  if (options.road == Road::kFile || options.alsoPath) {
-    path = WriteScratchFile("input.gif", gif);
-    run.inputPath = path;
+  if (options.road == Road::kFile || options.alsoPath) path = WriteScratchFile("input.gif", gif);
+  if (options.inputPath) path = *options.inputPath;
+  if (options.road == Road::kMemory) {
+    // A zero-sized movable block is a discarded one: a live handle that
+    // locks to null.
+    context.inputMemory = options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
   }
-  switch (options.road) {
-    case Road::kFile:
-      break;
-    case Road::kMemory:
-      // A zero-sized movable block is a discarded one: a live handle that
-      // locks to null.
-      memory = options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
-      context.inputMemory = memory;
-      break;
-    case Road::kStream:
-      streamValue = nextStreamValue++;
-      Streams()[streamValue] = ByteStream{&gif, 0};
-      request.streamUserValue = streamValue;
-      EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(&ByteStreamProc),
-                  nullptr, 0);
-      break;
+  if (options.road == Road::kStream) {
+    request.streamUserValue = OpenByteStream(gif);
+    EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(&ByteStreamProc), nullptr, 0);
   }
+  HGLOBAL memory = context.inputMemory;
+  const uint32_t stream = request.streamUserValue;
+  if (options.adjustRequest) options.adjustRequest(&request);
 
   StandInForgetPictures();
   StandInClearLog();
   if (options.beforeImport) options.beforeImport();
-  run.result = ImportFile(0, "", "", path.c_str(), &request);
+  run.result = ImportFile(0, options.openName.c_str(), options.startName.c_str(), path.c_str(), &request);
   PlatformFailAllocationAt(0);
 
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
@@ -236,7 +195,7 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   run.calls = host.calls();
 
   if (memory != nullptr) GlobalFree(memory);
-  if (streamValue != 0) Streams().erase(streamValue);
+  CloseByteStream(stream);
   DestroySetup(setup);
   run.live = testhost::DescribeLive();
   return run;

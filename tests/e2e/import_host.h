@@ -2,12 +2,6 @@
 // a host does (CreateSetup, ImportRequest and HostContext, ImportFile,
 // DestroySetup), by any of the three input roads, and keeps what came out:
 // the result, the status calls, the companion call log and the picture.
-//
-//   e2e::ImportOptions options;
-//   options.road = e2e::Road::kMemory;
-//   e2e::ImportRun run = e2e::Import(gif.bytes(), options);
-//   EXPECT_EQ(run.result, 0);
-//   EXPECT_EQ(run.picture->bitmaps.size(), 1u);
 #ifndef GIFIMPORT_TESTS_E2E_IMPORT_HOST_H
 #define GIFIMPORT_TESTS_E2E_IMPORT_HOST_H
 
@@ -30,22 +24,19 @@ const char* RoadName(Road road);
 
 struct ImportOptions {
   Road road = Road::kFile;
-  bool callback = true;       // false: a HostContext without a status callback
-  bool context = true;        // false: a request without a HostContext at all
-  int cancelAtProgress = 0;   // answer this progress call (1 = first) with a stop
-  int32_t followUpAnswer = 1; // answer to the cancellation follow-up
-  // Called with the locked setup before the import (the setup fields a
-  // profile would fill).
-  std::function<void(FilterSetup*)> adjustSetup;
-  // Called right before ImportFile (after every block of the harness was
-  // made), e.g. to arm an allocation failure.
-  std::function<void()> beforeImport;
-  // The memory road hands a block that cannot be locked instead.
-  bool unlockableMemory = false;
-  // The memory and stream roads also pass the path of a file holding the GIF.
-  bool alsoPath = false;
-  // false: the picture is not copied out (a huge one costs time and memory).
-  bool keepPicture = true;
+  bool alsoPath = false;          // the memory and stream roads also pass a path to the GIF
+  bool unlockableMemory = false;  // the memory road hands a block that cannot be locked
+  bool callback = true;           // false: a HostContext without a status callback
+  bool context = true;            // false: a request without a HostContext at all
+  int cancelAtProgress = 0;       // answer this progress call (1 = first) with a stop
+  int32_t followUpAnswer = 1;     // answer to the cancellation follow-up
+  // ImportFile's strings; a set inputPath replaces the harness's own.
+  std::string openName, startName;
+  std::optional<std::string> inputPath;
+  std::function<void(FilterSetup*)> adjustSetup;      // the locked setup, as a profile fills it
+  std::function<void(ImportRequest*)> adjustRequest;  // the request, once the harness filled it
+  std::function<void()> beforeImport;  // right before ImportFile, e.g. to arm a failure
+  bool keepPicture = true;             // false: not copied out (a huge one costs)
 };
 
 struct ImportRun {
@@ -54,24 +45,33 @@ struct ImportRun {
   std::vector<std::string> log;             // companion calls, JSON each
   std::optional<standin::Picture> picture;  // the document the import destroyed
   std::string live;                         // DescribeLive() after the import
-  std::string inputPath;                    // the file the file road read
 
-  // The status calls of one kind; codes of the kind-3 reports.
+  // The status calls of one kind; codes of the kind-3 reports; "op" of
+  // every log entry.
   std::vector<testhost::StatusCall> OfKind(int32_t kind) const;
   std::vector<int32_t> Errors() const;
-  // "op" of every log entry, in order.
   std::vector<std::string> Ops() const;
 };
 
 // Runs one import of `gif`. Nothing the harness made is left live.
 ImportRun Import(const Bytes& gif, const ImportOptions& options = {});
 
-// A fresh setup as a host makes it (no profile to be found); null if none.
-HGLOBAL NewSetup();
-
-// A file in the harness's scratch directory holding `bytes`.
+// A file in the harness's scratch directory (the first call also points the
+// Windows directory away from any profile on the machine).
 std::string WriteScratchFile(const std::string& name, const Bytes& bytes);
 Bytes ReadWholeFile(const std::string& path);
+
+// A movable block holding `bytes` (one zero byte when empty).
+HGLOBAL MemoryBlockOf(const Bytes& bytes);
+
+// Host streams over byte strings the caller keeps: ByteStreamProc serves
+// the user value OpenByteStream gave until CloseByteStream; ByteStreamCalls
+// counts its calls for any user value.
+uint32_t OpenByteStream(const Bytes& bytes);
+void CloseByteStream(uint32_t userValue);
+int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
+                              int32_t origin);
+int ByteStreamCalls();
 
 // The value of "key" in a log entry (its JSON text, quotes kept), or "".
 std::string LogField(const std::string& entry, const std::string& key);
