@@ -1,10 +1,6 @@
 // Replays inputs that once broke something (tests/crashers/NAME-OF-FAULT.gif)
-// through ImportFile by all three input roads. Each must end, without a
-// crash, within the time limit, and leave nothing live.
-//
-//   crasher_replay [--limit SECONDS] DIR|FILE...
-//
-// Prints one line per file and road; exit status 0 when every replay passed.
+// through ImportFile by all three input roads, one line each. Each must end,
+// without a crash, within the time limit, and leave nothing live.
 #include <signal.h>
 #include <unistd.h>
 
@@ -47,8 +43,7 @@ int main(int argc, char** argv) {
       files.push_back(argv[i]);
     }
   }
-  // No input at all is a mistake in the call, not a pass.
-  if (files.empty()) {
+  if (files.empty()) {  // no input at all is a mistake in the call, not a pass
     std::fprintf(stderr, "usage: crasher_replay [--limit SECONDS] DIR|FILE...\n");
     return 2;
   }
