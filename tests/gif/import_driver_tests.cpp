@@ -54,7 +54,7 @@ TEST(ImportDriverTest, NoLibraryErrorEndsAsASuccess) {
       EXPECT_TRUE(run.Errors().empty() || run.result != 0);
       // A picture header the library refused still gets every image drawn.
       if (nth == 1 && pictureHeader.count(operation)) {
-        EXPECT_EQ(run.picture->bitmaps.size(), 2u);
+        EXPECT_EQ(run.picture.value().bitmaps.size(), 2u);
       }
     }
   }

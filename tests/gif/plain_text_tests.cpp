@@ -35,7 +35,7 @@ gifwrite::GifBuilder TextGif(const Grid& g, const std::vector<std::string>& text
 // The lines drawn, each with " @y" behind it when asked.
 std::vector<std::string> Lines(const e2e::ImportRun& run, bool withY = false) {
   std::vector<std::string> lines;
-  for (const standin::TextLine& t : run.picture->texts) {
+  for (const standin::TextLine& t : run.picture.value().texts) {
     lines.push_back(withY ? t.text + " @" + std::to_string(t.y) : t.text);
   }
   return lines;
@@ -83,7 +83,7 @@ TEST(PlainTextTest, LinesBreakAfterAWordAndGoDownACellEach) {
     ASSERT_EQ(run.result, 0);
     EXPECT_EQ(run.live, "");
     EXPECT_EQ(Lines(run, true), c.lines);
-    for (const standin::TextLine& t : run.picture->texts) {
+    for (const standin::TextLine& t : run.picture.value().texts) {
       EXPECT_EQ(std::vector<int>({t.x, t.extentX, t.extentY, t.height, t.colorIndex, t.backColorIndex}),
                 std::vector<int>({0x3B, 200, c.gridHeight, c.textHeight, 3, 9}));
     }
@@ -123,8 +123,8 @@ TEST(PlainTextTest, AnotherFirstBlockSizeAbandonsTheExtension) {
     // The block loop reads on from the grid left, a ';': no text, no
     // attributes, and the image after the extension is never reached.
     EXPECT_EQ(run.result, 0);
-    EXPECT_TRUE(run.picture->texts.empty());
-    EXPECT_TRUE(run.picture->bitmaps.empty());
+    EXPECT_TRUE(run.picture.value().texts.empty());
+    EXPECT_TRUE(run.picture.value().bitmaps.empty());
     const std::vector<std::string> ops = run.Ops();
     EXPECT_EQ(std::count(ops.begin(), ops.end(), "QvSetTextHeight"), 0);
   }

@@ -73,7 +73,7 @@ TEST(RasterTest, BandsRunTopDownWithinTheBandSize) {
     const e2e::ImportRun run = ImportImage(pixels, c.width, c.height, c.depth, c.interlaced);
     ASSERT_EQ(run.result, 0);
     EXPECT_EQ(run.live, "");
-    const standin::Bitmap& bitmap = run.picture->bitmaps.at(0);
+    const standin::Bitmap& bitmap = run.picture.value().bitmaps.at(0);
     ASSERT_EQ(bitmap.bands.size(), c.bandRows.size());
     // Each band lies directly below the one before it.
     int top = 500;
@@ -110,7 +110,7 @@ TEST(RasterTest, EveryWidthAndDepthReachesThePictureIntact) {
         const Pixels pixels = RandomPixels(size_t{width} * height, depth, width);
         const e2e::ImportRun run = ImportImage(pixels, width, height, depth, interlaced);
         ASSERT_EQ(run.result, 0);
-        const standin::Bitmap& bitmap = run.picture->bitmaps.at(0);
+        const standin::Bitmap& bitmap = run.picture.value().bitmaps.at(0);
         ASSERT_EQ(bitmap.bands.size(), 1u);
         EXPECT_EQ(Indices(bitmap), pixels);
         if (interlaced) continue;
