@@ -1,6 +1,5 @@
 #include "tests/support/recording_host.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "companion/standin.h"
@@ -9,71 +8,40 @@
 namespace testhost {
 namespace {
 
-// userValues start far from 0 so that a filter passing 0 or a small number
-// instead of the host's value is caught.
+// Far from 0, so that a filter passing 0 or a small number is caught.
 uint32_t nextUserValue = 0x5EED0001u;
 std::map<uint32_t, RecordingHost*>& Hosts() {
-  static std::map<uint32_t, RecordingHost*> hosts;
+  static std::map<uint32_t, RecordingHost*> hosts;  // ready before any host is made
   return hosts;
 }
-int strays = 0;
 int liveJobs = 0;
 
 int32_t WINAPI RecordingCallback(uint32_t userValue, int32_t kind, int32_t code, int32_t value1,
                                  int32_t value2, int32_t severity, int32_t* extra) {
-  StatusCall call;
-  call.userValue = userValue;
-  call.kind = kind;
-  call.code = code;
-  call.value1 = value1;
-  call.value2 = value2;
-  call.severity = severity;
-  call.hasExtra = extra != nullptr;
+  StatusCall call{userValue, kind, code, value1, value2, severity, extra != nullptr, {}};
   // Reading all ten values lets the sanitizer catch a shorter block.
-  if (extra != nullptr)
-    for (size_t i = 0; i < call.extra.size(); ++i) call.extra[i] = extra[i];
-
+  for (size_t i = 0; extra != nullptr && i < call.extra.size(); ++i) call.extra[i] = extra[i];
   auto found = Hosts().find(userValue);
-  if (found == Hosts().end()) {
-    ++strays;
-    return 0;
-  }
-  return found->second->Record(call);
+  return found == Hosts().end() ? 0 : found->second->Record(call);
 }
 
 }  // namespace
 
 RecordingHost::RecordingHost() : userValue_(nextUserValue++) { Hosts()[userValue_] = this; }
-
 RecordingHost::~RecordingHost() { Hosts().erase(userValue_); }
-
-StatusCallback RecordingHost::callback() const { return &RecordingCallback; }
 
 void RecordingHost::Attach(HostContext* context) const {
   context->userValue = userValue_;
-  context->statusCallback = callback();
+  context->statusCallback = &RecordingCallback;
 }
-
-void RecordingHost::AnswerProgress(int nth, int32_t answer) { progressAnswers_[nth] = answer; }
 
 int32_t RecordingHost::Record(const StatusCall& call) {
   calls_.push_back(call);
-  if (call.kind == 0 && call.code == 0) {
-    ++progressCalls_;
-    auto named = progressAnswers_.find(progressCalls_);
-    if (named != progressAnswers_.end()) return named->second;
-    auto every = progressAnswers_.find(0);
-    return every != progressAnswers_.end() ? every->second : 0;
-  }
   if (call.kind == 2) return followUpAnswer_;
-  return otherAnswer_;
-}
-
-std::vector<StatusCall> RecordingHost::CallsOfKind(int32_t kind) const {
-  std::vector<StatusCall> out;
-  for (const StatusCall& call : calls_)
-    if (call.kind == kind) out.push_back(call);
-  return out;
+  if (call.kind != 0 || call.code != 0) return otherAnswer_;
+  auto named = progressAnswers_.find(++progressCalls_);
+  if (named == progressAnswers_.end()) named = progressAnswers_.find(0);
+  return named != progressAnswers_.end() ? named->second : 0;
 }
 
 std::vector<int32_t> RecordingHost::Codes(int32_t kind) const {
@@ -90,12 +58,28 @@ std::vector<int32_t> RecordingHost::ProgressValues() const {
   return out;
 }
 
+std::vector<std::string> RecordingHost::Texts() const {
+  std::vector<std::string> out;
+  for (const StatusCall& c : calls_) {
+    std::string text = std::to_string(c.kind) + "/" + std::to_string(c.code) + " " +
+                       std::to_string(c.value1) + "," + std::to_string(c.value2) + " s" +
+                       std::to_string(c.severity);
+    if (c.hasExtra) {
+      size_t used = c.extra.size();
+      while (used > 0 && c.extra[used - 1] == 0) --used;
+      text += " extra[";
+      for (size_t i = 0; i < used; ++i) text += (i ? "," : "") + std::to_string(c.extra[i]);
+      text += "]";
+    }
+    out.push_back(text);
+  }
+  return out;
+}
+
 void RecordingHost::Clear() {
   calls_.clear();
   progressCalls_ = 0;
 }
-
-int RecordingHost::strayCalls() { return strays; }
 
 ScopedJob::ScopedJob() {
   handle_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kSetupBlockBytes);
@@ -114,37 +98,26 @@ ScopedJob::~ScopedJob() {
   GlobalFree(handle_);
 }
 
-LiveCounts TakeLiveCounts() {
-  LiveCounts live;
-  live.globalBlocks = PlatformLiveGlobalBlocks();
-  live.localBlocks = PlatformLiveLocalBlocks();
-  live.metafiles = PlatformLiveMetafiles();
-  live.fileHandles = PlatformLiveFileHandles();
-  live.streams = StandInLiveStreams();
-  live.documents = StandInLiveDocuments();
-  live.optionsBlocks = StandInLiveOptionsBlocks();
-  live.captures = StandInLiveCaptures();
-  return live;
-}
-
 std::string DescribeLive(const LiveCounts& baseline) {
-  const LiveCounts now = TakeLiveCounts();
-  std::string out;
-  auto compare = [&out](const char* what, int count, int expected) {
-    if (count == expected) return;
-    char line[96];
-    std::snprintf(line, sizeof line, "%s%s %d (expected %d)", out.empty() ? "" : ", ", what, count,
-                  expected);
-    out += line;
+  const struct {
+    const char* what;
+    int count, expected;
+  } rows[] = {
+      {"global blocks", PlatformLiveGlobalBlocks(), baseline.globalBlocks + liveJobs},
+      {"local blocks", PlatformLiveLocalBlocks(), baseline.localBlocks},
+      {"metafiles", PlatformLiveMetafiles(), baseline.metafiles},
+      {"file handles", PlatformLiveFileHandles(), baseline.fileHandles},
+      {"streams", StandInLiveStreams(), baseline.streams},
+      {"documents", StandInLiveDocuments(), baseline.documents},
+      {"options blocks", StandInLiveOptionsBlocks(), baseline.optionsBlocks},
+      {"captures", StandInLiveCaptures(), baseline.captures},
   };
-  compare("global blocks", now.globalBlocks, baseline.globalBlocks + liveJobs);
-  compare("local blocks", now.localBlocks, baseline.localBlocks);
-  compare("metafiles", now.metafiles, baseline.metafiles);
-  compare("file handles", now.fileHandles, baseline.fileHandles);
-  compare("streams", now.streams, baseline.streams);
-  compare("documents", now.documents, baseline.documents);
-  compare("options blocks", now.optionsBlocks, baseline.optionsBlocks);
-  compare("captures", now.captures, baseline.captures);
+  std::string out;
+  for (const auto& row : rows) {
+    if (row.count == row.expected) continue;
+    out += (out.empty() ? "" : ", ") + std::string(row.what) + " " + std::to_string(row.count) +
+           " (expected " + std::to_string(row.expected) + ")";
+  }
   return out;
 }
 

@@ -1,15 +1,6 @@
 // Test support: a host status callback that records every call and answers
 // from a script, a zero-filled job in a global block, and the live-object
 // check of the stand-ins.
-//
-//   testhost::RecordingHost host;
-//   host.AnswerProgress(3, 1);   // ask to stop at the third progress call
-//   host.AnswerFollowUp(0);      // ... and withdraw it in the follow-up
-//   testhost::ScopedJob job;
-//   host.Attach(job.context());  // userValue and callback into the context
-//   ... run the filter ...
-//   EXPECT_EQ(host.Codes(3), std::vector<int32_t>{27});
-//   EXPECT_EQ(testhost::DescribeLive(), "");
 #ifndef GIFIMPORT_TESTS_SUPPORT_RECORDING_HOST_H
 #define GIFIMPORT_TESTS_SUPPORT_RECORDING_HOST_H
 
@@ -32,9 +23,8 @@ struct StatusCall {
   std::array<int32_t, 10> extra = {};  // its ten values, when hasExtra
 };
 
-// Each host gets its own userValue; the callback finds the host by it, so a
-// call with the wrong userValue is not recorded and shows up in
-// strayCalls(). At most one RecordingHost per userValue, many at once.
+// Each host has its own userValue, far from 0, and the callback records a
+// call only in the host it names: a call with a wrong userValue is lost.
 class RecordingHost {
  public:
   RecordingHost();
@@ -42,34 +32,23 @@ class RecordingHost {
   RecordingHost(const RecordingHost&) = delete;
   RecordingHost& operator=(const RecordingHost&) = delete;
 
-  uint32_t userValue() const { return userValue_; }
-  StatusCallback callback() const;
-  // Puts userValue and callback into `context`.
-  void Attach(HostContext* context) const;
+  void Attach(HostContext* context) const;  // its userValue and the callback
 
-  // ---- Script. Unscripted calls are answered 0 (go on).
-  // Answer the nth plain progress call (kind 0, code 0; 1 = the first) with
-  // `answer`; nth 0 answers every progress call not named otherwise.
-  void AnswerProgress(int nth, int32_t answer);
-  // Answer of every cancellation follow-up (kind 2); 1 (confirm) unless set.
-  void AnswerFollowUp(int32_t answer) { followUpAnswer_ = answer; }
-  // Answer of range announcements and error reports (which the filter must
-  // ignore).
-  void AnswerOthers(int32_t answer) { otherAnswer_ = answer; }
+  // The nth plain progress call (kind 0, code 0; 1 = the first) gets
+  // `answer`, nth 0 standing for every other one. Unscripted: 0, follow-up 1.
+  void AnswerProgress(int nth, int32_t answer) { progressAnswers_[nth] = answer; }
+  void AnswerFollowUp(int32_t answer) { followUpAnswer_ = answer; }  // kind 2
+  void AnswerOthers(int32_t answer) { otherAnswer_ = answer; }  // range and error reports
 
-  // ---- Record.
   const std::vector<StatusCall>& calls() const { return calls_; }
-  std::vector<StatusCall> CallsOfKind(int32_t kind) const;
-  // Codes of the calls of one kind, in order (kind 3: the error numbers).
-  std::vector<int32_t> Codes(int32_t kind) const;
-  // value1 of the plain progress calls, in order.
-  std::vector<int32_t> ProgressValues() const;
+  std::vector<int32_t> Codes(int32_t kind) const;  // kind 3: the error numbers
+  std::vector<int32_t> ProgressValues() const;     // value1 of plain progress calls
+  // Every call as "kind/code value1,value2 sN", then " extra[...]" (trailing
+  // zeros left out) when the seventh argument was given.
+  std::vector<std::string> Texts() const;
   void Clear();
-  // Calls whose userValue named no living host, since the program started.
-  static int strayCalls();
 
-  // Internal: the callback's entry into the host.
-  int32_t Record(const StatusCall& call);
+  int32_t Record(const StatusCall& call);  // the callback's entry
 
  private:
   uint32_t userValue_;
@@ -81,9 +60,8 @@ class RecordingHost {
 };
 
 // A zero-filled FilterSetup in a movable global block, locked for the
-// object's life, with a zero-filled HostContext and ImportRequest beside it
-// (the request's setupHandle is the block, and the job points to both as
-// InitJobFromRequest would set them).
+// object's life, with a zero-filled HostContext and ImportRequest beside it,
+// linked as InitJobFromRequest links them.
 class ScopedJob {
  public:
   ScopedJob();
@@ -93,9 +71,7 @@ class ScopedJob {
 
   FilterSetup* job() const { return job_; }
   FilterSetup* operator->() const { return job_; }
-  HGLOBAL handle() const { return handle_; }
   HostContext* context() { return &context_; }
-  ImportRequest* request() { return &request_; }
 
  private:
   HGLOBAL handle_ = nullptr;
@@ -104,20 +80,16 @@ class ScopedJob {
   ImportRequest request_ = {};
 };
 
-// What the stand-ins hold live: platform blocks and handles, companion
-// streams, documents, options blocks and captures.
+// What the stand-ins hold live.
 struct LiveCounts {
   int globalBlocks = 0, localBlocks = 0, metafiles = 0, fileHandles = 0;
   int streams = 0, documents = 0, optionsBlocks = 0, captures = 0;
 };
-LiveCounts TakeLiveCounts();
-// "" when the live counts equal `baseline` (nothing live by default), else
-// each count that differs, as "documents 1 (expected 0)". The blocks of
-// ScopedJobs still alive are expected on top of the baseline.
+// "" when the live counts equal `baseline` plus the blocks of living
+// ScopedJobs, else each count that differs: "documents 1 (expected 0)".
 std::string DescribeLive(const LiveCounts& baseline = {});
 
-// The operation names of the companion's call log ("QvDocOpen", ...), in
-// call order since the last StandInClearLog.
+// The operation names of the companion's call log since StandInClearLog.
 std::vector<std::string> LoggedOperations();
 
 }  // namespace testhost
