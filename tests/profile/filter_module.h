@@ -1,25 +1,15 @@
 // Tests of the setup and the profile: a private copy of the filter module in
 // a directory of the test's own (so that "beside the module" is a place the
-// test controls), scratch directories, and a copy of a setup's fields.
-//
-//   ScratchDir dir;
-//   FilterModuleCopy filter(dir.Sub("module"));
-//   dir.Write("module/gifin.INI", "[ir_gif]\n~Mode=Main\n...");
-//   HGLOBAL setup = filter.CreateSetup(nullptr, nullptr, nullptr, 0);
-//
-// The copy shares the stand-ins already loaded into the test program, so
-// live counts and faults cover it too.
+// test controls), scratch directories, and a setup's fields. The copy shares
+// the stand-ins already loaded into the test program, so live counts and
+// faults cover it too.
 #ifndef GIFIMPORT_TESTS_PROFILE_FILTER_MODULE_H
 #define GIFIMPORT_TESTS_PROFILE_FILTER_MODULE_H
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -27,8 +17,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "companion/standin.h"
 #include "filter/filter_api.h"
 #include "filter/filter_setup.h"
+#include "platform/platform_test.h"
+#include "tests/support/recording_host.h"
 
 #ifndef GIFIN_MODULE_FILE
 #error "GIFIN_MODULE_FILE names the built filter module"
@@ -44,9 +37,8 @@ class ScratchDir {
  public:
   ScratchDir() {
     std::string pattern = (fs::temp_directory_path() / "gifin-profile-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = fs::canonical(made).string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = fs::canonical(pattern).string();
   }
   ~ScratchDir() {
     std::error_code ignored;
@@ -58,13 +50,12 @@ class ScratchDir {
   const std::string& path() const { return path_; }
   // A subdirectory (made with its parents), as a full path.
   std::string Sub(const std::string& relative) const {
-    fs::path full = fs::path(path_) / relative;
-    fs::create_directories(full);
-    return full.string();
+    fs::create_directories(path_ + "/" + relative);
+    return path_ + "/" + relative;
   }
-  // Writes `text` to the file `relative` (parents made), returns its path.
+  // Writes `text` to the file `relative` (parents made); its full path.
   std::string Write(const std::string& relative, const std::string& text) const {
-    fs::path full = fs::path(path_) / relative;
+    const fs::path full = fs::path(path_) / relative;
     fs::create_directories(full.parent_path());
     std::ofstream(full, std::ios::binary) << text;
     return full.string();
@@ -74,21 +65,6 @@ class ScratchDir {
   std::string path_;
 };
 
-// A directory inside `base` whose full path is exactly `length` characters,
-// made of nested components of at most 200 characters.
-inline std::string DirectoryOfLength(const std::string& base, size_t length) {
-  if (length < base.size() + 2) throw std::invalid_argument("directory too short");
-  std::string path = base;
-  while (path.size() < length) {
-    size_t room = length - path.size() - 1;  // less the separator
-    size_t part = room < 200 ? room : 200;
-    if (room - part == 1) --part;  // a remainder of one could hold no component
-    path += "/" + std::string(part, 'd');
-  }
-  fs::create_directories(path);
-  return path;
-}
-
 // Sets an environment variable for a scope; restores the old value after.
 class ScopedEnv {
  public:
@@ -96,70 +72,43 @@ class ScopedEnv {
     if (const char* old = getenv(name)) old_ = old;
     setenv(name, value.c_str(), 1);
   }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
+  ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
 
  private:
   const char* name_;
   std::optional<std::string> old_;
 };
 
-// Changes the current directory for a scope.
-class ScopedWorkingDir {
- public:
-  explicit ScopedWorkingDir(const std::string& directory) : old_(fs::current_path()) {
-    fs::current_path(directory);
-  }
-  ~ScopedWorkingDir() { fs::current_path(old_); }
-
- private:
-  fs::path old_;
-};
-
 // The filter module copied to `directory`/`fileName` and loaded from there.
 class FilterModuleCopy {
  public:
-  explicit FilterModuleCopy(const std::string& directory,
-                            const std::string& fileName = "gifin.so")
-      : path_((fs::path(directory) / fileName).string()) {
+  explicit FilterModuleCopy(const std::string& directory, const std::string& fileName = "gifin.so") {
+    const std::string path = directory + "/" + fileName;
     fs::create_directories(directory);
-    fs::copy_file(GIFIN_MODULE_FILE, path_, fs::copy_options::overwrite_existing);
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    fs::copy_file(GIFIN_MODULE_FILE, path, fs::copy_options::overwrite_existing);
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-    CreateSetup = Resolve<decltype(&::CreateSetup)>("CreateSetup");
-    DestroySetup = Resolve<decltype(&::DestroySetup)>("DestroySetup");
-    EditSetup = Resolve<decltype(&::EditSetup)>("EditSetup");
-    EscapeSetup = Resolve<decltype(&::EscapeSetup)>("EscapeSetup");
-    ImportFile = Resolve<decltype(&::ImportFile)>("ImportFile");
+    Resolve(CreateSetup, "CreateSetup");
+    Resolve(DestroySetup, "DestroySetup");
+    Resolve(EscapeSetup, "EscapeSetup");
+    Resolve(ImportFile, "ImportFile");
   }
-  ~FilterModuleCopy() {
-    if (handle_) dlclose(handle_);
-  }
+  ~FilterModuleCopy() { dlclose(handle_); }
   FilterModuleCopy(const FilterModuleCopy&) = delete;
   FilterModuleCopy& operator=(const FilterModuleCopy&) = delete;
 
-  const std::string& path() const { return path_; }
-
   decltype(&::CreateSetup) CreateSetup = nullptr;
   decltype(&::DestroySetup) DestroySetup = nullptr;
-  decltype(&::EditSetup) EditSetup = nullptr;
   decltype(&::EscapeSetup) EscapeSetup = nullptr;
   decltype(&::ImportFile) ImportFile = nullptr;
 
  private:
   template <typename F>
-  F Resolve(const char* name) {
-    void* symbol = dlsym(handle_, name);
-    if (symbol == nullptr) throw std::runtime_error(std::string("missing export ") + name);
-    return reinterpret_cast<F>(symbol);
+  void Resolve(F& function, const char* name) {
+    function = reinterpret_cast<F>(dlsym(handle_, name));
+    if (function == nullptr) throw std::runtime_error(std::string("missing export ") + name);
   }
 
-  std::string path_;
   void* handle_ = nullptr;
 };
 
@@ -171,6 +120,49 @@ inline std::unique_ptr<FilterSetup> ReadSetup(HGLOBAL handle) {
   GlobalUnlock(handle);
   return copy;
 }
+
+// Makes a setup and gives back its fields (null when none was made); the
+// setup is destroyed again and nothing may stay live.
+inline std::unique_ptr<FilterSetup> MakeSetup(const FilterModuleCopy& filter, const char* profile,
+                                              const char* mode) {
+  HGLOBAL handle = filter.CreateSetup(nullptr, profile, mode, 0);
+  std::unique_ptr<FilterSetup> fields;
+  if (handle != nullptr) {
+    fields = ReadSetup(handle);
+    EXPECT_EQ(filter.DestroySetup(handle), 0);
+  }
+  EXPECT_EQ(testhost::DescribeLive(), "");
+  return fields;
+}
+
+// One module copy for a whole suite in module/, with $WINDIR pointed at
+// windows/ of the same scratch tree, where no profile is; nothing may stay
+// live after each test.
+class SharedModuleTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir;
+    filter_ = new FilterModuleCopy(dir_->Sub("module"));
+  }
+  static void TearDownTestSuite() {
+    delete filter_;
+    delete dir_;
+  }
+  void SetUp() override {
+    windir_ = std::make_unique<ScopedEnv>("WINDIR", dir_->Sub("windows"));
+    StandInResetFaults();
+    StandInClearLog();
+  }
+  void TearDown() override {
+    StandInResetFaults();
+    PlatformFailAllocationAt(0);
+    EXPECT_EQ(testhost::DescribeLive(), "");
+  }
+
+  static inline ScratchDir* dir_ = nullptr;
+  static inline FilterModuleCopy* filter_ = nullptr;
+  std::unique_ptr<ScopedEnv> windir_;
+};
 
 }  // namespace setuptest
 
