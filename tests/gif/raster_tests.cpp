@@ -91,6 +91,18 @@ TEST(RasterTest, BandsRunTopDownWithinTheBandSize) {
   }
 }
 
+TEST(RasterTest, InterlacedRowsOfEveryPassLayoutLandInDisplayOrder) {
+  // Heights 1 to 9 fill the four passes in every way; 16 and 17 start a
+  // second row in the first pass.
+  for (uint16_t height : {1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 17}) {
+    SCOPED_TRACE(height);
+    const Pixels pixels = RandomPixels(size_t{5} * height, 8, height);
+    const e2e::ImportRun run = ImportImage(pixels, 5, height, 8, true);
+    ASSERT_EQ(run.result, 0);
+    EXPECT_EQ(Indices(run.picture.value().bitmaps.at(0)), pixels);
+  }
+}
+
 // Pixel `x` of a packed row, positions past the width included.
 int PackedPixel(const uint8_t* row, int depth, size_t x) {
   const size_t bit = x * depth;
