@@ -90,25 +90,10 @@ TEST_F(ProfileLocation, EachPlaceWinsInTurn) {
   }
 }
 
-// Everything from the last "." of the file name becomes ".INI", which a
-// name without one gets appended; a dot in its directory never cuts.
-TEST(ProfileModuleName, ExtensionOfTheFileNameOnly) {
-  ScratchDir dir;
-  ScopedEnv windir("WINDIR", dir.Sub("windows"));
-  for (auto names : {std::make_pair("gifin.so", "gifin.INI"), std::make_pair("gifin", "gifin.INI"),
-                     std::make_pair("gif.in.so", "gif.in.INI")}) {
-    SCOPED_TRACE(names.first);
-    FilterModuleCopy filter(dir.Sub("filters.d"), names.first);
-    const std::string expected = dir.Write(std::string("filters.d/") + names.second, ProfileFor("D"));
-    auto setup = MakeSetup(filter, nullptr, nullptr);
-    ASSERT_NE(setup, nullptr);
-    EXPECT_EQ(setup->profilePath, expected);
-    fs::remove(expected);
-  }
-}
-
 // Every joined candidate must fit 259 characters; one that would not is
-// skipped rather than cut ("/gifin.INI" adds 10 to a directory).
+// skipped rather than cut ("/gifin.INI" adds 10 to a directory). The
+// profile named after the module replaces everything from the last "." of
+// its file name by ".INI", or appends it; a dot in a directory never cuts.
 TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
   const struct {
     const char* what;
@@ -116,6 +101,8 @@ TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
     bool windowsTrailing;      // $WINDIR given with a trailing separator
     bool besideModule;         // a profile beside the module too
     const char* expectDriver;  // "module", "windows" or the default
+    const char* moduleFile = "gifin.so";
+    const char* profileFile = "gifin.INI";
   } cases[] = {
       {"beside the module at 259", 249, 40, false, true, "module"},
       {"beside the module at 260: skipped", 250, 40, false, true, "windows"},
@@ -124,17 +111,19 @@ TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
       {"Windows directory with separator at 259", 100, 249, true, false, "windows"},
       {"Windows directory of 259 characters", 100, 259, false, false, "ir_gif.0"},
       {"Windows directory of 258 and its separator", 100, 258, true, false, "ir_gif.0"},
+      {"module without an extension", 100, 40, false, true, "module", "gifin", "gifin.INI"},
+      {"module with two dots", 100, 40, false, true, "module", "gif.in.so", "gif.in.INI"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
-    const std::string moduleDir = DirectoryOfLength(dir.Sub("m"), c.moduleDirLength);
+    const std::string moduleDir = DirectoryOfLength(dir.Sub("m.d"), c.moduleDirLength);
     const std::string windowsDir = DirectoryOfLength(dir.Sub("w"), c.windowsDirLength);
-    FilterModuleCopy filter(moduleDir);
+    FilterModuleCopy filter(moduleDir, c.moduleFile);
     ScopedEnv windir("WINDIR", c.windowsTrailing ? windowsDir + "/" : windowsDir);
     // The files exist; only the candidate's length decides.
-    if (c.besideModule) std::ofstream(moduleDir + "/gifin.INI") << ProfileFor("module");
-    std::ofstream(windowsDir + "/gifin.INI") << ProfileFor("windows");
+    if (c.besideModule) std::ofstream(moduleDir + "/" + c.profileFile) << ProfileFor("module");
+    std::ofstream(windowsDir + "/" + c.profileFile) << ProfileFor("windows");
     auto setup = MakeSetup(filter, nullptr, nullptr);
     ASSERT_NE(setup, nullptr);
     EXPECT_STREQ(setup->driverName, c.expectDriver);
