@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -204,35 +203,6 @@ TEST_F(BuilderTest, ColorTables) {
       expected.push_back({rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]});
     EXPECT_EQ(End().palette, expected);
   }
-}
-
-// The window gets the 16-bit values of the rectangle's slots; a scale mode
-// other than 1 sets scale 1.0 before it.
-TEST_F(BuilderTest, PictureWindow) {
-  const PictureRect screen = {{0, {1, 2, 3}}, {0, {4, 5, 6}}, {640, {7, 7, 7}}, {480, {8, 8, 8}}};
-  for (int16_t mode : {1, 3}) {
-    SCOPED_TRACE(mode);
-    Begin();
-    SetPictureWindow(job.job(), 0, &screen, mode);
-    EXPECT_EQ(LoggedOps(), mode == 1 ? Texts{"QvSetWindow"} : (Texts{"QvSetScale", "QvSetWindow"}));
-    const standin::Picture& picture = End();
-    EXPECT_EQ(std::vector<int16_t>(picture.window, picture.window + 4),
-              (std::vector<int16_t>{0, 0, 640, 480}));
-    EXPECT_EQ(picture.scale, mode == 1 ? 0.0 : 1.0);
-  }
-}
-
-TEST_F(BuilderTest, WithoutACallbackStepsStillFailAndRelease) {
-  job.context()->statusCallback = nullptr;
-  Begin({"QvDocStart", 300, 0});
-  EXPECT_EQ(BeginDocument(job.job()), kErrMemory);
-  EXPECT_EQ(LoggedOps(), (Texts{"QvDocOpen", "QvDocStart", "QvDocClose"}));
-  Begin();
-  EXPECT_EQ(SetColorTable(job.job(), 0, 300, nullptr), kErrMemory);
-  Begin();
-  StandInSetDocCloseResult(303);
-  EXPECT_EQ(FinishDocument(job.job()), kErrLib303);
-  EXPECT_TRUE(host.calls().empty());
 }
 
 }  // namespace

@@ -3,8 +3,9 @@
 // with $WINDIR pointed into the same scratch tree.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
