@@ -1,0 +1,127 @@
+// Pictures built by hand the way a document records them, and the images
+// the stand-in's outputs give back, for the rendering and metafile tests.
+#ifndef GIFIMPORT_TESTS_COMPANION_PICTURES_H
+#define GIFIMPORT_TESTS_COMPANION_PICTURES_H
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "companion/standin.h"
+
+#ifdef STANDIN_HAVE_PNG
+#include <png.h>
+#endif
+
+namespace pictures {
+
+using standin::Bitmap, standin::Picture, standin::Rgb;
+using Rows = std::vector<std::vector<int>>;
+
+const Rgb kBackground{10, 20, 30}, kBlack{0, 0, 0}, kRed{255, 0, 0}, kGreen{0, 255, 0},
+    kBlue{0, 0, 255}, kWhite{255, 255, 255}, kYellow{255, 255, 0};
+
+inline Picture MakePicture(int x1, int y1, int x2, int y2, bool background = true) {
+  Picture picture;
+  const int frame[4] = {x1, y1, x2, y2};
+  for (int i = 0; i < 4; ++i) picture.frame[i] = static_cast<int16_t>(frame[i]);
+  picture.hasBackground = background;
+  picture.background = kBackground;
+  return picture;
+}
+
+// A bitmap with its top-left pixel at picture (left, top), y up, sent in
+// bands of bandRows rows (empty: one band). Rows are packed as the filter
+// sends them, padded to 4 bytes with ones, so that reading past a row shows.
+inline Bitmap& AddBitmap(Picture* picture, int left, int top, int depth, const Rows& pixels,
+                         const std::vector<Rgb>& palette, bool transparent = false,
+                         int backIndex = 0, std::vector<int> bandRows = {}) {
+  Bitmap bitmap;
+  const int width = static_cast<int>(pixels[0].size());
+  bitmap.left = static_cast<int16_t>(left);
+  bitmap.top = static_cast<int16_t>(top);
+  bitmap.width = static_cast<uint16_t>(width);
+  bitmap.height = static_cast<uint16_t>(pixels.size());
+  bitmap.right = static_cast<int16_t>(left + width);
+  bitmap.bottom = static_cast<int16_t>(top - bitmap.height);
+  bitmap.depth = depth;
+  bitmap.transparent = transparent;
+  bitmap.backColorIndex = static_cast<uint16_t>(backIndex);
+  bitmap.palette = palette;
+  bitmap.ended = true;
+  if (bandRows.empty()) bandRows = {bitmap.height};
+  const size_t rowLength = ((depth * width + 7) / 8 + 3) / 4 * 4;
+  int done = 0;
+  for (const int rows : bandRows) {
+    std::vector<uint8_t> data(rowLength * rows, 0xFF);
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < width; ++x) {
+        uint8_t& byte = data[y * rowLength + x * depth / 8];
+        const int shift = 8 - depth - x * depth % 8;
+        byte = static_cast<uint8_t>((byte & ~(((1 << depth) - 1) << shift)) |
+                                    (pixels[done + y][x] << shift));
+      }
+    }
+    bitmap.bands.push_back({bitmap.left, static_cast<int16_t>(top - done), bitmap.right,
+                            static_cast<int16_t>(top - done - rows), bitmap.width,
+                            static_cast<uint16_t>(rows), data});
+    done += rows;
+  }
+  picture->order.push_back({Picture::Item::kBitmap, picture->bitmaps.size()});
+  picture->bitmaps.push_back(bitmap);
+  return picture->bitmaps.back();
+}
+
+inline void AddText(Picture* picture, int x, int y, int height, const std::string& text,
+                    const Rgb& color = kYellow, const std::string& face = "SWISS:HELVETICA") {
+  picture->order.push_back({Picture::Item::kText, picture->texts.size()});
+  picture->texts.push_back({static_cast<int16_t>(x), static_cast<int16_t>(y), 0, 0,
+                            static_cast<int16_t>(height), 0, 0, color, face, text});
+}
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+  const uint8_t* Pixel(int x, int y) const { return &rgba[(size_t{1} * y * width + x) * 4]; }
+  Rgb At(int x, int y) const { return {Pixel(x, y)[0], Pixel(x, y)[1], Pixel(x, y)[2]}; }
+  // One letter a pixel: ' ' see-through, '?' a colour the art has no letter for.
+  std::vector<std::string> Art() const {
+    const std::map<char, Rgb> letters = {{'.', kBackground}, {'k', kBlack}, {'R', kRed},
+                                         {'G', kGreen}, {'B', kBlue}, {'W', kWhite},
+                                         {'Y', kYellow}};
+    std::vector<std::string> rows(height, std::string(width, '?'));
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (Pixel(x, y)[3] == 0) rows[y][x] = ' ';
+        for (const auto& [key, color] : letters)
+          if (Pixel(x, y)[3] == 0xFF && At(x, y) == color) rows[y][x] = key;
+      }
+    }
+    return rows;
+  }
+};
+
+inline Image RenderRgba(const Picture& picture) {
+  Image out;
+  EXPECT_EQ(StandInRenderRgba(picture, &out.rgba, &out.width, &out.height), 0);
+  return out;
+}
+
+#ifdef STANDIN_HAVE_PNG
+inline bool ReadPng(const std::string& bytes, Image* out) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return false;
+  image.format = PNG_FORMAT_RGBA;
+  out->width = static_cast<int>(image.width);
+  out->height = static_cast<int>(image.height);
+  out->rgba.assign(PNG_IMAGE_SIZE(image), 0);
+  return png_image_finish_read(&image, nullptr, out->rgba.data(), 0, nullptr) != 0;
+}
+#endif
+
+}  // namespace pictures
+
+#endif
