@@ -1,17 +1,20 @@
 // Input streams of the companion stand-in: the same bytes, reads, structured
-// reads and seeks through a file, a memory block and a host stream, and the
-// ways a host stream or a file can let a reader down.
+// reads and seeks through a file, a memory block and a host stream, the ways
+// a host stream or a file can let a reader down, and the call log of them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "companion/standin.h"
+#include "filter/filter_api.h"
 
 namespace {
 
@@ -31,73 +34,59 @@ struct HostStream {
   int32_t chunk = 0;       // > 0: deliver at most this many bytes per call
   int32_t lieBy = 0;       // claim this many bytes more than delivered
   int32_t readResult = 0;  // non-zero: every read returns this, delivers nothing
-  bool seekFails = false, tellFails = false;
-
-  static int32_t Proc(uint32_t user, int32_t op, void* buffer, int32_t value, int32_t origin);
+  bool broken = false;     // seek and tell fail
 };
+std::vector<HostStream*> hosts;
 
-std::vector<HostStream*>& Hosts() {
-  static std::vector<HostStream*> hosts;
-  return hosts;
-}
-
-int32_t HostStream::Proc(uint32_t user, int32_t op, void* buffer, int32_t value, int32_t origin) {
-  HostStream& h = *Hosts().at(user);
-  if (op == kHostStreamTell) return h.tellFails ? -1 : h.position;
+int32_t WINAPI HostProc(uint32_t user, int32_t op, void* buffer, int32_t value, int32_t origin) {
+  HostStream& h = *hosts.at(user);
+  if (op == kHostStreamTell) return h.broken ? -1 : h.position;
   if (op == kHostStreamSeek) {
-    int64_t base = origin == 0 ? 0 : origin == 1 ? h.position : static_cast<int64_t>(h.data.size());
-    if (h.seekFails || base + value < 0) return -1;
-    return h.position = static_cast<int32_t>(base + value);
+    int64_t base = origin == 0 ? 0 : origin == 1 ? h.position : int64_t(h.data.size());
+    return h.broken || base + value < 0 ? -1 : (h.position = int32_t(base + value));
   }
   if (h.readResult != 0) return h.readResult;
-  int64_t left = static_cast<int64_t>(h.data.size()) - h.position;
-  int32_t n = static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(value, left)));
+  int32_t n = int32_t(std::min<int64_t>(value, int64_t(h.data.size()) - h.position));
   if (h.chunk > 0) n = std::min(n, h.chunk);
-  if (n > 0) std::memcpy(buffer, h.data.data() + h.position, static_cast<size_t>(n));
-  h.position += n;
+  if (n > 0) std::memcpy(buffer, h.data.data() + h.position, size_t(n));
+  h.position += std::max(n, 0);
   return n + h.lieBy;
 }
 
-// Opens the same bytes three ways; closes whatever is still open at the end.
+// Opens the same bytes as a file, a memory block and a host stream; closes
+// whatever is still open at the end.
 class Streams : public ::testing::Test {
  protected:
   void SetUp() override { StandInResetFaults(); }
   void TearDown() override {
     for (QvStream s : open_) QvStreamClose(s);
-    if (!path_.empty()) unlink(path_.c_str());
-    Hosts().clear();
+    hosts.clear();
     EXPECT_EQ(StandInLiveStreams(), 0);
   }
-
   QvStream OpenFile(const Bytes& bytes) {
     char name[] = "/tmp/companion_streamXXXXXX";
-    int fd = mkstemp(name);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    const int fd = mkstemp(name);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     close(fd);
-    path_ = name;
-    return Keep(QvStreamOpen(name, nullptr, 0));
+    QvStream s = Keep(QvStreamOpen(name, nullptr, 0));
+    unlink(name);  // the stream keeps the file open
+    return s;
   }
-  QvStream OpenMemory(const Bytes& bytes) {
+  QvStream OpenHost(HostStream* host) {
+    hosts.push_back(host);
+    StreamOpenDescriptor d = {};
+    d.source = hosts.size() - 1;
+    d.streamFunction = &HostProc;
+    return Keep(QvStreamOpen("carried.gif", &d, 0));
+  }
+  std::vector<QvStream> OpenAll(const Bytes& bytes) {
     memory_ = bytes;
     address_ = memory_.data();
     StreamOpenDescriptor d = {};
     d.source = reinterpret_cast<uintptr_t>(&address_);
-    d.size = static_cast<uint32_t>(memory_.size());
-    return Keep(QvStreamOpen(nullptr, &d, 0));
-  }
-  QvStream OpenHost(HostStream* host) {
-    Hosts().push_back(host);
-    StreamOpenDescriptor d = {};
-    d.source = Hosts().size() - 1;
-    d.streamFunction = &HostStream::Proc;
-    return Keep(QvStreamOpen("carried.gif", &d, 0));
-  }
-  // File, memory and host stream over the same bytes.
-  std::vector<QvStream> OpenAll(const Bytes& bytes) {
-    host_ = HostStream();
-    host_.data = bytes;
-    return {OpenFile(bytes), OpenMemory(bytes), OpenHost(&host_)};
+    d.size = uint32_t(memory_.size());
+    host_ = HostStream{bytes};
+    return {OpenFile(bytes), Keep(QvStreamOpen(nullptr, &d, 0)), OpenHost(&host_)};
   }
   QvStream Keep(QvStream s) {
     EXPECT_NE(s, nullptr);
@@ -106,7 +95,6 @@ class Streams : public ::testing::Test {
   }
 
   std::vector<QvStream> open_;
-  std::string path_;
   Bytes memory_;
   const uint8_t* address_ = nullptr;
   HostStream host_;
@@ -115,26 +103,24 @@ class Streams : public ::testing::Test {
 const char* const kKinds[] = {"file", "memory", "host"};
 
 TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
-  struct Case {
+  const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00};
+  const Bytes two = {1, 0xEE, 2, 3, 4, 0xEE, 5, 6};
+  const struct {
     const char* format;
     Bytes input;
     int32_t count, expected;
     Bytes record;  // 0xEE: a byte the read must leave alone
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"1c1s1c", {0x05, 0x34, 0x12, 0x09}, 1, 1, {0x05, 0xEE, 0x34, 0x12, 0x09}},
-      {"6c2s3c",
-       {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00},
-       1,
-       1,
-       {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00}},
+      {"6c2s3c", gif, 1, 1, gif},
       {"3c", {1, 2, 3, 4, 5, 6, 7, 8, 9}, 3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
       {"4s1c", {1, 0, 2, 0, 3, 0, 4, 0, 0x80}, 1, 1, {1, 0, 2, 0, 3, 0, 4, 0, 0x80}},
+      {"1c1s", {1, 2, 3, 4, 5, 6}, 2, 2, two},  // the second record starts at offset 4
       {"1c1s1c", {1, 2, 3, 4, 5, 6, 7}, 2, 1, {1, 0xEE, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
       {"3c", {1, 2, 3, 4, 5}, 3, 1, {1, 2, 3, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
       {"6c2s3c", {'G', 'I', 'F'}, 1, 0, Bytes(13, 0xEE)},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     auto streams = OpenAll(c.input);
     for (size_t k = 0; k < streams.size(); ++k) {
       SCOPED_TRACE(std::string(c.format) + " via " + kKinds[k]);
@@ -145,53 +131,46 @@ TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
   }
 }
 
-TEST_F(Streams, BadFormatsReadNothing) {
-  const char* const formats[] = {
-      "",      "c",     "0c",   "1x", "1C", "1c1", "1 c", "2c-1s", "99999999999999999999c",
-      "4097c", "4096s", nullptr};
-  auto streams = OpenAll(Pattern(64));
-  for (QvStream s : streams) {
+TEST_F(Streams, BadFormatsAndCountsReadNothing) {
+  const char* const formats[] = {"",    "c",     "0c", "1x", "1C", "1c1", "1 c", "2c-1s",
+                                 "99999999999999999999c", "4097c", "4096s", nullptr};
+  Bytes record(16, 0xEE);
+  for (QvStream s : OpenAll(Pattern(64))) {
     for (const char* format : formats) {
       SCOPED_TRACE(format ? format : "(null)");
-      Bytes record(16, 0xEE);
       EXPECT_EQ(QvStreamReadFormat(s, format, record.data(), 1), 0);
-      EXPECT_EQ(record, Bytes(16, 0xEE));
-      EXPECT_EQ(QvStreamSeek(s, 0, 1), 0) << "the stream moved";
     }
-    Bytes record(16);
     EXPECT_EQ(QvStreamReadFormat(s, "2c", record.data(), 0), 0);
     EXPECT_EQ(QvStreamReadFormat(s, "2c", record.data(), -3), 0);
+    EXPECT_EQ(QvStreamSeek(s, 0, 1), 0) << "the stream moved";
   }
-  Bytes record(16);
+  EXPECT_EQ(record, Bytes(16, 0xEE));
   EXPECT_EQ(QvStreamReadFormat(nullptr, "1c", record.data(), 1), 0);
 }
 
 TEST_F(Streams, SeekLikeAFile) {
-  struct Step {
+  const struct {
     int32_t offset, origin, expected;
     int32_t readExpected;  // bytes a 4-byte read gives afterwards
-  };
-  const Step steps[] = {
+  } steps[] = {
       {0, 2, 100, 0},   {-10, 2, 90, 4}, {-1, 0, -1, 4},  // before the start fails, stays
       {-200, 1, -1, 4}, {5, 0, 5, 4},    {3, 1, 8, 4},
       {50, 2, 150, 0},  {0, 1, 150, 0},  {2, 3, -1, 0},  // past the end; no origin 3
       {-4, 2, 96, 4},
   };
-  Bytes data = Pattern(100);
+  const Bytes data = Pattern(100);
   auto streams = OpenAll(data);
   for (size_t k = 0; k < streams.size(); ++k) {
-    SCOPED_TRACE(kKinds[k]);
     int32_t position = 0;
-    for (const Step& step : steps) {
-      SCOPED_TRACE(std::to_string(step.offset) + "," + std::to_string(step.origin));
-      int32_t result = QvStreamSeek(streams[k], step.offset, step.origin);
+    for (const auto& step : steps) {
+      SCOPED_TRACE(std::string(kKinds[k]) + " " + std::to_string(step.offset) + "," +
+                   std::to_string(step.origin));
+      const int32_t result = QvStreamSeek(streams[k], step.offset, step.origin);
       EXPECT_EQ(result, step.expected);
       if (result >= 0) position = result;
       Bytes got(4);
       ASSERT_EQ(QvStreamRead(streams[k], got.data(), 4), step.readExpected);
-      if (step.readExpected > 0) {
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin() + position));
-      }
+      EXPECT_TRUE(step.readExpected == 0 || std::equal(got.begin(), got.end(), &data[position]));
       QvStreamSeek(streams[k], position, 0);
     }
   }
@@ -201,117 +180,98 @@ TEST_F(Streams, SeekLikeAFile) {
 // A mix of sizes across the 64 KiB file buffer, seeks included: the three
 // kinds must deliver the very same bytes.
 TEST_F(Streams, ThreeKindsDeliverTheSameBytes) {
-  Bytes data = Pattern(200000);
+  const Bytes data = Pattern(200000);
   auto streams = OpenAll(data);
   host_.chunk = 777;  // a host that hands out small pieces
-  const int32_t sizes[] = {1, 13, 65535, 2, 70000, 3, 40000, 100000};
   for (size_t k = 0; k < streams.size(); ++k) {
     SCOPED_TRACE(kKinds[k]);
     Bytes got;
-    for (int32_t size : sizes) {
+    for (int32_t size : {1, 13, 65535, 2, 70000, 3, 40000, 100000}) {
       Bytes part(static_cast<size_t>(size));
-      int32_t n = QvStreamRead(streams[k], part.data(), size);
+      const int32_t n = QvStreamRead(streams[k], part.data(), size);
       got.insert(got.end(), part.begin(), part.begin() + n);
     }
     EXPECT_EQ(got, data);
     ASSERT_EQ(QvStreamSeek(streams[k], 65534, 0), 65534);
     uint16_t value[2];
     ASSERT_EQ(QvStreamReadShorts(streams[k], value, 2), 2);
-    EXPECT_EQ(value[0], data[65534] | data[65535] << 8);
-    EXPECT_EQ(value[1], data[65536] | data[65537] << 8);
+    EXPECT_EQ(std::vector<int>({value[0], value[1]}),
+              std::vector<int>({data[65534] | data[65535] << 8, data[65536] | data[65537] << 8}));
     ASSERT_EQ(QvStreamSeek(streams[k], -3, 2), 199997);
     EXPECT_EQ(QvStreamReadShorts(streams[k], value, 2), 1) << "an odd byte is no short";
   }
 }
 
 TEST_F(Streams, ByteAtATimeFileReadsAreBuffered) {
-  Bytes data = Pattern(300000);
+  const Bytes data = Pattern(300000);
   QvStream s = OpenFile(data);
-  long before = StandInFileSystemReads();
-  bool same = true;
+  const long before = StandInFileSystemReads();
   uint8_t byte;
-  for (size_t i = 0; i < data.size(); ++i) {
-    same = same && QvStreamReadChars(s, &byte, 1) == 1 && byte == data[i];
-  }
-  EXPECT_TRUE(same);
+  size_t same = 0;
+  while (same < data.size() && QvStreamReadChars(s, &byte, 1) == 1 && byte == data[same]) ++same;
+  EXPECT_EQ(same, data.size());
   EXPECT_EQ(QvStreamReadChars(s, &byte, 1), 0);
   EXPECT_LE(StandInFileSystemReads() - before, 300000 / 65536 + 3);
 }
 
 TEST_F(Streams, FailingOrLyingHostsNeverOverrun) {
-  struct Case {
+  const struct {
     const char* name;
     int32_t readResult, lieBy, chunk;
     int32_t expected;  // of a 16-byte read from 64 bytes
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"fails", -1, 0, 0, 0},
       {"odd failure", -7, 0, 0, 0},
       {"claims too much", 0, 1000, 0, 16},
       {"one byte a call", 0, 0, 1, 16},
-      {"claims a huge count", 0x7FFFFFF0, 0, 0, 0},
+      {"claims a huge count", 0x7FFFFFF0, 0, 0, 16},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    HostStream host;
-    host.data = Pattern(64);
-    host.readResult = c.readResult;
-    host.lieBy = c.lieBy;
-    host.chunk = c.chunk;
+    HostStream host{Pattern(64), 0, c.chunk, c.lieBy, c.readResult};
     QvStream s = OpenHost(&host);
     // Exactly 16 bytes of room: ASan reports any write past them.
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[16]);
-    int32_t n = QvStreamRead(s, buffer.get(), 16);
-    if (c.readResult > 0) {
-      EXPECT_LE(n, 16);
-    } else {
-      EXPECT_EQ(n, c.expected);
-    }
+    EXPECT_EQ(QvStreamRead(s, buffer.get(), 16), c.expected);
     Bytes record(13);
     EXPECT_LE(QvStreamReadFormat(s, "6c2s3c", record.data(), 1), 1);
   }
-  HostStream broken;
-  broken.seekFails = broken.tellFails = true;
+  HostStream broken{{}, 0, 0, 0, 0, true};
   QvStream s = OpenHost(&broken);
-  EXPECT_EQ(QvStreamSeek(s, 0, 1), -1);
-  EXPECT_EQ(QvStreamSeek(s, 0, 2), -1);
-  EXPECT_EQ(QvStreamSeek(s, -1, 0), -1);
+  for (const int32_t origin : {0, 1, 2}) EXPECT_EQ(QvStreamSeek(s, origin - 1, origin), -1);
 }
 
 TEST_F(Streams, OpenFailuresLeaveNothingOpen) {
-  int32_t zero = 0;
   const uint8_t* none = nullptr;
-  StreamOpenDescriptor noSource = {};
+  StreamOpenDescriptor noSource = {}, nullAddress = {};
   noSource.size = 10;
-  StreamOpenDescriptor nullAddress = {};
   nullAddress.source = reinterpret_cast<uintptr_t>(&none);
   nullAddress.size = 10;
-  EXPECT_EQ(QvStreamOpen("/nonexistent/x.gif", nullptr, 0), nullptr);
-  EXPECT_EQ(QvStreamOpen("/tmp", nullptr, 0), nullptr) << "a directory is no input";
   char fifo[] = "/tmp/companion_fifoXXXXXX";
   close(mkstemp(fifo));
   unlink(fifo);
   ASSERT_EQ(mkfifo(fifo, 0600), 0);
   EXPECT_EQ(QvStreamOpen(fifo, nullptr, 0), nullptr) << "waiting for a writer would hang";
   unlink(fifo);
-  EXPECT_EQ(QvStreamOpen("", nullptr, 0), nullptr);
+  for (const char* path : {"/nonexistent/x.gif", "/tmp", ""}) {
+    EXPECT_EQ(QvStreamOpen(path, nullptr, 0), nullptr) << path;
+  }
   EXPECT_EQ(QvStreamOpen(nullptr, nullptr, 0), nullptr);
   EXPECT_EQ(QvStreamOpen(nullptr, &noSource, 0), nullptr);
   EXPECT_EQ(QvStreamOpen(nullptr, &nullAddress, 0), nullptr);
   EXPECT_EQ(StandInLiveStreams(), 0);
+  QvStreamClose(nullptr);
 
   // An empty block is an empty stream, not a failure.
   nullAddress.size = 0;
   QvStream empty = Keep(QvStreamOpen(nullptr, &nullAddress, 0));
   EXPECT_EQ(StandInLiveStreams(), 1);
-  EXPECT_EQ(QvStreamRead(empty, &zero, 4), 0);
+  EXPECT_EQ(QvStreamRead(empty, &none, 4), 0);
   EXPECT_EQ(QvStreamSeek(empty, 0, 2), 0);
-  QvStreamClose(nullptr);
 }
 
 TEST_F(Streams, NthReadFailsOnce) {
-  auto streams = OpenAll(Pattern(32));
-  for (QvStream s : streams) {
+  for (QvStream s : OpenAll(Pattern(32))) {
     uint8_t buffer[4];
     StandInFailStreamReadAt(2);
     EXPECT_EQ(QvStreamRead(s, buffer, 4), 4);
@@ -319,6 +279,65 @@ TEST_F(Streams, NthReadFailsOnce) {
     EXPECT_EQ(QvStreamSeek(s, 0, 1), 4) << "a failed read reads nothing";
     EXPECT_EQ(QvStreamReadChars(s, buffer, 4), 4);
   }
+}
+
+// One run of calls as an import makes them, over a given stream; the log
+// is cleared after the open, so that the stream is numbered anew.
+std::string RunOver(QvStream stream) {
+  StandInClearLog();
+  uint8_t header[13];
+  QvStreamReadFormat(stream, "6c2s3c", header, 1);
+  for (int i = 0; i < 3; ++i) QvStreamReadChars(stream, header, 1);
+  QvStreamSeek(stream, 0, 2);
+  QvStreamSeek(stream, 0, 0);
+  QvPicture doc = QvDocCreate(0);
+  HGLOBAL options = QvOptionsCreate(0, 0, 0, 0);
+  HostContext context = {};
+  QvDocOpen(doc, "start", "open", 0, options, &context);
+  QvDocSetNames(doc, "quote\"back\\slash", "tab\t", "\xe9");
+  PaletteEntry colors[2] = {};
+  colors[1].red = 255;
+  QvSetPalette(doc, 0, 2, colors);
+  BitmapCorners corners = {};
+  BitmapSize size = {{3, 0}, {2, 0}};
+  const uint8_t rows[8] = {1, 2, 3, 0, 4, 5, 6, 0};
+  QvBitmapBegin(doc, &corners, &size, -8, 0, 1, 3, 0);
+  QvBitmapBand(doc, &corners, &size, -8, 1, rows);
+  QvBitmapEnd(doc);
+  QvDocDestroy(doc);
+  GlobalFree(options);
+  QvStreamClose(stream);
+  std::string log;
+  for (int i = 0; i < StandInLogSize(); ++i) log += StandInLogEntry(i) + std::string("\n");
+  return log;
+}
+
+TEST_F(Streams, SameCallsGiveTheSameLogWhateverTheInput) {
+  const auto streams = OpenAll({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';', 0, 0});
+  const std::string log = RunOver(streams[0]);
+  EXPECT_EQ(RunOver(streams[1]), log);
+  EXPECT_EQ(RunOver(streams[2]), log);
+  const std::string start =
+      R"({"op":"QvStreamReadFormat","stream":"stream#1","format":"6c2s3c","count":1,"calls":1,)"
+      R"("result":1})" "\n"
+      R"({"op":"QvStreamReadChars","stream":"stream#1","count":1,"calls":3,"result":3})" "\n"
+      R"({"op":"QvStreamSeek","stream":"stream#1","offset":0,"origin":2,"result":16})" "\n";
+  EXPECT_EQ(log.substr(0, start.size()), start) << "reads in a row are one entry that counts them";
+  for (const char* part :
+       {R"("names":["quote\"back\\slash","tab\t","\u00e9"])", R"("entries":[[0,0,0],[255,0,0]])",
+        R"("options":"block#1","context":"ptr#)",
+        R"("size":[3,2],"negDepth":-8,"reserved":1,"bytes":8,"checksum":")"}) {
+    EXPECT_NE(log.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(log.find("0x"), std::string::npos) << "an address in the log";
+  const std::string out = testing::TempDir() + "companion_log.jsonl";
+  ASSERT_EQ(StandInWriteLog(out.c_str()), 0);
+  std::stringstream written;
+  written << std::ifstream(out).rdbuf();
+  unlink(out.c_str());
+  EXPECT_EQ(written.str(), log);
+  EXPECT_NE(StandInWriteLog("/nonexistent/dir/log.jsonl"), 0);
+  EXPECT_EQ(StandInLiveDocuments(), 0);
 }
 
 }  // namespace
