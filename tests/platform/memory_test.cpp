@@ -2,7 +2,7 @@
 // could notice on Windows, and the test controls.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
 
 #include "platform/platform_test.h"
 
@@ -18,10 +18,8 @@ struct Family {
   int (*live)();
   UINT moveable, zeroInit;
 };
-
 void* CallGlobalAlloc(UINT f, SIZE_T n) { return GlobalAlloc(f, n); }
 void* CallLocalAlloc(UINT f, SIZE_T n) { return LocalAlloc(f, n); }
-
 const Family kFamilies[] = {
     {"Global", CallGlobalAlloc, GlobalLock, GlobalUnlock, GlobalFree, PlatformLiveGlobalBlocks,
      GMEM_MOVEABLE, GMEM_ZEROINIT},
@@ -29,10 +27,10 @@ const Family kFamilies[] = {
      LMEM_MOVEABLE, LMEM_ZEROINIT},
 };
 
-TEST(PlatformMemory, StaleAndForeignHandlesLockToNull) {
+TEST(PlatformMemory, LocksCountAndStaleAndForeignHandlesFail) {
   for (const Family& f : kFamilies) {
     SCOPED_TRACE(f.name);
-    int before = f.live();
+    const int before = f.live();
     void* moveable = f.alloc(f.moveable, 16);
     void* fixed = f.alloc(0, 16);
     ASSERT_TRUE(moveable && fixed);
@@ -41,6 +39,10 @@ TEST(PlatformMemory, StaleAndForeignHandlesLockToNull) {
     ASSERT_NE(address, nullptr);
     EXPECT_NE(address, moveable) << "a moveable handle must not be its address";
     EXPECT_EQ(f.lock(fixed), fixed);
+    EXPECT_EQ(f.lock(moveable), address);
+    EXPECT_TRUE(f.unlock(moveable)) << "still locked once";
+    for (int i = 0; i < 2; ++i) EXPECT_FALSE(f.unlock(moveable)) << "unlocked, then no change";
+    EXPECT_EQ(f.lock(moveable), address) << "and freed below while locked";
 
     // The other family's blocks are foreign too.
     int local = 0;
@@ -63,45 +65,25 @@ TEST(PlatformMemory, StaleAndForeignHandlesLockToNull) {
   }
 }
 
-TEST(PlatformMemory, LockCountsAreKept) {
-  for (const Family& f : kFamilies) {
-    SCOPED_TRACE(f.name);
-    void* block = f.alloc(f.moveable, 4);
-    void* first = f.lock(block);
-    EXPECT_EQ(f.lock(block), first);
-    EXPECT_TRUE(f.unlock(block)) << "still locked once";
-    EXPECT_FALSE(f.unlock(block));
-    EXPECT_FALSE(f.unlock(block)) << "unlocking an unlocked block changes nothing";
-    EXPECT_EQ(f.lock(block), first);
-    EXPECT_FALSE(f.unlock(block));
-    f.free(block);
-  }
-}
-
 TEST(PlatformMemory, OnlyZeroInitBlocksStartAsZero) {
   for (const Family& f : kFamilies) {
-    for (UINT kind : {0u, f.moveable}) {
-      SCOPED_TRACE(std::string(f.name) + (kind ? " moveable" : " fixed"));
-      for (bool zero : {true, false}) {
-        void* block = f.alloc(kind | (zero ? f.zeroInit : 0), 64);
-        auto* bytes = static_cast<unsigned char*>(f.lock(block));
-        bool allZero = true;
-        for (int i = 0; i < 64; ++i) allZero = allZero && bytes[i] == 0;
-        EXPECT_EQ(allZero, zero);
-        f.unlock(block);
-        f.free(block);
-      }
+    for (UINT flags : {0u, f.zeroInit, f.moveable, f.moveable | f.zeroInit}) {
+      SCOPED_TRACE(std::string(f.name) + " flags " + std::to_string(flags));
+      void* block = f.alloc(flags, 64);
+      const std::string bytes(static_cast<char*>(f.lock(block)), 64);
+      EXPECT_EQ(bytes == std::string(64, '\0'), (flags & f.zeroInit) != 0);
+      f.unlock(block);
+      f.free(block);
     }
   }
 }
 
-TEST(PlatformMemory, SizesAndTheLimitOfAThirtyTwoBitProcess) {
-  int before = PlatformLiveGlobalBlocks();
+TEST(PlatformMemory, SizesZeroSizeBlocksAndTheLimitOfAThirtyTwoBitProcess) {
+  const int before = PlatformLiveGlobalBlocks();
   EXPECT_EQ(GlobalAlloc(GHND, kPlatformMaxBlockBytes + 1), nullptr);
   EXPECT_EQ(LocalAlloc(LPTR, kPlatformMaxBlockBytes + 1), nullptr);
   EXPECT_EQ(GlobalAlloc(GMEM_FIXED, ~SIZE_T{0}), nullptr);
   EXPECT_EQ(PlatformLiveGlobalBlocks(), before);
-
   HGLOBAL block = GlobalAlloc(GHND, 12024);
   EXPECT_EQ(GlobalSize(block), 12024u);
   GlobalFree(block);
@@ -125,16 +107,16 @@ TEST(PlatformMemory, LocalHandleMapsTheStartOfABlockBack) {
   EXPECT_EQ(LocalHandle(address), moveable);
   EXPECT_EQ(LocalHandle(fixed), fixed);
   EXPECT_EQ(LocalHandle(address + 1), nullptr);
-  LocalUnlock(moveable);
   LocalFree(moveable);
   EXPECT_EQ(LocalHandle(address), nullptr);
   LocalFree(fixed);
 }
 
 TEST(PlatformMemory, TheNthAllocationFromNowFailsOnce) {
-  for (long n : {1L, 3L}) {
+  for (long n : {1L, 3L, 0L}) {  // 0 switches failures off
     SCOPED_TRACE(n);
-    long count = PlatformAllocationCount();
+    const long count = PlatformAllocationCount();
+    PlatformFailAllocationAt(2);
     PlatformFailAllocationAt(n);
     void* blocks[4];
     for (long i = 0; i < 4; ++i) {
@@ -144,12 +126,6 @@ TEST(PlatformMemory, TheNthAllocationFromNowFailsOnce) {
     EXPECT_EQ(PlatformAllocationCount(), count + 4) << "failed attempts count too";
     for (long i = 0; i < 4; ++i) (i % 2 ? LocalFree : GlobalFree)(blocks[i]);
   }
-  PlatformFailAllocationAt(2);
-  PlatformFailAllocationAt(0);
-  HGLOBAL a = GlobalAlloc(GHND, 1), b = GlobalAlloc(GHND, 1);
-  EXPECT_TRUE(a && b) << "0 switches failures off";
-  GlobalFree(a);
-  GlobalFree(b);
 }
 
 }  // namespace

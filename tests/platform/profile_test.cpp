@@ -14,8 +14,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class PlatformFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -26,37 +24,34 @@ class PlatformFiles : public ::testing::Test {
   }
   void TearDown() override {
     unsetenv("WINDIR");
-    fs::remove_all(dir_);
+    std::filesystem::remove_all(dir_);
   }
   std::string Write(const std::string& name, const std::string& text) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+    return dir_ + "/" + name;
   }
   std::string dir_;
 };
 
-const char kProfile[] =
-    "; comment line\r\n"
-    "[Other]\r\n"
-    "Driver=wrong section\r\n"
-    "  [ Mode A ]  \r\n"
-    "  Driver  =  pdf out  \r\n"
-    ";Color[000]=(1, 2, 3)\r\n"
-    "Font[001]=\"Arial\", \"Helvetica\"\r\n"
-    "Single='quoted'\r\n"
-    "Mixed=\"half'\r\n"
-    "Inner=a \"b\" c\r\n"
-    "Quotes=\"\"\r\n"
-    "Empty=\r\n"
-    "DRIVER=second key\r\n"
-    "[mode a]\n"
-    "Later=from the repeated section\n"
-    "Driver=repeated section\n";
-
 TEST_F(PlatformFiles, ProfileValues) {
-  std::string path = Write("gifin.INI", kProfile);
-  struct Case {
+  const std::string path = Write("gifin.INI",
+                                 "; comment line\r\n"
+                                 "[Other]\r\n"
+                                 "Driver=wrong section\r\n"
+                                 "  [ Mode A ]  \r\n"
+                                 "  Driver  =  pdf out  \r\n"
+                                 ";Color[000]=(1, 2, 3)\r\n"
+                                 "Font[001]=\"Arial\", \"Helvetica\"\r\n"
+                                 "Single='quoted'\r\n"
+                                 "Mixed=\"half'\r\n"
+                                 "Inner=a \"b\" c\r\n"
+                                 "Quotes=\"\"\r\n"
+                                 "Empty=\r\n"
+                                 "DRIVER=second key\r\n"
+                                 "[mode a]\n"
+                                 "Later=from the repeated section\n"
+                                 "Driver=repeated section\n");
+  const struct {
     const char *section, *key, *def;
     DWORD size;
     const char* expect;
@@ -79,25 +74,22 @@ TEST_F(PlatformFiles, ProfileValues) {
       {"Mode A", "Missing", nullptr, 260, ""},
       {"No section", "Driver", "d", 260, "d"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.section) + "/" + c.key + " size " + std::to_string(c.size));
     char buffer[300];
     std::memset(buffer, 'X', sizeof buffer);
-    DWORD count = GetPrivateProfileStringA(c.section, c.key, c.def, buffer, c.size, path.c_str());
+    EXPECT_EQ(GetPrivateProfileStringA(c.section, c.key, c.def, buffer, c.size, path.c_str()),
+              std::strlen(c.expect));
     EXPECT_STREQ(buffer, c.expect);
-    EXPECT_EQ(count, std::strlen(c.expect));
     EXPECT_EQ(buffer[c.size], 'X') << "wrote past the buffer";
   }
 }
 
 TEST_F(PlatformFiles, ProfileFileLookup) {
   Write("gifin.INI", "[s]\nk=in windows directory\n");
-  fs::create_directory(dir_ + "/sub");
+  std::filesystem::create_directory(dir_ + "/sub");
   Write("sub/other.ini", "\xEF\xBB\xBF[s]\nk=by path\n");
-  struct Case {
-    std::string file;
-    const char* expect;
-  } cases[] = {
+  const std::pair<std::string, const char*> cases[] = {
       {"gifin.INI", "in windows directory"},  // a bare name: Windows directory
       {"GIFIN.ini", "in windows directory"},  // names ignore case
       {dir_ + "/sub/other.ini", "by path"},
@@ -107,11 +99,10 @@ TEST_F(PlatformFiles, ProfileFileLookup) {
       {dir_ + "/sub", "default"},  // a directory
       {"", "default"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
+  for (const auto& [file, expect] : cases) {
     char buffer[64];
-    GetPrivateProfileStringA("S", "K", "default", buffer, sizeof buffer, c.file.c_str());
-    EXPECT_STREQ(buffer, c.expect);
+    GetPrivateProfileStringA("S", "K", "default", buffer, sizeof buffer, file.c_str());
+    EXPECT_STREQ(buffer, expect) << file;
   }
   char buffer[8] = "X";
   EXPECT_EQ(GetPrivateProfileStringA("s", nullptr, "d", buffer, 8, "gifin.INI"), 0u);
@@ -119,37 +110,25 @@ TEST_F(PlatformFiles, ProfileFileLookup) {
 }
 
 TEST_F(PlatformFiles, OpenTestGivesCountedHandlesForReadableFilesOnly) {
-  std::string file = Write("present.ini", "x");
-  std::string unreadable = Write("unreadable.ini", "x");
+  const std::string file = Write("present.ini", "x"), unreadable = Write("unreadable.ini", "x");
   chmod(unreadable.c_str(), 0);
-  std::string fifo = dir_ + "/fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  struct Case {
-    std::string name;
-    bool opens;
-  } cases[] = {
-      {file, true},
-      {dir_ + "\\PRESENT.INI", true},
-      {dir_ + "/absent.ini", false},
-      {dir_, false},
-      {fifo, false},  // must not wait for a writer
-      {"", false},
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+  const std::pair<std::string, bool> cases[] = {
+      {file, true},  {dir_ + "\\PRESENT.INI", true}, {dir_ + "/absent.ini", false},
+      {dir_, false}, {dir_ + "/fifo", false},  // must not wait for a writer
+      {"", false},   {geteuid() == 0 ? "" : unreadable, false},
   };
-  int before = PlatformLiveFileHandles();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    HANDLE h = CreateFileA(c.name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens);
-    if (h == INVALID_HANDLE_VALUE) continue;
+  const int before = PlatformLiveFileHandles();
+  for (const auto& [name, opens] : cases) {
+    SCOPED_TRACE(name);
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(h != INVALID_HANDLE_VALUE, opens);
+    if (!opens) continue;
     EXPECT_EQ(PlatformLiveFileHandles(), before + 1);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_FALSE(CloseHandle(h)) << "a closed handle is closed only once";
   }
   EXPECT_EQ(PlatformLiveFileHandles(), before);
-  if (geteuid() != 0) {
-    EXPECT_EQ(CreateFileA(unreadable.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-  }
 }
 
 TEST_F(PlatformFiles, WindowsDirectoryFollowsTheWindowsReturnConvention) {
@@ -162,7 +141,6 @@ TEST_F(PlatformFiles, WindowsDirectoryFollowsTheWindowsReturnConvention) {
   }
   EXPECT_EQ(GetWindowsDirectoryA(buffer, length + 1), length);
   EXPECT_EQ(dir_, buffer);
-
   setenv("WINDIR", "", 1);  // empty counts as unset
   EXPECT_GT(GetWindowsDirectoryA(buffer, sizeof buffer), 0u);
   EXPECT_NE(dir_, buffer);
