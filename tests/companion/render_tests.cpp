@@ -16,10 +16,7 @@ namespace {
 
 using namespace pictures;
 
-std::string TempPath(const std::string& name) {
-  return testing::TempDir() + "render_" +
-         testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
-}
+std::string TempPath(const std::string& name) { return testing::TempDir() + "render_" + name; }
 
 std::string ReadFile(const std::string& path) {
   std::stringstream bytes;
@@ -28,51 +25,43 @@ std::string ReadFile(const std::string& path) {
 }
 
 TEST(RenderRgba, DrawsBackgroundThenBitmapsInCallOrderPixelExact) {
-  std::vector<std::pair<const char*, Picture>> pictures;
-  std::vector<std::vector<std::string>> arts;
+  const auto expect = [](const char* what, const Picture& p, std::vector<std::string> art) {
+    SCOPED_TRACE(what);
+    EXPECT_EQ(RenderRgba(p).Art(), art);
+  };
   Picture p = MakePicture(0, 0, 10, 6);
   AddBitmap(&p, 1, 6, 1, {{1, 0, 1, 1, 0, 0, 1, 0, 1}, {0, 1, 0, 0, 1, 1, 0, 1, 0}},
             {kRed, kGreen});
   AddBitmap(&p, 0, 4, 4, {{0, 1, 2}, {3, 15, 1}}, {kRed, kGreen, kBlue});
   AddBitmap(&p, 4, 4, 8, {{0, 1, 2, 3, 0}, {1, 2, 3, 0, 1}, {2, 3, 0, 1, 2}, {200, 0, 200, 0, 255}},
             {kRed, kGreen, kBlue, kWhite}, false, 0, {3, 1});
-  pictures.push_back({"1-, 4- and 8-bit rows, odd widths, two bands, indices past the palette", p});
-  arts.push_back(
-      {".GRGGRRGRG", ".RGRRGGRGR", "RGB.RGBWR.", "kkG.GBWRG.", "....BWRGB.", "....kRkRk."});
+  expect("1-, 4- and 8-bit rows, odd widths, two bands, indices past the palette", p,
+         {".GRGGRRGRG", ".RGRRGGRGR", "RGB.RGBWR.", "kkG.GBWRG.", "....BWRGB.", "....kRkRk."});
 
   p = MakePicture(0, 0, 4, 3);
   AddBitmap(&p, 0, 3, 8, {{0, 1, 2, 0}}, {kRed, kGreen, kRed}, true, 0);
   AddBitmap(&p, 0, 2, 8, {{0, 1, 2, 0}}, {kRed, kGreen, kRed}, false, 0);
   AddBitmap(&p, 0, 1, 4, {{0, 1, 2, 0}}, {kRed, kGreen, kRed}, true, 2);
-  pictures.push_back({"transparency leaves out the index, not its colour", p});
-  arts.push_back({".GR.", "RGRR", "RG.R"});
+  expect("transparency leaves out the index, not its colour", p, {".GR.", "RGRR", "RG.R"});
 
   p = MakePicture(2, 1, 6, 4);  // the bitmap sticks out on every side
   Rows pixels(5, std::vector<int>(6));
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 6; ++x) pixels[y][x] = (x + y) % 4;
   AddBitmap(&p, 0, 6, 8, pixels, {kRed, kGreen, kBlue, kWhite});
-  pictures.push_back({"clipped to a frame away from the origin", p});
-  arts.push_back({"RGBW", "GBWR", "BWRG"});
+  expect("clipped to a frame away from the origin", p, {"RGBW", "GBWR", "BWRG"});
 
   p = MakePicture(0, 0, 4, 4);
   Bitmap& moved = AddBitmap(&p, 0, 4, 8, {{0, 1}, {1, 0}}, {kRed, kGreen}, false, 0, {1, 1});
   moved.bands[1].left = 2;
   moved.bands[1].top = 1;
-  pictures.push_back({"each band at its own corners", p});
-  arts.push_back({"RG..", "....", "....", "..GR"});
+  expect("each band at its own corners", p, {"RG..", "....", "....", "..GR"});
 
   p = MakePicture(0, 0, 3, 1, false);
   AddBitmap(&p, 0, 1, 8, {{0, 0}}, {kRed});
   AddBitmap(&p, 1, 1, 8, {{0}}, {kGreen});
   std::swap(p.order[0], p.order[1]);
-  pictures.push_back({"black without a background; the call order decides what is on top", p});
-  arts.push_back({"RRk"});
-
-  for (size_t i = 0; i < pictures.size(); ++i) {
-    SCOPED_TRACE(pictures[i].first);
-    EXPECT_EQ(RenderRgba(pictures[i].second).Art(), arts[i]);
-  }
+  expect("black without a background; the call order decides what is on top", p, {"RRk"});
 }
 
 TEST(RenderRgba, RefusesEmptyAndAbsurdFramesAndUnwritablePaths) {
