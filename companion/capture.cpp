@@ -29,9 +29,6 @@ namespace {
 
 constexpr int kExtraValues = 10;  // the block that travels with kinds 2 and 3
 
-constexpr int32_t kKindProgress = 0;
-constexpr int32_t kKindFollowUp = 2;
-constexpr int32_t kKindError = 3;
 
 // The metafile writer's physical size: scale mode 1 gives millimetres per
 // unit within these bounds; anything else is taken as 96 units per inch.
@@ -234,17 +231,17 @@ QV_API int32_t WINAPI QvMetafileStatus(uint32_t userValue, int32_t kind, int32_t
   int32_t answer = 0;  // go on, unless the capture's user asked to stop
   if (Capture* capture = Find(userValue)) {
     capture->reports += 1;
-    if (kind == kKindProgress && code == 0) {
+    if (kind == kStatusProgress && code == 0) {
       capture->progressReports += 1;
       if (capture->progressReports == State().stopAtProgress) {
         capture->stopAsked = true;
         answer = 1;
       }
-    } else if (kind == kKindFollowUp && capture->stopAsked) {
+    } else if (kind == kStatusCancelFollowUp && capture->stopAsked) {
       capture->stopAsked = false;
       capture->stopped = true;
       answer = 1;
-    } else if (kind == kKindError && !capture->errorReported) {
+    } else if (kind == kStatusError && !capture->errorReported) {
       capture->errorReported = true;
       capture->firstError = static_cast<int16_t>(code);
     }

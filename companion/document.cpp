@@ -283,25 +283,31 @@ QV_API void WINAPI QvPictureHeaderEnd(QvPicture picture) {
 
 QV_API void WINAPI QvPictureEnd(QvPicture picture) { Call call("QvPictureEnd", picture); }
 
+namespace {
+
+// The four coordinates of a 16-bit-form rectangle; a null one changes nothing.
+void CopyRect(const PictureRect* rect, int16_t* out) {
+  if (rect == nullptr) return;
+  out[0] = rect->x1.value;
+  out[1] = rect->y1.value;
+  out[2] = rect->x2.value;
+  out[3] = rect->y2.value;
+}
+
+}  // namespace
+
 QV_API void WINAPI QvSetFrame(QvPicture picture, const PictureRect* frame) {
   Call call("QvSetFrame", picture);
   QvPictureRec* doc = call.doc;
   call.entry.Raw("rect", RectJson(frame));
-  if (doc != nullptr && frame != nullptr) {
-    int16_t* f = doc->model.frame;
-    f[0] = frame->x1.value, f[1] = frame->y1.value, f[2] = frame->x2.value, f[3] = frame->y2.value;
-  }
+  if (doc != nullptr) CopyRect(frame, doc->model.frame);
 }
 
 QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window) {
   Call call("QvSetWindow", picture);
   QvPictureRec* doc = call.doc;
   call.entry.Raw("rect", RectJson(window));
-  if (doc != nullptr && window != nullptr) {
-    int16_t* w = doc->model.window;
-    w[0] = window->x1.value, w[1] = window->y1.value, w[2] = window->x2.value,
-    w[3] = window->y2.value;
-  }
+  if (doc != nullptr) CopyRect(window, doc->model.window);
 }
 
 QV_API void WINAPI QvSetScale(QvPicture picture, int16_t mode, double factor) {

@@ -35,9 +35,9 @@ constexpr FilterError kErrVersion = -24;        // version above 89
 constexpr FilterError kErrSetupLock = -7;       // DestroySetup: handle not lockable
 
 // Arguments 2 and 3 of the callback.
-constexpr int32_t kKindStatus = 0;
-constexpr int32_t kKindCancelFollowUp = 2;
-constexpr int32_t kKindError = 3;
+constexpr int32_t kKindStatus = kStatusProgress;
+constexpr int32_t kKindCancelFollowUp = kStatusCancelFollowUp;
+constexpr int32_t kKindError = kStatusError;
 constexpr int32_t kCodeProgress = 0;
 constexpr int32_t kCodeRange = -1;
 constexpr int kExtraValueCount = 10;

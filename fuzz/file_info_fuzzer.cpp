@@ -25,13 +25,7 @@ constexpr size_t kBufferBytes = 72;  // room past the largest record accepted
 HGLOBAL BlockHolding(const fuzzin::Bytes& bytes, bool unlockable) {
   // A zero-sized movable block is a live handle that locks to null.
   if (unlockable) return GlobalAlloc(GMEM_MOVEABLE, 0);
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
-  if (block == nullptr) return nullptr;
-  if (void* address = GlobalLock(block)) {
-    if (!bytes.empty()) std::memcpy(address, bytes.data(), bytes.size());
-    GlobalUnlock(block);
-  }
-  return block;
+  return fuzzin::BlockHolding(bytes);
 }
 
 int32_t Field(const unsigned char* record, size_t offset) {

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 #include "companion/standin.h"
+#include "platform/win_api.h"
 #include "tests/support/recording_host.h"
 
 namespace fuzzin {
@@ -70,6 +72,20 @@ void ArmLibraryFault(uint8_t control) {
   const int nthCall = ((control >> 3) & 3) + 1;
   const int16_t code = kFaultCodes[(control >> 5) & 7];
   StandInSetPendingErrorAfter(operation, nthCall, code, 1);
+}
+
+void* BlockHolding(const Bytes& bytes) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
+  if (block == nullptr) return nullptr;
+  if (void* address = GlobalLock(block)) {
+    if (bytes.empty()) {
+      *static_cast<uint8_t*>(address) = 0;
+    } else {
+      std::memcpy(address, bytes.data(), bytes.size());
+    }
+    GlobalUnlock(block);
+  }
+  return block;
 }
 
 }  // namespace fuzzin

@@ -38,6 +38,10 @@ SplitInput Split(const uint8_t* data, size_t size);
 // falls between blocks, also inside data it did not consume.
 bool MayHoldCostlyImage(const Bytes& gif);
 
+// A movable global block holding `bytes` (1 zero byte when empty), unlocked;
+// null when it cannot be had. The caller frees it.
+void* BlockHolding(const Bytes& bytes);
+
 // True for every number ImportFile may give (0 included).
 bool IsImportResult(int32_t result);
 

@@ -22,15 +22,6 @@
 
 namespace {
 
-HGLOBAL BlockHolding(const fuzzin::Bytes& bytes) {
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
-  if (block == nullptr) return nullptr;
-  if (void* address = GlobalLock(block)) {
-    if (!bytes.empty()) std::memcpy(address, bytes.data(), bytes.size());
-    GlobalUnlock(block);
-  }
-  return block;
-}
 
 void DeleteMetafile(HANDLE metafile) {
   if (GetObjectType(metafile) == OBJ_ENHMETAFILE) {
@@ -57,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   SourceDescriptor source;
   std::memset(&source, 0, sizeof source);
-  source.memory = BlockHolding(input.gif);
+  source.memory = fuzzin::BlockHolding(input.gif);
   if (source.memory == nullptr) fuzzin::Finding("no memory block for the input");
   ImportResult result;
   std::memset(&result, 0, sizeof result);
