@@ -1,0 +1,505 @@
+// The whole import as a host runs it: ImportFile on a setup, from a memory
+// block and from a file, into the companion stand-in without a trace, beside
+// giflib's DGifSlurp from memory, all interleaved in one run.
+//
+//   import_bench [--large] [--benchmark_repetitions=N] [--benchmark_filter=...]
+//
+// Files of five kinds are made at 4000 x 4000 (and also at 8000 x 8000 with
+// --large): 8-bit photo-like, 8-bit noise, 4-bit noise, 1-bit (a dithered
+// photo) and interlaced 8-bit photo-like. Before any timing, the bitmaps of
+// one import of each file are compared with giflib's pixels; the run stops
+// if any differs. At the end a table gives per file the medians of the
+// repetitions (CPU time): megapixels per second, the ratio to giflib, the
+// file input against the memory input, and the peak resident memory of one
+// import per pixel, measured in a child process of its own per import.
+//
+// Two pairs of files show how the cost grows: many tiny images (10,000 and
+// 100,000), and one image of many full sub-blocks (about 1,000 and 10,000);
+// the time per image and per sub-block, less what an import of a one-pixel
+// GIF takes, should stay the same.
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "companion/standin.h"
+#include "filter/filter_api.h"
+#include "tests/support/gif_writer.h"
+
+namespace {
+
+enum class Road { kMemory, kFile };
+
+struct Sample {
+  std::string name;  // "noise8/4000"
+  std::string path;  // the file, for the file road and the child processes
+  HGLOBAL memory = nullptr;  // the whole file, for the memory road and giflib
+  uint32_t width = 0, height = 0;
+  int depth = 8;
+  double units = 0;  // pixels, or images or sub-blocks for the growth files
+  const char* unit = "MPix";
+  int64_t peakBytes[2] = {-1, -1};  // one import's peak resident memory, per road
+};
+
+std::string scratchDirectory;
+
+// ---- Inputs ------------------------------------------------------------------
+
+std::vector<gifwrite::Color> GreyColors(int count) {
+  std::vector<gifwrite::Color> colors(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    const auto v = static_cast<uint8_t>(i * 255 / (count - 1));
+    colors[static_cast<size_t>(i)] = {v, v, v};
+  }
+  return colors;
+}
+
+// Smooth gradients and a little noise, as a photograph's tones (0..255).
+std::vector<uint8_t> PhotoPixels(uint32_t side, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> pixels(size_t{side} * side);
+  const double scale = 4000.0 / side;  // the same picture at every size
+  for (size_t y = 0; y < side; ++y) {
+    const double cy = std::cos(y * scale / 437.0);
+    for (size_t x = 0; x < side; ++x) {
+      const double tone = 128 + 70 * std::sin(x * scale / 611.0) * cy +
+                          40 * std::sin((x + 2.0 * y) * scale / 997.0) +
+                          static_cast<int>(random() % 5) - 2;
+      pixels[y * side + x] = static_cast<uint8_t>(std::clamp(tone, 0.0, 255.0));
+    }
+  }
+  return pixels;
+}
+
+std::vector<uint8_t> NoisePixels(size_t count, int depth, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> pixels(count);
+  for (auto& p : pixels) p = static_cast<uint8_t>(random() & ((1u << depth) - 1));
+  return pixels;
+}
+
+// A photo's tones through a 4 x 4 ordered dither: black and white, as a
+// scanned page or a dithered picture.
+std::vector<uint8_t> DitheredPixels(uint32_t side, unsigned seed) {
+  static const int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  std::vector<uint8_t> pixels = PhotoPixels(side, seed);
+  for (size_t y = 0; y < side; ++y) {
+    for (size_t x = 0; x < side; ++x) {
+      uint8_t& p = pixels[y * side + x];
+      p = p * 16 / 256 > kBayer[y % 4][x % 4] ? 1 : 0;
+    }
+  }
+  return pixels;
+}
+
+std::string ScratchPath(const std::string& name) {
+  std::string file = name;
+  std::replace(file.begin(), file.end(), '/', '-');
+  return scratchDirectory + "/" + file + ".gif";
+}
+
+HGLOBAL GlobalBlockOf(const gifwrite::Bytes& bytes) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  void* address = block != nullptr ? GlobalLock(block) : nullptr;
+  if (address == nullptr) return nullptr;
+  std::memcpy(address, bytes.data(), bytes.size());
+  GlobalUnlock(block);
+  return block;
+}
+
+Sample StoreSample(const std::string& name, const gifwrite::Bytes& gif) {
+  Sample sample;
+  sample.name = name;
+  sample.path = ScratchPath(name);
+  sample.memory = GlobalBlockOf(gif);
+  if (sample.memory == nullptr || !gifwrite::WriteFile(sample.path, gif)) {
+    std::fprintf(stderr, "%s: cannot store the input\n", name.c_str());
+    std::exit(2);
+  }
+  return sample;
+}
+
+// One image of `pixels` (display order) filling the screen.
+Sample MakeImageSample(const std::string& kind, uint32_t side, int depth, bool interlaced,
+                       const std::vector<uint8_t>& pixels) {
+  gifwrite::GifBuilder builder(static_cast<uint16_t>(side), static_cast<uint16_t>(side),
+                               GreyColors(1 << depth));
+  gifwrite::Image image;
+  image.width = image.height = static_cast<uint16_t>(side);
+  image.interlaced = interlaced;
+  image.pixels = pixels;
+  builder.AddImage(image).Trailer();
+  Sample sample = StoreSample(kind + "/" + std::to_string(side), builder.bytes());
+  sample.width = sample.height = side;
+  sample.depth = depth;
+  sample.units = double(side) * side / 1e6;
+  return sample;
+}
+
+// `count` images of 4 x 4 pixels spread over a 400 x 400 screen.
+Sample MakeTinyImagesSample(int count) {
+  gifwrite::GifBuilder builder(400, 400, GreyColors(256));
+  gifwrite::Image image;
+  image.width = image.height = 4;
+  for (int i = 0; i < count; ++i) {
+    image.left = static_cast<uint16_t>(i * 4 % 400);
+    image.top = static_cast<uint16_t>(i / 100 * 4 % 400);
+    image.pixels = NoisePixels(16, 8, static_cast<unsigned>(i));
+    builder.AddImage(image);
+  }
+  builder.Trailer();
+  Sample sample = StoreSample("tiny-images/" + std::to_string(count), builder.bytes());
+  sample.units = count;
+  sample.unit = "image";
+  return sample;
+}
+
+// One 8-bit noise image with about `blocks` full sub-blocks of data.
+Sample MakeSubBlocksSample(int blocks) {
+  // Noise takes about 1.4 bytes a pixel.
+  const auto side = static_cast<uint32_t>(std::sqrt(blocks * 255.0 / 1.4));
+  Sample sample = MakeImageSample("sub-blocks", side, 8, false, NoisePixels(size_t{side} * side, 8, 9));
+  sample.name = "sub-blocks/" + std::to_string(blocks);
+  // The real count: every sub-block but the last is full.
+  const auto bytes = static_cast<size_t>(GlobalSize(sample.memory));
+  sample.units = std::ceil((bytes - 13 - 768 - 10 - 2) / 256.0);
+  sample.unit = "sub-block";
+  return sample;
+}
+
+// ---- The two decoders ----------------------------------------------------------
+
+int32_t WINAPI AnswerStatus(uint32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*) {
+  return 0;  // go on
+}
+
+// One import as a host makes it; the picture stays as the stand-in's last.
+int32_t ImportOnce(HGLOBAL setup, const Sample& sample, Road road) {
+  HostContext context = {};
+  context.statusCallback = AnswerStatus;
+  if (road == Road::kMemory) context.inputMemory = sample.memory;
+  ImportRequest request = {};
+  request.setupHandle = setup;
+  request.hostContext = &context;
+  return ImportFile(0, "", "", road == Road::kFile ? sample.path.c_str() : "", &request);
+}
+
+struct GifReader {
+  const uint8_t* data;
+  size_t size, position;
+};
+
+int ReadGif(GifFileType* file, GifByteType* destination, int count) {
+  auto* r = static_cast<GifReader*>(file->UserData);
+  const size_t n = std::min(static_cast<size_t>(count), r->size - r->position);
+  std::memcpy(destination, r->data + r->position, n);
+  r->position += n;
+  return static_cast<int>(n);
+}
+
+// DGifSlurp of the whole file from memory; the pixels of its first image
+// when `keep`, else one byte when it worked; empty when it failed.
+std::vector<uint8_t> SlurpGiflib(const Sample& sample, bool keep) {
+  GifReader reader = {static_cast<const uint8_t*>(GlobalLock(sample.memory)),
+                      static_cast<size_t>(GlobalSize(sample.memory)), 0};
+  int error = 0;
+  GifFileType* file = DGifOpen(&reader, ReadGif, &error);
+  std::vector<uint8_t> pixels;
+  if (file != nullptr && DGifSlurp(file) == GIF_OK && file->ImageCount > 0) {
+    const SavedImage& image = file->SavedImages[0];
+    const size_t count = size_t(image.ImageDesc.Width) * size_t(image.ImageDesc.Height);
+    if (keep) pixels.assign(image.RasterBits, image.RasterBits + count);
+    else pixels.resize(1);
+  }
+  if (file != nullptr) DGifCloseFile(file, &error);
+  GlobalUnlock(sample.memory);
+  return pixels;
+}
+
+// ---- The check -------------------------------------------------------------------
+
+// The last picture's single bitmap against `expected` (palette indices,
+// display order), row by row from its bands. "" when they agree.
+std::string CompareBitmap(const Sample& sample, const std::vector<uint8_t>& expected) {
+  const standin::Picture* picture = StandInLastPicture();
+  if (picture == nullptr || picture->bitmaps.size() != 1) return "not one bitmap";
+  const standin::Bitmap& bitmap = picture->bitmaps[0];
+  if (bitmap.width != sample.width || bitmap.height != sample.height ||
+      bitmap.depth != sample.depth || !bitmap.ended) {
+    return "bitmap size or depth";
+  }
+  const size_t rowLength = (size_t{sample.width} * sample.depth + 31) / 32 * 4;
+  uint32_t y = 0;
+  for (const standin::Bitmap::Band& band : bitmap.bands) {
+    if (band.left != bitmap.left || band.width != bitmap.width || band.top != bitmap.top - int(y) ||
+        band.bottom != band.top - band.rows || band.data.size() < rowLength * band.rows ||
+        y + band.rows > sample.height) {
+      return "band at row " + std::to_string(y);
+    }
+    for (uint32_t r = 0; r < band.rows; ++r, ++y) {
+      const uint8_t* row = band.data.data() + r * rowLength;
+      const uint8_t* want = expected.data() + size_t{y} * sample.width;
+      for (uint32_t x = 0; x < sample.width; ++x) {
+        const size_t bit = size_t{x} * sample.depth;
+        const int shift = 8 - sample.depth - int(bit % 8);
+        if (((row[bit / 8] >> shift) & ((1 << sample.depth) - 1)) != want[x]) {
+          return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+        }
+      }
+    }
+  }
+  return y == sample.height ? "" : "only " + std::to_string(y) + " rows";
+}
+
+bool CheckSample(const Sample& sample, const std::vector<uint8_t>& source) {
+  const std::vector<uint8_t> giflib = SlurpGiflib(sample, true);
+  HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
+  const int32_t result = ImportOnce(setup, sample, Road::kMemory);
+  DestroySetup(setup);
+  std::string differs = result != 0 ? "ImportFile result " + std::to_string(result)
+                        : giflib != source ? "giflib's pixels differ from the encoder's"
+                                           : CompareBitmap(sample, giflib);
+  StandInForgetPictures();
+  std::fprintf(stderr, "%-22s %9zu bytes: %s\n", sample.name.c_str(),
+               static_cast<size_t>(GlobalSize(sample.memory)),
+               differs.empty() ? "bitmaps match giflib's pixels" : ("DIFFER: " + differs).c_str());
+  return differs.empty();
+}
+
+// ---- Peak memory, one import per child process ----------------------------------
+
+int64_t StatusBytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const size_t length = std::strlen(field);
+  while (std::getline(status, line)) {
+    if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':') {
+      return std::atoll(line.c_str() + length + 1) * 1024;
+    }
+  }
+  return -1;
+}
+
+// In the child: one import of `path`; prints the result and the peak
+// resident memory the import added to what the process held before it.
+int MeasureOneImport(const std::string& roadName, const std::string& path) {
+  Sample sample;
+  sample.path = path;
+  const Road road = roadName == "memory" ? Road::kMemory : Road::kFile;
+  if (road == Road::kMemory) {  // the host's block, held before the import
+    std::ifstream in(path, std::ios::binary);
+    sample.memory = GlobalBlockOf(
+        gifwrite::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+  HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
+  const int64_t before = StatusBytes("VmRSS");
+  // Start the peak afresh from here (Linux: "5" resets VmHWM).
+  if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+    std::fputs("5", f);
+    std::fclose(f);
+  }
+  const int32_t result = ImportOnce(setup, sample, road);
+  const int64_t peak = StatusBytes("VmHWM");
+  std::printf("%d %lld\n", result, static_cast<long long>(peak - before));
+  return 0;
+}
+
+int64_t MeasureInChild(const Sample& sample, Road road) {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return -1;
+  self[n] = '\0';
+  const std::string command = std::string("'") + self + "' --peak-memory=" +
+                              (road == Road::kMemory ? "memory" : "file") + " '" + sample.path + "'";
+  std::FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr) return -1;
+  int result = -1;
+  long long bytes = -1;
+  const bool read = std::fscanf(child, "%d %lld", &result, &bytes) == 2;
+  pclose(child);
+  return read && result == 0 ? bytes : -1;
+}
+
+// ---- Timing -----------------------------------------------------------------------
+
+void BenchImport(benchmark::State& state, const Sample* sample, Road road) {
+  HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
+  StandInClearLog();
+  for (auto _ : state) {
+    if (ImportOnce(setup, *sample, road) != 0) state.SkipWithError("ImportFile failed");
+    // Each import pays for letting its own picture and log go.
+    StandInForgetPictures();
+    StandInClearLog();
+  }
+  DestroySetup(setup);
+}
+
+void BenchGiflib(benchmark::State& state, const Sample* sample) {
+  for (auto _ : state) {
+    if (SlurpGiflib(*sample, false).empty()) state.SkipWithError("DGifSlurp failed");
+  }
+}
+
+// Keeps each run's CPU time per iteration, by benchmark, for the table.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
+        seconds[run.run_name.function_name].push_back(run.cpu_accumulated_time /
+                                                      double(run.iterations));
+      }
+    }
+    // The console shows the medians only; the table below says the rest.
+    std::vector<Run> shown;
+    for (const Run& run : runs) {
+      if (run.repetitions <= 1 || run.aggregate_name == "median") shown.push_back(run);
+    }
+    if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
+  }
+  double Median(const std::string& name) const {
+    auto found = seconds.find(name);
+    if (found == seconds.end() || found->second.empty()) return NAN;
+    std::vector<double> v = found->second;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  }
+  std::map<std::string, std::vector<double>> seconds;
+};
+
+void PrintTable(const Collector& c, const std::vector<Sample>& images,
+                const std::vector<Sample>& growth) {
+  std::printf(
+      "\nMedians of CPU time per import. MPix/s of the whole import; ratio = giflib's time "
+      "/ ours;\nfile/mem = file input time / memory input time; peak = resident memory one "
+      "import adds,\nper pixel (budget: 2.1 bytes a pixel + 8 MB).\n\n");
+  std::printf("%-18s %9s %9s %9s %7s %7s %8s %9s %9s %s\n", "file", "ours mem", "ours file",
+              "giflib", "ratio", "r.file", "file/mem", "peak mem", "peak file", "budget");
+  for (const Sample& s : images) {
+    const double mem = c.Median("import/memory/" + s.name);
+    const double file = c.Median("import/file/" + s.name);
+    const double gif = c.Median("giflib/memory/" + s.name);
+    const double pixels = double(s.width) * s.height;
+    const double budget = 2.1 * pixels + 8.0 * 1024 * 1024;
+    const int64_t peak = std::max(s.peakBytes[0], s.peakBytes[1]);
+    std::printf("%-18s %9.1f %9.1f %9.1f %6.2fx %6.2fx %8.3f %9.2f %9.2f %s\n", s.name.c_str(),
+                s.units / mem, s.units / file, s.units / gif, gif / mem, gif / file, file / mem,
+                s.peakBytes[0] / pixels, s.peakBytes[1] / pixels,
+                peak < 0 ? "unmeasured" : peak <= budget ? "within" : "OVER");
+  }
+  // growth[0] is a GIF of one pixel: what every import costs, whatever its size.
+  const double fixed = c.Median("import/memory/" + growth[0].name);
+  std::printf("\nGrowth: time per unit at two scales (memory input), less the %.3f ms that\n"
+              "an import of a one-pixel GIF takes.\n", fixed * 1e3);
+  for (size_t i = 1; i + 1 < growth.size(); i += 2) {
+    const Sample& small = growth[i];
+    const Sample& large = growth[i + 1];
+    const double a = (c.Median("import/memory/" + small.name) - fixed) / small.units;
+    const double b = (c.Median("import/memory/" + large.name) - fixed) / large.units;
+    std::printf("%-20s %8.3f us/%-9s  %-20s %8.3f us/%-9s  ratio %.2f\n", small.name.c_str(),
+                a * 1e6, small.unit, large.name.c_str(), b * 1e6, large.unit, b / a);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The child that measures one import's memory.
+  if (argc == 3 && std::strncmp(argv[1], "--peak-memory=", 14) == 0) {
+    return MeasureOneImport(argv[1] + 14, argv[2]);
+  }
+
+  bool large = false;
+  bool repetitions = false, interleaving = false;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--large") == 0) {
+      large = true;
+      continue;
+    }
+    repetitions = repetitions || std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
+    interleaving = interleaving || std::strncmp(argv[i], "--benchmark_enable_random", 25) == 0;
+    args.push_back(argv[i]);
+  }
+  // Medians over repetitions that take turns with each other, so that a
+  // busy moment of the machine falls on every contender alike.
+  static char kRepetitions[] = "--benchmark_repetitions=7";
+  static char kInterleaving[] = "--benchmark_enable_random_interleaving=true";
+  if (!repetitions) args.push_back(kRepetitions);
+  if (!interleaving) args.push_back(kInterleaving);
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+
+  char pattern[] = "/tmp/import-bench-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return 2;
+  scratchDirectory = pattern;
+  setenv("WINDIR", (scratchDirectory + "/no-windows").c_str(), 1);  // no profile
+
+  std::vector<Sample> images;
+  std::vector<uint32_t> sides = {4000};
+  if (large) sides.push_back(8000);
+  bool same = true;
+  for (uint32_t side : sides) {
+    const size_t pixels = size_t{side} * side;
+    struct Kind {
+      const char* name;
+      int depth;
+      bool interlaced;
+    };
+    for (const Kind& kind : {Kind{"photo8", 8, false}, Kind{"noise8", 8, false},
+                             Kind{"noise4", 4, false}, Kind{"bits1", 1, false},
+                             Kind{"interlaced8", 8, true}}) {
+      const std::string name = kind.name;
+      const std::vector<uint8_t> source = name == "bits1"    ? DitheredPixels(side, 4)
+                                          : name == "noise8" ? NoisePixels(pixels, 8, 2)
+                                          : name == "noise4" ? NoisePixels(pixels, 4, 3)
+                                                             : PhotoPixels(side, 1);
+      images.push_back(MakeImageSample(name, side, kind.depth, kind.interlaced, source));
+      same = CheckSample(images.back(), source) && same;
+    }
+  }
+  if (!same) return 1;
+  std::vector<Sample> growth = {MakeImageSample("one-pixel", 1, 8, false, {0}),
+                                MakeTinyImagesSample(10000), MakeTinyImagesSample(100000),
+                                MakeSubBlocksSample(1000), MakeSubBlocksSample(10000)};
+  for (Sample& s : images) {
+    s.peakBytes[0] = MeasureInChild(s, Road::kMemory);
+    s.peakBytes[1] = MeasureInChild(s, Road::kFile);
+  }
+
+  for (const Sample& s : images) {
+    benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s, Road::kMemory)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+    benchmark::RegisterBenchmark(("import/file/" + s.name).c_str(), BenchImport, &s, Road::kFile)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+    benchmark::RegisterBenchmark(("giflib/memory/" + s.name).c_str(), BenchGiflib, &s)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+  }
+  for (const Sample& s : growth) {
+    benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s, Road::kMemory)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+  }
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  PrintTable(collector, images, growth);
+  benchmark::Shutdown();
+
+  for (const Sample& s : images) std::remove(s.path.c_str());
+  for (const Sample& s : growth) std::remove(s.path.c_str());
+  rmdir(scratchDirectory.c_str());
+  return 0;
+}
