@@ -60,10 +60,32 @@ struct InputWindow {
       }
       available += blockLength;
       if (QvStreamRead(stream, &blockLength, 1) != 1) return Fail(job, kErrRead);
-      UpdatePercentDone(stream, job);
-      if (FilterError err = CheckImportStatus(job)) {
-        return err == kErrCancelled ? err : Fail(job, err);
+      if (FilterError err = ReportSubBlock()) return err;
+    }
+    return kErrNone;
+  }
+
+  // After the last pixel or the end code, the image's sub-blocks left up to
+  // its terminator, with progress and the host's answer after each as for
+  // those decoded, so that no byte of image data is ever read as a block.
+  // Each round consumes at least two bytes, so the skip ends with the data.
+  // Data that ends first is tolerated (no error): the pixels are complete,
+  // and the block loop then meets the end of the data like a trailer.
+  FilterError SkipRest() {
+    while (blockLength != 0) {
+      if (QvStreamRead(stream, bytes, blockLength) != blockLength ||
+          QvStreamRead(stream, &blockLength, 1) != 1) {
+        return kErrNone;
       }
+      if (FilterError err = ReportSubBlock()) return err;
+    }
+    return kErrNone;
+  }
+
+  FilterError ReportSubBlock() {
+    UpdatePercentDone(stream, job);
+    if (FilterError err = CheckImportStatus(job)) {
+      return err == kErrCancelled ? err : Fail(job, err);
     }
     return kErrNone;
   }
@@ -197,9 +219,10 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
         GIFIMPORT_REFILL();
         bytePosition = bitPosition >> 3;
       }
-      // Data that ended early is decoded over what the window holds, up to
-      // this bound, so that a cut-off image keeps the pixels it has.
-      if (bytePosition > kInputWindowBytes) break;
+      // Data that ended before the end code and the last pixel: only whole
+      // codes of the bytes the stream gave are decoded, the rest of the
+      // image stays 0, whatever the sub-block split.
+      if (bitPosition + codeWidth > available * 8) break;
     }
     uint32_t code = (LoadLittle32(window + bytePosition) >> (bitPosition & 7)) & (codeLimit - 1);
     bitPosition += codeWidth;
@@ -214,13 +237,13 @@ FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimu
         if (!exact) {
           for (uint32_t root = 0; root < clearCode; ++root) lengths[root] = 1;
         }
-        if ((bitPosition >> 3) > kInputWindowBytes) return kErrNone;
         // The code after a clear code is read without a refill; one clear
         // code always leaves it inside the loaded bytes, but a run of them
         // can use up the window while sub-blocks remain, so load them first.
         if ((bitPosition >> 3) + 3 > available && input.blockLength != 0) {
           GIFIMPORT_REFILL();
         }
+        if (bitPosition + codeWidth > available * 8) return kErrNone;
         code = (LoadLittle24(window + (bitPosition >> 3)) >> (bitPosition & 7)) & (codeLimit - 1);
         bitPosition += codeWidth;
       } while (code == clearCode);
@@ -347,6 +370,7 @@ FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPix
       InputWindow input = {job, stream, blocks.window, 0, 0, blockLength};
       err = DecodeCodes(input, blocks, minimumCodeSize, pixels,
                         static_cast<uint32_t>(width) * height);
+      if (err == kErrNone) err = input.SkipRest();
     }
   }
   if (err != kErrNone) {

@@ -15,10 +15,9 @@
 constexpr int kCodeTableEntries = 5000;
 constexpr int kCodeTableBytes = kCodeTableEntries * 4;    // 20000
 constexpr int kReversalStackBytes = kCodeTableEntries * 2; // 10000
-// Compressed bytes not yet consumed: at most 4 left over plus one sub-block.
-// Decoding stops once the byte position passes this bound; a code read at
-// the bound itself touches 4 bytes from there, so the window's block is
-// kInputWindowBytes + 4 bytes long.
+// Compressed bytes not yet consumed: at most 4 left over plus one sub-block
+// (259), in a block of kInputWindowBytes + 4, since a code read takes 4
+// bytes from its byte position.
 constexpr int kInputWindowBytes = 510;
 // GIF uses 2 to 8; above 11 the roots and the 12-bit codes no longer fit.
 constexpr int kMaxMinimumCodeSize = 11;
@@ -29,10 +28,12 @@ constexpr int kMaxMinimumCodeSize = 11;
 // picture y of the image's top edge.
 //
 // Progress is reported and the host asked after every sub-block. Data that
-// ends early, an end code, pixels complete, the window bound, and a string
-// whose prefixes run in a cycle (a corrupt stream) all stop decoding without
-// error: the pixels decoded so far are sent, the rest are 0. The stream is
-// left just after the length byte of the first sub-block not loaded.
+// ends early, an end code, pixels complete, and a string whose prefixes run
+// in a cycle (a corrupt stream) all stop decoding without error: the pixels
+// decoded so far are sent, the rest are 0. Only whole codes of the bytes
+// the stream gave are decoded. The sub-blocks left after the stop are
+// skipped up to the terminator, so the stream is left after the image data
+// (or at the end of the data).
 //
 // Returns 0; 61 when the host stopped the import (not reported); 21 for a
 // short read or a minimum code size above 11, 27 when memory cannot be had,

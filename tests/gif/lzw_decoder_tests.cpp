@@ -181,32 +181,40 @@ TEST_F(LzwDecoderTest, HandBuiltStreamsFollowTheTable) {
   }
 }
 
-TEST_F(LzwDecoderTest, StopsEarlyAndLeavesLaterSubBlocksUnread) {
+TEST_F(LzwDecoderTest, ThePixelsAndTheStreamsEndDependOnlyOnTheData) {
+  // 600 pixels; decoded into `width` x 1. Without an end code and with
+  // pixels left, decoding ends with the data, whatever its split, the rest
+  // 0 (the last byte's padding bits read as codes 0). After the last pixel
+  // or the end code, the sub-blocks left, "!" and "," inside them, are
+  // skipped up to the terminator.
+  const Pixels pixels = MakePixels(600, 2, 9);
+  const Bytes junk = {2, '!', 0x99, 1, ',', 3, ',', 0, 0};
   struct Case {
-    const char* name;
-    Codes codes;
+    int subBlockSize;
+    bool endCode;
     uint16_t width, height;
+    bool trailing;  // junk sub-blocks before the terminator
   };
   const Case cases[] = {
-      {"end code", {{4, 3}, {1, 3}, {2, 3}, {5, 3}}, 9, 1},
-      {"pixels complete", {{4, 3}, {1, 3}, {2, 3}, {3, 3}, {3, 3}}, 2, 1},
-      {"height 0 loads nothing", {{4, 3}, {1, 3}, {5, 3}}, 5, 0},
+      {255, false, 700, 1, false}, {1, false, 700, 1, false},  {2, false, 700, 1, false},
+      {3, false, 700, 1, false},   {7, false, 700, 1, false},  {100, false, 700, 1, false},
+      {255, true, 600, 1, true},   {5, true, 700, 1, true},    {255, false, 600, 1, true},
+      {9, false, 300, 1, true},    {255, true, 600, 0, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    // The codes and 8 spare bytes in the first sub-block, then a second one.
-    Bytes data = PackCodes(2, c.codes, 255, false);
-    data[1] = static_cast<uint8_t>(data[1] + 8);
-    data.insert(data.end(), 8, 0);
-    const size_t afterSecondLength = data.size() + 1;
-    data.insert(data.end(), {3, 0xAA, 0xBB, 0xCC, 0});
+    SCOPED_TRACE(std::to_string(c.subBlockSize) + (c.endCode ? " end" : "") + " width " +
+                 std::to_string(c.width) + " height " + std::to_string(c.height));
+    Bytes data = EncodeImageData(pixels, 2, LzwOptions{true, c.endCode, true, 0, c.subBlockSize});
+    if (c.trailing) {
+      data.pop_back();
+      data.insert(data.end(), junk.begin(), junk.end());
+    }
     const Decoded d = Decode(data, c.width, c.height);
     ASSERT_EQ(d.result, 0);
-    EXPECT_EQ(d.streamPosition, static_cast<int32_t>(c.height ? afterSecondLength : 2));
-    EXPECT_EQ(d.bands, c.height ? 1u : 0u);
-    if (c.height) {
-      EXPECT_EQ(Pixels(d.pixels.begin(), d.pixels.begin() + 2), (Pixels{1, 2}));
-    }
+    EXPECT_EQ(d.streamPosition, static_cast<int32_t>(data.size()));
+    Pixels expected(pixels.begin(), pixels.begin() + std::min<size_t>(c.width, 600));
+    expected.resize(size_t{c.width} * c.height, 0);
+    EXPECT_EQ(d.pixels, expected);
   }
 }
 
