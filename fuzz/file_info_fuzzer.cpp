@@ -1,8 +1,10 @@
-// GetFileInfo through the export, with the GIF in a global memory block.
+// GetFileInfo through the export, with the GIF in a global memory block, a
+// file or a host stream.
 //
 // Control bytes:
 //   0  recordSize: the byte less 4 below 72 (-4 to 67), else 60.
-//   1  bit 0 a block that cannot be locked; bit 1 a null path (else "").
+//   1  bit 0 a block that cannot be locked; bit 1 a null path (else "");
+//      bits 2-3 the road: 0 memory block, 1 file by path, 2 host stream.
 //   2  fail that stream read (1 = first), 0 none.
 //   3  the byte every record byte holds before the call.
 //
@@ -16,6 +18,7 @@
 #include "companion/standin.h"
 #include "filter/filter_api.h"
 #include "fuzz/fuzz_input.h"
+#include "tests/e2e/import_host.h"
 
 namespace {
 
@@ -92,15 +95,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   unsigned char before[kBufferBytes];
   std::memcpy(before, record, sizeof record);
 
+  const int road = (control[1] >> 2) & 3;
   HGLOBAL block = BlockHolding(input.gif, (control[1] & 1) != 0);
   if (block == nullptr) fuzzin::Finding("no memory block for the input");
+  const std::string path = road == 1 ? e2e::WriteScratchFile("info.gif", input.gif) : "";
+  uintptr_t source = road == 1 ? 0 : reinterpret_cast<uintptr_t>(block);
+  if (road == 2) source = 0x5EED;
+  fuzzin::ServeStream(&input.gif, 0x5EED);
   StandInClearLog();
-  StandInFailStreamReadAt(control[2]);
-  const int32_t result = GetFileInfo((control[1] & 2) ? nullptr : "",
-                                     reinterpret_cast<FileInfoRecord*>(record),
-                                     reinterpret_cast<uintptr_t>(block), nullptr);
-  StandInFailStreamReadAt(0);
+  fuzzin::ArmFaults(0, control[2], 0);
+  const int32_t result = GetFileInfo((control[1] & 2) && road != 1 ? nullptr : path.c_str(),
+                                     reinterpret_cast<FileInfoRecord*>(record), source,
+                                     road == 2 ? fuzzin::StreamProc : nullptr);
+  fuzzin::DisarmFaults();
   GlobalFree(block);
+  if (fuzzin::StrangerStreamCalls() != 0) fuzzin::Finding("a stream call with another user value");
 
   fuzzin::ExpectNothingLive("GetFileInfo");
   CheckRecord(result, recordSize, before, record);

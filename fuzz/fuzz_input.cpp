@@ -7,16 +7,12 @@
 #include <iterator>
 
 #include "companion/standin.h"
-#include "platform/win_api.h"
+#include "filter/filter_api.h"
+#include "platform/platform_test.h"
 #include "tests/support/recording_host.h"
 
 namespace fuzzin {
 namespace {
-
-constexpr uint64_t kCostlyPixels = uint64_t{1} << 21;
-// Above this the pixel block is refused outright (it is padded to 4 bytes
-// per row first), which is quick.
-constexpr uint64_t kRefusedPixelBytes = uint64_t{1} << 30;
 
 // Operations whose pending error the import collects at its next status
 // check, and library codes of each class the filter translates.
@@ -26,6 +22,13 @@ constexpr const char* kFaultOperations[8] = {
 constexpr int16_t kFaultCodes[8] = {20, 21, 161, 168, 300, 302, 304, 999};
 
 uint16_t Little16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+struct ServedStream {
+  const Bytes* bytes = nullptr;
+  int64_t position = 0;
+  uint32_t expected = 0;
+  int strangers = 0;
+} served;
 
 }  // namespace
 
@@ -37,16 +40,58 @@ SplitInput Split(const uint8_t* data, size_t size) {
   return split;
 }
 
-bool MayHoldCostlyImage(const Bytes& gif) {
-  // ',' then left, top, width, height.
-  for (size_t at = 0; at + 9 <= gif.size(); ++at) {
+bool ExceedsFuzzBudget(const Bytes& gif) {
+  uint64_t total = 0;
+  // ',' then left, top, width, height, flags.
+  for (size_t at = 0; at + 10 <= gif.size(); ++at) {
     if (gif[at] != 0x2C) continue;
     const uint64_t width = Little16(&gif[at + 5]);
     const uint64_t height = Little16(&gif[at + 7]);
     const uint64_t paddedBytes = ((width + 3) & ~uint64_t{3}) * height;
-    if (width * height > kCostlyPixels && paddedBytes <= kRefusedPixelBytes) return true;
+    if (paddedBytes > kPlatformMaxBlockBytes) continue;  // refused at once
+    const bool interlaced = (gif[at + 9] & 0x40) != 0;
+    total += paddedBytes * (interlaced ? 3 : 2);  // pixels, rows, the stand-in's bands
   }
-  return false;
+  return total > kFuzzBudgetBytes;
+}
+
+void* BlockHolding(const Bytes& bytes) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
+  if (block == nullptr) return nullptr;
+  if (void* address = GlobalLock(block)) {
+    if (bytes.empty()) {
+      *static_cast<uint8_t*>(address) = 0;
+    } else {
+      std::memcpy(address, bytes.data(), bytes.size());
+    }
+    GlobalUnlock(block);
+  }
+  return block;
+}
+
+void ServeStream(const Bytes* bytes, uint32_t expected) { served = ServedStream{bytes, 0, expected, 0}; }
+
+int StrangerStreamCalls() { return served.strangers; }
+
+int32_t WINAPI StreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
+                          int32_t origin) {
+  if (userValue != served.expected) ++served.strangers;
+  if (served.bytes == nullptr) return -1;
+  const auto size = static_cast<int64_t>(served.bytes->size());
+  int64_t& position = served.position;
+  if (operation == kHostStreamRead) {
+    if (value < 0 || buffer == nullptr) return -1;
+    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(value, size - position));
+    if (n > 0) std::memcpy(buffer, served.bytes->data() + position, static_cast<size_t>(n));
+    position += n;
+    return static_cast<int32_t>(n);
+  }
+  if (operation == kHostStreamSeek) {
+    const int64_t to = (origin == 0 ? 0 : origin == 1 ? position : size) + value;
+    if (origin < 0 || origin > 2 || to < 0) return -1;
+    return static_cast<int32_t>(position = to);
+  }
+  return operation == kHostStreamTell ? static_cast<int32_t>(position) : -1;
 }
 
 bool IsImportResult(int32_t result) {
@@ -66,26 +111,29 @@ void ExpectNothingLive(const char* entry) {
   if (!live.empty()) Finding(std::string(entry) + " left live: " + live);
 }
 
-void ArmLibraryFault(uint8_t control) {
-  if (control == 0) return;
-  const char* operation = kFaultOperations[control & 7];
-  const int nthCall = ((control >> 3) & 3) + 1;
-  const int16_t code = kFaultCodes[(control >> 5) & 7];
+void ArmFaults(long allocation, long read, uint8_t library) {
+  PlatformFailAllocationAt(allocation);
+  StandInFailStreamReadAt(read);
+  if (library == 0) return;
+  const char* operation = kFaultOperations[library & 7];
+  const int nthCall = ((library >> 3) & 3) + 1;
+  const int16_t code = kFaultCodes[(library >> 5) & 7];
   StandInSetPendingErrorAfter(operation, nthCall, code, 1);
 }
 
-void* BlockHolding(const Bytes& bytes) {
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 1 : bytes.size());
-  if (block == nullptr) return nullptr;
-  if (void* address = GlobalLock(block)) {
-    if (bytes.empty()) {
-      *static_cast<uint8_t*>(address) = 0;
-    } else {
-      std::memcpy(address, bytes.data(), bytes.size());
-    }
-    GlobalUnlock(block);
+void DisarmFaults() {
+  PlatformFailAllocationAt(0);
+  StandInFailStreamReadAt(0);
+  StandInResetFaults();
+}
+
+void DeleteMetafile(HANDLE metafile) {
+  if (metafile == nullptr) return;
+  if (GetObjectType(metafile) == OBJ_ENHMETAFILE) {
+    DeleteEnhMetaFile(static_cast<HENHMETAFILE>(metafile));
+  } else {
+    DeleteMetaFile(static_cast<HMETAFILE>(metafile));
   }
-  return block;
 }
 
 }  // namespace fuzzin

@@ -1,12 +1,12 @@
 // What the fuzz entry points share: how an input is split into control bytes
-// and GIF bytes, the check that nothing is left live, and how a broken
-// expectation ends the run.
+// and data bytes, faults armed from them, a host stream, the check that
+// nothing is left live, and how a broken expectation ends the run.
 //
-// Every input is  [control bytes][GIF bytes]. The control bytes choose the
-// host's side of the import (status callback, when to ask for a stop, which
-// allocation or stream read fails), so that libFuzzer mutates them along
-// with the file. An input shorter than the control bytes is padded with 0,
-// which means: no fault, no cancellation.
+// Every input is  [control bytes][data bytes]. The control bytes choose the
+// host's side of the call (status callback, when to ask for a stop, which
+// allocation or stream read fails, which road the input takes), so that
+// libFuzzer mutates them along with the file. An input shorter than the
+// control bytes is padded with 0, which means: no fault, no cancellation.
 #ifndef GIFIMPORT_FUZZ_FUZZ_INPUT_H
 #define GIFIMPORT_FUZZ_FUZZ_INPUT_H
 
@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/win_api.h"
 
 namespace fuzzin {
 
@@ -27,36 +29,52 @@ struct SplitInput {
 };
 SplitInput Split(const uint8_t* data, size_t size);
 
-// Images of 2^21 to 2^30 pixels are valid (the platform refuses blocks above
-// 1 GB, so anything larger fails at once with 27), but each costs as much as
-// hundreds of small inputs: fresh megabytes to fault in, twice over with the
-// stand-in's copy of the bands. True when some ',' in `gif` is followed by
-// such a width x height: the entry points skip those inputs and leave big
-// images to the end-to-end tests and the benchmarks. 2^21 pixels still hold
-// rows longer than a band (width 65535, 32 rows). The scan is loose on
-// purpose: the filter's block loop reads image descriptors wherever a ','
-// falls between blocks, also inside data it did not consume.
-bool MayHoldCostlyImage(const Bytes& gif);
+// The memory one input may make an import hold: pixel blocks, and the
+// stand-in's copy of the bands. Valid images of any size up to it are
+// imported, big ones included (2^21 pixels already hold rows longer than a
+// band), but each costs as much as hundreds of small inputs, so the bound is
+// kept low.
+constexpr uint64_t kFuzzBudgetBytes = uint64_t{32} << 20;
+
+// True when the images that some ',' in `gif` announces (left, top, width,
+// height, flags after it) would together need more than kFuzzBudgetBytes
+// but not so much that the platform refuses the first block at once: the
+// entry points skip those inputs. The scan is loose on purpose: the filter's
+// block loop reads image descriptors wherever a ',' falls between blocks.
+bool ExceedsFuzzBudget(const Bytes& gif);
 
 // A movable global block holding `bytes` (1 zero byte when empty), unlocked;
 // null when it cannot be had. The caller frees it.
 void* BlockHolding(const Bytes& bytes);
 
+// A host stream over `bytes` (kept by the caller until the next call) that
+// serves any user value; StreamCallsFrom counts the calls that came with
+// another user value than `expected`.
+void ServeStream(const Bytes* bytes, uint32_t expected);
+int32_t WINAPI StreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
+                          int32_t origin);
+int StrangerStreamCalls();
+
 // True for every number ImportFile may give (0 included).
 bool IsImportResult(int32_t result);
 
-// Prints `what` with the input's size and aborts, so that libFuzzer keeps the
-// input as a crash. The replay program prints the file name before.
+// Prints `what` and aborts, so that libFuzzer keeps the input as a crash.
+// The replay program prints the file name before.
 [[noreturn]] void Finding(const std::string& what);
 
 // Finding() unless every platform block and handle, companion stream,
 // document, options block, capture and metafile is released.
 void ExpectNothingLive(const char* entry);
 
-// Arms at most one pending companion error from one control byte (0: none):
-// bits 0-2 the operation, bits 3-4 after which of its calls, bits 5-7 the
-// library code.
-void ArmLibraryFault(uint8_t control);
+// Arms the faults of one call: the nth allocation (1 = the first) and the
+// nth stream read fail, and at most one pending companion error from one
+// control byte (0: none): bits 0-2 the operation, bits 3-4 after which of
+// its calls, bits 5-7 the library code. DisarmFaults switches all off.
+void ArmFaults(long allocation, long read, uint8_t library);
+void DisarmFaults();
+
+// Deletes a metafile an entry handed back, as a host does.
+void DeleteMetafile(HANDLE metafile);
 
 }  // namespace fuzzin
 

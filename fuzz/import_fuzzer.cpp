@@ -6,8 +6,8 @@
 //      call (1 = first) with a stop; bit 6 withdraw the stop in the
 //      follow-up; bit 7 a profile colour table over the GIF's.
 //   1  bits 0-4 fail that allocation (1 = first of the import);
-//      bits 5-6: 0, 1 memory block, 2 host stream, 3 a block that cannot be
-//      locked.
+//      bits 5-6: 0 memory block, 1 file by path, 2 host stream, 3 a block
+//      that cannot be locked.
 //   2  fail that stream read (1 = first), 0 none.
 //   3  a pending companion error (fuzz_input.h).
 //
@@ -46,6 +46,9 @@ e2e::ImportOptions OptionsFrom(const uint8_t* control) {
     };
   }
   switch ((control[1] >> 5) & 3) {
+    case 1:
+      options.road = e2e::Road::kFile;
+      break;
     case 2:
       options.road = e2e::Road::kStream;
       break;
@@ -60,9 +63,7 @@ e2e::ImportOptions OptionsFrom(const uint8_t* control) {
   const long failRead = control[2];
   const uint8_t libraryFault = control[3];
   options.beforeImport = [failAllocation, failRead, libraryFault] {
-    PlatformFailAllocationAt(failAllocation);
-    StandInFailStreamReadAt(failRead);
-    fuzzin::ArmLibraryFault(libraryFault);
+    fuzzin::ArmFaults(failAllocation, failRead, libraryFault);
   };
   return options;
 }
@@ -110,7 +111,7 @@ void CheckRun(const e2e::ImportRun& run, const e2e::ImportOptions& options) {
 // which would stop one call and not the other.
 void CheckAgainstFileInfo(const fuzzin::Bytes& gif, const uint8_t* control,
                           const e2e::ImportRun& run) {
-  if (control[1] != 0 || control[2] != 0) return;
+  if ((control[1] & 31) != 0 || ((control[1] >> 5) & 3) == 3 || control[2] != 0) return;
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, gif.empty() ? 1 : gif.size());
   if (!gif.empty()) {
     std::memcpy(GlobalLock(block), gif.data(), gif.size());
@@ -154,7 +155,7 @@ std::vector<std::string> Comparable(std::vector<std::string> log) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fuzzin::SplitInput input = fuzzin::Split(data, size);
-  if (fuzzin::MayHoldCostlyImage(input.gif)) return -1;
+  if (fuzzin::ExceedsFuzzBudget(input.gif)) return -1;
 
   const e2e::ImportOptions options = OptionsFrom(input.control);
   e2e::ImportRun runs[2];
@@ -162,8 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // or something read memory that no input wrote.
   for (e2e::ImportRun& run : runs) {
     run = e2e::Import(input.gif, options);
-    StandInResetFaults();
-    StandInFailStreamReadAt(0);
+    fuzzin::DisarmFaults();
     fuzzin::ExpectNothingLive("ImportFile");
   }
   CheckRun(runs[0], options);

@@ -178,6 +178,38 @@ int main(int argc, char** argv) {
   ok = Write(importDir / "armed-stop.in", kStop, interlaced) && ok;
   ok = Write(importDir / "armed-allocation-stream.in", kAllocationOverStream, interlaced) && ok;
   ok = Write(importDir / "armed-band-error.in", kBandError, interlaced) && ok;
+  // The other roads of the metafile entries and of GetFileInfo: ImportCB
+  // through a host stream, ImportEmbeddedGR by path and by the block's
+  // stream function; GetFileInfo by path and by stream.
+  const uint8_t kFileRoad[4] = {0x01, 1 << 5, 0, 0};
+  ok = Write(importDir / "file-road.in", kFileRoad, interlaced) && ok;
+  const uint8_t kCBStream[4] = {0x01 | 1 << 2, 0, 0, 0};
+  const uint8_t kEmbeddedPath[4] = {0x01 | 2 << 2 | 0x10, 0, 0, 0};
+  const uint8_t kEmbeddedBlockStream[4] = {0x01 | 2 << 2 | 0x20, 0, 0, 0};
+  const uint8_t kInfoPath[4] = {64, 1 << 2, 0, 0};
+  const uint8_t kInfoStream[4] = {64, 2 << 2, 0, 0};
+  ok = Write(metafileDir / "cb-stream.in", kCBStream, interlaced) && ok;
+  ok = Write(metafileDir / "embedded-path.in", kEmbeddedPath, interlaced) && ok;
+  ok = Write(metafileDir / "embedded-block-stream.in", kEmbeddedBlockStream, interlaced) && ok;
+  ok = Write(infoDir / "path.in", kInfoPath, interlaced) && ok;
+  ok = Write(infoDir / "stream.in", kInfoStream, interlaced) && ok;
+
+  // Profiles: every key the setup reads, in canonical and looser forms,
+  // named by full path, bare name and the module's own name.
+  const std::string kProfile =
+      "[ir_gif]\r\n~Mode=Gray\r\n\r\n[Gray]\r\nDriver=gray.drv\r\nColorTableSource=PROFILE\r\n"
+      "Color[000]=(255, 128, 0), \"orange\"\r\nColor[001]=300 0 0\r\nColor[002]=(1,2,3),\"x\"\r\n"
+      "Color[003]=(7)\r\nFont[001]=\"Swiss\", \"Helvetica\"\r\nFont[002]=a,b\r\n"
+      "Font[003]=\"\", \"Face\"\r\n; a comment\r\n[Mode]\r\nDriver='q'\r\nColorTableSource=file\r\n";
+  const fs::path profileDir = fs::path(argv[2]) / "profile";
+  fs::create_directories(profileDir);
+  const Bytes profile(kProfile.begin(), kProfile.end());
+  const uint8_t kByPath[4] = {0, 0, 0, 0}, kBare[4] = {1, 0, 0, 0}, kModule[4] = {2, 0, 0, 0},
+                kModeGiven[4] = {0 | 2 << 2, 0, 0, 0};
+  ok = Write(profileDir / "by-path.in", kByPath, profile) && ok;
+  ok = Write(profileDir / "bare-name.in", kBare, profile) && ok;
+  ok = Write(profileDir / "module-name.in", kModule, profile) && ok;
+  ok = Write(profileDir / "mode-given.in", kModeGiven, profile) && ok;
   std::printf("%zu seeds written to %s\n", seeds.size(), argv[2]);
   return ok ? 0 : 1;
 }

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds the "fuzz" preset and runs each fuzz entry point for a while, one
-# after another (one process at a time), each on a working corpus that
+# Builds the "fuzz" preset and runs each fuzz entry point for a while,
+# FUZZ_JOBS of them at once (1 unless set), each on a working corpus that
 # starts from the committed seeds.
 #
 #   fuzz/run.sh [SECONDS]        seconds per fuzzer, 300 unless given
 #
 # Environment: BUILD_DIR (default build/fuzz), FUZZERS (default: all built),
-# FUZZ_FLAGS (more libFuzzer flags). Crashes, leaks, timeouts and
+# FUZZ_JOBS, FUZZ_FLAGS (more libFuzzer flags). Each fuzzer's output goes to
+# $BUILD_DIR/findings/NAME.log, its last lines to the terminal; the status is
+# 1 when any fuzzer stopped on a finding. Crashes, leaks, timeouts and
 # out-of-memory inputs land in $BUILD_DIR/findings/NAME/; replay one with
 #   $BUILD_DIR/bin/fuzz_NAME FILE
 set -euo pipefail
@@ -26,17 +28,29 @@ if [[ -z "$fuzzers" ]]; then
   done
 fi
 
-status=0
-for name in $fuzzers; do
-  corpus="$build_dir/corpus/$name"
-  findings="$build_dir/findings/$name"
+fuzz_one() {
+  local name="$1" corpus="$build_dir/corpus/$1" findings="$build_dir/findings/$1"
   mkdir -p "$corpus" "$findings"
-  echo "== fuzz_$name for ${seconds}s (corpus $corpus)"
-  if ! "$build_dir/bin/fuzz_$name" "$corpus" "$source_dir/fuzz/seeds/$name" \
-      -max_total_time="$seconds" -max_len=4096 -timeout=5 -rss_limit_mb=2048 \
-      -artifact_prefix="$findings/" -print_final_stats=1 ${FUZZ_FLAGS:-}; then
+  if "$build_dir/bin/fuzz_$name" "$corpus" "$source_dir/fuzz/seeds/$name" \
+      -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$findings/" -print_final_stats=1 ${FUZZ_FLAGS:-} >"$findings.log" 2>&1; then
+    echo "== fuzz_$name: $(grep -E '^#[0-9]+' "$findings.log" | tail -n 1)"
+  else
+    tail -n 40 "$findings.log"
     echo "== fuzz_$name stopped on a finding; see $findings"
-    status=1
+    return 1
+  fi
+}
+
+status=0
+running=0
+for name in $fuzzers; do
+  echo "== fuzz_$name for ${seconds}s (corpus $build_dir/corpus/$name)"
+  fuzz_one "$name" &
+  if (( ++running >= ${FUZZ_JOBS:-1} )); then
+    wait -n || status=1
+    ((running--))
   fi
 done
+while ((running--)); do wait -n || status=1; done
 exit $status

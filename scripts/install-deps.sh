@@ -3,7 +3,8 @@
 # nothing when they are all there. Needs root (or sudo) only when installing.
 set -euo pipefail
 need=(cmake ninja-build g++ g++-multilib googletest libgtest-dev libbenchmark-dev
-      libpng-dev libgif-dev libuemf-dev emf2svg librsvg2-bin qemu-user)
+      libpng-dev libgif-dev libuemf-dev emf2svg librsvg2-bin qemu-user
+      clang libclang-rt-14-dev)
 missing=()
 for p in "${need[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
