@@ -51,11 +51,13 @@ OptionsState& State() {
 // The block behind a handle when it is still one of ours: the host frees
 // blocks with GlobalFree behind our back, and the platform may hand the same
 // handle out again for something else.
+// The size first: it is 0 for a handle that names nothing, which a lock
+// would count as a fault.
 bool IsLiveBlock(HGLOBAL handle, uint32_t serial) {
+  if (GlobalSize(handle) < sizeof(OptionsBlock)) return false;
   auto* block = static_cast<const OptionsBlock*>(GlobalLock(handle));
   if (block == nullptr) return false;
-  bool ours = GlobalSize(handle) >= sizeof(OptionsBlock) && block->magic == kOptionsMagic &&
-              block->serial == serial;
+  bool ours = block->magic == kOptionsMagic && block->serial == serial;
   GlobalUnlock(handle);
   return ours;
 }

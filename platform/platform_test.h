@@ -19,6 +19,10 @@ WINPLATFORM_API int PlatformLiveGlobalBlocks(void);
 WINPLATFORM_API int PlatformLiveLocalBlocks(void);
 WINPLATFORM_API int PlatformLiveMetafiles(void);   /* enhanced and plain */
 WINPLATFORM_API int PlatformLiveFileHandles(void); /* from CreateFileA */
+/* Global/Local locks, unlocks and frees of a handle that names no live
+ * block of that family (freed, unknown, null) since the last call; the
+ * count starts again at 0. */
+WINPLATFORM_API int PlatformTakeHandleFaults(void);
 /* Total Global/Local allocations made since start (for fault sweeps): every
  * call counts, failed ones too, so a sweep's positions stay put. */
 WINPLATFORM_API long PlatformAllocationCount(void);

@@ -6,6 +6,7 @@
 // by the wrong family shows up in the live counts instead of passing.
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 
@@ -23,6 +24,13 @@ enum class Family { kGlobal, kLocal };
 // on fresh memory being zero fails in tests rather than by luck.
 constexpr unsigned char kFreshFill = 0xCD;
 
+// Freed fixed blocks of up to this size are kept from reuse for the last
+// kQuarantineBlocks frees, so that their address (their handle) stays
+// unknown and a second free or a lock of it is caught, not taken for a new
+// block that happens to get the same address.
+constexpr SIZE_T kQuarantineMaxBytes = 64 * 1024;
+constexpr size_t kQuarantineBlocks = 64;
+
 struct Block {
   Family family;
   bool moveable;
@@ -37,6 +45,8 @@ struct MemoryRegistry {
   std::unordered_map<const void*, uintptr_t> moveables;  // address -> handle
   int liveGlobal = 0;
   int liveLocal = 0;
+  int handleFaults = 0;  // since the last PlatformTakeHandleFaults
+  std::deque<void*> quarantine;
   long allocations = 0;
   long failCountdown = 0;
 };
@@ -55,6 +65,27 @@ Block* FindBlock(MemoryRegistry& r, Family family, const void* handle) {
   auto it = r.blocks.find(reinterpret_cast<uintptr_t>(handle));
   if (it == r.blocks.end() || it->second.family != family) return nullptr;
   return &it->second;
+}
+
+// A lock, unlock or free of a handle that names no live block of the family
+// (freed, never made, or the other family's) counts as a fault: on Windows
+// it is a double free, or it reaches a block that someone else now holds.
+Block* FindLiveBlock(MemoryRegistry& r, Family family, const void* handle) {
+  Block* block = FindBlock(r, family, handle);
+  if (block == nullptr) ++r.handleFaults;
+  return block;
+}
+
+void ReleaseData(MemoryRegistry& r, const Block& block) {
+  if (block.moveable || block.size > kQuarantineMaxBytes) {
+    std::free(block.data);
+    return;
+  }
+  r.quarantine.push_back(block.data);
+  if (r.quarantine.size() > kQuarantineBlocks) {
+    std::free(r.quarantine.front());
+    r.quarantine.pop_front();
+  }
 }
 
 void* Allocate(Family family, UINT flags, SIZE_T bytes) {
@@ -87,7 +118,7 @@ void* Allocate(Family family, UINT flags, SIZE_T bytes) {
 void* Lock(Family family, void* handle) {
   MemoryRegistry& r = Registry();
   std::lock_guard<std::mutex> guard(r.mutex);
-  Block* block = FindBlock(r, family, handle);
+  Block* block = FindLiveBlock(r, family, handle);
   if (!block || !block->data) return nullptr;
   if (block->moveable) ++block->locks;
   return block->data;
@@ -97,7 +128,7 @@ void* Lock(Family family, void* handle) {
 BOOL Unlock(Family family, void* handle) {
   MemoryRegistry& r = Registry();
   std::lock_guard<std::mutex> guard(r.mutex);
-  Block* block = FindBlock(r, family, handle);
+  Block* block = FindLiveBlock(r, family, handle);
   if (!block || !block->moveable || block->locks == 0) return FALSE;
   return --block->locks > 0 ? TRUE : FALSE;
 }
@@ -108,13 +139,13 @@ void* Free(Family family, void* handle) {
   if (!handle) return nullptr;
   MemoryRegistry& r = Registry();
   std::lock_guard<std::mutex> guard(r.mutex);
-  Block* block = FindBlock(r, family, handle);
+  Block* block = FindLiveBlock(r, family, handle);
   if (!block) return handle;
   if (block->moveable) {
     if (block->data) r.moveables.erase(block->data);
     ReleaseHandle(reinterpret_cast<uintptr_t>(handle));
   }
-  std::free(block->data);
+  ReleaseData(r, *block);
   r.blocks.erase(reinterpret_cast<uintptr_t>(handle));
   --LiveCount(r, family);
   return nullptr;
@@ -165,6 +196,14 @@ int PlatformLiveLocalBlocks(void) {
   MemoryRegistry& r = Registry();
   std::lock_guard<std::mutex> guard(r.mutex);
   return r.liveLocal;
+}
+
+int PlatformTakeHandleFaults(void) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  const int faults = r.handleFaults;
+  r.handleFaults = 0;
+  return faults;
 }
 
 long PlatformAllocationCount(void) {

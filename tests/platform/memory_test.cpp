@@ -44,7 +44,9 @@ TEST(PlatformMemory, LocksCountAndStaleAndForeignHandlesFail) {
     for (int i = 0; i < 2; ++i) EXPECT_FALSE(f.unlock(moveable)) << "unlocked, then no change";
     EXPECT_EQ(f.lock(moveable), address) << "and freed below while locked";
 
-    // The other family's blocks are foreign too.
+    EXPECT_EQ(PlatformTakeHandleFaults(), 0) << "unlocking an unlocked block is no fault";
+    // The other family's blocks are foreign too; every use of a foreign or
+    // stale handle is a fault the tests' live check sees.
     int local = 0;
     void* other = &f == &kFamilies[0] ? LocalAlloc(LHND, 8) : GlobalAlloc(GHND, 8);
     for (void* foreign : {static_cast<void*>(&local), address, other}) {
@@ -52,6 +54,7 @@ TEST(PlatformMemory, LocksCountAndStaleAndForeignHandlesFail) {
       EXPECT_EQ(f.free(foreign), foreign);
     }
     (&f == &kFamilies[0] ? LocalFree : GlobalFree)(other);
+    EXPECT_EQ(PlatformTakeHandleFaults(), 6);
 
     EXPECT_EQ(f.free(moveable), nullptr);
     EXPECT_EQ(f.free(fixed), nullptr);
@@ -62,6 +65,7 @@ TEST(PlatformMemory, LocksCountAndStaleAndForeignHandlesFail) {
       EXPECT_EQ(f.free(stale), stale) << "a second free must fail";
     }
     EXPECT_EQ(f.free(nullptr), nullptr);
+    EXPECT_EQ(PlatformTakeHandleFaults(), 6) << "freeing null is none";
   }
 }
 

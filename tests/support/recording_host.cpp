@@ -111,6 +111,7 @@ std::string DescribeLive(const LiveCounts& baseline) {
       {"documents", StandInLiveDocuments(), baseline.documents},
       {"options blocks", StandInLiveOptionsBlocks(), baseline.optionsBlocks},
       {"captures", StandInLiveCaptures(), baseline.captures},
+      {"handle faults", PlatformTakeHandleFaults(), 0},
   };
   std::string out;
   for (const auto& row : rows) {
