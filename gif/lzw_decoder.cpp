@@ -3,13 +3,16 @@
 //
 // Two ways of writing a code's string give the same pixels. While the stream
 // is well formed (every entry made since the last clear code refers only to
-// entries made before it), each entry's string length is kept, so a string
-// is written back to front straight into the pixel buffer in one walk, and
-// that walk ends at the first pixel that the next entry needs. A code above the next free code, or a
-// first code after a clear code that names an entry not yet made, reaches
-// into entries left from earlier tables; from there on the image is decoded
-// by walking prefix chains through the reversal stack exactly as the table
-// holds them, with every walk bounded.
+// entries made before it), every entry's string already lies in the pixel
+// buffer: it is the previous code's string, written just before, and the
+// first pixel of the code after it. Such a string is copied from there in
+// whole words, and codes are taken several at a time from one 64-bit load.
+// A code above the next free code, or a first code after a clear code that
+// names an entry not yet made, reaches into entries left from earlier
+// tables; from there on the image is decoded one code at a time by walking
+// prefix chains through the reversal stack exactly as the table holds them,
+// with every walk bounded. The table's prefixes and suffixes are kept in
+// both ways, so the second can take over from the first at any code.
 #include "gif/lzw_decoder.h"
 
 #include <algorithm>
@@ -20,18 +23,28 @@
 namespace {
 
 constexpr uint32_t kMaxCodes = 4096;  // codes are at most 12 bits
+constexpr uint32_t kMaxCodeWidth = 12;
 constexpr uint32_t kStackSlots = kReversalStackBytes / 2;
 constexpr size_t kWindowBlockBytes = kInputWindowBytes + 4;
+// A refill leaves at most 4 bytes unread and adds one sub-block.
+constexpr uint32_t kMaxWindowFill = 4 + 255;
+constexpr uint32_t kWordBytes = 8;
+// Bits of a 64-bit load that are valid after the shift by the bit offset.
+constexpr uint32_t kLoadBits = 64 - 7;
 constexpr uint16_t kNoPendingSuffix = 0xFFFF;
 
-inline uint32_t LoadLittle32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+static_assert(kMaxCodes <= static_cast<uint32_t>(kCodeTableEntries),
+              "every code of up to 12 bits indexes the table");
+static_assert(kMaxCodes <= kStackSlots, "the string lengths of every code fit the stack block");
+static_assert(kMaxWindowFill + kWordBytes <= kWindowBlockBytes,
+              "a word load at any byte position up to the fill stays in the window");
+static_assert(kMaxCodeWidth <= kLoadBits, "one load holds at least one code");
+static_assert(kMaxCodes - 1 <= 0xFFFF, "a string is at most one pixel per code: 16-bit lengths");
 
-inline uint32_t LoadLittle24(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16;
+inline uint64_t LoadLittle64(const uint8_t* p) {
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
+  return value;
 }
 
 // The compressed bytes between the stream and the code reader.
@@ -129,205 +142,323 @@ bool FindFirstPixel(uint32_t code, uint32_t clearCode, const uint32_t* codeTable
   return true;
 }
 
-// Writes a well-formed string of known length back to front (the last
-// pixel is the suffix of the code itself); only its first remainingPixels
-// pixels when it does not fit. Returns the string's first pixel (its root).
-inline uint32_t WriteKnownString(uint8_t*& cursor, uint32_t& remainingPixels, uint32_t code,
-                                 uint32_t length, const uint32_t* codeTable) {
-  if (length > remainingPixels) {
-    for (uint32_t skip = length - remainingPixels; skip != 0; --skip) code = codeTable[code] >> 16;
-    length = remainingPixels;
+// Copies a string written earlier in the pixel buffer to `to`: in whole
+// words when there is room for a word past its end (the bytes written past
+// it are overwritten by the strings after it, or cleared when decoding
+// stops), else byte by byte and no further than `room`. The source ends at
+// or before `to`, so every byte read in the string's length is final.
+// Returns the bytes written of it.
+inline uint32_t CopyString(uint8_t* to, const uint8_t* from, uint32_t length, uint32_t room) {
+  if (length + kWordBytes <= room) {
+    for (uint32_t done = 0; done < length; done += kWordBytes) {
+      uint64_t word;
+      std::memcpy(&word, from + done, kWordBytes);
+      std::memcpy(to + done, &word, kWordBytes);
+    }
+    return length;
   }
-  uint8_t* p = cursor + length;
-  for (uint32_t links = length - 1; links != 0; --links) {
-    const uint32_t entry = codeTable[code];
-    *--p = static_cast<uint8_t>(entry);
-    code = entry >> 16;
-  }
-  *--p = static_cast<uint8_t>(code);
-  cursor += length;
-  remainingPixels -= length;
-  return code;
+  const uint32_t count = std::min(length, room);
+  for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
+  return count;
 }
 
+struct CodeTables {
+  uint32_t entries[kCodeTableEntries];  // suffix | prefix << 16
+  uint32_t starts[kMaxCodes];           // where the string lies, while well formed
+};
+
 struct Blocks {
-  uint32_t* codeTable = nullptr;
+  CodeTables* tables = nullptr;
   uint16_t* stack = nullptr;  // also the string lengths while well formed
   uint8_t* window = nullptr;
 
   ~Blocks() {
-    FreeWorkBlock(&codeTable);
+    FreeWorkBlock(&tables);
     FreeWorkBlock(&stack);
     FreeWorkBlock(&window);
   }
 };
 
-// The decoding loop. 0 when decoding stopped without error.
-FilterError DecodeCodes(InputWindow& input, const Blocks& blocks, uint8_t minimumCodeSize,
-                        uint8_t* pixels, uint32_t pixelCount) {
-  uint32_t* const table = blocks.codeTable;
-  uint16_t* const lengths = blocks.stack;
-  const uint8_t* const window = input.bytes;
-  const uint32_t clearCode = 1u << minimumCodeSize;
-  const uint32_t endCode = clearCode + 1;
-  const uint32_t firstFree = clearCode + 2;
-
-  uint32_t nextCode = firstFree;
-  uint32_t codeWidth = minimumCodeSize + 1u;
-  uint32_t codeLimit = 1u << codeWidth;
-  uint32_t bitPosition = 0;
-  uint32_t available = 0;
-  uint8_t* cursor = pixels;
-  uint32_t remaining = pixelCount;
+// The decoder's state that the code loop keeps in registers: copied into a
+// local at the start of a run of codes and written back before anything that
+// is not inlined (a refill, a clear code, the walks of the exact way).
+struct CodeState {
+  uint32_t bitPosition = 0;  // bits consumed, from the window's start
+  uint32_t available = 0;    // window bytes filled from the stream
+  uint32_t nextCode = 0;     // the code the next entry takes
+  uint32_t codeWidth = 0;
   uint32_t previousCode = 0;
-  bool exact = false;      // decoding by walking the chains
-  bool firstCode = true;   // the stream's first code
+  uint32_t previousStart = 0;   // where previousCode's string was written
+  uint32_t previousLength = 0;  // and its length (well formed only)
+  uint32_t written = 0;         // pixels written
+};
 
-  // No local's address is taken here (the refill and the chain walks get
-  // copies), so that the byte stores of the hot path do not force the
-  // decoder's state out of registers.
-#define GIFIMPORT_REFILL()                       \
-  do {                                           \
-    input.bitPosition = bitPosition;             \
-    input.available = available;                 \
-    const FilterError err = input.Refill();      \
-    bitPosition = input.bitPosition;             \
-    available = input.available;                 \
-    if (err != kErrNone) return err;             \
-  } while (false)
-#define GIFIMPORT_GROW_WIDTH()                             \
-  do {                                                     \
-    if (nextCode == codeLimit && codeLimit < kMaxCodes) {  \
-      ++codeWidth;                                         \
-      codeLimit <<= 1;                                     \
-    }                                                      \
-  } while (false)
-#define GIFIMPORT_EMIT(code, suffix)                                                           \
-  do {                                                                                         \
-    uint32_t left = remaining;                                                                 \
-    cursor = EmitCodeString(lengths, cursor, left, (code), (suffix), clearCode, table);       \
-    remaining = left;                                                                          \
-  } while (false)
+enum class Outcome { kGoOn, kStop, kError };
 
-  // Roots are strings of one pixel.
-  for (uint32_t root = 0; root < clearCode; ++root) lengths[root] = 1;
-
-  while (remaining != 0) {
-    uint32_t bytePosition = bitPosition >> 3;
-    if (bytePosition + 4 >= available) {
-      if (input.blockLength != 0) {
-        GIFIMPORT_REFILL();
-        bytePosition = bitPosition >> 3;
-      }
-      // Data that ended before the end code and the last pixel: only whole
-      // codes of the bytes the stream gave are decoded, the rest of the
-      // image stays 0, whatever the sub-block split.
-      if (bitPosition + codeWidth > available * 8) break;
-    }
-    uint32_t code = (LoadLittle32(window + bytePosition) >> (bitPosition & 7)) & (codeLimit - 1);
-    bitPosition += codeWidth;
-
-    if (code == clearCode) {
-      // Repeated clear codes act as one.
-      do {
-        nextCode = firstFree;
-        codeWidth = minimumCodeSize + 1u;
-        codeLimit = 1u << codeWidth;
-        for (uint32_t root = 0; root < clearCode; ++root) table[root] = root;
-        if (!exact) {
-          for (uint32_t root = 0; root < clearCode; ++root) lengths[root] = 1;
-        }
-        // The code after a clear code is read without a refill; one clear
-        // code always leaves it inside the loaded bytes, but a run of them
-        // can use up the window while sub-blocks remain, so load them first.
-        if ((bitPosition >> 3) + 3 > available && input.blockLength != 0) {
-          GIFIMPORT_REFILL();
-        }
-        if (bitPosition + codeWidth > available * 8) return kErrNone;
-        code = (LoadLittle24(window + (bitPosition >> 3)) >> (bitPosition & 7)) & (codeLimit - 1);
-        bitPosition += codeWidth;
-      } while (code == clearCode);
-      if (code == endCode) return kErrNone;
-      firstCode = true;
-    } else if (code == endCode) {
-      return kErrNone;
-    }
-
-    if (firstCode) {
-      // The first code of a table is written, and makes no entry.
-      firstCode = false;
-      if (code < clearCode) {
-        *cursor++ = static_cast<uint8_t>(code);
-        --remaining;
-      } else {
-        // An entry not made since the clear code: its string is whatever
-        // the table holds from before.
-        exact = true;
-        GIFIMPORT_EMIT(code, kNoPendingSuffix);
-        if (cursor == nullptr) return kErrNone;
-      }
-      previousCode = code;
-      GIFIMPORT_GROW_WIDTH();
-      continue;
-    }
-
-    if (!exact) {
-      if (code < nextCode) {
-        const uint32_t length = lengths[code];
-        const uint32_t root = WriteKnownString(cursor, remaining, code, length, table);
-        if (nextCode < kMaxCodes) {
-          table[nextCode] = root | previousCode << 16;
-          lengths[nextCode] = static_cast<uint16_t>(lengths[previousCode] + 1);
-          ++nextCode;
-          GIFIMPORT_GROW_WIDTH();
-        }
-        previousCode = code;
-        continue;
-      }
-      if (code == nextCode) {
-        // The string of the previous code and its own first pixel.
-        // Rare: the previous string's first pixel is found by its walk.
-        const uint32_t length = lengths[previousCode] + 1u;
-        uint32_t previousRoot = previousCode;
-        while (previousRoot >= clearCode) previousRoot = table[previousRoot] >> 16;
-        table[nextCode] = previousRoot | previousCode << 16;
-        lengths[nextCode] = static_cast<uint16_t>(length);
-        ++nextCode;
-        GIFIMPORT_GROW_WIDTH();
-        WriteKnownString(cursor, remaining, code, length, table);
-        previousCode = code;
-        continue;
-      }
-      // A code above the next free code: the next entry will lead into
-      // entries of an earlier table.
-      exact = true;
-    }
-
-    if (code < nextCode) {
-      GIFIMPORT_EMIT(code, kNoPendingSuffix);
-      uint32_t firstPixel = 0;
-      if (cursor == nullptr || !FindFirstPixel(code, clearCode, table, &firstPixel)) return kErrNone;
-      if (nextCode < kMaxCodes) {
-        table[nextCode++] = firstPixel | previousCode << 16;
-        GIFIMPORT_GROW_WIDTH();
-      }
-    } else if (code == nextCode) {
-      uint32_t firstPixel = 0;
-      if (!FindFirstPixel(previousCode, clearCode, table, &firstPixel)) return kErrNone;
-      table[nextCode++] = firstPixel | previousCode << 16;
-      GIFIMPORT_GROW_WIDTH();
-      GIFIMPORT_EMIT(previousCode, static_cast<uint16_t>(firstPixel));
-      if (cursor == nullptr) return kErrNone;
-    }
-    // A code above the next free code writes nothing and makes no entry,
-    // but still becomes the prefix of the next one.
-    previousCode = code;
+class Decoder {
+ public:
+  Decoder(InputWindow& input, const Blocks& blocks, uint8_t minimumCodeSize, uint8_t* pixels,
+          uint32_t pixelCount)
+      : input_(input),
+        entries_(blocks.tables->entries),
+        starts_(blocks.tables->starts),
+        lengths_(blocks.stack),
+        pixels_(pixels),
+        pixelCount_(pixelCount),
+        clearCode_(1u << minimumCodeSize),
+        endCode_(clearCode_ + 1),
+        firstFree_(clearCode_ + 2),
+        minimumWidth_(minimumCodeSize + 1u) {
+    state_.nextCode = firstFree_;
+    state_.codeWidth = minimumWidth_;
   }
-  return kErrNone;
-#undef GIFIMPORT_REFILL
-#undef GIFIMPORT_GROW_WIDTH
-#undef GIFIMPORT_EMIT
-}
+
+  // Decodes until the pixels are complete or a stop; 0 then, else the
+  // refill's error. Bytes past the last pixel written stay 0.
+  FilterError Run() {
+    Outcome outcome = Outcome::kGoOn;
+    while (outcome == Outcome::kGoOn && state_.written != pixelCount_) {
+      outcome = (firstCode_ || exact_) ? StepExactly() : RunWellFormed();
+    }
+    // Words copied may have run up to a word past the last pixel.
+    const uint32_t tail = std::min(kWordBytes, pixelCount_ - state_.written);
+    std::memset(pixels_ + state_.written, 0, tail);
+    return outcome == Outcome::kError ? error_ : kErrNone;
+  }
+
+ private:
+  // Loads sub-blocks at the moments the plain loop would: only when at most
+  // 4 bytes lie past the byte position, so that the reads, the progress
+  // calls and a short read's result do not depend on how codes are taken.
+  bool NeedsRefill(const CodeState& s) const { return (s.bitPosition >> 3) + 4 >= s.available; }
+
+  Outcome Refill() {
+    input_.bitPosition = state_.bitPosition;
+    input_.available = state_.available;
+    error_ = input_.Refill();
+    state_.bitPosition = input_.bitPosition;
+    state_.available = input_.available;
+    return error_ == kErrNone ? Outcome::kGoOn : Outcome::kError;
+  }
+
+  // Only whole codes of the bytes the stream gave are decoded: data that
+  // ends before the end code and the last pixel leaves the rest 0.
+  bool CodeFits(const CodeState& s) const {
+    return s.bitPosition + s.codeWidth <= s.available * 8;
+  }
+
+  // The width grows when the next entry needs one more bit; a code of 12
+  // bits reaches every entry (nextCode 4096 keeps the width at 12).
+  void GrowWidth(CodeState& s) const {
+    if (s.nextCode == (1u << s.codeWidth) && s.codeWidth < kMaxCodeWidth) ++s.codeWidth;
+  }
+
+  // Entry nextCode: the previous code's string and `firstPixel`. No entry
+  // past 4096: a 12-bit code never names one.
+  void AddEntry(CodeState& s, uint32_t firstPixel) const {
+    if (s.nextCode >= kMaxCodes) return;
+    entries_[s.nextCode] = firstPixel | s.previousCode << 16;
+    starts_[s.nextCode] = s.previousStart;
+    lengths_[s.nextCode] = static_cast<uint16_t>(s.previousLength + 1);
+    ++s.nextCode;
+    GrowWidth(s);
+  }
+
+  // A code below nextCode, clear and end codes aside: a root is its own
+  // pixel, an entry's string is copied from where it was written.
+  void EmitKnownCode(CodeState& s, uint32_t code) const {
+    uint8_t* const to = pixels_ + s.written;
+    const uint32_t room = pixelCount_ - s.written;
+    uint32_t length = 1;
+    uint32_t done = 1;
+    if (code < clearCode_) {
+      *to = static_cast<uint8_t>(code);
+    } else {
+      length = lengths_[code];
+      done = CopyString(to, pixels_ + starts_[code], length, room);
+    }
+    AddEntry(s, *to);
+    s.previousCode = code;
+    s.previousStart = s.written;
+    s.previousLength = length;
+    s.written += done;
+  }
+
+  // The code equal to nextCode: the previous string and its own first
+  // pixel, which is also the entry the code names.
+  void EmitNextCode(CodeState& s) const {
+    uint8_t* const to = pixels_ + s.written;
+    const uint32_t room = pixelCount_ - s.written;
+    const uint8_t firstPixel = pixels_[s.previousStart];
+    const uint32_t code = s.nextCode;
+    const uint32_t length = s.previousLength + 1;
+    AddEntry(s, firstPixel);
+    uint32_t done = CopyString(to, pixels_ + s.previousStart, length - 1, room);
+    if (done < room) to[done++] = firstPixel;
+    s.previousCode = code;
+    s.previousStart = s.written;
+    s.previousLength = length;
+    s.written += done;
+  }
+
+  // Codes of a well-formed stream, several from each 64-bit load.
+  Outcome RunWellFormed() {
+    CodeState s = state_;
+    const uint8_t* const window = input_.bytes;
+    for (;;) {
+      if (s.written == pixelCount_) break;
+      if (NeedsRefill(s)) {
+        state_ = s;
+        if (Refill() == Outcome::kError) return Outcome::kError;
+        s = state_;
+        if (!CodeFits(s)) break;
+      }
+      uint64_t bits = LoadLittle64(window + (s.bitPosition >> 3)) >> (s.bitPosition & 7);
+      // Further codes come from the same load while a code of 12 bits would
+      // still lie in its valid bits, and while the plain loop would not
+      // refill before them (a code starting in the last 4 bytes is left to
+      // the checks above). The first code needs neither: the checks above
+      // have passed for it.
+      const uint32_t loadEnd = s.bitPosition + kLoadBits - kMaxCodeWidth + 1;
+      const uint32_t refillAt = s.available > 4 ? (s.available - 4) * 8 : 0;
+      const uint32_t runEnd = std::min(loadEnd, refillAt);
+      do {
+        const uint32_t code = static_cast<uint32_t>(bits) & ((1u << s.codeWidth) - 1);
+        bits >>= s.codeWidth;
+        s.bitPosition += s.codeWidth;
+        // Unsigned: codes below the clear code wrap far above 1.
+        const bool special = code - clearCode_ < 2;
+        if (code < s.nextCode && !special) {
+          EmitKnownCode(s, code);
+        } else if (code == s.nextCode) {
+          EmitNextCode(s);
+        } else if (code == endCode_) {
+          state_ = s;
+          return Outcome::kStop;
+        } else if (code == clearCode_) {
+          state_ = s;
+          const Outcome outcome = ClearAndTakeFirst();
+          if (outcome != Outcome::kGoOn || exact_) return outcome;
+          s = state_;
+          break;  // the position moved past the loaded bits
+        } else {
+          // Above nextCode: nothing written, no entry, but the code becomes
+          // the prefix of the next one, which leads into an earlier table.
+          s.previousCode = code;
+          state_ = s;
+          exact_ = true;
+          return Outcome::kGoOn;
+        }
+      } while (s.bitPosition < runEnd && s.written != pixelCount_);
+    }
+    state_ = s;
+    return Outcome::kStop;
+  }
+
+  // One code the plain way: the stream's first code, and every code once
+  // the stream has reached into an earlier table.
+  Outcome StepExactly() {
+    if (NeedsRefill(state_)) {
+      if (Refill() == Outcome::kError) return Outcome::kError;
+      if (!CodeFits(state_)) return Outcome::kStop;
+    }
+    const uint32_t code = ReadCode(state_);
+    if (code == clearCode_) return ClearAndTakeFirst();
+    if (code == endCode_) return Outcome::kStop;
+    if (firstCode_) return TakeFirstCode(code);
+
+    CodeState& s = state_;
+    uint32_t firstPixel = 0;
+    if (code < s.nextCode) {
+      if (!EmitExactly(code, kNoPendingSuffix) ||
+          !FindFirstPixel(code, clearCode_, entries_, &firstPixel)) {
+        return Outcome::kStop;
+      }
+      if (s.nextCode < kMaxCodes) {
+        entries_[s.nextCode++] = firstPixel | s.previousCode << 16;
+        GrowWidth(s);
+      }
+    } else if (code == s.nextCode) {
+      if (!FindFirstPixel(s.previousCode, clearCode_, entries_, &firstPixel)) return Outcome::kStop;
+      entries_[s.nextCode++] = firstPixel | s.previousCode << 16;
+      GrowWidth(s);
+      if (!EmitExactly(s.previousCode, static_cast<uint16_t>(firstPixel))) return Outcome::kStop;
+    }
+    // A code above nextCode writes nothing and makes no entry.
+    s.previousCode = code;
+    return Outcome::kGoOn;
+  }
+
+  uint32_t ReadCode(CodeState& s) const {
+    const uint64_t bits = LoadLittle64(input_.bytes + (s.bitPosition >> 3)) >> (s.bitPosition & 7);
+    s.bitPosition += s.codeWidth;
+    return static_cast<uint32_t>(bits) & ((1u << s.codeWidth) - 1);
+  }
+
+  // The string through the stack; false when its prefixes run in a cycle.
+  bool EmitExactly(uint32_t code, uint16_t pendingSuffix) {
+    uint32_t left = pixelCount_ - state_.written;
+    uint8_t* const from = pixels_ + state_.written;
+    uint8_t* const end = EmitCodeString(lengths_, from, left, code, pendingSuffix, clearCode_, entries_);
+    if (end == nullptr) return false;
+    state_.written += static_cast<uint32_t>(end - from);
+    return true;
+  }
+
+  // A clear code (repeated ones act as one), then the code after it. That
+  // code is read without the usual refill: one clear code always leaves it
+  // inside the loaded bytes, but a run of them can use up the window while
+  // sub-blocks remain, so those are loaded first.
+  Outcome ClearAndTakeFirst() {
+    CodeState& s = state_;
+    uint32_t code = clearCode_;
+    while (code == clearCode_) {
+      s.nextCode = firstFree_;
+      s.codeWidth = minimumWidth_;
+      for (uint32_t root = 0; root < clearCode_; ++root) entries_[root] = root;
+      // `>` here, where the usual refill has `>=` with 4: 3 bytes hold a
+      // code of 12 bits at any bit offset.
+      if ((s.bitPosition >> 3) + 3 > s.available && input_.blockLength != 0) {
+        if (Refill() == Outcome::kError) return Outcome::kError;
+      }
+      if (!CodeFits(s)) return Outcome::kStop;
+      code = ReadCode(s);
+    }
+    if (code == endCode_) return Outcome::kStop;
+    return TakeFirstCode(code);
+  }
+
+  // The first code of a table is written and makes no entry. One above the
+  // roots names an entry not made since the clear code: its string is
+  // whatever the table holds from before, so the exact way takes over.
+  Outcome TakeFirstCode(uint32_t code) {
+    CodeState& s = state_;
+    firstCode_ = false;
+    if (code < clearCode_) {
+      pixels_[s.written] = static_cast<uint8_t>(code);
+      s.previousStart = s.written++;
+      s.previousLength = 1;
+    } else {
+      exact_ = true;
+      if (!EmitExactly(code, kNoPendingSuffix)) return Outcome::kStop;
+    }
+    s.previousCode = code;
+    GrowWidth(s);
+    return Outcome::kGoOn;
+  }
+
+  InputWindow& input_;
+  uint32_t* const entries_;
+  uint32_t* const starts_;
+  uint16_t* const lengths_;  // the reversal stack once exact
+  uint8_t* const pixels_;
+  const uint32_t pixelCount_;
+  const uint32_t clearCode_, endCode_, firstFree_, minimumWidth_;
+  CodeState state_;
+  bool firstCode_ = true;  // the stream's first code, or the first after a clear code
+  bool exact_ = false;     // decoding by walking the chains
+  FilterError error_ = kErrNone;
+};
 
 }  // namespace
 
@@ -357,8 +488,8 @@ FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPix
   FilterError err = kErrNone;
   {
     Blocks blocks;
-    blocks.codeTable = static_cast<uint32_t*>(AllocWorkBlock(kCodeTableBytes));
-    if (blocks.codeTable != nullptr) {
+    blocks.tables = static_cast<CodeTables*>(AllocWorkBlock(sizeof(CodeTables)));
+    if (blocks.tables != nullptr) {
       blocks.stack = static_cast<uint16_t*>(AllocWorkBlock(kReversalStackBytes));
     }
     if (blocks.stack != nullptr) {
@@ -368,8 +499,8 @@ FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPix
       err = Fail(job, kErrMemory);
     } else {
       InputWindow input = {job, stream, blocks.window, 0, 0, blockLength};
-      err = DecodeCodes(input, blocks, minimumCodeSize, pixels,
-                        static_cast<uint32_t>(width) * height);
+      err = Decoder(input, blocks, minimumCodeSize, pixels, static_cast<uint32_t>(width) * height)
+                .Run();
       if (err == kErrNone) err = input.SkipRest();
     }
   }

@@ -9,6 +9,7 @@
 
 #include "companion/standin.h"
 #include "gif/lzw_decoder.h"
+#include "tests/gif/plain_decoder.h"
 #include "platform/platform_test.h"
 #include "tests/support/gif_writer.h"
 #include "tests/support/recording_host.h"
@@ -28,12 +29,16 @@ struct Decoded {
   size_t bands = 0;
   int32_t streamPosition = -1;
   std::vector<int32_t> errors;  // kind-3 codes reported
+  std::vector<std::string> calls, log;  // the host's status calls, the companion's
 };
+
+using DecodeFunction = decltype(&DecodeImage);
 
 // Decodes `data` from a memory stream at depth 8, between the QvBitmapBegin
 // and QvBitmapEnd that the driver would issue, and closes everything again.
 Decoded Decode(const Bytes& data, uint16_t width, uint16_t height, bool interlaced = false,
-               testhost::RecordingHost* host = nullptr, long failAllocation = 0) {
+               testhost::RecordingHost* host = nullptr, long failAllocation = 0,
+               DecodeFunction decode = DecodeImage) {
   testhost::RecordingHost ownHost;
   if (host == nullptr) host = &ownHost;
   Decoded out;
@@ -54,7 +59,9 @@ Decoded Decode(const Bytes& data, uint16_t width, uint16_t height, bool interlac
     size.rows.value = height;
     QvBitmapBegin(job->picture, &corners, &size, -8, 0, 1, 3, 0);
     PlatformFailAllocationAt(failAllocation);
-    out.result = DecodeImage(job.job(), interlaced ? 0x40 : 0, 8, width, 0, 0, height, stream);
+    StandInClearLog();
+    out.result = decode(job.job(), interlaced ? 0x40 : 0, 8, width, 0, 0, height, stream);
+    for (int i = 0; i < StandInLogSize(); ++i) out.log.push_back(StandInLogEntry(i));
     PlatformFailAllocationAt(0);
     if (out.result == 0) QvBitmapEnd(job->picture);
     out.streamPosition = QvStreamSeek(stream, 0, 1);
@@ -62,6 +69,7 @@ Decoded Decode(const Bytes& data, uint16_t width, uint16_t height, bool interlac
     QvDocDestroy(job->picture);
   }
   out.errors = host->Codes(3);
+  out.calls = host->Texts();
   const standin::Bitmap& bitmap = StandInLastPicture()->bitmaps.back();
   out.bands = bitmap.bands.size();
   for (int y = 0; y < height; ++y) {
@@ -279,6 +287,60 @@ TEST_F(LzwDecoderTest, EveryAllocationFailingIsReportedOnce) {
     EXPECT_EQ(testhost::DescribeLive(), "");
   }
   EXPECT_EQ(failures, 5);  // pixels, table, stack, window, de-interlace
+}
+
+// The plain decoder of tests/gif as the oracle: on generated streams of every
+// kind, then flipped, cut, overwritten or padded with junk sub-blocks, and
+// decoded into images larger or smaller than the data, interlaced or not,
+// with a host that may stop at any sub-block, the fast decoder gives the
+// same result, pixels, stream position, status calls and companion calls.
+TEST_F(LzwDecoderTest, MatchesThePlainDecoderCallForCall) {
+  std::mt19937 random(2024);
+  auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  for (int round = 0; round < 3000; ++round) {
+    SCOPED_TRACE(round);
+    const int codeSize = 1 + static_cast<int>(below(8));
+    const size_t count = 1 + below(round % 10 == 0 ? 40000 : 3000);
+    const LzwOptions lzw{below(8) != 0, below(4) != 0, below(3) != 0,
+                         below(4) == 0 ? static_cast<int>(1 + below(600)) : 0,
+                         static_cast<int>(below(2) ? 255 : 1 + below(255))};
+    Bytes data = EncodeImageData(MakePixels(count, codeSize, round, below(2) != 0), codeSize, lzw);
+    switch (below(6)) {
+      case 1:  // flipped bits
+        for (uint32_t n = 1 + below(4); n != 0; --n) data[1 + below(data.size() - 1)] ^= 1 << below(8);
+        break;
+      case 2:  // cut anywhere
+        data.resize(1 + below(data.size()));
+        break;
+      case 3:  // a run of random bytes, codes above nextCode among them
+        for (size_t at = 2 + below(data.size()), n = below(40); n != 0 && at < data.size(); --n)
+          data[at++] = static_cast<uint8_t>(random());
+        break;
+      case 4:  // junk sub-blocks before the terminator
+        data.pop_back();
+        for (uint32_t n = below(4); n != 0; --n) data.insert(data.end(), {2, ',', '!'});
+        data.push_back(0);
+        break;
+      default:
+        break;
+    }
+    const auto width = static_cast<uint16_t>(below(2) ? count / 2 + below(count) : 1 + below(300));
+    const auto height = static_cast<uint16_t>(below(3));
+    const bool interlaced = below(2) != 0;
+    const int stopAt = below(4) == 0 ? static_cast<int>(1 + below(20)) : 0;
+    Decoded d[2];
+    for (int which = 0; which < 2; ++which) {
+      testhost::RecordingHost host;
+      if (stopAt) host.AnswerProgress(stopAt, 1);
+      d[which] = Decode(data, width, height, interlaced, &host, 0,
+                        which ? PlainDecodeImage : DecodeImage);
+    }
+    ASSERT_EQ(d[0].result, d[1].result);
+    ASSERT_EQ(d[0].pixels, d[1].pixels);
+    ASSERT_EQ(d[0].streamPosition, d[1].streamPosition);
+    ASSERT_EQ(d[0].calls, d[1].calls);
+    ASSERT_EQ(d[0].log, d[1].log);
+  }
 }
 
 }  // namespace

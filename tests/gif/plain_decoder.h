@@ -1,0 +1,16 @@
+// A plain GIF LZW decoder with DecodeImage's interface, kept as the oracle
+// that the filter's fast decoder must match call for call.
+#ifndef GIFIMPORT_TESTS_GIF_PLAIN_DECODER_H
+#define GIFIMPORT_TESTS_GIF_PLAIN_DECODER_H
+
+#include <cstdint>
+
+#include "filter/filter_setup.h"
+#include "filter/status.h"
+#include "output/companion.h"
+
+FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel,
+                             uint16_t width, uint16_t left, int32_t topY, uint16_t height,
+                             QvStream stream);
+
+#endif
