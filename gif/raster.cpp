@@ -69,6 +69,17 @@ void PackDepth4(uint8_t* buffer, uint32_t width, uint32_t height, size_t stride)
   }
 }
 
+// Where display row `row` of an interlaced image lies among the rows as
+// the stream gave them: the four GIF passes take rows 0, 8, 16, ...; then
+// 4, 12, 20, ...; then 2, 6, 10, ...; then 1, 3, 5, ....
+uint32_t InterlacedSourceRow(uint32_t row, uint32_t height) {
+  const uint32_t pass1 = (height + 7) / 8, pass2 = (height + 3) / 8, pass3 = (height + 1) / 4;
+  if (row % 8 == 0) return row / 8;
+  if (row % 8 == 4) return pass1 + row / 8;
+  if (row % 4 == 2) return pass1 + pass2 + row / 4;
+  return pass1 + pass2 + pass3 + row / 2;
+}
+
 }  // namespace
 
 uint32_t RowLength(int32_t bitsPerPixel, uint32_t width) {
@@ -96,20 +107,6 @@ uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_
   return rowLength;
 }
 
-void DeinterlaceRows(const uint8_t* source, uint8_t* destination, int32_t bitsPerPixel,
-                     uint32_t width, uint32_t height) {
-  static const uint32_t kPassStart[4] = {0, 4, 2, 1};
-  static const uint32_t kPassStep[4] = {8, 8, 4, 2};
-  const size_t rowLength = RowLength(bitsPerPixel, width);
-  const uint8_t* from = source;
-  for (int pass = 0; pass < 4; ++pass) {
-    for (size_t row = kPassStart[pass]; row < height; row += kPassStep[pass]) {
-      std::memcpy(destination + row * rowLength, from, rowLength);
-      from += rowLength;
-    }
-  }
-}
-
 FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, uint8_t interlaced,
                        int32_t bitsPerPixel, uint16_t width, uint16_t left, int32_t topY,
                        uint16_t height) {
@@ -123,62 +120,58 @@ FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, ui
     rowsPerBand = static_cast<uint32_t>(std::min<uint64_t>(imageBytes, kMaxBandBytes) / rowLength);
   }
 
-  uint8_t* rows = pixels;
-  HGLOBAL displayBlock = nullptr;
-  // Without a band to send, the rows need no display order either.
+  // The rows of an interlaced image stay in stream order; each band's rows
+  // are gathered in display order into a block of one band, so the image is
+  // never copied whole. Without a band to send, no block is needed.
+  HGLOBAL bandBlock = nullptr;
+  uint8_t* band = nullptr;
   if (interlaced != 0 && rowsPerBand != 0) {
-    displayBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
-                               static_cast<SIZE_T>(rowLength) * height);
-    uint8_t* display =
-        displayBlock != nullptr ? static_cast<uint8_t*>(GlobalLock(displayBlock)) : nullptr;
-    if (display == nullptr) {
-      if (displayBlock != nullptr) GlobalFree(displayBlock);
+    bandBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
+                            static_cast<SIZE_T>(rowLength) * rowsPerBand);
+    band = bandBlock != nullptr ? static_cast<uint8_t*>(GlobalLock(bandBlock)) : nullptr;
+    if (band == nullptr) {
+      if (bandBlock != nullptr) GlobalFree(bandBlock);
       GlobalUnlock(pixelBlock);
       GlobalFree(pixelBlock);
       return Fail(job, kErrMemory);
     }
-    DeinterlaceRows(pixels, display, depth, width, height);
-    GlobalUnlock(pixelBlock);
-    GlobalFree(pixelBlock);
-    pixelBlock = nullptr;
-    rows = display;
   }
 
-  if (rowsPerBand != 0) {
-    // The records QvBitmapBegin had: the top-right corner keeps the image's
-    // own, the other values are the band's.
-    BitmapCorners corners = {};
-    BitmapSize size = {};
-    const int16_t xRight = static_cast<int16_t>(static_cast<uint16_t>(left + width));
-    corners.xRight2.value = xRight;
-    corners.yTop2.value = static_cast<int16_t>(topY);
-    size.width.value = width;
-    int16_t y = static_cast<int16_t>(topY);
-    uint32_t rowsDone = 0;
-    uint32_t bandRows = rowsPerBand;
-    while (bandRows != 0) {
-      rowsDone += bandRows;
-      corners.xLeft.value = static_cast<int16_t>(left);
-      corners.yTop.value = y;
-      corners.xRight.value = xRight;
-      corners.yBottom.value = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
-      size.rows.value = static_cast<uint16_t>(bandRows);
-      QvBitmapBand(job->picture, &corners, &size, -depth, 1, rows);
-      y = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
-      if (height - rowsDone < bandRows) bandRows = height - rowsDone;
-      const size_t moveBytes = static_cast<size_t>(bandRows) * rowLength;
-      // The next band's rows lie at least one band further on: no overlap.
-      if (moveBytes != 0) std::memcpy(rows, rows + static_cast<size_t>(rowsDone) * rowLength, moveBytes);
+  // The records QvBitmapBegin had: the top-right corner keeps the image's
+  // own, the other values are the band's. Bands run top down, each directly
+  // below the one before in the picture's upward y axis.
+  BitmapCorners corners = {};
+  BitmapSize size = {};
+  const int16_t xRight = static_cast<int16_t>(static_cast<uint16_t>(left + width));
+  corners.xRight2.value = xRight;
+  corners.yTop2.value = static_cast<int16_t>(topY);
+  size.width.value = width;
+  int16_t y = static_cast<int16_t>(topY);
+  for (uint32_t rowsDone = 0; rowsPerBand != 0 && rowsDone < height;) {
+    const uint32_t bandRows = std::min<uint32_t>(rowsPerBand, height - rowsDone);
+    const uint8_t* rows = pixels + static_cast<size_t>(rowsDone) * rowLength;
+    if (band != nullptr) {
+      for (uint32_t i = 0; i < bandRows; ++i) {
+        const size_t source = InterlacedSourceRow(rowsDone + i, height);
+        std::memcpy(band + static_cast<size_t>(i) * rowLength, pixels + source * rowLength, rowLength);
+      }
+      rows = band;
     }
+    corners.xLeft.value = static_cast<int16_t>(left);
+    corners.yTop.value = y;
+    corners.xRight.value = xRight;
+    corners.yBottom.value = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
+    size.rows.value = static_cast<uint16_t>(bandRows);
+    QvBitmapBand(job->picture, &corners, &size, -depth, 1, rows);
+    y = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
+    rowsDone += bandRows;
   }
 
-  if (displayBlock != nullptr) {
-    GlobalUnlock(displayBlock);
-    GlobalFree(displayBlock);
+  if (bandBlock != nullptr) {
+    GlobalUnlock(bandBlock);
+    GlobalFree(bandBlock);
   }
-  if (pixelBlock != nullptr) {
-    GlobalUnlock(pixelBlock);
-    GlobalFree(pixelBlock);
-  }
+  GlobalUnlock(pixelBlock);
+  GlobalFree(pixelBlock);
   return kErrNone;
 }

@@ -4,7 +4,7 @@
 // Packed rows: pixels left to right; at depth 1 the first pixel of a byte is
 // bit 7, at depth 4 the high nibble. Bits of a row's last byte past the width
 // hold the next row's first pixels (0 in the last row); padding bytes are not
-// cleared. Rows run top-down, and every band starts at the buffer's start.
+// cleared. Rows run top-down.
 #ifndef GIFIMPORT_GIF_RASTER_H
 #define GIFIMPORT_GIF_RASTER_H
 
@@ -26,17 +26,13 @@ uint32_t RowLength(int32_t bitsPerPixel, uint32_t width);
 // ((width + 3) & ~3) x height.
 uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_t height);
 
-// Copies height packed rows from interlaced stream order (the four GIF
-// passes) to display order. The two buffers must not overlap.
-void DeinterlaceRows(const uint8_t* source, uint8_t* destination, int32_t bitsPerPixel,
-                     uint32_t width, uint32_t height);
-
 // Packs, de-interlaces and sends the decoded image to job->picture with
-// QvBitmapBand, top band first. `pixelBlock` is the movable global block the
-// decoder filled, locked once at `pixels`; it is unlocked and freed here on
-// every way out. An interlaced image needs a second global block of
-// RowLength x height bytes. Returns 0, or 27 (reported) when that block
-// cannot be had, in which case no band is sent.
+// QvBitmapBand, top band first; each band is sent from where its rows lie.
+// `pixelBlock` is the movable global block the decoder filled, locked once
+// at `pixels`; it is unlocked and freed here on every way out. An
+// interlaced image needs a second global block of one band, into which
+// each band's rows are gathered in display order. Returns 0, or 27
+// (reported) when that block cannot be had, in which case no band is sent.
 FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, uint8_t interlaced,
                        int32_t bitsPerPixel, uint16_t width, uint16_t left, int32_t topY,
                        uint16_t height);
