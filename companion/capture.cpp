@@ -161,9 +161,11 @@ extern "C" {
 QV_API void WINAPI QvPreferencesDialog(uintptr_t owner, HGLOBAL setup, uint32_t hostValue,
                                        EditSetupProc edit, int32_t flag, const char* title) {
   Entry entry("QvPreferencesDialog");
-  entry.Raw("owner", ForeignId(reinterpret_cast<const void*>(owner)));
-  entry.Raw("setup", ForeignId(setup)).Int("hostValue", hostValue);
-  entry.Raw("edit", edit != nullptr ? "true" : "false").Int("flag", flag).Text("title", title);
+  if (entry.on()) {
+    entry.Raw("owner", ForeignId(reinterpret_cast<const void*>(owner)));
+    entry.Raw("setup", ForeignId(setup)).Int("hostValue", hostValue);
+    entry.Raw("edit", edit != nullptr ? "true" : "false").Int("flag", flag).Text("title", title);
+  }
 
   // There is no window to show: the dialog shows what it was given.
   std::printf("Preferences \"%s\"\n", standin::internal::CopyText(title).c_str());
@@ -204,15 +206,17 @@ QV_API QvCapture WINAPI QvMetafileBegin(HWND owner, const char* title, const cha
   } while (s.lastId == 0 || s.open.count(s.lastId) != 0);
   QvCapture id = s.lastId;
   s.open[id] = Capture();
-  Entry("QvMetafileBegin")
-      .Raw("owner", ForeignId(owner))
-      .Text("title", title)
-      .Text("path", path)
-      .Int("reserved", reserved)
-      .Int("version", version)
-      .Int("value", value)
-      .Raw("result", CaptureId(id))
-      .Log();
+  if (standin::internal::LogOn()) {
+    Entry("QvMetafileBegin")
+        .Raw("owner", ForeignId(owner))
+        .Text("title", title)
+        .Text("path", path)
+        .Int("reserved", reserved)
+        .Int("version", version)
+        .Int("value", value)
+        .Raw("result", CaptureId(id))
+        .Log();
+  }
   return id;
 }
 
@@ -220,10 +224,11 @@ QV_API int32_t WINAPI QvMetafileStatus(uint32_t userValue, int32_t kind, int32_t
                                        int32_t value1, int32_t value2, int32_t severity,
                                        int32_t* extra) {
   Entry entry("QvMetafileStatus");
-  entry.Raw("capture", CaptureId(userValue)).Int("kind", kind).Int("code", code);
+  if (entry.on()) entry.Raw("capture", CaptureId(userValue));
+  entry.Int("kind", kind).Int("code", code);
   entry.Int("value1", value1).Int("value2", value2).Int("severity", severity);
   std::string values = "null";
-  if (extra != nullptr) {
+  if (extra != nullptr && entry.on()) {
     values = "[";
     for (int i = 0; i < kExtraValues; ++i) values += (i ? "," : "") + std::to_string(extra[i]);
     values += "]";
@@ -252,7 +257,7 @@ QV_API int32_t WINAPI QvMetafileStatus(uint32_t userValue, int32_t kind, int32_t
 
 QV_API int16_t WINAPI QvMetafileEnd(QvCapture id) {
   Entry entry("QvMetafileEnd");
-  entry.Raw("capture", CaptureId(id));
+  if (entry.on()) entry.Raw("capture", CaptureId(id));
   Capture* capture = Find(id);
   int16_t result = kQvCaptureNotOpen;
   if (capture != nullptr) {

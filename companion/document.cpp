@@ -94,7 +94,7 @@ void AfterCall(const char* operation, QvPictureRec* doc) {
 // counted for the faults on the document it was made on.
 struct Call {
   Call(const char* name, QvPicture picture) : operation(name), entry(name), doc(Find(picture)) {
-    entry.Raw("picture", PictureId(picture));
+    if (entry.on()) entry.Raw("picture", PictureId(picture));
   }
   ~Call() {
     entry.Log();
@@ -196,7 +196,7 @@ QV_API QvPicture WINAPI QvDocCreate(int32_t reserved) {
     return nullptr;
   }
   s.live.insert(doc);
-  entry.Raw("result", LogId("doc", &doc->tag)).Log();
+  if (entry.on()) entry.Raw("result", LogId("doc", &doc->tag)).Log();
   AfterCall("QvDocCreate", doc);
   return doc;
 }
@@ -205,8 +205,10 @@ QV_API void WINAPI QvDocSetNames(QvPicture picture, const char* name1, const cha
                                  const char* name3) {
   Call call("QvDocSetNames", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("names",
-                 "[" + JsonText(name1) + "," + JsonText(name2) + "," + JsonText(name3) + "]");
+  if (call.entry.on()) {
+    call.entry.Raw("names",
+                   "[" + JsonText(name1) + "," + JsonText(name2) + "," + JsonText(name3) + "]");
+  }
   if (doc != nullptr) {
     doc->model.names[0] = CopyText(name1);
     doc->model.names[1] = CopyText(name2);
@@ -219,8 +221,10 @@ QV_API int16_t WINAPI QvDocOpen(QvPicture picture, const char* startName, const 
   Call call("QvDocOpen", picture);
   QvPictureRec* doc = call.doc;
   call.entry.Text("startName", startName).Text("openName", openName).Int("reserved", reserved);
-  call.entry.Raw("options", standin::internal::OptionsBlockId(options));
-  call.entry.Raw("context", standin::internal::ForeignId(context));
+  if (call.entry.on()) {
+    call.entry.Raw("options", standin::internal::OptionsBlockId(options));
+    call.entry.Raw("context", standin::internal::ForeignId(context));
+  }
   int16_t result = 0;
   if (doc != nullptr) {
     doc->model.startName = CopyText(startName);
@@ -299,21 +303,21 @@ void CopyRect(const PictureRect* rect, int16_t* out) {
 QV_API void WINAPI QvSetFrame(QvPicture picture, const PictureRect* frame) {
   Call call("QvSetFrame", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("rect", RectJson(frame));
+  if (call.entry.on()) call.entry.Raw("rect", RectJson(frame));
   if (doc != nullptr) CopyRect(frame, doc->model.frame);
 }
 
 QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window) {
   Call call("QvSetWindow", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("rect", RectJson(window));
+  if (call.entry.on()) call.entry.Raw("rect", RectJson(window));
   if (doc != nullptr) CopyRect(window, doc->model.window);
 }
 
 QV_API void WINAPI QvSetScale(QvPicture picture, int16_t mode, double factor) {
   Call call("QvSetScale", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Int("mode", mode).Raw("factor", standin::internal::JsonNumber(factor));
+  if (call.entry.on()) call.entry.Int("mode", mode).Raw("factor", standin::internal::JsonNumber(factor));
   if (doc != nullptr) {
     doc->model.scaleMode = mode;
     doc->model.scale = factor;
@@ -329,9 +333,11 @@ QV_API void WINAPI QvSetFontTable(QvPicture picture, int32_t count, const char* 
     for (int32_t i = 0; i < count && i < kMaxFontTableEntries; ++i)
       table.push_back(CopyText(faces[i]));
   }
-  std::string json = "[";
-  for (const std::string& face : table) json += (json.size() > 1 ? "," : "") + JsonText(face);
-  call.entry.Raw("faces", faces != nullptr ? json + "]" : "null");
+  if (call.entry.on()) {
+    std::string json = "[";
+    for (const std::string& face : table) json += (json.size() > 1 ? "," : "") + JsonText(face);
+    call.entry.Raw("faces", faces != nullptr ? json + "]" : "null");
+  }
   if (doc != nullptr) doc->model.fontTable = std::move(table);
 }
 
@@ -346,9 +352,11 @@ QV_API void WINAPI QvSetPalette(QvPicture picture, int16_t firstIndex, int32_t c
   if (entries != nullptr && firstIndex >= 0 && firstIndex < kPaletteSize && count > 0) {
     taken = std::min<int32_t>(count, kPaletteSize - firstIndex);
   }
-  std::string json = "[";
-  for (int32_t i = 0; i < taken; ++i) json += (i ? "," : "") + RgbJson(ToRgb(entries[i]));
-  call.entry.Raw("entries", entries != nullptr ? json + "]" : "null");
+  if (call.entry.on()) {
+    std::string json = "[";
+    for (int32_t i = 0; i < taken; ++i) json += (i ? "," : "") + RgbJson(ToRgb(entries[i]));
+    call.entry.Raw("entries", entries != nullptr ? json + "]" : "null");
+  }
   if (doc != nullptr && taken > 0) {
     std::vector<standin::Rgb>& palette = doc->model.palette;
     if (palette.size() < static_cast<size_t>(firstIndex + taken))
@@ -360,7 +368,7 @@ QV_API void WINAPI QvSetPalette(QvPicture picture, int16_t firstIndex, int32_t c
 QV_API void WINAPI QvSetBackgroundColor(QvPicture picture, const PaletteEntry* color) {
   Call call("QvSetBackgroundColor", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("color", color != nullptr ? RgbJson(ToRgb(*color)) : "null");
+  if (call.entry.on()) call.entry.Raw("color", color != nullptr ? RgbJson(ToRgb(*color)) : "null");
   if (doc != nullptr && color != nullptr) {
     doc->model.background = ToRgb(*color);
     doc->model.hasBackground = true;
@@ -377,14 +385,14 @@ QV_API void WINAPI QvSetBackMode(QvPicture picture, int32_t mode) {
 QV_API void WINAPI QvSetBackColorIndex(QvPicture picture, const uint16_t* index) {
   Call call("QvSetBackColorIndex", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("index", index != nullptr ? std::to_string(*index) : "null");
+  if (call.entry.on()) call.entry.Raw("index", index != nullptr ? std::to_string(*index) : "null");
   if (doc != nullptr && index != nullptr) doc->model.backColorIndex = *index;
 }
 
 QV_API void WINAPI QvSetTextColorIndex(QvPicture picture, const uint16_t* index) {
   Call call("QvSetTextColorIndex", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("index", index != nullptr ? std::to_string(*index) : "null");
+  if (call.entry.on()) call.entry.Raw("index", index != nullptr ? std::to_string(*index) : "null");
   if (doc != nullptr && index != nullptr) doc->model.textColorIndex = *index;
 }
 
@@ -399,8 +407,10 @@ QV_API void WINAPI QvDrawText(QvPicture picture, const PicturePoint* extent,
                               const PicturePoint* origin, int32_t mode, const char* text) {
   Call call("QvDrawText", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("extent", PointJson(extent)).Raw("origin", PointJson(origin)).Int("mode", mode);
-  call.entry.Text("text", text);
+  if (call.entry.on()) {
+    call.entry.Raw("extent", PointJson(extent)).Raw("origin", PointJson(origin)).Int("mode", mode);
+    call.entry.Text("text", text);
+  }
   // A line without its points or text has nowhere to go: logged, not drawn.
   if (doc != nullptr && extent != nullptr && origin != nullptr && text != nullptr) {
     standin::Picture& m = doc->model;
@@ -425,11 +435,13 @@ QV_API void WINAPI QvBitmapBegin(QvPicture picture, const BitmapCorners* corners
                                  int32_t reserved1, int16_t reserved3, int32_t transparent) {
   Call call("QvBitmapBegin", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("corners", CornersJson(corners))
-      .Raw("size", SizeJson(size))
-      .Int("negDepth", negDepth);
-  call.entry.Raw("reserved", Ints({reserved0, reserved1, reserved3}))
-      .Int("transparent", transparent);
+  if (call.entry.on()) {
+    call.entry.Raw("corners", CornersJson(corners))
+        .Raw("size", SizeJson(size))
+        .Int("negDepth", negDepth);
+    call.entry.Raw("reserved", Ints({reserved0, reserved1, reserved3}))
+        .Int("transparent", transparent);
+  }
   if (doc != nullptr && corners != nullptr && size != nullptr) {
     standin::Picture& m = doc->model;
     standin::Bitmap bitmap;
@@ -454,23 +466,24 @@ QV_API void WINAPI QvBitmapBand(QvPicture picture, const BitmapCorners* corners,
                                 const uint8_t* rows) {
   Call call("QvBitmapBand", picture);
   QvPictureRec* doc = call.doc;
-  call.entry.Raw("corners", CornersJson(corners))
-      .Raw("size", SizeJson(size))
-      .Int("negDepth", negDepth);
-  call.entry.Int("reserved", reserved1);
   size_t bytes = 0;
   if (size != nullptr) {
     bytes = size->rows.value * PaddedRowLength(DepthOf(negDepth), size->width.value);
   }
-  call.entry.Int("bytes", static_cast<int64_t>(bytes));
   bool readable = rows != nullptr && bytes <= kMaxBandBytes;
   std::vector<uint8_t> data;
   if (readable) data.assign(rows, rows + bytes);
-  if (!readable) {
-    call.entry.Raw("checksum", "null")
-        .Text("refused", rows == nullptr ? "no rows" : "band too large");
-  } else {
-    call.entry.Raw("checksum", Checksum(data));
+  if (call.entry.on()) {
+    call.entry.Raw("corners", CornersJson(corners))
+        .Raw("size", SizeJson(size))
+        .Int("negDepth", negDepth);
+    call.entry.Int("reserved", reserved1).Int("bytes", static_cast<int64_t>(bytes));
+    if (!readable) {
+      call.entry.Raw("checksum", "null")
+          .Text("refused", rows == nullptr ? "no rows" : "band too large");
+    } else {
+      call.entry.Raw("checksum", Checksum(data));
+    }
   }
   // A band outside a begun bitmap has no bitmap to join: logged only.
   if (doc != nullptr && doc->openBitmap >= 0 && corners != nullptr && size != nullptr) {

@@ -32,6 +32,7 @@ struct ReadRun {
 };
 
 struct LogState {
+  bool on = true;
   std::vector<std::string> entries;
   bool full = false;
   uint64_t epoch = 1;  // objects tagged in an older epoch get a new number
@@ -71,6 +72,8 @@ void Append(std::string line) {
 }
 
 }  // namespace
+
+bool LogOn() { return State().on; }
 
 std::string CopyText(const char* text) {
   if (text == nullptr) return std::string();
@@ -148,9 +151,12 @@ std::string JsonNumber(double value) {
   return text;
 }
 
-Entry::Entry(const char* op) : json_("{\"op\":" + JsonText(op)) {}
+Entry::Entry(const char* op) : on_(LogOn()) {
+  if (on_) json_ = "{\"op\":" + JsonText(op);
+}
 
 Entry& Entry::Raw(const char* key, const std::string& json) {
+  if (!on_) return *this;
   json_ += ",";
   json_ += JsonText(key);
   json_ += ":";
@@ -158,9 +164,17 @@ Entry& Entry::Raw(const char* key, const std::string& json) {
   return *this;
 }
 
-Entry& Entry::Int(const char* key, int64_t value) { return Raw(key, std::to_string(value)); }
+Entry& Entry::Int(const char* key, int64_t value) {
+  return on_ ? Raw(key, std::to_string(value)) : *this;
+}
 
-void Entry::Log() { Append(json_ + "}"); }
+Entry& Entry::Text(const char* key, const char* text) {
+  return on_ ? Raw(key, JsonText(text)) : *this;
+}
+
+void Entry::Log() {
+  if (on_) Append(json_ + "}");
+}
 
 void LogStreamRead(const char* op, const std::string& streamId, const char* format, int32_t count,
                    int32_t result) {
@@ -200,6 +214,15 @@ STANDIN_API void StandInClearLog(void) {
   s.epoch += 1;
   s.lastNumber.clear();
   s.foreign.clear();
+}
+
+STANDIN_API void StandInSetLogging(int on) {
+  auto& s = State();
+  // Calls made while the log is off must not be counted into the read run
+  // that was open before.
+  standin::internal::FlushRun();
+  s.run.open = false;
+  s.on = on != 0;
 }
 
 STANDIN_API int StandInLogSize(void) { return static_cast<int>(State().entries.size()); }

@@ -166,17 +166,19 @@ QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d
   GlobalUnlock(handle);
   Tracked& tracked = s.blocks[handle];
   tracked = Tracked{block->serial, LogTag()};
-  entry.Raw("result", LogId("block", &tracked.tag)).Log();
+  if (entry.on()) entry.Raw("result", LogId("block", &tracked.tag)).Log();
   return handle;
 }
 
 QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size,
                                        const void* source, void* destination, uintptr_t extra) {
   Entry entry("QvOptionsControl");
-  entry.Raw("block", standin::internal::OptionsBlockId(block)).Int("code", code).Int("size", size);
-  entry.Raw("source", source != nullptr ? "true" : "false");
-  entry.Raw("destination", destination != nullptr ? "true" : "false");
-  entry.Raw("extra", standin::internal::ForeignId(reinterpret_cast<const void*>(extra)));
+  if (entry.on()) {
+    entry.Raw("block", standin::internal::OptionsBlockId(block)).Int("code", code).Int("size", size);
+    entry.Raw("source", source != nullptr ? "true" : "false");
+    entry.Raw("destination", destination != nullptr ? "true" : "false");
+    entry.Raw("extra", standin::internal::ForeignId(reinterpret_cast<const void*>(extra)));
+  }
   int32_t result = Control(block, code, size, source, destination, &entry);
   entry.Int("result", result).Log();
   return result;

@@ -110,6 +110,9 @@ STANDIN_API void StandInFailStreamReadAt(long n);
 STANDIN_API long StandInFileSystemReads(void);
 
 // ---- Call log: every Qv call with its arguments, as one JSON object each.
+// On from the start; off, the calls cost no log text (a host that was asked
+// for no trace). Entries already there stay either way.
+STANDIN_API void StandInSetLogging(int on);
 STANDIN_API void StandInClearLog(void);
 STANDIN_API int StandInLogSize(void);
 STANDIN_API const char* StandInLogEntry(int index);  // valid until the next call

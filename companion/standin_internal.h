@@ -23,6 +23,10 @@ constexpr size_t kMaxTextBytes = 65536;
 // The text at `text` (null: empty), cut at kMaxTextBytes.
 std::string CopyText(const char* text);
 
+// Whether calls are logged (StandInSetLogging). While the log is off no log
+// text is made at all: callers skip building what only an entry would hold.
+bool LogOn();
+
 // ---- Log ids ---------------------------------------------------------------
 // Objects appear in the log as "doc#1", "stream#2", never as addresses, so
 // that two runs give the same log. Numbers count from the last
@@ -47,20 +51,24 @@ std::string JsonText(const std::string& text);
 std::string JsonNumber(double value);  // exact round trip; non-finite as text
 
 // One log entry: {"op":NAME, key:value, ...}. Values are JSON already.
+// Made while the log is off, it does nothing; on() tells the caller whether
+// values worth the making will be kept.
 class Entry {
  public:
   explicit Entry(const char* op);
+  bool on() const { return on_; }
   Entry& Raw(const char* key, const std::string& json);
   Entry& Int(const char* key, int64_t value);
-  Entry& Text(const char* key, const char* text) { return Raw(key, JsonText(text)); }
+  Entry& Text(const char* key, const char* text);
   // Appends the entry to the log.
   void Log();
 
  private:
+  bool on_;
   std::string json_;
 };
 
-// A stream read, logged compactly: consecutive calls of the same operation on
+// A stream read (callers check LogOn() first), logged compactly: consecutive calls of the same operation on
 // the same stream with the same count (and format) share one entry, which
 // counts the calls and adds up their results.
 void LogStreamRead(const char* op, const std::string& streamId, const char* format, int32_t count,

@@ -312,12 +312,12 @@ QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor
   }
   QvStreamRec* stream = s.release();
   State().live.insert(stream);
-  entry.Raw("result", LogId("stream", &stream->tag)).Log();
+  if (entry.on()) entry.Raw("result", LogId("stream", &stream->tag)).Log();
   return stream;
 }
 
 QV_API void WINAPI QvStreamClose(QvStream stream) {
-  Entry("QvStreamClose").Raw("stream", StreamId(stream)).Log();
+  if (standin::internal::LogOn()) Entry("QvStreamClose").Raw("stream", StreamId(stream)).Log();
   QvStreamRec* s = Find(stream);
   if (s == nullptr) return;
   State().live.erase(s);
@@ -335,7 +335,9 @@ int32_t ReadByteValues(const char* operation, QvStream stream, void* destination
     result = static_cast<int32_t>(
         ReadBytes(*s, static_cast<uint8_t*>(destination), static_cast<size_t>(count)));
   }
-  standin::internal::LogStreamRead(operation, StreamId(stream), nullptr, count, result);
+  if (standin::internal::LogOn()) {
+    standin::internal::LogStreamRead(operation, StreamId(stream), nullptr, count, result);
+  }
   return result;
 }
 
@@ -362,7 +364,9 @@ QV_API int32_t WINAPI QvStreamReadShorts(QvStream stream, void* destination, int
       ++result;
     }
   }
-  standin::internal::LogStreamRead("QvStreamReadShorts", StreamId(stream), nullptr, count, result);
+  if (standin::internal::LogOn()) {
+    standin::internal::LogStreamRead("QvStreamReadShorts", StreamId(stream), nullptr, count, result);
+  }
   return result;
 }
 
@@ -383,20 +387,24 @@ QV_API int32_t WINAPI QvStreamReadFormat(QvStream stream, const char* format, vo
       ScatterRecord(layout, in, out + static_cast<size_t>(result) * layout.recordBytes);
     }
   }
-  standin::internal::LogStreamRead("QvStreamReadFormat", StreamId(stream),
-                                   format != nullptr ? format : "", count, result);
+  if (standin::internal::LogOn()) {
+    standin::internal::LogStreamRead("QvStreamReadFormat", StreamId(stream),
+                                     format != nullptr ? format : "", count, result);
+  }
   return result;
 }
 
 QV_API int32_t WINAPI QvStreamSeek(QvStream stream, int32_t offset, int32_t origin) {
   QvStreamRec* s = Find(stream);
   int32_t result = s != nullptr ? Seek(*s, offset, origin) : -1;
-  Entry("QvStreamSeek")
-      .Raw("stream", StreamId(stream))
-      .Int("offset", offset)
-      .Int("origin", origin)
-      .Int("result", result)
-      .Log();
+  if (standin::internal::LogOn()) {
+    Entry("QvStreamSeek")
+        .Raw("stream", StreamId(stream))
+        .Int("offset", offset)
+        .Int("origin", origin)
+        .Int("result", result)
+        .Log();
+  }
   return result;
 }
 

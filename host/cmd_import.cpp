@@ -366,6 +366,9 @@ int RunImportCommand(int argc, char** argv) {
   session.showProgress = !args.quiet && isatty(STDERR_FILENO) != 0;
   StandInForgetPictures();
   StandInClearLog();  // the trace holds this import's calls only
+  // Without a trace to write, no log is kept: making it would cost more
+  // than the import itself.
+  StandInSetLogging(args.tracePath.empty() ? 0 : 1);
 
   int32_t result = -1;
   const bool started = RunOneImport(filter, args, &session, &result);

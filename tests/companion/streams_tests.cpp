@@ -313,9 +313,19 @@ std::string RunOver(QvStream stream) {
 }
 
 TEST_F(Streams, SameCallsGiveTheSameLogWhateverTheInput) {
-  const auto streams = OpenAll({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';', 0, 0});
+  const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';', 0, 0};
+  const auto streams = OpenAll(gif);
   const std::string log = RunOver(streams[0]);
   EXPECT_EQ(RunOver(streams[1]), log);
+  // Unlogged, the same calls leave no entry but the same picture; logged
+  // again, the objects are numbered as before.
+  const standin::Bitmap logged = StandInLastPicture()->bitmaps.at(0);
+  StandInSetLogging(0);
+  EXPECT_EQ(RunOver(OpenFile(gif)), "");
+  StandInSetLogging(1);
+  const standin::Bitmap& unlogged = StandInLastPicture()->bitmaps.at(0);
+  EXPECT_EQ(unlogged.bands.at(0).data, logged.bands.at(0).data);
+  EXPECT_EQ(unlogged.palette, logged.palette);
   EXPECT_EQ(RunOver(streams[2]), log);
   const std::string start =
       R"({"op":"QvStreamReadFormat","stream":"stream#1","format":"6c2s3c","count":1,"calls":1,)"
