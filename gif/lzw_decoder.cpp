@@ -146,7 +146,8 @@ bool FindFirstPixel(uint32_t code, uint32_t clearCode, const uint32_t* codeTable
 // words when there is room for a word past its end (the bytes written past
 // it are overwritten by the strings after it, or cleared when decoding
 // stops), else byte by byte and no further than `room`. The source ends at
-// or before `to`, so every byte read in the string's length is final.
+// or before `to` (or lies in kRootPixels), so every byte read in the
+// string's length is final.
 // Returns the bytes written of it.
 inline uint32_t CopyString(uint8_t* to, const uint8_t* from, uint32_t length, uint32_t room) {
   if (length + kWordBytes <= room) {
@@ -162,9 +163,19 @@ inline uint32_t CopyString(uint8_t* to, const uint8_t* from, uint32_t length, ui
   return count;
 }
 
+// Every root's pixel (its code's low 8 bits), with a word's room after the
+// largest root, so that a root is copied like any other string.
+struct RootPixels {
+  uint8_t pixels[(1u << kMaxMinimumCodeSize) + kWordBytes];
+  constexpr RootPixels() : pixels() {
+    for (uint32_t i = 0; i < sizeof pixels; ++i) pixels[i] = static_cast<uint8_t>(i);
+  }
+};
+constexpr RootPixels kRootPixels;
+
 struct CodeTables {
   uint32_t entries[kCodeTableEntries];  // suffix | prefix << 16
-  uint32_t starts[kMaxCodes];           // where the string lies, while well formed
+  const uint8_t* sources[kMaxCodes];    // where the string lies, while well formed
 };
 
 struct Blocks {
@@ -201,7 +212,7 @@ class Decoder {
           uint32_t pixelCount)
       : input_(input),
         entries_(blocks.tables->entries),
-        starts_(blocks.tables->starts),
+        sources_(blocks.tables->sources),
         lengths_(blocks.stack),
         pixels_(pixels),
         pixelCount_(pixelCount),
@@ -211,6 +222,10 @@ class Decoder {
         minimumWidth_(minimumCodeSize + 1u) {
     state_.nextCode = firstFree_;
     state_.codeWidth = minimumWidth_;
+    for (uint32_t root = 0; root < clearCode_; ++root) {
+      sources_[root] = kRootPixels.pixels + root;
+      lengths_[root] = 1;
+    }
   }
 
   // Decodes until the pixels are complete or a stop; 0 then, else the
@@ -258,25 +273,20 @@ class Decoder {
   void AddEntry(CodeState& s, uint32_t firstPixel) const {
     if (s.nextCode >= kMaxCodes) return;
     entries_[s.nextCode] = firstPixel | s.previousCode << 16;
-    starts_[s.nextCode] = s.previousStart;
+    sources_[s.nextCode] = pixels_ + s.previousStart;
     lengths_[s.nextCode] = static_cast<uint16_t>(s.previousLength + 1);
     ++s.nextCode;
     GrowWidth(s);
   }
 
-  // A code below nextCode, clear and end codes aside: a root is its own
-  // pixel, an entry's string is copied from where it was written.
+  // A code below nextCode, clear and end codes aside: its string is copied
+  // from where it was written, a root's from kRootPixels, with no branch
+  // between the two.
   void EmitKnownCode(CodeState& s, uint32_t code) const {
     uint8_t* const to = pixels_ + s.written;
     const uint32_t room = pixelCount_ - s.written;
-    uint32_t length = 1;
-    uint32_t done = 1;
-    if (code < clearCode_) {
-      *to = static_cast<uint8_t>(code);
-    } else {
-      length = lengths_[code];
-      done = CopyString(to, pixels_ + starts_[code], length, room);
-    }
+    const uint32_t length = lengths_[code];
+    const uint32_t done = CopyString(to, sources_[code], length, room);
     AddEntry(s, *to);
     s.previousCode = code;
     s.previousStart = s.written;
@@ -449,7 +459,7 @@ class Decoder {
 
   InputWindow& input_;
   uint32_t* const entries_;
-  uint32_t* const starts_;
+  const uint8_t** const sources_;
   uint16_t* const lengths_;  // the reversal stack once exact
   uint8_t* const pixels_;
   const uint32_t pixelCount_;
