@@ -41,10 +41,12 @@ static_assert(kMaxWindowFill + kWordBytes <= kWindowBlockBytes,
 static_assert(kMaxCodeWidth <= kLoadBits, "one load holds at least one code");
 static_assert(kMaxCodes - 1 <= 0xFFFF, "a string is at most one pixel per code: 16-bit lengths");
 
+// Written out byte by byte so that compilers make it one 8-byte load.
 inline uint64_t LoadLittle64(const uint8_t* p) {
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
-  return value;
+  return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8 |
+         static_cast<uint64_t>(p[2]) << 16 | static_cast<uint64_t>(p[3]) << 24 |
+         static_cast<uint64_t>(p[4]) << 32 | static_cast<uint64_t>(p[5]) << 40 |
+         static_cast<uint64_t>(p[6]) << 48 | static_cast<uint64_t>(p[7]) << 56;
 }
 
 // The compressed bytes between the stream and the code reader.
