@@ -32,7 +32,6 @@ struct ReadRun {
 };
 
 struct LogState {
-  bool on = true;
   std::vector<std::string> entries;
   bool full = false;
   uint64_t epoch = 1;  // objects tagged in an older epoch get a new number
@@ -73,7 +72,7 @@ void Append(std::string line) {
 
 }  // namespace
 
-bool LogOn() { return State().on; }
+bool logOn = true;
 
 std::string CopyText(const char* text) {
   if (text == nullptr) return std::string();
@@ -151,30 +150,16 @@ std::string JsonNumber(double value) {
   return text;
 }
 
-Entry::Entry(const char* op) : on_(LogOn()) {
-  if (on_) json_ = "{\"op\":" + JsonText(op);
-}
+void Entry::Begin(const char* op) { json_ = "{\"op\":" + JsonText(op); }
 
-Entry& Entry::Raw(const char* key, const std::string& json) {
-  if (!on_) return *this;
+void Entry::Add(const char* key, const std::string& json) {
   json_ += ",";
   json_ += JsonText(key);
   json_ += ":";
   json_ += json;
-  return *this;
 }
 
-Entry& Entry::Int(const char* key, int64_t value) {
-  return on_ ? Raw(key, std::to_string(value)) : *this;
-}
-
-Entry& Entry::Text(const char* key, const char* text) {
-  return on_ ? Raw(key, JsonText(text)) : *this;
-}
-
-void Entry::Log() {
-  if (on_) Append(json_ + "}");
-}
+void Entry::Append() { standin::internal::Append(json_ + "}"); }
 
 void LogStreamRead(const char* op, const std::string& streamId, const char* format, int32_t count,
                    int32_t result) {
@@ -222,7 +207,7 @@ STANDIN_API void StandInSetLogging(int on) {
   // that was open before.
   standin::internal::FlushRun();
   s.run.open = false;
-  s.on = on != 0;
+  standin::internal::logOn = on != 0;
 }
 
 STANDIN_API int StandInLogSize(void) { return static_cast<int>(State().entries.size()); }

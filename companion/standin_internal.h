@@ -25,7 +25,9 @@ std::string CopyText(const char* text);
 
 // Whether calls are logged (StandInSetLogging). While the log is off no log
 // text is made at all: callers skip building what only an entry would hold.
-bool LogOn();
+// Asked on every call, hence a plain flag.
+extern bool logOn;
+inline bool LogOn() { return logOn; }
 
 // ---- Log ids ---------------------------------------------------------------
 // Objects appear in the log as "doc#1", "stream#2", never as addresses, so
@@ -55,15 +57,32 @@ std::string JsonNumber(double value);  // exact round trip; non-finite as text
 // values worth the making will be kept.
 class Entry {
  public:
-  explicit Entry(const char* op);
+  explicit Entry(const char* op) : on_(LogOn()) {
+    if (on_) Begin(op);
+  }
   bool on() const { return on_; }
-  Entry& Raw(const char* key, const std::string& json);
-  Entry& Int(const char* key, int64_t value);
-  Entry& Text(const char* key, const char* text);
+  Entry& Raw(const char* key, const std::string& json) {
+    if (on_) Add(key, json);
+    return *this;
+  }
+  Entry& Int(const char* key, int64_t value) {
+    if (on_) Add(key, std::to_string(value));
+    return *this;
+  }
+  Entry& Text(const char* key, const char* text) {
+    if (on_) Add(key, JsonText(text));
+    return *this;
+  }
   // Appends the entry to the log.
-  void Log();
+  void Log() {
+    if (on_) Append();
+  }
 
  private:
+  void Begin(const char* op);
+  void Add(const char* key, const std::string& json);
+  void Append();
+
   bool on_;
   std::string json_;
 };
