@@ -3,6 +3,7 @@
 // record holds), and by an independent reader (emf2svg, then rsvg-convert)
 // whose pixels must match the stand-in's own rendering.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -233,7 +234,8 @@ bool ReadBack(const Bytes& bytes, Image* image) {
   if (std::system("(command -v emf2svg-conv && command -v rsvg-convert) >/dev/null 2>&1") != 0) {
     return false;
   }
-  const std::string base = testing::TempDir() + "emf_tests_picture";
+  // Per process: test runs of other builds may share the temporary folder.
+  const std::string base = testing::TempDir() + "emf_tests_picture_" + std::to_string(getpid());
   std::ofstream(base + ".emf", std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   const std::string convert = "emf2svg-conv -i '" + base + ".emf' -o '" + base + ".svg' && " +
