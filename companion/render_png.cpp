@@ -76,7 +76,7 @@ bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>*
   return true;
 }
 
-#else
+#elif !defined(_WIN32)  // Windows encodes through WIC (render_png_win.cpp)
 
 bool EncodePng(const uint8_t*, int, int, std::vector<uint8_t>* png, std::string* error) {
   png->clear();

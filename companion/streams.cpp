@@ -2,14 +2,7 @@
 // the caller keeps locked, or a host stream function. Every read goes through
 // one place that knows how much the stream can give, so a short file, a block
 // of size 0 or a host that fails or lies ends a read instead of overrunning it.
-#define _FILE_OFFSET_BITS 64  // positions past 2 GiB on 32-bit builds
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -17,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "companion/file_input.h"
 #include "companion/standin.h"
 #include "companion/standin_internal.h"
 
@@ -47,7 +41,7 @@ struct QvStreamRec {
   LogTag tag;
   int64_t position = 0;  // file and memory streams; may lie past the end
   // kFile
-  int fd = -1;
+  standin::internal::InputFile file = standin::internal::kNoInputFile;
   std::unique_ptr<uint8_t[]> buffer;
   int64_t bufferStart = 0;
   size_t bufferBytes = 0;
@@ -104,10 +98,8 @@ size_t ReadFile(QvStreamRec& s, uint8_t* destination, size_t count) {
       s.position += static_cast<int64_t>(take);
       continue;
     }
-    ssize_t got;
-    do {
-      got = pread(s.fd, s.buffer.get(), kFileBufferBytes, static_cast<off_t>(s.position));
-    } while (got < 0 && errno == EINTR);
+    const int64_t got =
+        standin::internal::ReadInputFile(s.file, s.buffer.get(), kFileBufferBytes, s.position);
     State().fileSystemReads += 1;
     if (got <= 0) break;
     s.bufferStart = s.position;
@@ -170,9 +162,8 @@ int32_t Seek(QvStreamRec& s, int32_t offset, int32_t origin) {
     if (s.kind == QvStreamRec::kMemory) {
       base = s.size;
     } else {
-      struct stat info;
-      if (fstat(s.fd, &info) != 0) return -1;
-      base = info.st_size;
+      base = standin::internal::InputFileSize(s.file);
+      if (base < 0) return -1;
     }
   }
   int64_t target = base + offset;
@@ -295,15 +286,12 @@ QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor
     }
   } else if (path != nullptr) {
     entry.Text("kind", "file");
-    // Only a regular file is input: a directory reads as nothing, and a FIFO
-    // would block the import (hence no waiting for a writer at the open).
-    s->fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat info;
-    if (s->fd >= 0 && fstat(s->fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    s->file = standin::internal::OpenInputFile(path);
+    if (s->file != standin::internal::kNoInputFile) {
       s->buffer.reset(new (std::nothrow) uint8_t[kFileBufferBytes]);
       opened = s->buffer != nullptr;
+      if (!opened) standin::internal::CloseInputFile(s->file);
     }
-    if (!opened && s->fd >= 0) close(s->fd);
   }
   entry.Int("reserved", reserved);
   if (!opened) {
@@ -321,7 +309,7 @@ QV_API void WINAPI QvStreamClose(QvStream stream) {
   QvStreamRec* s = Find(stream);
   if (s == nullptr) return;
   State().live.erase(s);
-  if (s->fd >= 0) close(s->fd);
+  if (s->file != standin::internal::kNoInputFile) standin::internal::CloseInputFile(s->file);
   delete s;
 }
 

@@ -1,9 +1,6 @@
 // gifimport import: one GIF through the filter's ImportFile exactly as a host
 // application runs it (setup, request, context, status callback), then the
 // picture the filter built, written as PNG or SVG by the companion stand-in.
-#include <signal.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +14,7 @@
 #include "host/errors.h"
 #include "host/filter_module.h"
 #include "host/host_input.h"
+#include "host/interrupt.h"
 #include "host/setup_options.h"
 
 namespace host {
@@ -150,12 +148,6 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
 
 // ---- The host's side of the status callback --------------------------------
 
-// Set by the first Ctrl-C; the handler then falls back to the default, so a
-// second one ends the program.
-volatile sig_atomic_t interruptRequested = 0;
-
-void OnInterrupt(int) { interruptRequested = 1; }
-
 // What the callback needs; found through the context's userValue.
 struct ImportSession {
   const char* file = "";
@@ -196,14 +188,14 @@ int32_t WINAPI HostStatus(uint32_t userValue, int32_t kind, int32_t code, int32_
     case kStatusProgress:
       if (code != 0) return 0;  // the range announcement: always 0 to 100
       session->DrawBar(value1);
-      if (interruptRequested && !session->stopAsked) {
+      if (InterruptRequested() && !session->stopAsked) {
         session->stopAsked = true;
         return 1;
       }
       return 0;
     case kStatusCancelFollowUp:
       // Confirms the stop asked for; the filter asks nothing else here.
-      return interruptRequested ? 1 : 0;
+      return InterruptRequested() ? 1 : 0;
     case kStatusError:
       session->ClearBar();
       std::fprintf(stderr, "%s: warning: %s: %s, severity %d\n", kProgramName, session->file,
@@ -315,16 +307,10 @@ bool RunOneImport(const FilterExports& filter, const ImportArgs& args, ImportSes
 
   if (ready) {
     currentSession = session;
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous = {};
-    sigaction(SIGINT, &action, &previous);
-
-    *result = filter.importFile(0, "", "", path.c_str(), &request);
-
-    sigaction(SIGINT, &previous, nullptr);
+    {
+      InterruptScope interrupts;
+      *result = filter.importFile(0, "", "", path.c_str(), &request);
+    }
     currentSession = nullptr;
     session->ClearBar();
   } else {
@@ -363,7 +349,7 @@ int RunImportCommand(int argc, char** argv) {
 
   ImportSession session;
   session.file = args.file.c_str();
-  session.showProgress = !args.quiet && isatty(STDERR_FILENO) != 0;
+  session.showProgress = !args.quiet && ErrorOutputIsTerminal();
   StandInForgetPictures();
   StandInClearLog();  // the trace holds this import's calls only
   // Without a trace to write, no log is kept: making it would cost more
@@ -387,7 +373,7 @@ int RunImportCommand(int argc, char** argv) {
   }
   if (!started) return kExitFailed;
 
-  if (result == kCancelled && interruptRequested) {
+  if (result == kCancelled && InterruptRequested()) {
     PrintError(args.file + ": the import was cancelled");
     return kExitCancelled;
   }

@@ -42,8 +42,32 @@ HINSTANCE InstanceContaining(const void* address) {
   }
   return module;
 }
-// Not read here: the file's properties show them.
-const char* VersionValue(HINSTANCE, const char*) { return nullptr; }
+// From the module file's version resource, in its first language; valid
+// until the next call.
+const char* VersionValue(HINSTANCE instance, const char* key) {
+  static std::vector<char> info;
+  char path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameA(instance, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  if (size == 0) return nullptr;
+  info.assign(size, '\0');
+  if (!GetFileVersionInfoA(path, 0, size, info.data())) return nullptr;
+  const WORD* language = nullptr;
+  UINT bytes = 0;
+  if (!VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                      reinterpret_cast<void**>(const_cast<WORD**>(&language)), &bytes) ||
+      bytes < 4) {
+    return nullptr;
+  }
+  char query[96];
+  std::snprintf(query, sizeof query, "\\StringFileInfo\\%04X%04X\\%s", language[0], language[1],
+                key);
+  char* value = nullptr;
+  if (!VerQueryValueA(info.data(), query, reinterpret_cast<void**>(&value), &bytes)) return nullptr;
+  return value;
+}
 #else
 // An instance is the module's load address, as the platform stand-in keeps it.
 HINSTANCE InstanceContaining(const void* address) {

@@ -1,0 +1,32 @@
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+
+#include "host/interrupt.h"
+
+namespace host {
+
+namespace {
+
+volatile LONG interruptRequested = 0;
+
+// The first Ctrl-C is taken (the import is asked to stop); after that the
+// handler passes, and the next one ends the program.
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  return InterlockedExchange(&interruptRequested, 1) == 0 ? TRUE : FALSE;
+}
+
+}  // namespace
+
+InterruptScope::InterruptScope() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+InterruptScope::~InterruptScope() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+
+bool InterruptRequested() { return interruptRequested != 0; }
+
+bool ErrorOutputIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+}  // namespace host
