@@ -5,9 +5,10 @@
  * convention; the status callback and the host stream function use it too.
  *
  * Layouts: exact on 32-bit targets (Win32, Linux i386) as the byte tables
- * below give them. On 64-bit Linux, fields that hold a pointer or a handle
- * are pointer-sized, in the same order, with natural alignment; the 64-bit
- * offsets are given after each table.
+ * below give them. On 64-bit targets (Linux, and Windows x64 alike: only
+ * pointers and handles grow), fields that hold a pointer or a handle are
+ * pointer-sized, in the same order, with natural alignment; the 64-bit
+ * offsets are given after each table ("64-bit Linux").
  *
  * Plain C. Nothing here allocates; the host owns every record it passes.
  */
@@ -267,6 +268,12 @@ GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(StreamOpenDescriptor) == 24 &&
                                      offsetof(StreamOpenDescriptor, size) == 4 &&
                                      offsetof(StreamOpenDescriptor, streamFunction) == 16),
                     "StreamOpenDescriptor layout");
+GIFIN_STATIC_ASSERT(sizeof(void*) != 8 ||
+                        (sizeof(HostContext) == 72 && offsetof(HostContext, inputMemory) == 32 &&
+                         sizeof(ImportRequest) == 64 && offsetof(ImportRequest, hostContext) == 48 &&
+                         sizeof(SourceDescriptor) == 280 && sizeof(ImportResult) == 32 &&
+                         sizeof(StreamOpenDescriptor) == 40),
+                    "64-bit layouts");
 GIFIN_STATIC_ASSERT(sizeof(PaletteEntry) == 12 && sizeof(CoordSlot) == 8 &&
                         sizeof(PictureRect) == 32 && sizeof(BitmapCorners) == 48 &&
                         sizeof(BitmapSize) == 8 && sizeof(LibraryErrorPair) == 4,

@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite in every preset: the normal build,
-# ASan + UBSan, 32-bit (exact record layouts), and the fuzz entry points
-# (their seeds replayed, then each fuzzer for 60 s, two at a time).
+# ASan + UBSan, 32-bit (exact record layouts), the fuzz entry points
+# (their seeds replayed, then each fuzzer for 60 s, two at a time), and the
+# Windows modules (64-bit under wine64; 32-bit checked statically, run only
+# where the kernel runs i386 programs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz})
+presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz mingw-x64 mingw-i686})
 jobs=$(nproc)
 status=0
+# Whatever happens, no wine server is left behind.
+stop_wine() {
+  for p in "${presets[@]}"; do
+    [ -x "build/$p/wine-run" ] && "build/$p/wine-run" --stop >/dev/null 2>&1 || true
+  done
+}
+trap stop_wine EXIT
 for p in "${presets[@]}"; do
   echo "=== preset $p"
   cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" -j "$jobs"
-  ctest --preset "$p" -j "$jobs" || status=1
+  case "$p" in
+    mingw-*) timeout 1800 ctest --preset "$p" -j "$jobs" || status=1 ;;
+    *) ctest --preset "$p" -j "$jobs" || status=1 ;;
+  esac
   if [[ "$p" == fuzz ]]; then
     FUZZ_JOBS="$jobs" bash fuzz/run.sh "${GIFIMPORT_FUZZ_SECONDS:-60}" || status=1
   fi
