@@ -19,6 +19,13 @@
 
 namespace {
 
+// A path as the call log quotes it (JSON: backslashes doubled).
+std::string Quoted(const std::string& path) {
+  std::string out = "\"";
+  for (char c : path) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out + "\"";
+}
+
 using e2e::LogField;
 using gifwrite::Bytes;
 using gifwrite::GifBuilder;
@@ -148,7 +155,7 @@ TEST_F(HostEntries, EachEntryReadsTheInputItIsGiven) {
     ASSERT_EQ(begun.size(), 1u);
     EXPECT_EQ(Strings({LogField(begun[0], "title"), LogField(begun[0], "path"), LogField(begun[0], "version"),
                        LogField(begun[0], "value")}),
-              Strings({"\"GIF Import\"", "\"" + call.path + "\"", "33554438", "77"}));
+              Strings({"\"GIF Import\"", Quoted(call.path), "33554438", "77"}));
     if (c.startText != nullptr) {
       ASSERT_EQ(Logged("QvDocOpen").size(), 1u);
       EXPECT_EQ(LogField(Logged("QvDocOpen")[0], "startName"), "\"Start\"");

@@ -22,10 +22,15 @@ namespace fs = std::filesystem;
 // directory points into it, so no profile on the machine reaches a setup.
 struct Scratch {
   Scratch() {
+#ifdef _WIN32
+    path = fs::temp_directory_path() / ("gifin-e2e-" + std::to_string(GetCurrentProcessId()));
+    fs::create_directories(path);
+#else
     std::string pattern = (fs::temp_directory_path() / "gifin-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path = pattern;
-    setenv("WINDIR", (path / "no-windows-directory").c_str(), 1);
+#endif
+    setenv("WINDIR", (path / "no-windows-directory").string().c_str(), 1);
   }
   ~Scratch() {
     std::error_code ignored;

@@ -15,6 +15,13 @@
 #include "filter/filter_setup.h"
 #include "tests/support/recording_host.h"
 
+#ifdef _WIN32
+#include <stdlib.h>
+// WINDIR steers only the Linux stand-in's Windows directory; the tests set
+// it the POSIX way.
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+#endif
+
 namespace e2e {
 
 using Bytes = std::vector<uint8_t>;

@@ -37,8 +37,14 @@ bool DecodeDib(const std::vector<uint8_t>& f, size_t record, size_t size, uint32
   const size_t h = record + bmi;
   const int32_t width = I32(f, h + 4), height = I32(f, h + 8);
   const uint32_t depth = U32(f, h + 14) & 0xFFFF, compression = U32(f, h + 16);
-  if (width <= 0 || height == 0 || compression != 0) return false;
+  if (width <= 0 || height == 0) return false;
   if (depth != 1 && depth != 4 && depth != 8 && depth != 32) return false;
+  // GDI records 32-bit pixels with their masks (BI_BITFIELDS): only the
+  // plain BGRA order is read.
+  const bool plainMasks = compression == 3 && depth == 32 && bmi + 52 <= size &&
+                          U32(f, h + 40) == 0xFF0000 && U32(f, h + 44) == 0xFF00 &&
+                          U32(f, h + 48) == 0xFF;
+  if (compression != 0 && !plainMasks) return false;
   const int32_t rows = height < 0 ? -height : height;
   const size_t stride = (static_cast<size_t>(width) * depth + 31) / 32 * 4;
   if (bits + stride * rows > size) return false;
