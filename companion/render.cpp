@@ -1,6 +1,8 @@
 // Turns a recorded picture into an image of its frame's size: background,
 // then bitmaps and text lines in call order.
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <new>
 
 #include "companion/render_internal.h"
@@ -51,30 +53,6 @@ bool ImageSize(const Picture& picture, int* width, int* height, std::string* err
   return true;
 }
 
-void DrawBitmap(const Picture& picture, const Bitmap& bitmap, Canvas* canvas) {
-  for (const Bitmap::Band& band : bitmap.bands) {
-    const int column0 = BandColumn(picture, band);
-    const int row0 = BandRow(picture, band);
-    // Only the part of the band inside the canvas is visited.
-    const int firstColumn = std::max(0, canvas->left - column0);
-    const int endColumn = std::min<int>(band.width, canvas->left + canvas->width - column0);
-    const int firstRow = std::max(0, canvas->top - row0);
-    const int endRow = std::min<int>(band.rows, canvas->top + canvas->height - row0);
-    for (int row = firstRow; row < endRow; ++row) {
-      for (int column = firstColumn; column < endColumn; ++column) {
-        const int index = BandPixelIndex(band, bitmap.depth, column, row);
-        if (index < 0) continue;
-        if (bitmap.transparent && index == bitmap.backColorIndex) continue;
-        // An index past the palette has no colour of its own: black.
-        const Rgb color = static_cast<size_t>(index) < bitmap.palette.size()
-                              ? bitmap.palette[index]
-                              : Rgb{};
-        canvas->Put(column0 + column, row0 + row, color);
-      }
-    }
-  }
-}
-
 bool BitmapBounds(const Picture& picture, const Bitmap& bitmap, int imageWidth, int imageHeight,
                   int* left, int* top, int* width, int* height) {
   int x1 = imageWidth, y1 = imageHeight, x2 = 0, y2 = 0;
@@ -99,6 +77,107 @@ bool BitmapBounds(const Picture& picture, const Bitmap& bitmap, int imageWidth, 
   return true;
 }
 
+BitmapRows::BitmapRows(const Picture& picture, const Bitmap& bitmap, int imageHeight)
+    : picture_(picture), bitmap_(bitmap), first_(static_cast<size_t>(std::max(0, imageHeight)) + 1, 0) {
+  auto rowsOf = [&](const Bitmap::Band& band, int* from, int* to) {
+    const int row0 = BandRow(picture, band);
+    *from = std::max(0, row0);
+    *to = std::min(imageHeight, row0 + static_cast<int>(band.rows));
+  };
+  int from = 0, to = 0;
+  for (const Bitmap::Band& band : bitmap.bands) {
+    rowsOf(band, &from, &to);
+    for (int row = from; row < to; ++row) ++first_[static_cast<size_t>(row) + 1];
+  }
+  for (size_t row = 1; row < first_.size(); ++row) first_[row] += first_[row - 1];
+  bands_.resize(first_.back());
+  std::vector<uint32_t> next(first_.begin(), first_.end() - 1);
+  for (size_t i = 0; i < bitmap.bands.size(); ++i) {
+    rowsOf(bitmap.bands[i], &from, &to);
+    for (int row = from; row < to; ++row) bands_[next[static_cast<size_t>(row)]++] = static_cast<uint32_t>(i);
+  }
+}
+
+void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
+  if (row < 0 || static_cast<size_t>(row) + 1 >= first_.size()) return;
+  const int depth = bitmap_.depth;
+  const bool leaveOut = bitmap_.transparent;
+  const int back = bitmap_.backColorIndex;
+  for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1]; ++k) {
+    const Bitmap::Band& band = bitmap_.bands[bands_[k]];
+    const size_t rowLength = BandRowLength(depth, band.width);
+    const size_t start = static_cast<size_t>(row - BandRow(picture_, band)) * rowLength;
+    if (rowLength == 0 || start >= band.data.size()) continue;
+    // A band whose data stop short shows what it has.
+    const size_t present = std::min(rowLength, band.data.size() - start);
+    const uint8_t* data = band.data.data() + start;
+    const int column0 = BandColumn(picture_, band);
+    const int first = std::max(0, x0 - column0);
+    const int end = static_cast<int>(std::min<int64_t>(
+        {static_cast<int64_t>(band.width), static_cast<int64_t>(x0) + width - column0,
+         static_cast<int64_t>(present) * 8 / depth}));
+    int16_t* o = out + (column0 - x0);
+    for (int c = first; c < end; ++c) {
+      const int index = depth == 8   ? data[c]
+                        : depth == 4 ? (c & 1 ? data[c >> 1] & 0x0F : data[c >> 1] >> 4)
+                                     : (data[c >> 3] >> (7 - (c & 7))) & 1;
+      if (leaveOut && index == back) continue;
+      o[c] = static_cast<int16_t>(index);
+    }
+  }
+}
+
+std::vector<std::unique_ptr<BitmapRows>> MakeBitmapRows(const Picture& picture, int imageHeight) {
+  std::vector<std::unique_ptr<BitmapRows>> rows(picture.bitmaps.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const int depth = picture.bitmaps[i].depth;
+    if (depth == 1 || depth == 4 || depth == 8) {
+      rows[i] = std::make_unique<BitmapRows>(picture, picture.bitmaps[i], imageHeight);
+    }
+  }
+  return rows;
+}
+
+void DrawItems(const Picture& picture, const std::vector<std::unique_ptr<BitmapRows>>& rows, Canvas* canvas) {
+  std::vector<int16_t> line(static_cast<size_t>(canvas->width));
+  for (const Picture::Item& item : picture.order) {
+    if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) {
+      DrawTextLine(picture, picture.texts[item.index], canvas);
+      continue;
+    }
+    if (item.kind != Picture::Item::kBitmap || item.index >= rows.size() || !rows[item.index]) continue;
+    const Bitmap& bitmap = picture.bitmaps[item.index];
+    for (int y = canvas->top; y < canvas->top + canvas->height; ++y) {
+      std::fill(line.begin(), line.end(), -1);
+      rows[item.index]->Gather(y, canvas->left, canvas->width, line.data());
+      for (int x = 0; x < canvas->width; ++x) {
+        const int index = line[static_cast<size_t>(x)];
+        if (index < 0) continue;
+        // An index past the palette has no colour of its own: black.
+        canvas->Put(canvas->left + x, y,
+                    static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{});
+      }
+    }
+  }
+}
+
+// Clears the canvas to see-through, or to the colour opaque.
+void ClearCanvas(Canvas* canvas, const Rgb* color) {
+  canvas->rgba.assign(static_cast<size_t>(canvas->width) * static_cast<size_t>(canvas->height) * 4, 0);
+  if (color == nullptr) return;
+  for (size_t i = 0; i < canvas->rgba.size(); i += 4) {
+    canvas->rgba[i] = color->red;
+    canvas->rgba[i + 1] = color->green;
+    canvas->rgba[i + 2] = color->blue;
+    canvas->rgba[i + 3] = 0xFF;
+  }
+}
+
+Rgb BackgroundOf(const Picture& picture) {
+  // No background colour set means black, as on a fresh screen.
+  return picture.hasBackground ? picture.background : Rgb{};
+}
+
 bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error) {
   int width = 0, height = 0;
   if (!ImageSize(picture, &width, &height, error)) return false;
@@ -107,28 +186,74 @@ bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error) {
   canvas->width = width;
   canvas->height = height;
   try {
-    canvas->rgba.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0);
+    const Rgb background = BackgroundOf(picture);
+    ClearCanvas(canvas, &background);
+    DrawItems(picture, MakeBitmapRows(picture, height), canvas);
   } catch (const std::bad_alloc&) {
     return Refuse(error, "not enough memory to render " + std::to_string(width) + " x " +
                              std::to_string(height) + " pixels");
   }
-  // No background colour set means black, as on a fresh screen.
-  const Rgb background = picture.hasBackground ? picture.background : Rgb{};
-  for (size_t i = 0; i < canvas->rgba.size(); i += 4) {
-    canvas->rgba[i] = background.red;
-    canvas->rgba[i + 1] = background.green;
-    canvas->rgba[i + 2] = background.blue;
-    canvas->rgba[i + 3] = 0xFF;
-  }
-  for (const Picture::Item& item : picture.order) {
-    if (item.kind == Picture::Item::kBitmap && item.index < picture.bitmaps.size()) {
-      DrawBitmap(picture, picture.bitmaps[item.index], canvas);
-    } else if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) {
-      DrawTextLine(picture, picture.texts[item.index], canvas);
-    }
-  }
   return true;
 }
+
+namespace {
+
+// Rows of RGBA composed at a time.
+constexpr int kStripRows = 64;
+
+// The whole picture as one PNG, composed row by row: palette indices when
+// it fits a palette, else RGBA in strips of rows.
+bool WholePicturePng(const Picture& picture, std::FILE* out, const RenderOptions& options,
+                     std::string* error) {
+  int width = 0, height = 0;
+  if (!ImageSize(picture, &width, &height, error)) return false;
+  const auto rows = MakeBitmapRows(picture, height);
+  std::vector<const Bitmap*> bitmaps;
+  bool hasText = false;
+  for (const Picture::Item& item : picture.order) {
+    if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) hasText = true;
+    if (item.kind == Picture::Item::kBitmap && item.index < rows.size() && rows[item.index]) {
+      bitmaps.push_back(&picture.bitmaps[item.index]);
+    }
+  }
+  const Rgb background = BackgroundOf(picture);
+  PngPlan plan;
+  plan.width = width;
+  plan.height = height;
+  std::vector<int16_t> line(static_cast<size_t>(width));
+  Canvas strip;
+  std::function<void(int, uint8_t*)> fill;
+  if (!hasText && PlanPalette(bitmaps, options.background ? &background : nullptr, &plan)) {
+    fill = [&](int y, uint8_t* row) {
+      std::fill(line.begin(), line.end(), -1);
+      for (const Picture::Item& item : picture.order) {
+        if (item.kind == Picture::Item::kBitmap && item.index < rows.size() && rows[item.index]) {
+          rows[item.index]->Gather(y, 0, width, line.data());
+        }
+      }
+      for (int x = 0; x < width; ++x) {
+        const int16_t index = line[static_cast<size_t>(x)];
+        row[x] = static_cast<uint8_t>(index < 0 ? plan.emptyIndex : index);
+      }
+    };
+  } else {
+    strip.width = width;
+    strip.top = -kStripRows;
+    fill = [&](int y, uint8_t* row) {
+      if (y < strip.top || y >= strip.top + strip.height) {
+        strip.top = y;
+        strip.height = std::min(int{kStripRows}, height - y);
+        ClearCanvas(&strip, options.background ? &background : nullptr);
+        DrawItems(picture, rows, &strip);
+      }
+      std::memcpy(row, &strip.rgba[static_cast<size_t>(y - strip.top) * static_cast<size_t>(width) * 4],
+                  static_cast<size_t>(width) * 4);
+    };
+  }
+  return WritePng(plan, fill, FileSink(out), options, 0, height, error);
+}
+
+}  // namespace
 
 }  // namespace render
 }  // namespace standin
@@ -144,16 +269,21 @@ int StandInRenderRgba(const standin::Picture& picture, std::vector<uint8_t>* rgb
   return 0;
 }
 
-int StandInRenderPng(const standin::Picture& picture, const char* path, std::string* error) {
+int StandInWritePng(const standin::Picture& picture, std::FILE* out,
+                    const standin::RenderOptions& options, std::string* error) {
   std::string message;
-  standin::render::Canvas canvas;
-  std::vector<uint8_t> png;
-  const bool done =
-      standin::render::RenderCanvas(picture, &canvas, &message) &&
-      standin::render::EncodePng(canvas.rgba.data(), canvas.width, canvas.height, &png,
-                                 &message) &&
-      standin::render::WriteBytes(path, png.data(), png.size(), &message);
+  bool done = false;
+  try {
+    done = out != nullptr && standin::render::WholePicturePng(picture, out, options, &message);
+    if (out == nullptr) message = "no output file";
+  } catch (const std::bad_alloc&) {
+    message = "not enough memory to write the PNG";
+  }
   if (done) return 0;
   if (error) *error = message;
   return 1;
+}
+
+int StandInRenderPng(const standin::Picture& picture, const char* path, std::string* error) {
+  return standin::render::WriteToPath(picture, path, error, StandInWritePng);
 }

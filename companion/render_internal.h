@@ -8,6 +8,8 @@
 #define GIFIMPORT_COMPANION_RENDER_INTERNAL_H
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,9 +45,6 @@ struct Canvas {
 
 // Checks the frame and gives the image size, or false with a message.
 bool ImageSize(const Picture& picture, int* width, int* height, std::string* error);
-// Draws every band of a bitmap at its own corners, in its own palette,
-// leaving out the back colour index when the bitmap is transparent.
-void DrawBitmap(const Picture& picture, const Bitmap& bitmap, Canvas* canvas);
 // The image rectangle a bitmap's bands cover, clipped to the image; false
 // when it is empty.
 bool BitmapBounds(const Picture& picture, const Bitmap& bitmap, int imageWidth, int imageHeight,
@@ -63,14 +62,65 @@ int EffectiveTextHeight(const TextLine& line);
 // Draws one line with the built-in font, baseline-left at the line's origin.
 void DrawTextLine(const Picture& picture, const TextLine& line, Canvas* canvas);
 
+// ---- Rows (render.cpp)
+
+// A bitmap's bands indexed by the image rows they cover, so that a row of
+// the picture is gathered without looking at every band.
+class BitmapRows {
+ public:
+  BitmapRows(const Picture& picture, const Bitmap& bitmap, int imageHeight);
+  // The palette index of every pixel the bitmap draws in image row `row`,
+  // columns [x0, x0 + width), into out[column - x0]; the rest is left as
+  // it was. Later bands win, a transparent bitmap's back colour index is
+  // left out.
+  void Gather(int row, int x0, int width, int16_t* out) const;
+
+ private:
+  const Picture& picture_;
+  const Bitmap& bitmap_;
+  std::vector<uint32_t> first_;  // bands of row r: bands_[first_[r] .. first_[r + 1])
+  std::vector<uint32_t> bands_;
+};
+
 // ---- PNG (render_png.cpp)
 
-// Encodes RGBA pixels as a PNG in memory; false with a message when libpng
-// is missing or fails.
-bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>* png,
-               std::string* error);
-// Writes bytes to a file; false with a message naming the path.
-bool WriteBytes(const char* path, const void* data, size_t size, std::string* error);
+// What a PNG is written as: palette indices with their colours (and
+// transparency), or RGBA.
+struct PngPlan {
+  int width = 0, height = 0;
+  bool palette = false;
+  std::vector<Rgb> colors;     // palette entries
+  std::vector<uint8_t> alpha;  // transparency of the first entries (tRNS); empty: opaque
+  int bitDepth = 8;            // of palette indices: 1, 2, 4 or 8
+  int emptyIndex = -1;         // the entry for pixels nothing draws
+};
+
+// Plans a palette PNG for the bitmaps (none of the picture's text): they
+// must share one palette, and one index must be free for the pixels
+// nothing draws (see-through, or `emptyColor` when given). False: RGBA.
+bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColor, PngPlan* plan);
+
+// Where PNG bytes go.
+struct ByteSink {
+  bool (*write)(void* user, const uint8_t* data, size_t size) = nullptr;  // false: failed
+  void* user = nullptr;
+};
+// Writes a PNG row by row: rows(y, row) fills row y, one palette index a
+// byte or RGBA; the rows are packed to the plan's bit depth here.
+bool WritePng(const PngPlan& plan, const std::function<void(int, uint8_t*)>& rows,
+              const ByteSink& sink, const RenderOptions& options, int doneRows, int totalRows,
+              std::string* error);
+#if defined(_WIN32) && !defined(STANDIN_HAVE_PNG)
+// RGBA pixels as a PNG in memory, through the system's encoder.
+bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>* png, std::string* error);
+#endif
+// A sink that writes to a file.
+ByteSink FileSink(std::FILE* file);
+
+// The path-taking outputs: the picture checked, the file made, written
+// with the background filled, and removed again when the writing failed.
+using PictureWriter = int (*)(const Picture&, std::FILE*, const RenderOptions&, std::string*);
+int WriteToPath(const Picture& picture, const char* path, std::string* error, PictureWriter writer);
 
 }  // namespace render
 }  // namespace standin

@@ -1,4 +1,6 @@
-// PNG encoding (libpng, when the stand-in was built with it) and file output.
+// PNG encoding (libpng, when the stand-in was built with it), row by row
+// into a byte sink, and the path-taking outputs.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,99 +15,272 @@
 namespace standin {
 namespace render {
 
+namespace {
+
+// A row unfit for one PNG row: refused before libpng sees it.
+constexpr int kMaxPngSide = 1 << 20;
+
+bool WriteToFile(void* user, const uint8_t* data, size_t size) {
+  return std::fwrite(data, 1, size, static_cast<std::FILE*>(user)) == size;
+}
+
+}  // namespace
+
+ByteSink FileSink(std::FILE* file) { return ByteSink{WriteToFile, file}; }
+
+bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColor, PngPlan* plan) {
+  bool drawn[256] = {};
+  for (const Bitmap* bitmap : bitmaps) {
+    if (bitmap->palette != bitmaps.front()->palette) return false;
+    // Every byte value the bands hold; row padding may add a value that is
+    // not drawn, which costs at most a palette entry.
+    bool seen[256] = {};
+    for (const Bitmap::Band& band : bitmap->bands) {
+      for (const uint8_t byte : band.data) seen[byte] = true;
+    }
+    bool values[256] = {};
+    for (int v = 0; v < 256; ++v) {
+      if (!seen[v]) continue;
+      if (bitmap->depth == 8) {
+        values[v] = true;
+      } else if (bitmap->depth == 4) {
+        values[v >> 4] = values[v & 0x0F] = true;
+      } else {
+        values[1] = values[1] || v != 0;
+        values[0] = values[0] || v != 0xFF;
+      }
+    }
+    if (bitmap->transparent && bitmap->backColorIndex < 256) values[bitmap->backColorIndex] = false;
+    for (int v = 0; v < 256; ++v) drawn[v] = drawn[v] || values[v];
+  }
+  int empty = 0;
+  while (empty < 256 && drawn[empty]) ++empty;
+  if (empty == 256) return false;  // no entry left for where nothing is drawn
+  int last = empty;
+  for (int v = 0; v < 256; ++v) {
+    if (drawn[v]) last = std::max(last, v);
+  }
+  const std::vector<Rgb> none;
+  const std::vector<Rgb>& palette = bitmaps.empty() ? none : bitmaps.front()->palette;
+  plan->colors.assign(static_cast<size_t>(last) + 1, Rgb{});
+  // An index past the palette has no colour of its own: black.
+  for (size_t i = 0; i < plan->colors.size() && i < palette.size(); ++i) plan->colors[i] = palette[i];
+  plan->alpha.clear();
+  if (emptyColor != nullptr) {
+    plan->colors[static_cast<size_t>(empty)] = *emptyColor;
+  } else {
+    plan->colors[static_cast<size_t>(empty)] = Rgb{};  // as RGBA leaves it: 0, 0, 0, 0
+    plan->alpha.assign(static_cast<size_t>(empty) + 1, 0xFF);
+    plan->alpha.back() = 0;
+  }
+  const size_t count = plan->colors.size();
+  plan->bitDepth = count <= 2 ? 1 : count <= 4 ? 2 : count <= 16 ? 4 : 8;
+  plan->emptyIndex = empty;
+  plan->palette = true;
+  return true;
+}
+
 #ifdef STANDIN_HAVE_PNG
 namespace {
 
-struct PngSink {
-  std::vector<uint8_t>* bytes;
+struct PngState {
+  const ByteSink* sink;
+  const std::function<void(int, uint8_t*)>* rows;
   std::string message;
 };
 
-void AppendBytes(png_structp png, png_bytep data, png_size_t size) {
-  auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
-  bool stored = true;
-  try {
-    sink->bytes->insert(sink->bytes->end(), data, data + size);
-  } catch (const std::bad_alloc&) {
-    stored = false;  // no exception may cross libpng's C frames
+void SinkBytes(png_structp png, png_bytep data, png_size_t size) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (!state->sink->write(state->sink->user, data, size)) {
+    png_error(png, std::strerror(errno != 0 ? errno : EIO));
   }
-  if (!stored) png_error(png, "out of memory");
 }
 
 void FlushNothing(png_structp) {}
 
 void KeepError(png_structp png, png_const_charp message) {
-  auto* sink = static_cast<PngSink*>(png_get_error_ptr(png));
-  sink->message = message ? message : "unknown error";
+  auto* state = static_cast<PngState*>(png_get_error_ptr(png));
+  state->message = message ? message : "unknown error";
   png_longjmp(png, 1);
 }
 
 void IgnoreWarning(png_structp, png_const_charp) {}
 
-}  // namespace
+// No exception may cross libpng's frames, nor a longjmp a destructor.
+bool FillRow(const PngState& state, int y, uint8_t* row) noexcept {
+  try {
+    (*state.rows)(y, row);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
-bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>* png,
-               std::string* error) {
-  png->clear();
-  PngSink sink{png, {}};
-  png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, &sink, KeepError,
-                                               IgnoreWarning);
+void PackRow(const uint8_t* indices, int width, int bitDepth, uint8_t* packed) {
+  const int perByte = 8 / bitDepth;
+  for (int x = 0; x < width; x += perByte) {
+    uint8_t byte = 0;
+    for (int k = 0; k < perByte; ++k) {
+      const int value = x + k < width ? indices[x + k] : 0;
+      byte = static_cast<uint8_t>(byte | (value << (8 - bitDepth * (k + 1))));
+    }
+    packed[x / perByte] = byte;
+  }
+}
+
+// Nothing with a destructor lives here: libpng leaves by longjmp.
+bool WriteRows(const PngPlan& plan, PngState* state, const RenderOptions& options, int doneRows,
+               int totalRows, uint8_t* row, uint8_t* packed, const png_color* colors,
+               const png_byte* alpha) {
+  png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, KeepError, IgnoreWarning);
   png_infop info = writer ? png_create_info_struct(writer) : nullptr;
   if (!info) {
     png_destroy_write_struct(&writer, nullptr);
-    if (error) *error = "libpng could not start";
+    state->message = "libpng could not start";
     return false;
   }
-  // Nothing with a destructor may live between setjmp and the last libpng call.
   if (setjmp(png_jmpbuf(writer))) {
     png_destroy_write_struct(&writer, &info);
-    if (error) *error = "libpng failed: " + sink.message;
     return false;
   }
-  png_set_write_fn(writer, &sink, AppendBytes, FlushNothing);
-  png_set_IHDR(writer, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_write_fn(writer, state, SinkBytes, FlushNothing);
+  png_set_compression_level(writer, options.compression < 0 ? 1 : options.compression > 9 ? 9 : options.compression);
+  // Palette rows gain nothing from filters; RGBA rows a lot from the
+  // cheapest one, and from them all when size matters more than time.
+  png_set_filter(writer, 0,
+                 plan.palette || options.compression == 0 ? PNG_FILTER_NONE
+                 : options.compression < 6               ? PNG_FILTER_SUB
+                                                         : PNG_ALL_FILTERS);
+  png_set_IHDR(writer, info, static_cast<png_uint_32>(plan.width), static_cast<png_uint_32>(plan.height),
+               plan.palette ? plan.bitDepth : 8,
+               plan.palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (plan.palette) {
+    png_set_PLTE(writer, info, colors, static_cast<int>(plan.colors.size()));
+    if (!plan.alpha.empty()) {
+      png_set_tRNS(writer, info, alpha, static_cast<int>(plan.alpha.size()), nullptr);
+    }
+  }
   png_write_info(writer, info);
-  const size_t stride = static_cast<size_t>(width) * 4;
-  for (int y = 0; y < height; ++y) {
-    png_write_row(writer, const_cast<png_bytep>(rgba + stride * static_cast<size_t>(y)));
+  for (int y = 0; y < plan.height; ++y) {
+    if (options.progress && y % 32 == 0 &&
+        options.progress(options.progressUser,
+                         static_cast<int>((int64_t{doneRows} + y) * 1000 / (totalRows > 0 ? totalRows : 1)))) {
+      png_error(writer, "the writing was cancelled");
+    }
+    if (!FillRow(*state, y, row)) png_error(writer, "out of memory");
+    if (plan.palette && plan.bitDepth < 8) {
+      PackRow(row, plan.width, plan.bitDepth, packed);
+      png_write_row(writer, packed);
+    } else {
+      png_write_row(writer, row);
+    }
   }
   png_write_end(writer, info);
   png_destroy_write_struct(&writer, &info);
   return true;
 }
 
-#elif !defined(_WIN32)  // Windows encodes through WIC (render_png_win.cpp)
+}  // namespace
 
-bool EncodePng(const uint8_t*, int, int, std::vector<uint8_t>* png, std::string* error) {
-  png->clear();
+bool WritePng(const PngPlan& plan, const std::function<void(int, uint8_t*)>& rows,
+              const ByteSink& sink, const RenderOptions& options, int doneRows, int totalRows,
+              std::string* error) {
+  if (plan.width <= 0 || plan.height <= 0 || plan.width > kMaxPngSide || plan.height > kMaxPngSide) {
+    if (error) *error = "no PNG of " + std::to_string(plan.width) + " x " + std::to_string(plan.height);
+    return false;
+  }
+  std::vector<uint8_t> row(static_cast<size_t>(plan.width) * (plan.palette ? 1 : 4));
+  std::vector<uint8_t> packed(static_cast<size_t>(plan.width));
+  std::vector<png_color> colors;
+  for (const Rgb& c : plan.colors) colors.push_back(png_color{c.red, c.green, c.blue});
+  PngState state{&sink, &rows, {}};
+  if (WriteRows(plan, &state, options, doneRows, totalRows, row.data(), packed.data(), colors.data(),
+                plan.alpha.data())) {
+    return true;
+  }
+  if (error) *error = state.message.find("cancelled") != std::string::npos ? state.message
+                                                                          : "libpng failed: " + state.message;
+  return false;
+}
+
+#elif defined(_WIN32)
+
+// Windows encodes through WIC (render_png_win.cpp) a whole RGBA image: the
+// rows are composed first, palette entries turned into their colours.
+bool WritePng(const PngPlan& plan, const std::function<void(int, uint8_t*)>& rows,
+              const ByteSink& sink, const RenderOptions& options, int doneRows, int totalRows,
+              std::string* error) {
+  const size_t width = static_cast<size_t>(plan.width);
+  std::vector<uint8_t> rgba(width * static_cast<size_t>(plan.height) * 4);
+  std::vector<uint8_t> row(width * (plan.palette ? 1 : 4));
+  for (int y = 0; y < plan.height; ++y) {
+    if (options.progress && y % 32 == 0 &&
+        options.progress(options.progressUser,
+                         static_cast<int>((int64_t{doneRows} + y) * 1000 / (totalRows > 0 ? totalRows : 1)))) {
+      if (error) *error = "the writing was cancelled";
+      return false;
+    }
+    rows(y, row.data());
+    uint8_t* out = &rgba[width * static_cast<size_t>(y) * 4];
+    if (!plan.palette) {
+      std::memcpy(out, row.data(), width * 4);
+      continue;
+    }
+    for (size_t x = 0; x < width; ++x, out += 4) {
+      const size_t index = row[x];
+      const Rgb color = index < plan.colors.size() ? plan.colors[index] : Rgb{};
+      out[0] = color.red, out[1] = color.green, out[2] = color.blue;
+      out[3] = index < plan.alpha.size() ? plan.alpha[index] : 0xFF;
+    }
+  }
+  std::vector<uint8_t> png;
+  if (!EncodePng(rgba.data(), plan.width, plan.height, &png, error)) return false;
+  if (!sink.write(sink.user, png.data(), png.size())) {
+    if (error) *error = std::string("cannot write the PNG: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+#else
+
+bool WritePng(const PngPlan&, const std::function<void(int, uint8_t*)>&, const ByteSink&,
+              const RenderOptions&, int, int, std::string* error) {
   if (error) *error = "built without PNG support";
   return false;
 }
 
 #endif
 
-bool WriteBytes(const char* path, const void* data, size_t size, std::string* error) {
+int WriteToPath(const Picture& picture, const char* path, std::string* error, PictureWriter writer) {
+  int width = 0, height = 0;
+  std::string message;
+  if (!ImageSize(picture, &width, &height, &message)) {
+    if (error) *error = message;
+    return 1;
+  }
   if (!path || !*path) {
     if (error) *error = "no output path";
-    return false;
+    return 1;
   }
   std::FILE* file = std::fopen(path, "wb");
   if (!file) {
     if (error) *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
-    return false;
+    return 1;
   }
-  const bool written = std::fwrite(data, 1, size, file) == size;
+  RenderOptions options;
+  options.background = true;
+  const int written = writer(picture, file, options, &message);
   const int writeErrno = errno;
   const bool closed = std::fclose(file) == 0;
-  if (written && closed) return true;
+  if (written == 0 && closed) return 0;
   if (error) {
-    *error = std::string("cannot write ") + path + ": " +
-             std::strerror(written ? errno : writeErrno);
+    *error = written != 0 ? message
+                          : std::string("cannot write ") + path + ": " + std::strerror(closed ? writeErrno : errno);
   }
   std::remove(path);  // a half-written image is worse than none
-  return false;
+  return 1;
 }
 
 }  // namespace render

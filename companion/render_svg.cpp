@@ -1,8 +1,12 @@
-// SVG output: the background as a rectangle, every bitmap as an embedded PNG
-// at its place, every text line as a text element in its face and colour.
-// It is meant to look like the PNG output in a browser.
+// SVG output: the background as a rectangle when asked for, every bitmap as
+// an embedded palette PNG at its place, every text line as a text element in
+// its face and colour, all written as made. It is meant to look like the
+// PNG output in a browser.
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "companion/render_internal.h"
@@ -12,29 +16,45 @@ namespace render {
 
 namespace {
 
-std::string Base64(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    out += kDigits[v >> 18];
-    out += kDigits[(v >> 12) & 63];
-    out += kDigits[(v >> 6) & 63];
-    out += kDigits[v & 63];
+// Base64 of a PNG, written to the file as the encoder makes it, so that no
+// embedded image is ever held whole in memory.
+class Base64Writer {
+ public:
+  explicit Base64Writer(std::FILE* out) : out_(out) {}
+  static bool Write(void* user, const uint8_t* data, size_t size) {
+    auto* self = static_cast<Base64Writer*>(user);
+    for (size_t i = 0; i < size; ++i) {
+      self->group_[self->held_++] = data[i];
+      if (self->held_ == 3) self->EmitGroup(3);
+    }
+    return self->Drain(false);
   }
-  if (i < bytes.size()) {
-    const bool two = i + 1 < bytes.size();
-    const uint32_t v = (bytes[i] << 16) | (two ? bytes[i + 1] << 8 : 0);
-    out += kDigits[v >> 18];
-    out += kDigits[(v >> 12) & 63];
-    out += two ? kDigits[(v >> 6) & 63] : '=';
-    out += '=';
+  bool Finish() {
+    if (held_ > 0) EmitGroup(held_);
+    return Drain(true);
   }
-  return out;
-}
+
+ private:
+  void EmitGroup(int count) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const uint32_t v = (group_[0] << 16) | (count > 1 ? group_[1] << 8 : 0) | (count > 2 ? group_[2] : 0);
+    text_ += kDigits[v >> 18];
+    text_ += kDigits[(v >> 12) & 63];
+    text_ += count > 1 ? kDigits[(v >> 6) & 63] : '=';
+    text_ += count > 2 ? kDigits[v & 63] : '=';
+    held_ = 0;
+  }
+  bool Drain(bool all) {
+    if (!all && text_.size() < 65536) return true;
+    const bool written = std::fwrite(text_.data(), 1, text_.size(), out_) == text_.size();
+    text_.clear();
+    return written;
+  }
+  std::FILE* out_;
+  uint8_t group_[3] = {};
+  int held_ = 0;
+  std::string text_;
+};
 
 // Text bytes are 8-bit; those above 0x7F are taken as Latin-1. Control
 // bytes cannot appear in XML at all, not even as references: they become
@@ -86,28 +106,6 @@ std::string ColorText(const Rgb& color) {
   return text;
 }
 
-// One bitmap alone, clipped to the image, with its left-out pixels
-// see-through; false with a message only when the PNG cannot be made.
-bool AppendBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, int imageHeight,
-                  std::string* svg, std::string* error) {
-  Canvas canvas;
-  if (!BitmapBounds(picture, bitmap, imageWidth, imageHeight, &canvas.left, &canvas.top,
-                    &canvas.width, &canvas.height)) {
-    return true;  // nothing of it inside the frame
-  }
-  canvas.rgba.assign(static_cast<size_t>(canvas.width) * static_cast<size_t>(canvas.height) * 4, 0);
-  DrawBitmap(picture, bitmap, &canvas);
-  std::vector<uint8_t> png;
-  if (!EncodePng(canvas.rgba.data(), canvas.width, canvas.height, &png, error)) return false;
-  *svg += "<image x=\"" + std::to_string(canvas.left) + "\" y=\"" + std::to_string(canvas.top) +
-          "\" width=\"" + std::to_string(canvas.width) + "\" height=\"" +
-          std::to_string(canvas.height) +
-          "\" preserveAspectRatio=\"none\" style=\"image-rendering:pixelated\" "
-          "href=\"data:image/png;base64," +
-          Base64(png) + "\"/>\n";
-  return true;
-}
-
 void AppendText(const Picture& picture, const TextLine& line, std::string* svg) {
   const int x = line.x - picture.frame[0];
   const int y = picture.frame[3] - line.y;
@@ -118,26 +116,87 @@ void AppendText(const Picture& picture, const TextLine& line, std::string* svg) 
           "</text>\n";
 }
 
-bool BuildSvg(const Picture& picture, std::string* svg, std::string* error) {
+// One bitmap alone, clipped to the image, as a palette PNG (RGBA when no
+// palette entry is free for its left-out pixels), see-through where left out.
+bool WriteBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, int imageHeight,
+                 const RenderOptions& options, int doneRows, int totalRows, std::FILE* out,
+                 std::string* error) {
+  int left = 0, top = 0, width = 0, height = 0;
+  if (!BitmapBounds(picture, bitmap, imageWidth, imageHeight, &left, &top, &width, &height)) {
+    return true;  // nothing of it inside the frame
+  }
+  const BitmapRows rows(picture, bitmap, imageHeight);
+  PngPlan plan;
+  plan.width = width;
+  plan.height = height;
+  std::vector<int16_t> line(static_cast<size_t>(width));
+  const bool palette = PlanPalette({&bitmap}, nullptr, &plan);
+  auto fill = [&](int y, uint8_t* row) {
+    std::fill(line.begin(), line.end(), -1);
+    rows.Gather(top + y, left, width, line.data());
+    for (int x = 0; x < width; ++x) {
+      const int index = line[static_cast<size_t>(x)];
+      if (palette) {
+        row[x] = static_cast<uint8_t>(index < 0 ? plan.emptyIndex : index);
+        continue;
+      }
+      uint8_t* pixel = row + static_cast<size_t>(x) * 4;
+      const Rgb color = index >= 0 && static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{};
+      pixel[0] = color.red;
+      pixel[1] = color.green;
+      pixel[2] = color.blue;
+      pixel[3] = index < 0 ? 0 : 0xFF;
+    }
+  };
+  std::fprintf(out,
+               "<image x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" preserveAspectRatio=\"none\" "
+               "style=\"image-rendering:pixelated\" href=\"data:image/png;base64,",
+               left, top, width, height);
+  Base64Writer base64(out);
+  if (!WritePng(plan, fill, ByteSink{Base64Writer::Write, &base64}, options, doneRows, totalRows, error)) {
+    return false;
+  }
+  base64.Finish();
+  std::fputs("\"/>\n", out);
+  return true;
+}
+
+bool WriteSvg(const Picture& picture, std::FILE* out, const RenderOptions& options, std::string* error) {
   int width = 0, height = 0;
   if (!ImageSize(picture, &width, &height, error)) return false;
-  const std::string w = std::to_string(width), h = std::to_string(height);
-  *svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + w + "\" height=\"" + h +
-         "\" viewBox=\"0 0 " + w + " " + h + "\">\n";
-  const Rgb background = picture.hasBackground ? picture.background : Rgb{};
-  *svg += "<rect x=\"0\" y=\"0\" width=\"" + w + "\" height=\"" + h + "\" fill=\"" +
-          ColorText(background) + "\" shape-rendering=\"crispEdges\"/>\n";
+  std::fprintf(out,
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">\n",
+               width, height, width, height);
+  if (options.background) {
+    const Rgb background = picture.hasBackground ? picture.background : Rgb{};
+    std::fprintf(out, "<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" fill=\"%s\" shape-rendering=\"crispEdges\"/>\n",
+                 width, height, ColorText(background).c_str());
+  }
+  // Progress counts the rows of every embedded bitmap.
+  int totalRows = 0, doneRows = 0;
+  for (const Bitmap& bitmap : picture.bitmaps) {
+    int l = 0, t = 0, w = 0, h = 0;
+    if (BitmapBounds(picture, bitmap, width, height, &l, &t, &w, &h)) totalRows += h;
+  }
   for (const Picture::Item& item : picture.order) {
     if (item.kind == Picture::Item::kBitmap && item.index < picture.bitmaps.size()) {
-      if (!AppendBitmap(picture, picture.bitmaps[item.index], width, height, svg, error)) {
-        return false;
-      }
+      const Bitmap& bitmap = picture.bitmaps[item.index];
+      if (bitmap.depth != 1 && bitmap.depth != 4 && bitmap.depth != 8) continue;  // draws nothing
+      if (!WriteBitmap(picture, bitmap, width, height, options, doneRows, totalRows, out, error)) return false;
+      int l = 0, t = 0, w = 0, h = 0;
+      if (BitmapBounds(picture, bitmap, width, height, &l, &t, &w, &h)) doneRows += h;
     } else if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) {
-      AppendText(picture, picture.texts[item.index], svg);
+      std::string text;
+      AppendText(picture, picture.texts[item.index], &text);
+      std::fputs(text.c_str(), out);
     }
   }
-  *svg += "</svg>\n";
+  std::fputs("</svg>\n", out);
+  if (std::ferror(out)) {
+    *error = std::string("cannot write the SVG: ") + std::strerror(errno);
+    return false;
+  }
   return true;
 }
 
@@ -146,16 +205,21 @@ bool BuildSvg(const Picture& picture, std::string* svg, std::string* error) {
 }  // namespace render
 }  // namespace standin
 
-int StandInRenderSvg(const standin::Picture& picture, const char* path, std::string* error) {
-  std::string svg, message;
+int StandInWriteSvg(const standin::Picture& picture, std::FILE* out,
+                    const standin::RenderOptions& options, std::string* error) {
+  std::string message;
   bool done = false;
   try {
-    done = standin::render::BuildSvg(picture, &svg, &message) &&
-           standin::render::WriteBytes(path, svg.data(), svg.size(), &message);
+    done = out != nullptr && standin::render::WriteSvg(picture, out, options, &message);
+    if (out == nullptr) message = "no output file";
   } catch (const std::bad_alloc&) {
-    message = "not enough memory to build the SVG";
+    message = "not enough memory to write the SVG";
   }
   if (done) return 0;
   if (error) *error = message;
   return 1;
+}
+
+int StandInRenderSvg(const standin::Picture& picture, const char* path, std::string* error) {
+  return standin::render::WriteToPath(picture, path, error, StandInWriteSvg);
 }

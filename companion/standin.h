@@ -5,6 +5,7 @@
 #define GIFIMPORT_COMPANION_STANDIN_H
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,9 @@ STANDIN_API void StandInFailStreamReadAt(long n);
 // System reads made by file streams so far (a buffered stream makes one per
 // buffer fill, however small the reads it serves).
 STANDIN_API long StandInFileSystemReads(void);
+// The position of the last stream closed when it was closed (a host stream:
+// what its function told); -1 before any.
+STANDIN_API int64_t StandInLastStreamPosition(void);
 
 // ---- Call log: every Qv call with its arguments, as one JSON object each.
 // On from the start; off, the calls cost no log text (a host that was asked
@@ -123,11 +127,33 @@ STANDIN_API int StandInWriteLog(const char* path);    // JSON Lines; 0 on succes
 // ---- Pictures. The model of the last document that was destroyed (or null).
 STANDIN_API const standin::Picture* StandInLastPicture();
 STANDIN_API void StandInForgetPictures();
-// Render a picture at its frame's size: background, then bitmaps and text in
-// call order. 0 on success; non-zero with a message in *error otherwise.
+namespace standin {
+// How a picture is written. Where no bitmap pixel and no text is drawn the
+// picture is transparent, unless `background` asks for its background
+// colour there.
+struct RenderOptions {
+  bool background = false;
+  int compression = 1;  // zlib level of PNG data, 0 to 9: fast by default
+  // Told the part done (0 to 1000) now and then; a non-zero answer stops
+  // the writing, which then fails.
+  int (*progress)(void* user, int permille) = nullptr;
+  void* progressUser = nullptr;
+};
+}  // namespace standin
+
+// Render a picture at its frame's size: bitmaps and text in call order. A
+// picture that fits one palette (its bitmaps share one, no text) is written
+// as a palette PNG, with a transparency chunk; any other as RGBA. The SVG
+// embeds every bitmap as a palette PNG. 0 on success; non-zero with a
+// message in *error otherwise (a path: nothing is left at it).
+STANDIN_API int StandInWritePng(const standin::Picture& picture, std::FILE* out,
+                                const standin::RenderOptions& options, std::string* error);
+STANDIN_API int StandInWriteSvg(const standin::Picture& picture, std::FILE* out,
+                                const standin::RenderOptions& options, std::string* error);
 STANDIN_API int StandInRenderPng(const standin::Picture& picture, const char* path, std::string* error);
 STANDIN_API int StandInRenderSvg(const standin::Picture& picture, const char* path, std::string* error);
-// RGBA pixels of the rendering, top row first (width x height x 4).
+// RGBA pixels of the rendering, top row first (width x height x 4), alpha 0
+// where nothing is drawn.
 STANDIN_API int StandInRenderRgba(const standin::Picture& picture, std::vector<uint8_t>* rgba,
                                   int* width, int* height);
 // The picture as the bytes of an Enhanced Metafile (libUEMF): device units

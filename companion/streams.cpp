@@ -60,6 +60,7 @@ struct StreamState {
   long failReadCountdown = 0;  // 0: off; 1: the next read call fails
   long fileSystemReads = 0;
   int32_t version = kDefaultVersion;
+  int64_t lastClosedPosition = -1;
 };
 
 StreamState& State() {
@@ -308,6 +309,10 @@ QV_API void WINAPI QvStreamClose(QvStream stream) {
   if (standin::internal::LogOn()) Entry("QvStreamClose").Raw("stream", StreamId(stream)).Log();
   QvStreamRec* s = Find(stream);
   if (s == nullptr) return;
+  // Where reading stopped, for a host that tells its user where a file broke.
+  State().lastClosedPosition =
+      s->kind == QvStreamRec::kHost ? s->function(s->userValue, kHostStreamTell, nullptr, 0, 0)
+                                    : s->position;
   State().live.erase(s);
   if (s->file != standin::internal::kNoInputFile) standin::internal::CloseInputFile(s->file);
   delete s;
@@ -409,5 +414,7 @@ STANDIN_API void StandInSetVersion(int32_t version) { State().version = version;
 STANDIN_API void StandInFailStreamReadAt(long n) { State().failReadCountdown = n > 0 ? n : 0; }
 
 STANDIN_API long StandInFileSystemReads(void) { return State().fileSystemReads; }
+
+STANDIN_API int64_t StandInLastStreamPosition(void) { return State().lastClosedPosition; }
 
 }  // extern "C"

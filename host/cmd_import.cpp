@@ -1,18 +1,25 @@
-// gifimport import: one GIF through the filter's ImportFile exactly as a host
+// gifimport import: GIFs through the filter's ImportFile exactly as a host
 // application runs it (setup, request, context, status callback), then the
 // picture the filter built, written as PNG or SVG by the companion stand-in.
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <fstream>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "companion/standin.h"
 #include "filter/filter_api.h"
+#include "filter/filter_setup.h"
+#include "host/cli.h"
 #include "host/commands.h"
 #include "host/errors.h"
 #include "host/filter_module.h"
+#include "host/gif_structure.h"
 #include "host/host_input.h"
 #include "host/interrupt.h"
 #include "host/setup_options.h"
@@ -20,7 +27,6 @@
 namespace host {
 namespace {
 
-using CreateSetupProc = HGLOBAL(WINAPI*)(HINSTANCE, const char*, const char*, uint32_t);
 using DestroySetupProc = int32_t(WINAPI*)(HGLOBAL);
 using EscapeSetupProc = int32_t(WINAPI*)(HGLOBAL, int32_t, int32_t, void*, void*, uintptr_t);
 using ImportFileProc = int32_t(WINAPI*)(uint32_t, const char*, const char*, const char*,
@@ -29,47 +35,59 @@ using ImportFileProc = int32_t(WINAPI*)(uint32_t, const char*, const char*, cons
 constexpr int kExitCancelled = 130;  // as a shell reports an interrupted command
 constexpr int32_t kCancelled = 61;
 constexpr int32_t kEscapeStreamFunction = 0x51;
-constexpr int kProgressBarWidth = 40;
+// Of a file's share of the progress line, importing takes this much and
+// writing the picture the rest.
+constexpr int kImportPermille = 500;
 
-enum class InputWay { kFile, kMemory, kStream };
 enum class OutputKind { kNone, kPng, kSvg };
 
 struct ImportArgs {
-  std::string file;
-  std::string output;
-  OutputKind outputKind = OutputKind::kNone;
+  std::vector<std::string> files;
+  std::string output;     // -o: one file, or "-"
+  std::string outputDir;  // --output-dir: one output per input
+  OutputKind kind = OutputKind::kNone;
   InputWay way = InputWay::kFile;
   std::string tracePath;
   std::string dumpDirectory;
   std::string filterPath;
   SetupNames setupNames;
+  standin::RenderOptions render;
   bool quiet = false;
+  bool verbose = false;
 };
 
 void PrintImportHelp(std::FILE* out) {
   std::fprintf(
       out,
-      "Usage: %s import FILE [-o OUT.png|OUT.svg] [--memory | --stream]\n"
-      "                        [--trace OUT.jsonl] [--dump-bitmaps DIR] [--quiet]\n"
-      "                        [--profile FILE] [--mode NAME] [--filter PATH]\n\n"
-      "Imports FILE through the filter as a host application does and writes the\n"
-      "picture the filter built.\n\n"
-      "  -o OUT.png|OUT.svg  write the picture as PNG or SVG (by the extension)\n"
-      "  --memory            hand the file to the filter in a global memory block\n"
-      "  --stream            hand the file to the filter through a host stream\n"
-      "  --trace OUT.jsonl   write every graphics library call, one JSON object a line\n"
-      "  --dump-bitmaps DIR  write each bitmap as DIR/bitmap-NNN.pgm (one palette index\n"
-      "                      per pixel) and a line per bitmap to DIR/bitmaps.tsv:\n"
-      "                      number, left, top, width, height, depth, transparent,\n"
-      "                      back colour index\n"
-      "  --quiet             no progress bar and no summary line\n"
+      "Usage: %s import FILE... [-o OUT | -d DIR] [options]\n\n"
+      "Imports each FILE (- for standard input) through the filter as a host\n"
+      "application does and writes the picture the filter built.\n\n"
+      "  -o, --output OUT        write the picture to OUT (- for standard output)\n"
+      "  -d, --output-dir DIR    write one picture per FILE into DIR, named after it\n"
+      "  -f, --format png|svg    the picture's format (else from OUT's extension; png)\n"
+      "  -b, --background        fill where nothing is drawn with the picture's\n"
+      "                          background colour (else it stays transparent)\n"
+      "  -c, --compression 0-9   zlib level of PNG data (default 1: fast)\n"
+      "  -m, --memory            hand each file to the filter in a global memory block\n"
+      "  -s, --stream            hand each file to the filter through a host stream\n"
+      "      --trace OUT.jsonl   write every graphics library call, one JSON object a line\n"
+      "      --dump-bitmaps DIR  write each bitmap as DIR/bitmap-NNN.pgm (one palette index\n"
+      "                          per pixel) and a line per bitmap to DIR/bitmaps.tsv:\n"
+      "                          number, left, top, width, height, depth, transparent,\n"
+      "                          back colour index\n"
+      "  -q, --quiet             no progress line and no summary line\n"
+      "  -v, --verbose           say the filter module loaded and the profile found\n"
       "%s"
-      "  --filter PATH       load this filter module instead of gifin.so beside %s\n\n"
-      "A progress bar shows while stderr is a terminal. Ctrl-C asks the filter to\n"
-      "stop; a second one ends the program at once.\n\n"
-      "Exit status: 0 when the filter imported the file (and every output was\n"
-      "written), 1 when it did not, 2 for bad arguments or a filter that cannot be\n"
-      "loaded, 130 when the import was cancelled.\n",
+      "      --filter PATH       load this filter module instead of gifin.so beside %s\n\n"
+      "Options take their value as --opt VALUE or --opt=VALUE. Standard input and\n"
+      "anything but a regular file (a FIFO, a device) is read once, at most 1 GiB,\n"
+      "and handed to the filter from memory. A picture is written under a temporary\n"
+      "name beside its target and renamed when complete: a failed or interrupted\n"
+      "import leaves the target as it was. A progress line shows while stderr is a\n"
+      "terminal. Ctrl-C asks the filter to stop; a second one ends the program.\n\n"
+      "Exit status: 0 when every file was imported (and every output written), 1\n"
+      "when any failed (each failure is said), 2 for bad arguments or a filter that\n"
+      "cannot be loaded, 130 when the import was cancelled.\n",
       kProgramName, kSetupOptionsHelp, kProgramName);
 }
 
@@ -78,100 +96,100 @@ std::string Lowercase(std::string text) {
   return text;
 }
 
+OutputKind KindOfName(const std::string& name) {
+  const std::string lower = Lowercase(name);
+  return lower == "png" ? OutputKind::kPng : lower == "svg" ? OutputKind::kSvg : OutputKind::kNone;
+}
+
+const char* ExtensionOf(OutputKind kind) { return kind == OutputKind::kSvg ? ".svg" : ".png"; }
+
 // 0 when parsed; else the exit status to return (help printed: kExitOk).
 int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
   *done = false;
-  bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string* into) {
-      if (i + 1 >= argc) {
-        PrintError("import: " + arg + " needs a value");
-        return false;
-      }
-      *into = argv[++i];
-      return true;
-    };
-    if (optionsDone || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (!args->file.empty()) {
-        PrintError("import: one FILE at a time (try 'import --help')");
-        return kExitUsage;
-      }
-      args->file = arg;
-    } else if (arg == "--") {
-      optionsDone = true;
-    } else if (arg == "--help" || arg == "-h") {
+  ArgParser p("import", argc, argv);
+  std::string format, compression, profile, mode;
+  while (p.Next()) {
+    if (p.IsOperand()) {
+      args->files.push_back(p.arg());
+    } else if (p.Flag("help", 'h')) {
       PrintImportHelp(stdout);
       *done = true;
       return kExitOk;
-    } else if (arg == "--memory" || arg == "--stream") {
-      const InputWay chosen = arg == "--memory" ? InputWay::kMemory : InputWay::kStream;
-      if (args->way != InputWay::kFile && args->way != chosen) {
-        PrintError("import: --memory and --stream exclude each other");
-        return kExitUsage;
-      }
+    } else if (p.Flag("memory", 'm') || p.Flag("stream", 's')) {
+      const InputWay chosen = p.arg()[1] == 'm' || p.arg() == "--memory" ? InputWay::kMemory
+                                                                          : InputWay::kStream;
+      if (args->way != InputWay::kFile && args->way != chosen) p.Fail("--memory and --stream exclude each other");
       args->way = chosen;
-    } else if (arg == "--quiet" || arg == "-q") {
+    } else if (p.Flag("quiet", 'q')) {
       args->quiet = true;
-    } else if (arg == "-o" || arg == "--output") {
-      if (!value(&args->output)) return kExitUsage;
-    } else if (arg == "--trace") {
-      if (!value(&args->tracePath)) return kExitUsage;
-    } else if (arg == "--dump-bitmaps") {
-      if (!value(&args->dumpDirectory)) return kExitUsage;
-    } else if (int taken = args->setupNames.Take("import", argc, argv, &i)) {
-      if (taken < 0) return kExitUsage;
-    } else if (arg == "--filter") {
-      if (!value(&args->filterPath)) return kExitUsage;
+    } else if (p.Flag("verbose", 'v')) {
+      args->verbose = true;
+    } else if (p.Flag("background", 'b')) {
+      args->render.background = true;
+    } else if (p.Value("output", 'o', &args->output) || p.Value("output-dir", 'd', &args->outputDir) ||
+               p.Value("format", 'f', &format) || p.Value("compression", 'c', &compression) ||
+               p.Value("trace", 0, &args->tracePath) || p.Value("dump-bitmaps", 0, &args->dumpDirectory) ||
+               p.Value("profile", 0, &args->setupNames.profile) || p.Value("mode", 0, &args->setupNames.mode) ||
+               p.Value("filter", 0, &args->filterPath)) {
     } else {
-      PrintError("import: unknown option '" + arg + "' (try 'import --help')");
-      return kExitUsage;
+      p.Unknown();
     }
   }
-  if (args->file.empty()) {
-    PrintError("import: no file given (try 'import --help')");
-    return kExitUsage;
+  if (!p.ok()) return kExitUsage;
+
+  // Everything that can be refused is refused here, before any work.
+  if (args->files.empty()) p.Fail("no file given (try 'import --help')");
+  if (!compression.empty()) {
+    if (compression.size() != 1 || compression[0] < '0' || compression[0] > '9') {
+      p.Fail("--compression takes a level from 0 to 9, not '" + compression + "'");
+    }
+    args->render.compression = compression[0] - '0';
   }
-  if (!args->output.empty()) {
-    const std::string extension = Lowercase(std::filesystem::path(args->output).extension().string());
-    if (extension == ".png") {
-      args->outputKind = OutputKind::kPng;
-    } else if (extension == ".svg") {
-      args->outputKind = OutputKind::kSvg;
-    } else {
-      PrintError("import: -o takes a file ending in .png or .svg, not '" + args->output + "'");
-      return kExitUsage;
+  if (!format.empty() && (args->kind = KindOfName(format)) == OutputKind::kNone) {
+    p.Fail("--format takes png or svg, not '" + format + "'");
+  }
+  if (!args->output.empty() && !args->outputDir.empty()) p.Fail("-o and --output-dir exclude each other");
+  if (!args->output.empty() && args->files.size() > 1) {
+    p.Fail("-o names one output; with several files, use --output-dir DIR");
+  }
+  if (!args->output.empty() && args->output != "-") {
+    std::string extension = std::filesystem::path(args->output).extension().string();
+    const OutputKind byName = KindOfName(extension.empty() ? "" : extension.substr(1));
+    if (args->kind == OutputKind::kNone) args->kind = byName;
+    if (args->kind == OutputKind::kNone) {
+      p.Fail("cannot tell the format of '" + args->output + "': name it .png or .svg, or give --format");
+    } else if (byName != OutputKind::kNone && byName != args->kind) {
+      p.Fail("'" + args->output + "' does not end in " + ExtensionOf(args->kind) + " as --format asks");
     }
   }
-  return kExitOk;
+  if ((args->output == "-" || !args->outputDir.empty()) && args->kind == OutputKind::kNone) {
+    args->kind = OutputKind::kPng;
+  }
+  if (args->output.empty() && args->outputDir.empty() && !format.empty()) {
+    p.Fail("--format needs -o or --output-dir");
+  }
+  if (args->output == "-" && OutputIsTerminal()) p.Fail("standard output is a terminal: not writing a picture to it");
+  int stdinCount = 0;
+  for (const std::string& file : args->files) stdinCount += file == "-";
+  if (stdinCount > 1) p.Fail("standard input (-) can be read only once");
+  if (args->files.size() > 1 && (!args->tracePath.empty() || !args->dumpDirectory.empty())) {
+    p.Fail("--trace and --dump-bitmaps take one file");
+  }
+  return p.ok() ? kExitOk : kExitUsage;
 }
 
 // ---- The host's side of the status callback --------------------------------
 
 // What the callback needs; found through the context's userValue.
 struct ImportSession {
-  const char* file = "";
-  bool showProgress = false;
-  bool barShown = false;
+  ProgressLine* progress = nullptr;
+  std::string label;
+  int basePermille = 0, spanPermille = 1000;  // this file's share of the line
   bool stopAsked = false;  // a stop was answered to a progress call
-  int lastPercent = -1;
+  std::vector<int32_t> reports;
 
-  void ClearBar() {
-    if (!barShown) return;
-    std::fprintf(stderr, "\r%*s\r", kProgressBarWidth + 16, "");
-    barShown = false;
-  }
-  void DrawBar(int percent) {
-    if (!showProgress || percent == lastPercent) return;
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
-    lastPercent = percent;
-    const int filled = percent * kProgressBarWidth / 100;
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.append(static_cast<size_t>(kProgressBarWidth - filled), '.');
-    std::fprintf(stderr, "\rimporting [%s] %3d%%", bar.c_str(), percent);
-    std::fflush(stderr);
-    barShown = true;
+  void Show(const std::string& what, int permille) {
+    if (progress) progress->Show(label + what, basePermille + spanPermille * permille / 1000);
   }
 };
 
@@ -181,13 +199,13 @@ constexpr uint32_t kSessionValue = 1;
 ImportSession* currentSession = nullptr;
 
 int32_t WINAPI HostStatus(uint32_t userValue, int32_t kind, int32_t code, int32_t value1,
-                          int32_t /*value2*/, int32_t severity, int32_t* /*extra*/) {
+                          int32_t /*value2*/, int32_t /*severity*/, int32_t* /*extra*/) {
   ImportSession* session = userValue == kSessionValue ? currentSession : nullptr;
   if (session == nullptr) return 0;
   switch (kind) {
     case kStatusProgress:
       if (code != 0) return 0;  // the range announcement: always 0 to 100
-      session->DrawBar(value1);
+      session->Show("importing", value1 * kImportPermille / 100);
       if (InterruptRequested() && !session->stopAsked) {
         session->stopAsked = true;
         return 1;
@@ -197,13 +215,18 @@ int32_t WINAPI HostStatus(uint32_t userValue, int32_t kind, int32_t code, int32_
       // Confirms the stop asked for; the filter asks nothing else here.
       return InterruptRequested() ? 1 : 0;
     case kStatusError:
-      session->ClearBar();
-      std::fprintf(stderr, "%s: warning: %s: %s, severity %d\n", kProgramName, session->file,
-                   DescribeFilterError(code).c_str(), static_cast<int>(severity));
+      // Said once the import is over: as its failure, or as a warning.
+      session->reports.push_back(code);
       return 0;
     default:
       return 0;
   }
+}
+
+int WriterProgress(void* user, int permille) {
+  auto* session = static_cast<ImportSession*>(user);
+  session->Show("writing", kImportPermille + (1000 - kImportPermille) * permille / 1000);
+  return InterruptRequested() ? 1 : 0;
 }
 
 // ---- Outputs ---------------------------------------------------------------
@@ -234,7 +257,7 @@ bool DumpBitmaps(const standin::Picture& picture, const std::string& directory,
     return false;
   }
   const std::string tablePath = (fs::path(directory) / "bitmaps.tsv").string();
-  std::ofstream table(tablePath, std::ios::binary | std::ios::trunc);  // the same bytes everywhere
+  std::ofstream table(tablePath, std::ios::trunc);
   // Back to GIF coordinates: the picture's y axis points up from the
   // screen's bottom edge, and GIF positions are unsigned 16-bit values.
   const int screenHeight = picture.frame[3];
@@ -259,6 +282,53 @@ bool DumpBitmaps(const standin::Picture& picture, const std::string& directory,
   return true;
 }
 
+// Writes the picture to `target` (or standard output for "-"): into a new
+// file beside it, renamed over it only when complete.
+bool WritePicture(const standin::Picture& picture, const ImportArgs& args, const std::string& target,
+                  ImportSession* session, std::string* error) {
+  standin::RenderOptions options = args.render;
+  options.progress = WriterProgress;
+  options.progressUser = session;
+  auto write = [&](std::FILE* out) {
+    return (args.kind == OutputKind::kSvg ? StandInWriteSvg(picture, out, options, error)
+                                          : StandInWritePng(picture, out, options, error)) == 0;
+  };
+  if (target == "-") {
+    const bool written = write(stdout) && std::fflush(stdout) == 0;
+    if (!written && error->empty()) *error = "cannot write to standard output: " + SystemReason();
+    return written;
+  }
+  // A new name beside the target, so that the rename stays on one file
+  // system and replaces the target in one step.
+  const std::filesystem::path path(target);
+  std::random_device random;
+  std::string temporary;
+  std::error_code code;
+  for (int attempt = 0; attempt < 100 && temporary.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        path.parent_path() / ("." + path.filename().string() + "." + std::to_string(random()) + ".part");
+    if (!std::filesystem::exists(candidate, code)) temporary = candidate.string();
+  }
+  std::FILE* out = temporary.empty() ? nullptr : std::fopen(temporary.c_str(), "wb");
+  if (!out) {
+    *error = "cannot write " + target + ": " + SystemReason();
+    return false;
+  }
+  bool written = write(out);
+  const bool closed = std::fclose(out) == 0;
+  if (written && !closed) *error = "cannot write " + target + ": " + SystemReason();
+  written = written && closed;
+  if (written) {
+    std::filesystem::rename(temporary, target, code);
+    if (code) {
+      *error = "cannot write " + target + ": " + code.message();
+      written = false;
+    }
+  }
+  if (!written) std::remove(temporary.c_str());
+  return written;
+}
+
 // ---- The command -----------------------------------------------------------
 
 struct FilterExports {
@@ -266,60 +336,142 @@ struct FilterExports {
   DestroySetupProc destroySetup = nullptr;
   EscapeSetupProc escapeSetup = nullptr;
   ImportFileProc importFile = nullptr;
-  const FilterModule* module = nullptr;
 };
 
-// Runs the import the way the arguments ask; *result is ImportFile's.
-// false when the host could not even start it (the reason printed).
-bool RunOneImport(const FilterExports& filter, const ImportArgs& args, ImportSession* session,
-                  int32_t* result) {
-  HGLOBAL setup = args.setupNames.Create(filter.createSetup);
-  if (setup == nullptr) {
-    PrintError("import: the filter made no setup: " + args.setupNames.WhyNoSetup(*filter.module));
-    return false;
-  }
-
+// One ImportFile on the setup; the input as prepared.
+int32_t RunImportFile(const FilterExports& filter, HGLOBAL setup, const FilterInput& input,
+                      ImportSession* session) {
   HostContext context = {};
   context.userValue = kSessionValue;
   context.statusCallback = HostStatus;
+  context.inputMemory = input.memory();  // with an empty path it selects the block
   ImportRequest request = {};
   request.setupHandle = setup;
   request.hostContext = &context;
+  if (input.way() == InputWay::kStream) {
+    request.streamUserValue = input.streamValue();
+    filter.escapeSetup(setup, kEscapeStreamFunction, 4,
+                       reinterpret_cast<void*>(FilterInput::streamFunction()), nullptr, 0);
+  }
+  currentSession = session;
+  const int32_t result = filter.importFile(0, "", "", input.path().c_str(), &request);
+  currentSession = nullptr;
+  return result;
+}
 
+// "NAME: WORDS (error N); reading stopped at ..." for a failed import.
+std::string DescribeFailure(const HostInput& input, int32_t result) {
+  std::string message = input.DisplayName() + ": " + DescribeFilterError(result);
+  if (input.haveBytes) {
+    const std::string where = DescribeStopPosition(ReadGifStructure(input.bytes), StandInLastStreamPosition());
+    if (!where.empty()) message += "; " + where;
+  }
+  return message;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code code;
+  return std::filesystem::equivalent(a, b, code) && !code;
+}
+
+std::string TargetFor(const ImportArgs& args, const std::string& file) {
+  if (!args.output.empty()) return args.output;
+  if (args.outputDir.empty()) return "";
+  const std::string stem = file == "-" ? "stdin" : std::filesystem::path(file).stem().string();
+  return (std::filesystem::path(args.outputDir) / (stem + ExtensionOf(args.kind))).string();
+}
+
+// 0, kExitFailed or kExitCancelled for one file.
+int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args, size_t index,
+              ProgressLine* progress) {
+  const std::string& file = args.files[index];
+  const std::string target = TargetFor(args, file);
+  if (!target.empty() && target != "-" && file != "-" && SameFile(file, target)) {
+    PrintError(file + ": the output " + target + " is the input itself: not overwriting it");
+    return kExitFailed;
+  }
+  HostInput input;
+  FilterInput handed;
   std::string error;
-  std::string path = args.file;
-  HGLOBAL memory = nullptr;
-  FileHostStream stream;
-  bool ready = true;
-  if (args.way == InputWay::kMemory) {
-    memory = ReadFileToGlobal(args.file, &error);
-    context.inputMemory = memory;
-    path.clear();  // an empty path is what selects the memory block
-    ready = memory != nullptr;
-  } else if (args.way == InputWay::kStream) {
-    ready = stream.Open(args.file, &error);
-    if (ready) {
-      request.streamUserValue = stream.userValue();
-      filter.escapeSetup(setup, kEscapeStreamFunction, 4,
-                         reinterpret_cast<void*>(FileHostStream::function()), nullptr, 0);
-    }
-  }
-
-  if (ready) {
-    currentSession = session;
-    {
-      InterruptScope interrupts;
-      *result = filter.importFile(0, "", "", path.c_str(), &request);
-    }
-    currentSession = nullptr;
-    session->ClearBar();
-  } else {
+  if (!ReadHostInput(file, args.way, &input, &error) || !handed.Prepare(input, args.way, &error)) {
     PrintError(error);
+    return kExitFailed;
   }
 
-  if (memory != nullptr) GlobalFree(memory);
-  filter.destroySetup(setup);
-  return ready;
+  ImportSession session;
+  session.progress = progress;
+  session.label = (args.files.size() > 1 ? "[" + std::to_string(index + 1) + "/" +
+                                               std::to_string(args.files.size()) + "] "
+                                         : std::string()) +
+                  std::filesystem::path(input.DisplayName()).filename().string() + ": ";
+  session.basePermille = static_cast<int>(1000 * index / args.files.size());
+  session.spanPermille = static_cast<int>(1000 / args.files.size());
+  if (target.empty()) session.spanPermille = session.spanPermille * 1000 / kImportPermille;
+  session.Show("importing", 0);
+
+  StandInForgetPictures();
+  StandInClearLog();  // the trace holds this import's calls only
+  // Without a trace to write, no log is kept: making it would cost more
+  // than the import itself.
+  StandInSetLogging(args.tracePath.empty() ? 0 : 1);
+  const int32_t result = RunImportFile(filter, setup, handed, &session);
+  progress->Clear();
+
+  int status = kExitOk;
+  // The trace and the bitmaps tell what happened also when the import failed.
+  if (!args.tracePath.empty() && StandInWriteLog(args.tracePath.c_str()) != 0) {
+    PrintError("cannot write the trace " + args.tracePath + ": " + SystemReason());
+    status = kExitFailed;
+  }
+  const standin::Picture* picture = StandInLastPicture();
+  if (!args.dumpDirectory.empty() && picture != nullptr && !DumpBitmaps(*picture, args.dumpDirectory, &error)) {
+    PrintError(error);
+    status = kExitFailed;
+  }
+  // Reports that did not end the import are warnings; the one that did is
+  // said once, with what the host knows besides.
+  std::set<int32_t> warned;
+  for (const int32_t code : session.reports) {
+    if (code != result && warned.insert(code).second) {
+      PrintError(input.DisplayName() + ": warning: " + DescribeFilterError(code));
+    }
+  }
+  if (result == kCancelled && InterruptRequested()) {
+    PrintError(input.DisplayName() + ": the import was cancelled");
+    return kExitCancelled;
+  }
+  if (result != 0) {
+    PrintError(DescribeFailure(input, result));
+    return kExitFailed;
+  }
+  if (picture == nullptr) {
+    PrintError(input.DisplayName() + ": the filter reported success but left no picture");
+    return kExitFailed;
+  }
+  if (!target.empty()) {
+    error.clear();
+    const bool written = WritePicture(*picture, args, target, &session, &error);
+    progress->Clear();
+    if (!written) {
+      if (InterruptRequested()) {
+        PrintError(input.DisplayName() + ": writing " + target + " was cancelled");
+        return kExitCancelled;
+      }
+      PrintError(input.DisplayName() + ": " + (error.empty() ? "cannot write " + target : error));
+      return kExitFailed;
+    }
+  }
+  if (!args.quiet && status == kExitOk) {
+    std::FILE* out = target == "-" ? stderr : stdout;
+    std::fprintf(out, "%s: %dx%d picture, %zu bitmap%s, %zu text line%s%s%s\n",
+                 input.DisplayName().c_str(), picture->frame[2] - picture->frame[0],
+                 picture->frame[3] - picture->frame[1], picture->bitmaps.size(),
+                 picture->bitmaps.size() == 1 ? "" : "s", picture->texts.size(),
+                 picture->texts.size() == 1 ? "" : "s", target.empty() ? "" : " -> ",
+                 target == "-" ? "standard output" : target.c_str());
+    std::fflush(out);
+  }
+  return status;
 }
 
 int RunImportCommand(int argc, char** argv) {
@@ -327,6 +479,14 @@ int RunImportCommand(int argc, char** argv) {
   bool done = false;
   if (int status = ParseImportArgs(argc, argv, &args, &done); status != kExitOk || done) {
     return status;
+  }
+  if (!args.outputDir.empty()) {
+    std::error_code code;
+    std::filesystem::create_directories(args.outputDir, code);
+    if (code) {
+      PrintError("cannot make " + args.outputDir + ": " + code.message());
+      return kExitFailed;
+    }
   }
 
   FilterModule module;
@@ -341,76 +501,37 @@ int RunImportCommand(int argc, char** argv) {
   filter.destroySetup = module.Resolve<DestroySetupProc>("DestroySetup");
   filter.escapeSetup = module.Resolve<EscapeSetupProc>("EscapeSetup");
   filter.importFile = module.Resolve<ImportFileProc>("ImportFile");
-  filter.module = &module;
   if (!filter.createSetup || !filter.destroySetup || !filter.escapeSetup || !filter.importFile) {
     PrintError(module.path() + " has no ImportFile: not a GIF import filter");
     return kExitUsage;
   }
+  if (args.verbose) PrintError("filter module " + module.path());
 
-  ImportSession session;
-  session.file = args.file.c_str();
-  session.showProgress = !args.quiet && ErrorOutputIsTerminal();
-  StandInForgetPictures();
-  StandInClearLog();  // the trace holds this import's calls only
-  // Without a trace to write, no log is kept: making it would cost more
-  // than the import itself.
-  StandInSetLogging(args.tracePath.empty() ? 0 : 1);
-
-  int32_t result = -1;
-  const bool started = RunOneImport(filter, args, &session, &result);
-  bool outputsWritten = true;
-
-  // The trace and the bitmaps tell what happened also when the import failed.
-  if (!args.tracePath.empty() && StandInWriteLog(args.tracePath.c_str()) != 0) {
-    PrintError("import: cannot write the trace " + args.tracePath);
-    outputsWritten = false;
-  }
-  const standin::Picture* picture = StandInLastPicture();
-  if (!args.dumpDirectory.empty() && picture != nullptr &&
-      !DumpBitmaps(*picture, args.dumpDirectory, &error)) {
-    PrintError("import: " + error);
-    outputsWritten = false;
-  }
-  if (!started) return kExitFailed;
-
-  if (result == kCancelled && InterruptRequested()) {
-    PrintError(args.file + ": the import was cancelled");
-    return kExitCancelled;
-  }
-  if (result != 0) {
-    PrintError(args.file + ": " + DescribeFilterError(result));
+  HGLOBAL setup = args.setupNames.Create(filter.createSetup);
+  if (setup == nullptr) {
+    PrintError("import: the filter made no setup: " + args.setupNames.WhyNoSetup(module));
     return kExitFailed;
   }
-  if (picture == nullptr) {
-    PrintError(args.file + ": the filter reported success but left no picture");
+  if (!args.setupNames.CheckFound(setup, args.verbose)) {
+    filter.destroySetup(setup);
     return kExitFailed;
   }
 
-  if (args.outputKind != OutputKind::kNone) {
-    const int written = args.outputKind == OutputKind::kPng
-                            ? StandInRenderPng(*picture, args.output.c_str(), &error)
-                            : StandInRenderSvg(*picture, args.output.c_str(), &error);
-    if (written != 0) {
-      PrintError("import: " + (error.empty() ? "cannot write " + args.output : error));
-      outputsWritten = false;
-    }
+  InterruptScope interrupts;
+  ProgressLine progress(!args.quiet);
+  int status = kExitOk;
+  for (size_t i = 0; i < args.files.size() && status != kExitCancelled; ++i) {
+    const int one = ImportOne(filter, setup, args, i, &progress);
+    if (one != kExitOk) status = one;
   }
-  if (!args.quiet && outputsWritten) {
-    std::printf("%s: %dx%d picture, %zu bitmap%s, %zu text line%s%s%s\n", args.file.c_str(),
-                picture->frame[2] - picture->frame[0], picture->frame[3] - picture->frame[1],
-                picture->bitmaps.size(), picture->bitmaps.size() == 1 ? "" : "s",
-                picture->texts.size(), picture->texts.size() == 1 ? "" : "s",
-                args.output.empty() ? "" : " -> ", args.output.c_str());
-    std::fflush(stdout);
-  }
-  return outputsWritten ? kExitOk : kExitFailed;
+  progress.Clear();
+  filter.destroySetup(setup);
+  return status;
 }
 
 const CommandRegistration kImport{
-    {"import",
-     "import FILE [-o OUT.png|OUT.svg] [--memory|--stream] [--trace OUT.jsonl] "
-     "[--dump-bitmaps DIR] [--quiet] [--profile FILE] [--mode NAME] [--filter PATH]",
-     "imports a GIF through the filter and writes the picture", RunImportCommand}};
+    {"import", "import FILE... [-o OUT | -d DIR] [-f png|svg] [-b] [-c 0-9] [-m|-s] [options]",
+     "imports GIFs through the filter and writes the pictures", RunImportCommand}};
 
 }  // namespace
 }  // namespace host

@@ -1,5 +1,6 @@
 // gifimport info: width, height and bits per pixel of GIFs, through the
-// filter's GetFileInfo, from a file, a memory block or a host stream.
+// filter's GetFileInfo, from a file, a memory block or a host stream; then
+// the file's structure, read by the host itself.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,9 +8,11 @@
 #include <vector>
 
 #include "filter/filter_api.h"
+#include "host/cli.h"
 #include "host/commands.h"
 #include "host/errors.h"
 #include "host/filter_module.h"
+#include "host/gif_structure.h"
 #include "host/host_input.h"
 #include "host/setup_options.h"
 
@@ -21,33 +24,18 @@ using GetFileInfoProc = int32_t(WINAPI*)(const char*, FileInfoRecord*, uintptr_t
 // The whole record as the layout gives it; sizeof may pad it.
 constexpr int32_t kInfoRecordBytes = 60;
 
-enum class InputWay { kFile, kMemory, kStream };
-
-constexpr int32_t kReadFailed = 21;
-
-// Whether one byte of the file can be read; else the system's reason.
-bool CanReadFile(const std::string& path, std::string* why) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  errno = 0;
-  char byte = 0;
-  bool ok = std::fread(&byte, 1, 1, file) == 1 || !std::ferror(file);
-  if (!ok) *why = std::strerror(errno);
-  std::fclose(file);
-  return ok;
-}
-
 void PrintInfoHelp(std::FILE* out) {
   std::fprintf(out,
-               "Usage: %s info [--memory | --stream] [--profile FILE] [--mode NAME]\n"
+               "Usage: %s info [--json] [-m | -s] [--profile FILE] [--mode NAME]\n"
                "                 [--filter PATH] FILE...\n\n"
-               "Prints, for each FILE, what the filter reads from its header:\n"
-               "  NAME: WIDTHxHEIGHT, N bits per pixel\n\n"
-               "  --memory       hand each file to the filter in a global memory block\n"
-               "  --stream       hand each file to the filter through a host stream\n"
+               "Prints, for each FILE (- for standard input), the size and depth the filter\n"
+               "reads from its header, then what the file holds: version, screen, global\n"
+               "palette, background index, each image (position, size, depth, interlace,\n"
+               "local palette, transparency and delay), comments, plain-text and\n"
+               "application extensions (loop count), and bytes after the trailer.\n\n"
+               "  -j, --json     one JSON object per file, one a line\n"
+               "  -m, --memory   hand each file to the filter in a global memory block\n"
+               "  -s, --stream   hand each file to the filter through a host stream\n"
                "  --profile FILE, --mode NAME\n"
                "                 first make a setup with them, as a host importing the\n"
                "                 files would, and stop when none can be made (see\n"
@@ -58,51 +46,90 @@ void PrintInfoHelp(std::FILE* out) {
                kProgramName, kProgramName);
 }
 
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte >= 0x20 && byte < 0x7F ? c : '.';
+  }
+  return out;
+}
+
+void PrintStructure(const GifStructure& gif) {
+  std::printf("  GIF%s, screen %dx%d, colour resolution %d bits, ", gif.version.c_str(), gif.width,
+              gif.height, gif.colorResolution);
+  if (gif.globalColors) {
+    std::printf("global palette of %d colours, background index %d\n", gif.globalColors, gif.backgroundIndex);
+  } else {
+    std::printf("no global palette\n");
+  }
+  std::printf("  %zu image%s\n", gif.images.size(), gif.images.size() == 1 ? "" : "s");
+  for (size_t i = 0; i < gif.images.size(); ++i) {
+    const GifImageInfo& m = gif.images[i];
+    std::printf("  image %zu: %dx%d at (%d, %d), %d bits per pixel%s", i + 1, m.width, m.height, m.left,
+                m.top, m.depth, m.interlaced ? ", interlaced" : "");
+    if (m.localColors) std::printf(", local palette of %d colours", m.localColors);
+    if (m.transparent) std::printf(", transparent index %d", m.transparentIndex);
+    if (m.hasControl) std::printf(", delay %d.%02d s", m.delay / 100, m.delay % 100);
+    std::printf("\n");
+  }
+  for (const std::string& comment : gif.comments) std::printf("  comment: \"%s\"\n", Printable(comment).c_str());
+  for (const GifPlainText& t : gif.plainTexts) {
+    std::printf("  plain text: %dx%d at (%d, %d), cell %dx%d, colour %d on %d: \"%s\"\n", t.width, t.height,
+                t.left, t.top, t.cellWidth, t.cellHeight, t.foreground, t.background,
+                Printable(t.text).c_str());
+  }
+  for (const GifApplication& a : gif.applications) {
+    std::printf("  application %s, %lld data bytes", Printable(a.identifier).c_str(),
+                static_cast<long long>(a.dataBytes));
+    if (a.loopCount == 0) std::printf(", loops for ever");
+    if (a.loopCount > 0) std::printf(", loops %d times", a.loopCount);
+    std::printf("\n");
+  }
+  if (gif.trailer) std::printf("  %lld bytes after the trailer\n", static_cast<long long>(gif.bytesAfterTrailer));
+  if (!gif.problem.empty()) std::printf("  problem: %s\n", gif.problem.c_str());
+}
+
 // One file; false when it failed (the reason printed).
-bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, const std::string& name) {
+bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, bool json, const std::string& name) {
+  HostInput input;
+  FilterInput handed;
+  std::string error;
+  if (!ReadHostInput(name, way, &input, &error) || !handed.Prepare(input, way, &error)) {
+    PrintError(error);
+    return false;
+  }
   FileInfoRecord record;
   std::memset(&record, 0, sizeof record);
   record.recordSize = kInfoRecordBytes;
-
-  std::string error;
   int32_t result = 0;
-  switch (way) {
+  switch (handed.way()) {
     case InputWay::kFile:
-      result = getFileInfo(name.c_str(), &record, 0, nullptr);
+      result = getFileInfo(handed.path().c_str(), &record, 0, nullptr);
       break;
-    case InputWay::kMemory: {
-      HGLOBAL block = ReadFileToGlobal(name, &error);
-      if (!block) {
-        PrintError(name + ": " + error);
-        return false;
-      }
-      result = getFileInfo("", &record, reinterpret_cast<uintptr_t>(block), nullptr);
-      GlobalFree(block);
+    case InputWay::kMemory:
+      result = getFileInfo("", &record, reinterpret_cast<uintptr_t>(handed.memory()), nullptr);
       break;
-    }
-    case InputWay::kStream: {
-      FileHostStream stream;
-      if (!stream.Open(name, &error)) {
-        PrintError(name + ": " + error);
-        return false;
-      }
-      result = getFileInfo(name.c_str(), &record, stream.userValue(), FileHostStream::function());
+    case InputWay::kStream:
+      result = getFileInfo(name.c_str(), &record, handed.streamValue(), FilterInput::streamFunction());
       break;
-    }
   }
   if (result != 0) {
-    std::string why;
-    // The filter says only 21 for a file it cannot open; the host can say why.
-    if (result == kReadFailed && way != InputWay::kMemory && !CanReadFile(name, &why)) {
-      PrintError(name + ": cannot read the file: " + why + " (error " + std::to_string(result) +
-                 ")");
-    } else {
-      PrintError(name + ": " + DescribeFilterError(result));
-    }
+    PrintError(input.DisplayName() + ": " + DescribeFilterError(result));
     return false;
   }
-  std::printf("%s: %dx%d, %d bits per pixel\n", name.c_str(), static_cast<int>(record.width),
-              static_cast<int>(record.height), static_cast<int>(record.bitsPerPixel));
+  const GifStructure gif = input.haveBytes ? ReadGifStructure(input.bytes) : GifStructure();
+  if (json) {
+    std::printf("%s\n", GifStructureJson(input.DisplayName(), gif, static_cast<int>(record.width),
+                                         static_cast<int>(record.height),
+                                         static_cast<int>(record.bitsPerPixel))
+                            .c_str());
+    return true;
+  }
+  std::printf("%s: %dx%d, %d bits per pixel\n", input.DisplayName().c_str(),
+              static_cast<int>(record.width), static_cast<int>(record.height),
+              static_cast<int>(record.bitsPerPixel));
+  if (input.haveBytes) PrintStructure(gif);
   return true;
 }
 
@@ -111,40 +138,28 @@ int RunInfo(int argc, char** argv) {
   std::string filterPath;
   SetupNames setupNames;
   std::vector<std::string> files;
-  bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (optionsDone || arg.empty() || arg[0] != '-' || arg == "-") {
-      files.push_back(arg);
-    } else if (arg == "--") {
-      optionsDone = true;
-    } else if (arg == "--help" || arg == "-h") {
+  bool json = false;
+  ArgParser p("info", argc, argv);
+  while (p.Next()) {
+    if (p.IsOperand()) {
+      files.push_back(p.arg());
+    } else if (p.Flag("help", 'h')) {
       PrintInfoHelp(stdout);
       return kExitOk;
-    } else if (arg == "--memory" || arg == "--stream") {
-      InputWay chosen = arg == "--memory" ? InputWay::kMemory : InputWay::kStream;
-      if (way != InputWay::kFile && way != chosen) {
-        PrintError("info: --memory and --stream exclude each other");
-        return kExitUsage;
-      }
+    } else if (p.Flag("json", 'j')) {
+      json = true;
+    } else if (p.Flag("memory", 'm') || p.Flag("stream", 's')) {
+      const InputWay chosen = p.arg() == "--memory" || p.arg() == "-m" ? InputWay::kMemory : InputWay::kStream;
+      if (way != InputWay::kFile && way != chosen) p.Fail("--memory and --stream exclude each other");
       way = chosen;
-    } else if (int taken = setupNames.Take("info", argc, argv, &i)) {
-      if (taken < 0) return kExitUsage;
-    } else if (arg == "--filter") {
-      if (i + 1 >= argc) {
-        PrintError("info: --filter needs a path");
-        return kExitUsage;
-      }
-      filterPath = argv[++i];
+    } else if (p.Value("profile", 0, &setupNames.profile) || p.Value("mode", 0, &setupNames.mode) ||
+               p.Value("filter", 0, &filterPath)) {
     } else {
-      PrintError("info: unknown option '" + arg + "' (try 'info --help')");
-      return kExitUsage;
+      p.Unknown();
     }
   }
-  if (files.empty()) {
-    PrintError("info: no file given (try 'info --help')");
-    return kExitUsage;
-  }
+  if (p.ok() && files.empty()) p.Fail("no file given (try 'info --help')");
+  if (!p.ok()) return kExitUsage;
 
   FilterModule filter;
   std::string error;
@@ -165,21 +180,23 @@ int RunInfo(int argc, char** argv) {
       PrintError("info: no setup could be made: " + setupNames.WhyNoSetup(filter));
       return kExitFailed;
     }
+    const bool found = setupNames.CheckFound(setup, false);
     destroySetup(setup);
+    if (!found) return kExitFailed;
   }
 
   bool allRead = true;
   for (const std::string& name : files) {
-    allRead = ShowInfo(getFileInfo, way, name) && allRead;
+    allRead = ShowInfo(getFileInfo, way, json, name) && allRead;
+    std::fflush(stdout);
   }
-  std::fflush(stdout);
   return allRead ? kExitOk : kExitFailed;
 }
 
 const CommandRegistration kInfo{{"info",
-                                 "info [--memory | --stream] [--profile FILE] [--mode NAME] "
+                                 "info [--json] [-m|-s] [--profile FILE] [--mode NAME] "
                                  "[--filter PATH] FILE...",
-                                 "prints the size and depth of GIF files", RunInfo}};
+                                 "prints the size, depth and structure of GIF files", RunInfo}};
 
 }  // namespace
 }  // namespace host

@@ -2,6 +2,7 @@
 // (ImportGR, ImportCB with a host stream, ImportEmbeddedGR), as a host that
 // wants a finished Windows metafile calls them, and the Enhanced Metafile it
 // gets written to a file.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -108,6 +109,14 @@ int ParseMetafileArgs(int argc, char** argv, MetafileArgs* args, bool* helpShown
     PrintError("metafile: no file given (try 'metafile --help')");
     return kExitUsage;
   }
+  if (!args->output.empty()) {
+    std::string extension = args->output.size() >= 4 ? args->output.substr(args->output.size() - 4) : "";
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".emf") {
+      PrintError("metafile: writes an Enhanced Metafile: name the output .emf, not '" + args->output + "'");
+      return kExitUsage;
+    }
+  }
   if (args->hasStartText && args->entry != Entry::kEmbedded) {
     PrintError("metafile: --start-text goes with --embedded");
     return kExitUsage;
@@ -153,34 +162,37 @@ bool WriteMetafile(HANDLE metafile, const std::string& path, std::string* error)
 }
 
 // The host's half of one call: the source record and what the chosen entry
-// needs beside it, released on every way out.
+// needs beside it, released on every way out. The input is opened once, by
+// the host; what is not a regular file goes in a memory block.
 class Source {
  public:
   Source() { std::memset(&record_, 0, sizeof record_); }
-  ~Source() {
-    if (record_.memory != nullptr) GlobalFree(record_.memory);
-  }
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
 
   bool Prepare(const MetafileArgs& args, std::string* error) {
-    if (args.entry == Entry::kMemory) {
-      record_.memory = ReadFileToGlobal(args.file, error);
-      return record_.memory != nullptr;  // the path stays empty: memory input
+    const InputWay way = args.entry == Entry::kMemory   ? InputWay::kMemory
+                         : args.entry == Entry::kStream ? InputWay::kStream
+                                                        : InputWay::kFile;
+    if (!ReadHostInput(args.file, way, &input_, error) || !handed_.Prepare(input_, way, error)) {
+      return false;
     }
+    record_.memory = handed_.memory();
+    if (handed_.way() == InputWay::kMemory) return true;  // the path stays empty: memory input
     if (args.file.size() >= sizeof record_.path) {
       *error = "the path is longer than the 259 characters a source record holds";
       return false;
     }
     std::memcpy(record_.path, args.file.c_str(), args.file.size() + 1);
-    return args.entry != Entry::kStream || stream_.Open(args.file, error);
+    return true;
   }
   const SourceDescriptor* record() const { return &record_; }
-  const FileHostStream& stream() const { return stream_; }
+  uint32_t streamValue() const { return handed_.streamValue(); }
 
  private:
   SourceDescriptor record_;
-  FileHostStream stream_;
+  HostInput input_;
+  FilterInput handed_;
 };
 
 int RunMetafile(int argc, char** argv) {
@@ -227,8 +239,8 @@ int RunMetafile(int argc, char** argv) {
       status = importGR(hostValue, source.record(), &result, options);
       break;
     case Entry::kStream:
-      status = importCB(hostValue, source.record(), &result, options, source.stream().userValue(),
-                        FileHostStream::function());
+      status = importCB(hostValue, source.record(), &result, options, source.streamValue(),
+                        FilterInput::streamFunction());
       break;
     case Entry::kEmbedded:
       status = importEmbedded(hostValue, source.record(), &result, options, 0,

@@ -1,5 +1,8 @@
 // gifimport setup: makes a setup as a host does (CreateSetup) and prints what
 // it took from the profile, or why none could be made.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,9 +28,15 @@ const char kSetupOptionsHelp[] =
     "  --mode NAME         the mode section to read instead of ~Mode of [ir_gif]\n";
 
 int SetupNames::Take(const char* command, int argc, char** argv, int* i) {
-  const std::string arg = argv[*i];
-  std::string* value = arg == "--profile" ? &profile : arg == "--mode" ? &mode : nullptr;
+  std::string arg = argv[*i];
+  const size_t equals = arg.find('=');
+  const std::string name = arg.substr(0, equals);
+  std::string* value = name == "--profile" ? &profile : name == "--mode" ? &mode : nullptr;
   if (value == nullptr) return 0;
+  if (equals != std::string::npos) {
+    *value = arg.substr(equals + 1);
+    return 1;
+  }
   if (*i + 1 >= argc) {
     PrintError(std::string(command) + ": " + arg + " needs a value");
     return -1;
@@ -50,6 +59,28 @@ std::string SetupNames::WhyNoSetup(const FilterModule& filter) const {
   if (mode.size() >= kTextFieldBytes) return "the mode name is longer than 259 characters";
   return "the profile's mode section " + (mode.empty() ? "(~Mode of [ir_gif])" : "[" + mode + "]") +
          " has no Driver value, or memory ran out";
+}
+
+bool SetupNames::CheckFound(HGLOBAL setup, bool verbose) const {
+  const auto* fields = static_cast<const FilterSetup*>(GlobalLock(setup));
+  if (fields == nullptr) return true;  // nothing to tell; the import will say
+  const std::string found = fields->profilePath;
+  const std::string section = fields->modeSection;
+  GlobalUnlock(setup);
+  if (!profile.empty() && found.empty()) {
+    std::string why = "not found beside the filter module or in the Windows directory";
+    struct stat info;
+    if (profile.find_first_of("/\\") != std::string::npos) {
+      why = stat(profile.c_str(), &info) != 0 ? std::strerror(errno) : "it cannot be read";
+    }
+    PrintError("cannot read the profile " + profile + ": " + why);
+    return false;
+  }
+  if (verbose) {
+    PrintError(found.empty() ? "no profile found: the defaults are in force"
+                             : "profile " + found + ", mode section [" + section + "]");
+  }
+  return true;
 }
 
 namespace {
@@ -131,6 +162,10 @@ int RunSetup(int argc, char** argv) {
   HGLOBAL setup = names.Create(createSetup);
   if (setup == nullptr) {
     PrintError("setup: no setup could be made: " + names.WhyNoSetup(filter));
+    return kExitFailed;
+  }
+  if (!names.CheckFound(setup, false)) {
+    destroySetup(setup);
     return kExitFailed;
   }
   const auto* fields = static_cast<const FilterSetup*>(GlobalLock(setup));

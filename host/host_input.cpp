@@ -1,113 +1,185 @@
 #include "host/host_input.h"
+#include "host/interrupt.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace host {
 namespace {
 
 // Open host streams by user value - 1. The user value is 32 bits on every
 // target, so it names a slot rather than carrying a pointer.
-std::vector<std::FILE*>& StreamSlots() {
-  static std::vector<std::FILE*> slots;
+struct ByteStream {
+  const std::vector<uint8_t>* bytes = nullptr;  // null: a free slot
+  int64_t position = 0;
+};
+
+std::vector<ByteStream>& StreamSlots() {
+  static std::vector<ByteStream> slots;
   return slots;
 }
 
-std::FILE* FileFor(uint32_t userValue) {
-  std::vector<std::FILE*>& slots = StreamSlots();
-  return userValue >= 1 && userValue <= slots.size() ? slots[userValue - 1] : nullptr;
+ByteStream* StreamFor(uint32_t userValue) {
+  std::vector<ByteStream>& slots = StreamSlots();
+  if (userValue < 1 || userValue > slots.size()) return nullptr;
+  ByteStream* stream = &slots[userValue - 1];
+  return stream->bytes ? stream : nullptr;
 }
 
-int32_t WINAPI FileStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
+int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin) {
-  std::FILE* file = FileFor(userValue);
-  if (!file) return -1;
+  ByteStream* stream = StreamFor(userValue);
+  if (!stream) return -1;
+  const auto size = static_cast<int64_t>(stream->bytes->size());
   switch (operation) {
     case kHostStreamRead: {
       if (value < 0 || (value > 0 && !buffer)) return -1;
-      size_t n = std::fread(buffer, 1, static_cast<size_t>(value), file);
-      if (n == 0 && std::ferror(file)) return -1;
-      return static_cast<int32_t>(n);
+      const int64_t take = std::max<int64_t>(0, std::min<int64_t>(value, size - stream->position));
+      if (take > 0) std::memcpy(buffer, stream->bytes->data() + stream->position, static_cast<size_t>(take));
+      stream->position += take;
+      return static_cast<int32_t>(take);
     }
     case kHostStreamSeek: {
-      static const int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
       if (origin < 0 || origin > 2) return -1;
-      if (std::fseek(file, value, kWhence[origin]) != 0) return -1;
-      [[fallthrough]];
+      const int64_t base = origin == 0 ? 0 : origin == 1 ? stream->position : size;
+      const int64_t target = base + value;
+      if (target < 0 || target > INT32_MAX) return -1;
+      stream->position = target;
+      return static_cast<int32_t>(target);
     }
-    case kHostStreamTell: {
-      long pos = std::ftell(file);
-      return pos < 0 || pos > INT32_MAX ? -1 : static_cast<int32_t>(pos);
-    }
+    case kHostStreamTell:
+      return stream->position > INT32_MAX ? -1 : static_cast<int32_t>(stream->position);
     default:
       return -1;
   }
 }
 
-std::string SystemError(const std::string& what, const std::string& path) {
-  return "cannot " + what + " " + path + ": " + std::strerror(errno);
+// Reads `file` to its end, at most kMaxInputBytes; false with *error set.
+bool ReadAll(std::FILE* file, const std::string& shown, std::vector<uint8_t>* bytes,
+             std::string* error) {
+  bytes->clear();
+  uint8_t chunk[65536];
+  size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    if (bytes->size() + n > kMaxInputBytes) {
+      *error = shown + " holds more than 1 GiB: not a GIF this tool reads";
+      return false;
+    }
+    bytes->insert(bytes->end(), chunk, chunk + n);
+  }
+  if (std::ferror(file)) {
+    *error = "cannot read " + shown + ": " + SystemReason();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-HGLOBAL ReadFileToGlobal(const std::string& path, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    *error = SystemError("open", path);
-    return nullptr;
-  }
-  std::vector<uint8_t> bytes;
-  uint8_t chunk[65536];
-  size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-  bool failed = std::ferror(file) != 0;
-  if (failed) *error = SystemError("read", path);
-  std::fclose(file);
-  if (failed) return nullptr;
+std::string SystemReason() { return std::strerror(errno); }
 
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  if (!block) {
-    *error = "cannot get a memory block of " + std::to_string(bytes.size()) + " bytes for " + path;
-    return nullptr;
-  }
-  if (!bytes.empty()) {
-    void* data = GlobalLock(block);
-    if (!data) {
-      GlobalFree(block);
-      *error = "cannot lock the memory block for " + path;
-      return nullptr;
+std::string HostInput::DisplayName() const { return name == "-" ? "standard input" : name; }
+
+namespace {
+
+bool ReadWholeInput(const std::string& name, InputWay way, HostInput* input, std::string* error) {
+  *input = HostInput();
+  input->name = name;
+  const std::string shown = input->DisplayName();
+  if (name == "-") {
+    if (InputIsTerminal()) {
+      *error = "standard input is a terminal: send a GIF into it (gifimport import - < FILE)";
+      return false;
     }
-    std::memcpy(data, bytes.data(), bytes.size());
-    GlobalUnlock(block);
+    input->haveBytes = ReadAll(stdin, shown, &input->bytes, error);
+    return input->haveBytes;
   }
-  return block;
-}
-
-FileHostStream::~FileHostStream() {
-  if (std::FILE* file = FileFor(userValue_)) {
-    std::fclose(file);
-    StreamSlots()[userValue_ - 1] = nullptr;
-  }
-}
-
-bool FileHostStream::Open(const std::string& path, std::string* error) {
-  if (userValue_ != 0) return false;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    *error = SystemError("open", path);
+  // stat does not open, so it never waits on a FIFO; the one open below
+  // does, as reading a FIFO means.
+  struct stat info;
+  if (stat(name.c_str(), &info) != 0) {
+    *error = "cannot open " + shown + ": " + SystemReason();
     return false;
   }
-  std::vector<std::FILE*>& slots = StreamSlots();
-  size_t slot = 0;
-  while (slot < slots.size() && slots[slot]) ++slot;
-  if (slot == slots.size()) slots.push_back(nullptr);
-  slots[slot] = file;
-  userValue_ = static_cast<uint32_t>(slot + 1);
+  if (S_ISDIR(info.st_mode)) {
+    *error = "cannot read " + shown + ": it is a directory";
+    return false;
+  }
+  input->regular = S_ISREG(info.st_mode);
+  if (input->regular && static_cast<uint64_t>(info.st_size) > kMaxInputBytes) {
+    if (way == InputWay::kFile) return true;  // the filter reads it; the host keeps no copy
+    *error = shown + " holds more than 1 GiB: not a GIF this tool reads";
+    return false;
+  }
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  if (!file) {
+    *error = "cannot open " + shown + ": " + SystemReason();
+    return false;
+  }
+  input->haveBytes = ReadAll(file, shown, &input->bytes, error);
+  std::fclose(file);
+  return input->haveBytes;
+}
+
+}  // namespace
+
+bool ReadHostInput(const std::string& name, InputWay way, HostInput* input, std::string* error) {
+  if (!ReadWholeInput(name, way, input, error)) return false;
+  // Every road and every command gives an empty input the same answer.
+  if (input->haveBytes && input->bytes.empty()) {
+    *error = input->DisplayName() + " is empty: not a GIF";
+    return false;
+  }
   return true;
 }
 
-HostStreamProc FileHostStream::function() { return FileStreamProc; }
+FilterInput::~FilterInput() {
+  if (memory_) GlobalFree(memory_);
+  if (ByteStream* stream = StreamFor(streamValue_)) *stream = ByteStream();
+}
+
+bool FilterInput::Prepare(const HostInput& input, InputWay way, std::string* error) {
+  way_ = input.regular || way != InputWay::kFile ? way : InputWay::kMemory;
+  if (way_ == InputWay::kFile) {
+    path_ = input.name;
+    return true;
+  }
+  if (!input.haveBytes) {
+    *error = "the input was not read";
+    return false;
+  }
+  if (way_ == InputWay::kStream) {
+    std::vector<ByteStream>& slots = StreamSlots();
+    size_t slot = 0;
+    while (slot < slots.size() && slots[slot].bytes) ++slot;
+    if (slot == slots.size()) slots.emplace_back();
+    slots[slot].bytes = &input.bytes;
+    slots[slot].position = 0;
+    streamValue_ = static_cast<uint32_t>(slot + 1);
+    return true;
+  }
+  memory_ = GlobalAlloc(GMEM_MOVEABLE, input.bytes.size());
+  if (!memory_) {
+    *error = "cannot get a memory block of " + std::to_string(input.bytes.size()) + " bytes";
+    return false;
+  }
+  if (!input.bytes.empty()) {
+    void* data = GlobalLock(memory_);
+    if (!data) {
+      *error = "cannot lock the memory block";
+      return false;
+    }
+    std::memcpy(data, input.bytes.data(), input.bytes.size());
+    GlobalUnlock(memory_);
+  }
+  return true;
+}
+
+HostStreamProc FilterInput::streamFunction() { return ByteStreamProc; }
 
 }  // namespace host

@@ -1,37 +1,67 @@
-// The host's side of the filter's memory and host-stream inputs: a file's
-// bytes in a global memory block, and a host stream function over a file.
+// The host's side of an input: each input is opened once, here. A regular
+// file may go to the filter by its path, in a global memory block or through
+// a host stream function; anything else (standard input, a FIFO, a device)
+// is read once, to at most kMaxInputBytes, and handed over from memory, so
+// the filter never opens it a second time or waits on it.
 #ifndef GIFIMPORT_HOST_HOST_INPUT_H
 #define GIFIMPORT_HOST_HOST_INPUT_H
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "output/companion.h"
 #include "platform/win_api.h"
 
 namespace host {
 
-// The whole file in a movable global block (unlocked), or null with *error
-// set. An empty file gives a block of size 0. The caller frees the block.
-HGLOBAL ReadFileToGlobal(const std::string& path, std::string* error);
+// The same bound as a memory block the filter is handed: a GIF is never
+// this large, /dev/zero is.
+constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
 
-// A file read through the host stream protocol of output/companion.h. The
-// user value names the open file; the object must outlive every call.
-class FileHostStream {
+enum class InputWay { kFile, kMemory, kStream };
+
+struct HostInput {
+  std::string name;         // as given; "-" is standard input
+  bool regular = false;     // a regular file the filter may open by its path
+  bool haveBytes = false;   // bytes holds the whole input
+  std::vector<uint8_t> bytes;
+
+  // "standard input" for "-", else the name.
+  std::string DisplayName() const;
+};
+
+// Opens `name` once and reads it whole, unless it is a regular file going
+// by its path (way kFile) and larger than the bound. False with *error set
+// (the system's reason) when it cannot be read.
+bool ReadHostInput(const std::string& name, InputWay way, HostInput* input, std::string* error);
+
+// What a filter entry is handed for an input, released on destruction.
+class FilterInput {
  public:
-  FileHostStream() = default;
-  ~FileHostStream();
-  FileHostStream(const FileHostStream&) = delete;
-  FileHostStream& operator=(const FileHostStream&) = delete;
+  FilterInput() = default;
+  ~FilterInput();
+  FilterInput(const FilterInput&) = delete;
+  FilterInput& operator=(const FilterInput&) = delete;
 
-  bool Open(const std::string& path, std::string* error);
-  uint32_t userValue() const { return userValue_; }
-  static HostStreamProc function();
+  // Prepares the input the way asked; non-regular inputs go as memory (or
+  // as a host stream over memory when a stream is asked).
+  bool Prepare(const HostInput& input, InputWay way, std::string* error);
+  InputWay way() const { return way_; }
+  const std::string& path() const { return path_; }  // kFile only
+  HGLOBAL memory() const { return memory_; }          // kMemory: unlocked block
+  uint32_t streamValue() const { return streamValue_; }
+  static HostStreamProc streamFunction();
 
  private:
-  uint32_t userValue_ = 0;  // 0: not open
+  InputWay way_ = InputWay::kFile;
+  std::string path_;
+  HGLOBAL memory_ = nullptr;
+  uint32_t streamValue_ = 0;  // 0: none
 };
+
+// The system's words for the last error: "No such file or directory".
+std::string SystemReason();
 
 }  // namespace host
 

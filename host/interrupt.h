@@ -20,6 +20,10 @@ bool InterruptRequested();
 
 // True when standard error is a terminal (a progress bar can be drawn).
 bool ErrorOutputIsTerminal();
+// True when standard output / input is a terminal (no picture is written
+// to one, nor read from one).
+bool OutputIsTerminal();
+bool InputIsTerminal();
 
 }  // namespace host
 

@@ -29,5 +29,7 @@ InterruptScope::~InterruptScope() { sigaction(SIGINT, &previousAction, nullptr);
 bool InterruptRequested() { return interruptRequested != 0; }
 
 bool ErrorOutputIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool OutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+bool InputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 
 }  // namespace host

@@ -28,5 +28,7 @@ InterruptScope::~InterruptScope() { SetConsoleCtrlHandler(OnConsoleControl, FALS
 bool InterruptRequested() { return interruptRequested != 0; }
 
 bool ErrorOutputIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+bool InputIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 
 }  // namespace host

@@ -24,6 +24,9 @@ struct SetupNames {
   HGLOBAL Create(CreateSetupProc createSetup) const;
   // The likely reason CreateSetup made no setup with these names.
   std::string WhyNoSetup(const FilterModule& filter) const;
+  // False (said) when a profile was named but the setup found none; with
+  // `verbose`, says the profile and mode section the setup took.
+  bool CheckFound(HGLOBAL setup, bool verbose) const;
 };
 
 // The help lines of the two options.

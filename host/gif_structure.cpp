@@ -1,0 +1,281 @@
+#include "host/gif_structure.h"
+
+#include <cstdio>
+
+namespace host {
+namespace {
+
+class Reader {
+ public:
+  explicit Reader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  int64_t position() const { return position_; }
+  bool Has(int64_t n) const { return position_ + n <= static_cast<int64_t>(bytes_.size()); }
+  int Byte() { return bytes_[static_cast<size_t>(position_++)]; }
+  int Short() {
+    const int low = Byte();
+    return low | (Byte() << 8);
+  }
+  void Skip(int64_t n) { position_ += n; }
+  std::string Text(int64_t n) {
+    std::string text(bytes_.begin() + position_, bytes_.begin() + position_ + n);
+    position_ += n;
+    return text;
+  }
+  // Walks sub-blocks up to the terminator, handing each to `take`; false
+  // when the file ends first.
+  template <typename F>
+  bool SubBlocks(F take) {
+    while (Has(1)) {
+      const int size = Byte();
+      if (size == 0) return true;
+      if (!Has(size)) return false;
+      take(position_, size);
+      Skip(size);
+    }
+    return false;
+  }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+  int64_t position_ = 0;
+};
+
+void Stop(GifStructure* gif, int64_t offset, const std::string& problem) {
+  gif->problem = problem;
+  gif->problemOffset = offset;
+}
+
+std::string Quote(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      char escaped[8];
+      // Bytes above 0x7F are Latin-1, as the text renderers take them.
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
+  GifStructure gif;
+  gif.size = static_cast<int64_t>(bytes.size());
+  Reader in(bytes);
+  if (!in.Has(13)) return Stop(&gif, 0, "the file ends inside the header"), gif;
+  if (in.Text(3) != "GIF") return Stop(&gif, 0, "the file does not start with \"GIF\""), gif;
+  gif.version = in.Text(3);
+  gif.width = in.Short();
+  gif.height = in.Short();
+  const int flags = in.Byte();
+  gif.backgroundIndex = in.Byte();
+  gif.aspect = in.Byte();
+  gif.colorResolution = ((flags >> 4) & 7) + 1;
+  const int globalBits = (flags & 7) + 1;
+  if (flags & 0x80) {
+    gif.globalColors = 1 << globalBits;
+    if (!in.Has(3 * gif.globalColors)) return Stop(&gif, 13, "the file ends inside the global colour table"), gif;
+    in.Skip(3 * gif.globalColors);
+  }
+
+  GifImageInfo control;  // the graphic control waiting for its image
+  while (in.Has(1)) {
+    const int64_t start = in.position();
+    const int introducer = in.Byte();
+    if (introducer == ';') {
+      gif.trailer = true;
+      gif.bytesAfterTrailer = gif.size - in.position();
+      return gif;
+    }
+    if (introducer == ',') {
+      const int number = static_cast<int>(gif.images.size()) + 1;
+      const std::string name = "image " + std::to_string(number);
+      GifImageInfo image = control;
+      control = GifImageInfo();
+      image.offset = start;
+      if (!in.Has(9)) return Stop(&gif, start, "the file ends inside the descriptor of " + name), gif;
+      image.left = in.Short();
+      image.top = in.Short();
+      image.width = in.Short();
+      image.height = in.Short();
+      const int imageFlags = in.Byte();
+      image.interlaced = (imageFlags & 0x40) != 0;
+      image.depth = gif.globalColors ? globalBits : 0;
+      if (imageFlags & 0x80) {
+        image.depth = (imageFlags & 7) + 1;
+        image.localColors = 1 << image.depth;
+        if (!in.Has(3 * image.localColors)) {
+          gif.images.push_back(image);
+          return Stop(&gif, start, "the file ends inside the colour table of " + name), gif;
+        }
+        in.Skip(3 * image.localColors);
+      }
+      const bool complete = in.Has(1) && (in.Skip(1), in.SubBlocks([](int64_t, int) {}));
+      image.dataEnd = complete ? in.position() : gif.size;
+      gif.images.push_back(image);
+      if (!complete) return Stop(&gif, start, "the file ends inside the data of " + name), gif;
+      continue;
+    }
+    if (introducer != '!') {
+      ++gif.strayBytes;
+      continue;
+    }
+    if (!in.Has(1)) return Stop(&gif, start, "the file ends inside an extension"), gif;
+    const int label = in.Byte();
+    bool complete = true;
+    switch (label) {
+      case 0xF9: {
+        control = GifImageInfo();
+        control.hasControl = true;
+        bool first = true;
+        complete = in.SubBlocks([&](int64_t at, int size) {
+          if (!first || size < 4) return;
+          first = false;
+          const int packed = bytes[static_cast<size_t>(at)];
+          control.disposal = (packed >> 2) & 7;
+          control.transparent = (packed & 1) != 0;
+          control.delay = bytes[static_cast<size_t>(at + 1)] | (bytes[static_cast<size_t>(at + 2)] << 8);
+          control.transparentIndex = bytes[static_cast<size_t>(at + 3)];
+        });
+        break;
+      }
+      case 0xFE: {
+        std::string text;
+        complete = in.SubBlocks([&](int64_t at, int size) {
+          text.append(bytes.begin() + at, bytes.begin() + at + size);
+        });
+        gif.comments.push_back(text);
+        break;
+      }
+      case 0x01: {
+        GifPlainText plain;
+        plain.offset = start;
+        bool first = true;
+        complete = in.SubBlocks([&](int64_t at, int size) {
+          const uint8_t* b = &bytes[static_cast<size_t>(at)];
+          if (first && size == 12) {
+            plain.left = b[0] | (b[1] << 8);
+            plain.top = b[2] | (b[3] << 8);
+            plain.width = b[4] | (b[5] << 8);
+            plain.height = b[6] | (b[7] << 8);
+            plain.cellWidth = b[8];
+            plain.cellHeight = b[9];
+            plain.foreground = b[10];
+            plain.background = b[11];
+          } else if (!first) {
+            plain.text.append(b, b + size);
+          }
+          first = false;
+        });
+        gif.plainTexts.push_back(plain);
+        control = GifImageInfo();  // a control extension is for the next one block
+        break;
+      }
+      case 0xFF: {
+        GifApplication application;
+        application.offset = start;
+        bool first = true;
+        complete = in.SubBlocks([&](int64_t at, int size) {
+          const uint8_t* b = &bytes[static_cast<size_t>(at)];
+          if (first) {
+            application.identifier.assign(b, b + size);
+          } else {
+            application.dataBytes += size;
+            // The looping extension: sub-block id 1, then the count.
+            if (application.identifier == "NETSCAPE2.0" && size >= 3 && b[0] == 1) {
+              application.loopCount = b[1] | (b[2] << 8);
+            }
+          }
+          first = false;
+        });
+        gif.applications.push_back(application);
+        break;
+      }
+      default: {
+        char text[80];
+        std::snprintf(text, sizeof text, "an extension of unknown label 0x%02X at byte %lld", label,
+                      static_cast<long long>(start));
+        return Stop(&gif, start, text), gif;
+      }
+    }
+    if (!complete) return Stop(&gif, start, "the file ends inside an extension"), gif;
+  }
+  Stop(&gif, gif.size, "the file ends without a trailer");
+  return gif;
+}
+
+std::string DescribeStopPosition(const GifStructure& gif, int64_t position) {
+  if (position < 0) return "";
+  std::string text = "reading stopped at byte " + std::to_string(position) + " of " + std::to_string(gif.size);
+  size_t begun = 0;
+  while (begun < gif.images.size() && gif.images[begun].offset < position) ++begun;
+  const std::string count = " of " + std::to_string(gif.images.size());
+  if (begun == 0) {
+    text += gif.images.empty() ? ", no image read" : ", before image 1" + count;
+  } else if (position <= gif.images[begun - 1].dataEnd) {
+    text += ", in image " + std::to_string(begun) + count;
+  } else {
+    text += ", after image " + std::to_string(begun) + count;
+  }
+  // What the host's reader found there names the cause.
+  if (!gif.problem.empty() && gif.problemOffset <= position) text += " (" + gif.problem + ")";
+  return text;
+}
+
+std::string GifStructureJson(const std::string& file, const GifStructure& gif, int fileInfoWidth,
+                             int fileInfoHeight, int fileInfoDepth) {
+  auto n = [](int64_t v) { return std::to_string(v); };
+  std::string json = "{\"file\":" + Quote(file) + ",\"bytes\":" + n(gif.size) +
+                     ",\"version\":" + Quote(gif.version) + ",\"width\":" + n(fileInfoWidth) +
+                     ",\"height\":" + n(fileInfoHeight) + ",\"bitsPerPixel\":" + n(fileInfoDepth) +
+                     ",\"screen\":{\"width\":" + n(gif.width) + ",\"height\":" + n(gif.height) +
+                     ",\"colorResolution\":" + n(gif.colorResolution) +
+                     ",\"aspect\":" + n(gif.aspect) + "},\"globalColors\":" + n(gif.globalColors) +
+                     ",\"backgroundIndex\":" + n(gif.backgroundIndex) + ",\"images\":[";
+  for (size_t i = 0; i < gif.images.size(); ++i) {
+    const GifImageInfo& m = gif.images[i];
+    json += std::string(i ? "," : "") + "{\"offset\":" + n(m.offset) + ",\"left\":" + n(m.left) +
+            ",\"top\":" + n(m.top) + ",\"width\":" + n(m.width) + ",\"height\":" + n(m.height) +
+            ",\"depth\":" + n(m.depth) + ",\"interlaced\":" + (m.interlaced ? "true" : "false") +
+            ",\"localColors\":" + n(m.localColors);
+    if (m.hasControl) {
+      json += ",\"control\":{\"transparent\":" + std::string(m.transparent ? "true" : "false") +
+              ",\"transparentIndex\":" + n(m.transparentIndex) + ",\"delay\":" + n(m.delay) +
+              ",\"disposal\":" + n(m.disposal) + "}";
+    }
+    json += "}";
+  }
+  json += "],\"comments\":[";
+  for (size_t i = 0; i < gif.comments.size(); ++i) json += (i ? "," : "") + Quote(gif.comments[i]);
+  json += "],\"plainTexts\":[";
+  for (size_t i = 0; i < gif.plainTexts.size(); ++i) {
+    const GifPlainText& t = gif.plainTexts[i];
+    json += std::string(i ? "," : "") + "{\"left\":" + n(t.left) + ",\"top\":" + n(t.top) +
+            ",\"width\":" + n(t.width) + ",\"height\":" + n(t.height) +
+            ",\"cellWidth\":" + n(t.cellWidth) + ",\"cellHeight\":" + n(t.cellHeight) +
+            ",\"foreground\":" + n(t.foreground) + ",\"background\":" + n(t.background) +
+            ",\"text\":" + Quote(t.text) + "}";
+  }
+  json += "],\"applications\":[";
+  for (size_t i = 0; i < gif.applications.size(); ++i) {
+    const GifApplication& a = gif.applications[i];
+    json += std::string(i ? "," : "") + "{\"identifier\":" + Quote(a.identifier) +
+            ",\"dataBytes\":" + n(a.dataBytes);
+    if (a.loopCount >= 0) json += ",\"loopCount\":" + n(a.loopCount);
+    json += "}";
+  }
+  json += "],\"trailer\":" + std::string(gif.trailer ? "true" : "false") +
+          ",\"bytesAfterTrailer\":" + n(gif.bytesAfterTrailer) + ",\"strayBytes\":" + n(gif.strayBytes);
+  if (!gif.problem.empty()) json += ",\"problem\":" + Quote(gif.problem) + ",\"problemOffset\":" + n(gif.problemOffset);
+  return json + "}";
+}
+
+}  // namespace host
