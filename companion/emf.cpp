@@ -10,8 +10,8 @@
 // falls back to 96 units per inch. The header's frame (0.01 mm) and its
 // reference device (pixels per millimetre) both follow that factor.
 //
-// Drawing, in order: a filled rectangle of the background colour over the
-// whole frame (black when the picture set none, as in the renderings); then
+// Drawing, in order: a rectangle of the background colour, filled without
+// an outline, over the whole frame (black when the picture set none); then
 // bitmaps and text lines in call order. A bitmap whose every pixel is drawn
 // goes out as StretchDIBits at its own depth with its palette as the colour
 // table; one with pixels left out (its back colour index when transparent,
@@ -21,7 +21,8 @@
 // TransparentBlt, which is why the colour key is not used. Bitmaps are
 // clipped to the frame and sent in strips, so that no record grows beyond a
 // few megabytes. Each text line is ANSI text on its baseline, in a font of
-// its own (created, selected, deselected, deleted).
+// its own (created, selected, deselected, deleted), with the face's
+// per-character advances.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -177,24 +178,22 @@ bool AddHeader(Writer* writer, const Layout& layout) {
       sizel_set(kReferenceMillimetres, kReferenceMillimetres), 0));
 }
 
-// A pen and a brush of the colour, so that the rectangle covers exactly
-// the frame's pixels on GDI (a null pen would leave the last row and
-// column out) and in SVG alike.
+// A brush of the colour and no pen: an outline would draw a line in the
+// pen's colour that office suites show along the right and bottom edges.
+// Without a pen GDI leaves the rectangle's right column and bottom row
+// out, so it reaches one unit past the frame on both.
 bool AddBackground(Writer* writer, const Picture& picture, const Layout& layout) {
   const Rgb color = picture.hasBackground ? picture.background : Rgb{};
   const U_COLORREF ref = colorref3_set(color.red, color.green, color.blue);
-  uint32_t pen = 0, brush = 0;
-  writer->Add(createpen_set(&pen, writer->handles(),
-                            logpen_set(U_PS_SOLID, point32_set(1, 1), ref)));
+  uint32_t brush = 0;
   writer->Add(createbrushindirect_set(&brush, writer->handles(),
                                       logbrush_set(U_BS_SOLID, ref, 0)));
   if (!writer->ok()) return false;
-  writer->Add(selectobject_set(pen, writer->handles()));
+  writer->Add(selectobject_set(U_NULL_PEN, writer->handles()));
   writer->Add(selectobject_set(brush, writer->handles()));
-  writer->Add(U_EMRRECTANGLE_set(Rect(0, 0, layout.width, layout.height)));
+  writer->Add(U_EMRRECTANGLE_set(Rect(0, 0, layout.width + 1, layout.height + 1)));
   writer->Add(selectobject_set(U_BLACK_PEN, writer->handles()));
   writer->Add(selectobject_set(U_WHITE_BRUSH, writer->handles()));
-  writer->Add(deleteobject_set(&pen, writer->handles()));
   writer->Add(deleteobject_set(&brush, writer->handles()));
   return writer->ok();
 }
@@ -365,6 +364,33 @@ U_LOGFONT MakeFont(const std::string& tableFace, int height) {
                      static_cast<uint8_t>(U_VARIABLE_PITCH | family), name);
 }
 
+// Character widths in thousandths of the em of the sans-serif face the
+// filter names (SWISS:HELVETICA) and the faces readers put in its place,
+// which share them; from the space to the tilde.
+constexpr uint16_t kSansWidths[] = {
+    278, 278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278,  // space to /
+    556, 556, 556, 556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556,  // 0 to ?
+    1015, 667, 667, 722, 722, 667, 611, 778, 722, 278, 500, 667, 556, 833, 722, 778,  // @ to O
+    667, 778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 278, 278, 278, 469, 556,  // P to _
+    333, 556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500, 222, 833, 556, 556,  // ` to o
+    556, 556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};      // p to ~
+static_assert(sizeof(kSansWidths) / sizeof(kSansWidths[0]) == 0x7F - 0x20, "one width a character");
+// Latin-1 letters above 0x7F are mostly as wide as digits.
+constexpr uint16_t kOtherWidth = 556;
+
+// One advance per character at the em height, rounded so that their sum is
+// the line's rounded width.
+void SetAdvances(const std::string& text, int height, uint32_t* advances) {
+  int64_t thousandths = 0, placed = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    thousandths += c >= 0x20 && c < 0x7F ? kSansWidths[c - 0x20] : kOtherWidth;
+    const int64_t end = (thousandths * height + 500) / 1000;
+    advances[i] = static_cast<uint32_t>(end - placed);
+    placed = end;
+  }
+}
+
 bool AddText(Writer* writer, const TextLine& line, const Layout& layout) {
   if (line.text.empty()) return true;  // nothing to show
   const int height = render::EffectiveTextHeight(line);
@@ -378,9 +404,10 @@ bool AddText(Writer* writer, const TextLine& line, const Layout& layout) {
   writer->Add(U_EMRSETTEXTCOLOR_set(colorref3_set(color.red, color.green, color.blue)));
 
   const uint32_t count = static_cast<uint32_t>(line.text.size());
-  // The advances are libUEMF's estimate for the height; the format wants
-  // them and readers that have the face measure it themselves.
-  uint32_t* advances = dx_set(height, U_FW_NORMAL, count);
+  // Advances from the face's own widths, so that a reader spaces the
+  // letters as the face does instead of at a fixed step.
+  uint32_t* advances = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * (count ? count : 1)));
+  if (advances) SetAdvances(line.text, height, advances);
   char* text = advances ? emrtext_set(point32_set(line.x - layout.x1, layout.y2 - line.y), count,
                                       1, const_cast<char*>(line.text.data()), U_ETO_NONE,
                                       Rect(0, 0, -1, -1), advances)

@@ -64,6 +64,7 @@ struct Drawn {
   Bytes pixels;                             // DIB rows, bottom-up
   std::string text, face;
   int fontHeight = 0, family = 0;
+  int advance = 0;                          // text: the sum of its advances
   Rgb color;                                // text colour in force
 };
 
@@ -93,6 +94,7 @@ Metafile Walk(const Bytes& b) {
   std::map<uint32_t, uint32_t> live;      // handle -> creating record type
   std::map<uint32_t, uint32_t> selected;  // creating record type -> handle
   uint32_t bkMode = 2, textAlign = 0;     // the device's own: opaque, top left
+  bool nullPen = false;
   Rgb textColor;
   Drawn font;
   uint32_t records = 0, type = 0;
@@ -118,6 +120,7 @@ Metafile Walk(const Bytes& b) {
       }
     } else if (type == kSelectObject && (handle & 0x80000000u)) {  // stock: in its kind's place
       const uint32_t stock = handle & 0x7FFFFFFFu;
+      if (stock == 8) nullPen = true;
       selected[stock <= 5 || stock == 18   ? kCreateBrush
                : stock <= 8 || stock == 19 ? kCreatePen
                                            : kCreateFont] = 0;
@@ -128,6 +131,7 @@ Metafile Walk(const Bytes& b) {
       }
       if (type == kSelectObject) {
         selected[live[handle]] = handle;
+        if (live[handle] == kCreatePen) nullPen = false;
       } else {
         EXPECT_NE(selected[live[handle]], handle) << "deletes selected handle " << handle;
         live.erase(handle);
@@ -137,8 +141,10 @@ Metafile Walk(const Bytes& b) {
     } else if (type == kSetTextColor) {
       textColor = ColorRef(handle);
     } else if (type == kRectangle) {
+      EXPECT_TRUE(nullPen) << "the background has no outline";
       EXPECT_EQ(std::vector<int32_t>({I32(r, 8), I32(r, 12), I32(r, 16), I32(r, 20)}),
-                std::vector<int32_t>({0, 0, m.bounds[2], m.bounds[3]}));
+                std::vector<int32_t>({0, 0, m.bounds[2] + 1, m.bounds[3] + 1}))
+          << "without a pen the right column and bottom row are left out";
     } else if (type == kStretchDIBits || type == kAlphaBlend) {
       const bool alpha = type == kAlphaBlend;
       Drawn d;
@@ -173,6 +179,7 @@ Metafile Walk(const Bytes& b) {
       EXPECT_LE(dx + 4 * count, size) << "one advance per character";
       d.text.assign(r.begin() + std::min<size_t>(offset, size),
                     r.begin() + std::min<size_t>(offset + count, size));
+      for (uint32_t i = 0; i < count && dx + 4 * i + 4 <= size; ++i) d.advance += I32(r, dx + 4 * i);
       d.color = textColor;
       m.drawn.push_back(d);
     }
@@ -348,12 +355,12 @@ TEST(WriteEmf, TextIsAnsiOnItsBaselineInTheMappedFaceColourAndHeight) {
     const char* face;
     int height;
     std::string expectedFace;
-    int expectedFamily, expectedHeight;
-  } cases[] = {{"SWISS:HELVETICA", 10, "HELVETICA", 0x20, 10},
-               {"roman:Times", 16, "Times", 0x10, 16},
-               {"Courier", 8, "Courier", 0x00, 8},
+    int expectedFamily, expectedHeight, expectedAdvance;  // the line's width in the face
+  } cases[] = {{"SWISS:HELVETICA", 10, "HELVETICA", 0x20, 10, 36},
+               {"roman:Times", 16, "Times", 0x10, 16, 57},
+               {"Courier", 8, "Courier", 0x00, 8, 28},
                {"SWISS:AVeryLongFaceNameThatGoesOnAndOnBeyondRoom", 0,
-                "AVeryLongFaceNameThatGoesOnAndO", 0x20, 12}};
+                "AVeryLongFaceNameThatGoesOnAndO", 0x20, 12, 43}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.face);
     Picture picture = MakePicture(0, 0, 200, 100);
@@ -368,6 +375,7 @@ TEST(WriteEmf, TextIsAnsiOnItsBaselineInTheMappedFaceColourAndHeight) {
               std::vector<int>({kTextOutA, 7, 40, c.expectedFamily, -c.expectedHeight}))
         << "type, baseline point, family, character height";
     EXPECT_EQ(d.text, "Line \xE9 1");
+    EXPECT_EQ(d.advance, c.expectedAdvance);
     EXPECT_EQ(d.face, c.expectedFace);
     EXPECT_TRUE(d.color == kGreen);
   }
