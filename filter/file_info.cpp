@@ -1,6 +1,5 @@
 #include "filter/file_info.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "filter/input_source.h"
@@ -98,8 +97,12 @@ FilterError ReadFileInfo(QvStream stream, FileInfoRecord* record) {
 
 int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t source,
                            HostStreamProc streamFunction) {
-  // Without a record there is nothing to fill and nothing to read into.
+  // Without a record there is nothing to fill and nothing to read into; a
+  // size out of range is refused before a byte is written, since a host
+  // that got it wrong may own far fewer bytes than it says.
   if (!record) return kFileInfoBadRecord;
+  const int32_t recordSize = RecordSize(record);
+  if (recordSize <= 0 || recordSize > kFileInfoMaxRecordBytes) return kFileInfoBadRecord;
 
   InputSource from;
   from.path = path;
@@ -114,13 +117,10 @@ int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t s
   // null stream gives 21, as hosts have always seen it.
   OpenInput(from, &input);
 
-  // Clear after the size field, but never past the largest record the
-  // filter knows: a wrong, huge recordSize must not wipe the host's memory.
-  const int32_t recordSize = RecordSize(record);
-  const int32_t clearEnd = std::min(recordSize, kFileInfoMaxRecordBytes);
-  if (clearEnd > kFirstClearedByte) {
+  // Everything after the size field; a record of under 4 bytes has nothing.
+  if (recordSize > kFirstClearedByte) {
     std::memset(RecordBytes(record) + kFirstClearedByte, 0,
-                static_cast<size_t>(clearEnd - kFirstClearedByte));
+                static_cast<size_t>(recordSize - kFirstClearedByte));
   }
 
   FilterError result = ReadFileInfo(input.stream, record);

@@ -166,23 +166,39 @@ enum {
  * Error numbers (the status callback carries the same): 0 success; 7 input
  * cannot be opened; 9, 12 to 15, 19, 23, 25, 26, 65 companion errors; 21 a
  * read failed or an unknown extension label; 27 out of memory or no
- * document; 61 cancelled by the host; -23 not a GIF; -24 version above 89. */
+ * document; 28 a screen or an image that the picture's signed 16-bit
+ * coordinates cannot hold (a screen side or an image's right edge above
+ * 32767, its bottom below -32768 in picture space) or whose padded row is
+ * longer than a band (32767 bytes), refused before anything of it is sent;
+ * 61 cancelled by the host; -23 not a GIF; -24 version above 89. */
 
 /* Runs one import on a setup. The three strings must not be null and must
- * fit 259 characters; inputPath empty selects memory input. */
+ * fit 259 characters; inputPath empty selects memory input. kSetupNotLive
+ * and kSetupBusy (a status callback importing on the same setup) are not
+ * reported through the callback. */
 GIFIN_API int32_t WINAPI ImportFile(uint32_t unused, const char* openName, const char* startName,
                                     const char* inputPath, ImportRequest* request);
+
+/* Results of ImportFile, DestroySetup and EscapeSetup for a handle they
+ * refuse; nothing is changed, freed or reported then. */
+enum {
+  kSetupNotLive = -7, /* no live setup (EscapeSetup: nor an options block) */
+  kSetupBusy = -8,    /* an import runs on the setup now, e.g. a status
+                         callback calling back into the filter */
+  kSetupBadSize = -9  /* EscapeSetup: a size below 0 or above 65535 */
+};
 
 /* A setup from the profile (or the defaults); 0 when none could be made. */
 GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE instance, const char* profileName,
                                      const char* modeName, uint32_t reserved);
-/* 0, or -7 when the handle cannot be locked. */
+/* 0, or kSetupNotLive, kSetupBusy. */
 GIFIN_API int32_t WINAPI DestroySetup(HGLOBAL setup);
 /* Does nothing; returns 0. */
 GIFIN_API int32_t WINAPI EditSetup(uintptr_t a, uintptr_t b, uintptr_t c);
 /* Codes 0x51 (size 4: data is the host stream function) and 0x52 (size 4:
- * data points to the second option) on a setup or an options block; other
- * codes go to QvOptionsControl. */
+ * data points to the second option) on a setup or an options block; 0, also
+ * for another size. Other codes go to QvOptionsControl, whose result comes
+ * back and whose writes stay. kSetupNotLive, kSetupBusy, kSetupBadSize. */
 GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void* data,
                                      void* extra1, uintptr_t extra2);
 
@@ -204,9 +220,10 @@ GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, u
  *   path is carried along), else the source's memory block when its path is
  *   empty (never for ImportEmbeddedGR), else the file at the path. options
  *   is the host's block or 0 (the import entries then use one of their own;
- *   ImportEmbeddedGR refuses with 5315). Of the block's persistent bytes the
- *   stream function is not used by an entry given none, and is stored back
- *   as 0: a function kept from an earlier call may be gone.
+ *   ImportEmbeddedGR refuses with 5315). A stream function among the
+ *   block's persistent bytes (escape 0x51, or an earlier ImportCB) is used
+ *   by every entry not given one, with a user value of 0 (ImportCB: its
+ *   fifth argument); the host keeps it valid or clears it.
  *   On 0, *result holds the metafile (the host deletes it: DeleteEnhMetaFile
  *   or DeleteMetaFile as GetObjectType says), the frame in the metafile's
  *   units and the units per inch (when the capture gives none: the largest

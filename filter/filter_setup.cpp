@@ -31,6 +31,15 @@ void FreeWorkBlock(void** block) {
   *block = nullptr;
 }
 
+FilterSetup* LockSetup(HGLOBAL handle) {
+  if (handle == nullptr || GlobalSize(handle) < sizeof(FilterSetup)) return nullptr;
+  auto* setup = static_cast<FilterSetup*>(GlobalLock(handle));
+  if (setup == nullptr) return nullptr;
+  if (setup->magic == kSetupMagic) return setup;
+  GlobalUnlock(handle);
+  return nullptr;
+}
+
 bool CopyTextField(char* field, size_t fieldBytes, const char* text) {
   if (field == nullptr || text == nullptr || fieldBytes == 0) return false;
   const size_t length = BoundedLength(text, fieldBytes);

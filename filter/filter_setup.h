@@ -16,7 +16,8 @@
 //   +11144 embeddedSource            +11148 modeSection[260]
 //   +11408 profilePath[260]          +11668 colorTableSource[260]
 //   +11928 hostContext               +11932 optionsHandle
-//   +11936 request                   +11940 reserved to 12000
+//   +11936 request                   +11940 busy
+//   +11944 reserved to 12000
 //   +12000 persistentOptions (24 bytes: streamFunction, secondOption, 16 more)
 // On 64-bit Linux the handle and pointer fields are 8 bytes; the reserved
 // area shrinks so that persistentOptions still starts at 12000.
@@ -87,7 +88,10 @@ struct FilterSetup {
   HostContext* hostContext;
   HGLOBAL optionsHandle;
   ImportRequest* request;
-  uint8_t reserved[sizeof(void*) == 4 ? 60 : 32];
+  // Not 0 while ImportFile runs on this setup: a status callback that comes
+  // back into the filter must not free, re-import or change the job under it.
+  uint32_t busy;
+  uint8_t reserved[sizeof(void*) == 4 ? 56 : 28];
   PersistentOptions persistentOptions;
 };
 
@@ -104,7 +108,8 @@ static_assert(sizeof(void*) != 4 ||
                    offsetof(FilterSetup, startName) == 9824 && offsetof(FilterSetup, docNames) == 10344 &&
                    offsetof(FilterSetup, percentDone) == 11124 && offsetof(FilterSetup, picture) == 11140 &&
                    offsetof(FilterSetup, modeSection) == 11148 &&
-                   offsetof(FilterSetup, hostContext) == 11928 && offsetof(FilterSetup, request) == 11936),
+                   offsetof(FilterSetup, hostContext) == 11928 && offsetof(FilterSetup, request) == 11936 &&
+                   offsetof(FilterSetup, busy) == 11940),
               "32-bit setup field offsets");
 
 // The module instance handle, kept by the module's entry routine; the only
@@ -137,6 +142,12 @@ bool CopyTextField(char (&field)[N], const char* text) {
 // the import with a non-zero result instead of going on with a stale name.
 // Also false for a null job or request.
 bool InitJobFromRequest(FilterSetup* job, const ImportRequest* request);
+
+// The setup behind `handle`, locked, or null with nothing locked when the
+// handle names no live block of a setup's size that carries the magic. The
+// size is asked first: it is 0 for a freed or unknown handle, which is then
+// never locked.
+FilterSetup* LockSetup(HGLOBAL handle);
 
 // The defaults of a setup without a profile. Returns 1.
 int SetSetupDefaults(FilterSetup* setup);

@@ -119,11 +119,9 @@ int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
   }
   QvOptionsControl(block, kOptionFetchPersistent, PersistentTransferBytes(), nullptr,
                    &fields->persistentOptions, 0);
-  // A stream function kept in the block from an earlier ImportCB may belong
-  // to a host stream that is long gone; an entry given none reads its own
-  // source instead of calling it with a user value of 0. The other
-  // persistent bytes stay as the host left them.
-  fields->persistentOptions.streamFunction = nullptr;
+  // A stream function the block brings along is used as it stands (with the
+  // call's user value): keeping it valid is the host's part, and it is the
+  // road ImportEmbeddedGR and escape 0x51 give a host stream.
   if (call.embedded) {
     fields->embeddedSource = reinterpret_cast<uintptr_t>(call.source);
     fields->inputSize = call.embeddedInputSize;

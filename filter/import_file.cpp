@@ -5,18 +5,19 @@
 
 namespace {
 
-// The setup block stays locked for the whole import so that the addresses of
-// its fields stay valid; every way out unlocks it.
-class LockedSetup {
+// The setup block stays locked and marked busy for the whole import, so
+// that the addresses of its fields stay valid and a status callback that
+// calls back into the filter cannot free or reuse it; every way out unlocks
+// it and clears the mark.
+class BusySetup {
  public:
-  explicit LockedSetup(HGLOBAL handle)
-      : handle_(handle), job_(handle ? static_cast<FilterSetup*>(GlobalLock(handle)) : nullptr) {}
-  ~LockedSetup() {
-    if (job_) GlobalUnlock(handle_);
+  BusySetup(HGLOBAL handle, FilterSetup* job) : handle_(handle), job_(job) { job_->busy = 1; }
+  ~BusySetup() {
+    job_->busy = 0;
+    GlobalUnlock(handle_);
   }
-  LockedSetup(const LockedSetup&) = delete;
-  LockedSetup& operator=(const LockedSetup&) = delete;
-  FilterSetup* job() const { return job_; }
+  BusySetup(const BusySetup&) = delete;
+  BusySetup& operator=(const BusySetup&) = delete;
 
  private:
   HGLOBAL handle_;
@@ -30,17 +31,19 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 extern "C" GIFIN_API int32_t WINAPI ImportFile(uint32_t /*unused*/, const char* openName,
                                                const char* startName, const char* inputPath,
                                                ImportRequest* request) {
-  // Without a request or a live setup there is no job to report through:
-  // the host gets the number DestroySetup gives for a handle it cannot lock.
-  if (!request) return kErrSetupLock;
+  // Without a request or a live setup there is no job to report through.
   // A block too small or without the magic is not a setup (an options block,
   // say): writing the job into it would run past its end.
-  if (!request->setupHandle || GlobalSize(request->setupHandle) < sizeof(FilterSetup)) {
-    return kErrSetupLock;
+  if (!request) return kSetupNotLive;
+  FilterSetup* job = LockSetup(request->setupHandle);
+  if (!job) return kSetupNotLive;
+  // An import already runs on it (this is its status callback): its job
+  // fields must stay as they are.
+  if (job->busy) {
+    GlobalUnlock(request->setupHandle);
+    return kSetupBusy;
   }
-  LockedSetup setup(request->setupHandle);
-  FilterSetup* job = setup.job();
-  if (!job || job->magic != kSetupMagic) return kErrSetupLock;
+  BusySetup busy(request->setupHandle, job);
 
   const bool namesFit = InitJobFromRequest(job, request);
   job->progressBase = 0;

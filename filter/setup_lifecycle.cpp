@@ -20,6 +20,9 @@ bool FitsTextField(const char* text) {
 
 // The persistent bytes as every transfer passes them, never more than the
 // record that receives them.
+// The largest value an escape code is asked to move.
+constexpr int32_t kMaxEscapeBytes = 0xFFFF;
+
 int32_t PersistentTransferBytes() {
   const int32_t bytes = PersistentOptionsSize();
   constexpr auto kRecord = static_cast<int32_t>(sizeof(PersistentOptions));
@@ -85,10 +88,15 @@ GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE /*instance*/, const char* profile
   return block;
 }
 
-GIFIN_API int32_t WINAPI DestroySetup(HGLOBAL setup) {
-  if (GlobalLock(setup) == nullptr) return kErrSetupLock;
-  GlobalUnlock(setup);
-  GlobalFree(setup);
+GIFIN_API int32_t WINAPI DestroySetup(HGLOBAL handle) {
+  // Only a live setup is freed: an options block or any other block is the
+  // host's, and a handle freed before may name someone else's block now.
+  FilterSetup* setup = LockSetup(handle);
+  if (setup == nullptr) return kSetupNotLive;
+  const bool busy = setup->busy != 0;
+  GlobalUnlock(handle);
+  if (busy) return kSetupBusy;  // the import running on it still needs it
+  GlobalFree(handle);
   return 0;
 }
 
@@ -96,27 +104,29 @@ GIFIN_API int32_t WINAPI EditSetup(uintptr_t, uintptr_t, uintptr_t) { return 0; 
 
 GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void* data,
                                      void* extra1, uintptr_t extra2) {
-  if (handle == nullptr) return 0;
-  // A handle that cannot be locked is no setup and no options block: nothing
-  // to change.
-  void* locked = GlobalLock(handle);
-  if (locked == nullptr) return 0;
+  // Options are a few bytes each; a negative or huge size is a caller's
+  // mistake that the library would be asked to read or write by.
+  if (size < 0 || size > kMaxEscapeBytes) return kSetupBadSize;
+  // The size is asked before any lock: it is 0 for a null, freed or unknown
+  // handle, which is then left alone.
+  if (handle == nullptr || GlobalSize(handle) == 0) return kSetupNotLive;
 
-  // Only a block large enough for a whole setup is taken as one, so a small
-  // block whose first word happens to match is never written past its end.
-  uint32_t firstWord = 0;
-  const SIZE_T blockBytes = GlobalSize(handle);
-  if (blockBytes >= sizeof firstWord) std::memcpy(&firstWord, locked, sizeof firstWord);
-  const bool isSetup = firstWord == kSetupMagic && blockBytes >= kSetupBlockBytes;
-
+  FilterSetup* setup = LockSetup(handle);
+  if (setup != nullptr && setup->busy) {
+    GlobalUnlock(handle);
+    return kSetupBusy;
+  }
   const int32_t transferBytes = PersistentTransferBytes();
+  const bool ownCode = code == kEscapeStreamFunction || code == kEscapeSecondOption;
   PersistentOptions copy{};
   PersistentOptions* target = &copy;
-  bool fetched = false;
-  if (isSetup) {
-    target = &static_cast<FilterSetup*>(locked)->persistentOptions;
-  } else {
-    fetched = QvOptionsControl(handle, kOptionFetchPersistent, transferBytes, nullptr, &copy, 0) == 0;
+  if (setup != nullptr) {
+    target = &setup->persistentOptions;
+  } else if (ownCode &&
+             QvOptionsControl(handle, kOptionFetchPersistent, transferBytes, nullptr, &copy, 0) != 0) {
+    // Neither a setup nor an options block whose bytes can be had: storing
+    // zeros with one word changed would wipe the host's values.
+    return kSetupNotLive;
   }
 
   int32_t result = 0;
@@ -126,14 +136,15 @@ GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size,
   } else if (code == kEscapeSecondOption) {
     if (size == 4 && data != nullptr) std::memcpy(&target->secondOption, data, 4);
   } else {
+    // Passed on with the handle as given. Whatever the code stored stays:
+    // writing back bytes fetched before would undo the host's own write.
     result = QvOptionsControl(handle, code, size, data, extra1, extra2);
   }
-
-  // Written back after a passed-through code too, so the block keeps the
-  // persistent bytes fetched above whatever that code did to them. Bytes that
-  // could not be fetched are not written: zeros would wipe the host's values.
-  if (fetched) QvOptionsControl(handle, kOptionStorePersistent, transferBytes, &copy, nullptr, 0);
-  GlobalUnlock(handle);
+  if (setup != nullptr) {
+    GlobalUnlock(handle);
+  } else if (ownCode) {
+    QvOptionsControl(handle, kOptionStorePersistent, transferBytes, &copy, nullptr, 0);
+  }
   return result;
 }
 

@@ -28,11 +28,12 @@ constexpr FilterError kErrLib301 = 23;
 constexpr FilterError kErrLib168 = 25;
 constexpr FilterError kErrLibUnknown = 26;
 constexpr FilterError kErrMemory = 27;          // memory or document
+constexpr FilterError kErrTooLarge = 28;        // beyond the picture's 16-bit coordinates
 constexpr FilterError kErrCancelled = 61;       // the host stopped the import
 constexpr FilterError kErrLib20 = 65;
 constexpr FilterError kErrNotGif = -23;         // signature, or no screen size
 constexpr FilterError kErrVersion = -24;        // version above 89
-constexpr FilterError kErrSetupLock = -7;       // DestroySetup: handle not lockable
+constexpr FilterError kErrSetupLock = kSetupNotLive;  // no live setup
 
 // Arguments 2 and 3 of the callback.
 constexpr int32_t kKindStatus = kStatusProgress;

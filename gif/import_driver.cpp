@@ -6,6 +6,7 @@
 #include "gif/gif_header.h"
 #include "gif/lzw_decoder.h"
 #include "gif/plain_text.h"
+#include "gif/raster.h"
 #include "output/builder_steps.h"
 #include "output/companion.h"
 
@@ -23,6 +24,9 @@ constexpr uint8_t kInterlaceFlag = 0x40;
 constexpr uint8_t kTransparentFlag = 0x01;
 constexpr size_t kColorTableBytes = 768;
 constexpr uint8_t kGraphicControlBlockSize = 4;
+// The picture's coordinates are signed 16-bit values.
+constexpr int32_t kMaxCoordinate = 32767;
+constexpr int32_t kMinCoordinate = -32768;
 
 const char* const kFontRequest[] = {"SWISS:HELVETICA"};
 constexpr const char* kPictureName = "PICTURE 1";
@@ -143,6 +147,17 @@ FilterError ReadExtension(ImportRun& run) {
   }
 }
 
+// Every corner of the image in picture space fits the library's signed
+// 16-bit coordinates, and one padded row fits a band. A GIF beyond that
+// would wrap to other coordinates or send no band, and the host would get a
+// picture that is not the GIF.
+bool FitsPicture(uint16_t screenHeight, const ImageDescriptor& image, int32_t depth) {
+  const int32_t right = int32_t{image.left} + image.width;
+  const int32_t bottom = int32_t{screenHeight} - image.top - image.height;
+  return right <= kMaxCoordinate && bottom >= kMinCoordinate &&
+         RowLength(depth, image.width) <= kMaxBandBytes;
+}
+
 // One image: local palette, bitmap begin, decode and bands, bitmap end, and
 // the global palette again after a local one.
 FilterError ReadImage(ImportRun& run, Resume* resume) {
@@ -158,6 +173,9 @@ FilterError ReadImage(ImportRun& run, Resume* resume) {
     const int32_t sizeField = image.packed & 7;
     localCount = 1 << (sizeField + 1);
     depth = DepthForSizeField(sizeField);
+  }
+  if (!FitsPicture(run.header.height, image, depth)) return Fail(job, kErrTooLarge);
+  if (localCount != 0) {
     FilterError err = ReadColorTable(run, localCount, &run.localTable);
     if (!err) SetPalette(run, localCount, run.localTable);
     FreeWorkBlock(&run.localTable);
@@ -276,6 +294,12 @@ FilterError RunImport(FilterSetup* job) {
 
   FilterError result = ReadGifHeader(run.stream, &run.header, &run.globalColorCount,
                                      &run.colorBits);
+  // A screen the picture's frame cannot hold is refused before a document
+  // exists; GetFileInfo still tells its size.
+  if (result == kErrNone &&
+      (run.header.width > kMaxCoordinate || run.header.height > kMaxCoordinate)) {
+    result = kErrTooLarge;
+  }
   if (result != kErrNone) {
     ReportFilterError(job, result);
     CloseInput(&input);

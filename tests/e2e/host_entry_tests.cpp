@@ -149,6 +149,8 @@ TEST_F(HostEntries, EachEntryReadsTheInputItIsGiven) {
     ImportResult result;
     const Call call{c.entry, c.withPath ? file_ : "", memory, options, c.withStream ? &streamGif : nullptr, c.startText};
     EXPECT_EQ(CallEntry(call, &result), c.result);
+    // ImportCB left its stream function in the block; a host clears it.
+    EscapeSetup(options, 0x51, 4, nullptr, nullptr, 0);
     EXPECT_EQ(std::vector<int32_t>({result.left, result.top, result.right, result.bottom, result.unitsPerInch}),
               std::vector<int32_t>({0, 0, c.right, c.bottom, c.unitsPerInch}));
     const Strings begun = Logged("QvMetafileBegin");
@@ -209,9 +211,15 @@ TEST_F(HostEntries, BlocksOfTheirOwnRefusalsAndBadRecords) {
 }
 
 // ImportCB's stream function goes back into the host's block with the other
-// persistent bytes; an entry without one clears it rather than calling a
-// function that may be gone, and keeps everything else.
-TEST_F(HostEntries, PersistentBytesTravelAndAStaleStreamFunctionIsDropped) {
+// persistent bytes. A function the block carries (set by escape 0x51) is the
+// road every entry given none reads, with a user value of 0, until the host
+// clears it; the other bytes travel unchanged.
+uint32_t streamOfUserZero = 0;
+int32_t WINAPI StreamOfUserZero(uint32_t user, int32_t op, void* buffer, int32_t value, int32_t origin) {
+  return e2e::ByteStreamProc(user == 0 ? streamOfUserZero : user, op, buffer, value, origin);
+}
+
+TEST_F(HostEntries, PersistentBytesCarryTheStreamFunction) {
   HGLOBAL options = HostBlock();
   uint32_t second = 0xA1B2C3D4;
   EscapeSetup(options, 0x52, 4, &second, nullptr, 0);
@@ -231,13 +239,17 @@ TEST_F(HostEntries, PersistentBytesTravelAndAStaleStreamFunctionIsDropped) {
   after.erase(after.begin(), after.begin() + sizeof(HostStreamProc));
   EXPECT_EQ(after, std::vector<uint8_t>(before.begin() + sizeof(HostStreamProc), before.end()));
 
-  for (Entry entry : {Entry::kGR, Entry::kEmbedded}) {
-    SCOPED_TRACE(Name(entry));
-    const int calls = e2e::ByteStreamCalls();
-    EXPECT_EQ(CallEntry({entry, file_, nullptr, options}, &result), Success());
-    EXPECT_EQ(result.right, 600) << "the file, not the old stream";
-    EXPECT_EQ(e2e::ByteStreamCalls(), calls);
-    EXPECT_EQ(Persistent(options), before) << "cleared function, other bytes kept";
+  for (HostStreamProc function : {&StreamOfUserZero, HostStreamProc{nullptr}}) {
+    EXPECT_EQ(EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0), 0);
+    std::memcpy(before.data(), &function, sizeof function);
+    for (Entry entry : {Entry::kGR, Entry::kEmbedded}) {
+      SCOPED_TRACE(std::string(Name(entry)) + (function ? " with a stream function" : ""));
+      streamOfUserZero = e2e::OpenByteStream(gif);
+      EXPECT_EQ(CallEntry({entry, file_, nullptr, options}, &result), Success());
+      e2e::CloseByteStream(streamOfUserZero);
+      EXPECT_EQ(result.right, function ? 9 : 600) << "the stream, else the file";
+      EXPECT_EQ(Persistent(options), before);
+    }
   }
   GlobalFree(options);
 }
@@ -306,7 +318,7 @@ TEST_F(HostEntries, FailedCapturesLeaveNoMetafile) {
       {"stopped by the capture", SolidGif(8, 6), [] { StandInStopCaptureAtProgress(1); }, 61},
       {"library stop", SolidGif(8, 6), [] { StandInSetPendingErrorAfter("QvBitmapBand", 1, 901, 0); }, 61},
       {"close fails", SolidGif(8, 6), [] { StandInSetDocCloseResult(303); }, 15},
-      {"frame too wide", SolidGif(40000, 2), [] {}, kQvCaptureNoMetafile},
+      {"screen too wide for the picture", SolidGif(40000, 2), [] {}, 28},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -292,6 +292,42 @@ TEST_F(ImportTest, EveryRoadAndHostGiveTheSameImport) {
 }
 
 
+// Coordinates go to the library as signed 16-bit values and rows in bands of
+// at most 32767 bytes: a screen or an image beyond either is refused with 28
+// before anything of it is sent (no document, or no palette and no bitmap
+// of that image); one just inside imports.
+TEST_F(ImportTest, SizesBeyondThePicturesCoordinatesAreRefused) {
+  const struct {
+    const char* name;
+    uint16_t screenWidth, screenHeight, left, top, width, height;
+    int localColors;
+    int32_t result;
+  } cases[] = {
+      {"screen width 40000", 40000, 10, 0, 0, 1, 1, 0, 28},
+      {"screen height 32768", 10, 32768, 0, 0, 1, 1, 0, 28},
+      {"screen 32767 wide, an image as wide", 32767, 10, 0, 0, 32767, 1, 2, 0},
+      {"right edge at 32768", 100, 10, 32000, 0, 768, 1, 0, 28},
+      {"bottom at -32768", 100, 10, 0, 0, 1, 32778, 0, 0},
+      {"bottom at -32769", 100, 10, 0, 1, 1, 32778, 0, 28},
+      {"a row of 32764 bytes at depth 8", 100, 10, 0, 0, 32764, 1, 256, 0},
+      {"a row of 32768 bytes at depth 8", 100, 10, 0, 0, 32767, 1, 256, 28},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    GifBuilder gif(c.screenWidth, c.screenHeight, kGlobal4);
+    gif.AddImage(Patterned(0, 0, 1, 1, 4));
+    gif.AddImage(Image{c.left, c.top, c.width, c.height, false, Ramp(c.localColors), {}, 0, {}, {}});
+    const ImportRun run = Import(gif.Trailer().bytes());
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_EQ(run.Errors(), Reported(c.result));
+    const bool screenRefused = c.screenWidth > 32767 || c.screenHeight > 32767;
+    EXPECT_EQ(Fields(run, "QvDocCreate", "result").size(), screenRefused ? 0u : 1u);
+    if (screenRefused) continue;
+    EXPECT_EQ(Fields(run, "QvBitmapBegin", "size").size(), c.result ? 1u : 2u);
+    EXPECT_EQ(Fields(run, "QvSetPalette", "count").size(), c.result || !c.localColors ? 1u : 3u);
+  }
+}
+
 // ---- Setup, profile colours, host records ----------------------------------
 
 // The replacement is bounded by the GIF's table too: a background index past
@@ -377,6 +413,43 @@ TEST_F(ImportTest, RequestsThatCannotBeServedAreRefused) {
     if (c.result == 0) {
       EXPECT_EQ(Strings({run.picture->openName, run.picture->startName, run.picture->names[1]}),
                 Strings({c.open, c.start, c.docName}));
+    }
+  }
+}
+
+// A status callback that comes back into the filter on the setup being
+// imported, at every kind of call: each entry refuses the busy setup and
+// changes nothing, and the import ends as it would have.
+struct Reentry {
+  ImportRequest* request = nullptr;
+  std::set<int32_t> results;
+} reentry;
+
+int32_t WINAPI ReenteringCallback(uint32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*) {
+  HGLOBAL setup = reentry.request->setupHandle;
+  uint32_t second = 1;
+  for (int32_t r : {DestroySetup(setup), ImportFile(0, "", "", "", reentry.request),
+                    EscapeSetup(setup, 0x51, 4, nullptr, nullptr, 0), EscapeSetup(setup, 0x52, 4, &second, nullptr, 0)})
+    reentry.results.insert(r);
+  return 0;
+}
+
+TEST_F(ImportTest, AStatusCallbackCannotFreeOrReuseTheSetupInUse) {
+  for (Road road : {Road::kFile, Road::kStream}) {
+    for (bool fails : {false, true}) {
+      SCOPED_TRACE(std::string(e2e::RoadName(road)) + (fails ? ", failing" : ""));
+      reentry = {};
+      ImportOptions options;
+      options.road = road;
+      options.adjustRequest = [](ImportRequest* request) {
+        reentry.request = request;
+        request->hostContext->statusCallback = ReenteringCallback;
+      };
+      if (fails) options.beforeImport = [] { StandInSetPendingErrorAfter("QvBitmapBand", 1, 300, 0); };
+      const ImportRun run = Import(RichGif().bytes(), options);
+      EXPECT_EQ(run.result, fails ? 27 : 0);
+      EXPECT_EQ(reentry.results, std::set<int32_t>{kSetupBusy});
+      EXPECT_EQ(run.live, "") << "the setup was freed after the import, nothing else stayed";
     }
   }
 }

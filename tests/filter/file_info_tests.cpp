@@ -122,6 +122,8 @@ TEST_F(FileInfoTest, EveryInputGivesTheSameAnswer) {
     std::vector<int32_t> expected;  // result, width, height, bits, flags
   } cases[] = {
       {"320x200, 256 colours", kGif320x200, {0, 320, 200, 8, 0x4C}},
+      {"65535x40000, more than an import takes", gifwrite::GifBuilder(65535, 40000).bytes(),
+       {0, 65535, 40000, 1, 0x4C}},
       {"zero width, recovered", ZeroWidthGif(), {0, 320, 200, 2, 0x4C}},
       {"recovered image of width 0", gifwrite::GifBuilder(0, 0).AddImage(empty).bytes(),
        {kFileInfoBadValue, 0, 0, 0, 0}},
@@ -142,7 +144,8 @@ TEST_F(FileInfoTest, EveryInputGivesTheSameAnswer) {
 }
 
 // A field (itemFlags too) is stored only when it lies wholly inside the
-// record; the record is cleared after its size, never past 64 bytes.
+// record; the record is cleared after its size, and not at all for a size
+// that is refused (a 4-byte buffer claiming 65 bytes is not overrun).
 TEST_F(FileInfoTest, WritesOnlyInsideTheRecordItsSizeAllows) {
   const struct {
     int32_t size, result, stored;  // stored: how many of width, height, bits
@@ -163,7 +166,7 @@ TEST_F(FileInfoTest, WritesOnlyInsideTheRecordItsSizeAllows) {
     std::vector<uint8_t> area(kGuard + 128, 0xAA);
     std::memcpy(&area[kGuard], &c.size, 4);
     std::vector<uint8_t> expected = area;
-    for (int32_t i = 4; i < std::min(c.size, 64); ++i) expected[kGuard + i] = 0;
+    for (int32_t i = 4; c.result != kFileInfoBadRecord && i < c.size; ++i) expected[kGuard + i] = 0;
     const int32_t values[4][2] = {{16, 320}, {32, 200}, {44, 8}, {56, 0x4C}};
     for (int i = 0; i < c.stored + (c.flags ? 1 : 0); ++i)
       std::memcpy(&expected[kGuard + values[i][0]], &values[i][1], 4);

@@ -73,19 +73,23 @@ TEST_F(SetupLifecycle, HostNamesAndDefaults) {
   }
 }
 
-TEST_F(SetupLifecycle, DestroyOnlyWhatLocks) {
+// Only a live setup is freed; an options block, a small block with the
+// setup's first word, a freed handle or none are refused, and kept.
+TEST_F(SetupLifecycle, DestroyOnlyALiveSetup) {
   HGLOBAL setup = filter_->CreateSetup(nullptr, nullptr, nullptr, 0);
   ASSERT_NE(setup, nullptr);
   EXPECT_EQ(filter_->DestroySetup(setup), 0);
   EXPECT_EQ(PlatformLiveGlobalBlocks(), 0);
-  HGLOBAL other = GlobalAlloc(GMEM_MOVEABLE, 16);
-  for (HGLOBAL handle : {setup, HGLOBAL{nullptr}, reinterpret_cast<HGLOBAL>(0x10)})
-    EXPECT_EQ(filter_->DestroySetup(handle), kErrSetupLock);
-  EXPECT_EQ(PlatformLiveGlobalBlocks(), 1) << "nothing else was freed";
-  // Each refusal is still found by a lock of the handle, which the platform
-  // counts as a fault; nothing was freed, which is what counts here.
-  PlatformTakeHandleFaults();
-  GlobalFree(other);
+  HGLOBAL options = QvOptionsCreate(0, 0, 0, 0);
+  HGLOBAL small = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 2);
+  HGLOBAL lookalike = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
+  *static_cast<uint32_t*>(GlobalLock(lookalike)) = kSetupMagic;
+  GlobalUnlock(lookalike);
+  for (HGLOBAL handle : {setup, HGLOBAL{nullptr}, reinterpret_cast<HGLOBAL>(0x10), options, small, lookalike})
+    EXPECT_EQ(filter_->DestroySetup(handle), kSetupNotLive);
+  EXPECT_EQ(PlatformLiveGlobalBlocks(), 3) << "nothing else was freed";
+  EXPECT_EQ(PlatformTakeHandleFaults(), 0) << "a handle that is not live is never locked";
+  for (HGLOBAL handle : {options, small, lookalike}) GlobalFree(handle);
 }
 
 // ---- EscapeSetup -----------------------------------------------------------
@@ -132,9 +136,8 @@ class EscapeTarget : public SetupLifecycle, public ::testing::WithParamInterface
 // 0x51 takes the value itself, 0x52 reads four bytes from the pointer, each
 // only with size 4 and changing only its own word (the rows that change
 // nothing come first, while the pattern is whole). Other codes reach the
-// library as given (a setup is no options block to it) and their result
-// comes back; a block keeps the persistent bytes it had before, even when
-// the code itself stored others.
+// library as given (a setup is no options block to it), their result comes
+// back and what they stored stays. Sizes no option has are refused.
 TEST_P(EscapeTarget, ChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
   uint8_t flag = 0xFF;
   std::vector<uint8_t> other(kPersistentOptionsBytes, 0x11);
@@ -152,17 +155,21 @@ TEST_P(EscapeTarget, ChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
       {"stream function", 0x51, 4, kStreamValue, 0, 0, 0, sizeof(void*)},
       {"second option", 0x52, 4, &secondWord, 0, 0, offsetof(PersistentOptions, secondOption), 4},
       {"option 0x28", kOptionSet28, 1, &flag, kQvOptionsBadBlock, 0, 0, 0},
-      {"other persistent bytes", kOptionStorePersistent, kPersistentBytes, other.data(),
-       kQvOptionsBadBlock, 0, 0, 0},
       {"unknown code", 0x99, 4, &flag, kQvOptionsBadBlock, kQvOptionsUnknownCode, 0, 0},
       {"bad size", kOptionSet28, 2, &flag, kQvOptionsBadBlock, kQvOptionsBadSize, 0, 0},
+      {"size -1", 0x52, -1, &secondWord, kSetupBadSize, kSetupBadSize, 0, 0},
+      {"size 0x7FFFFFFF", kOptionSet28, 0x7FFFFFFF, &flag, kSetupBadSize, kSetupBadSize, 0, 0},
+      // Passed on, its write stays (the setup is no options block to the library).
+      {"other persistent bytes", kOptionStorePersistent, kPersistentBytes, other.data(),
+       kQvOptionsBadBlock, 0, 0, kPersistentOptionsBytes},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(filter_->EscapeSetup(handle_, c.code, c.size, c.data, nullptr, 0),
               GetParam() ? c.setupResult : c.blockResult);
     const void* value = c.code == 0x51 ? static_cast<const void*>(&c.data) : c.data;
-    if (c.bytes) std::memcpy(pattern_.data() + c.at, value, c.bytes);
+    const bool ownCode = c.code == 0x51 || c.code == 0x52;
+    if (c.bytes && (ownCode || !GetParam())) std::memcpy(pattern_.data() + c.at, value, c.bytes);
     EXPECT_EQ(Persistent(), pattern_);
   }
   uint8_t fetched = 0;
@@ -172,18 +179,24 @@ TEST_P(EscapeTarget, ChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
 
 INSTANTIATE_TEST_SUITE_P(SetupOrOptionsBlock, EscapeTarget, ::testing::Bool());
 
-// A handle that locks to nothing is left alone; a small block whose first
-// word looks like a setup's is not written as one (the sanitizer build
-// catches a write past its end).
+// A handle that is neither a live setup nor an options block is refused and
+// left alone; a small block whose first word looks like a setup's is not
+// written as one (the sanitizer build catches a write past its end).
 TEST_F(SetupLifecycle, EscapeOnHandlesThatAreNeither) {
-  EXPECT_EQ(filter_->EscapeSetup(nullptr, 0x52, 4, &secondWord, nullptr, 0), 0);
-  EXPECT_EQ(filter_->EscapeSetup(reinterpret_cast<HGLOBAL>(0x10), 0x52, 4, &secondWord, nullptr, 0), 0);
+  HGLOBAL freed = filter_->CreateSetup(nullptr, nullptr, nullptr, 0);
+  filter_->DestroySetup(freed);
   HGLOBAL small = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
   *static_cast<uint32_t*>(GlobalLock(small)) = kSetupMagic;
   GlobalUnlock(small);
-  EXPECT_EQ(filter_->EscapeSetup(small, 0x51, 4, kStreamValue, nullptr, 0), 0);
+  for (HGLOBAL handle : {HGLOBAL{nullptr}, reinterpret_cast<HGLOBAL>(0x10), freed, small}) {
+    EXPECT_EQ(filter_->EscapeSetup(handle, 0x51, 4, kStreamValue, nullptr, 0), kSetupNotLive);
+    EXPECT_EQ(filter_->EscapeSetup(handle, 0x52, 4, &secondWord, nullptr, 0), kSetupNotLive);
+  }
+  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(small));
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8), (std::vector<uint8_t>{0xCC, 0xDD, 0xEE, 0xFF, 0, 0, 0, 0}));
+  GlobalUnlock(small);
   GlobalFree(small);
-  PlatformTakeHandleFaults();  // the locks that found the first two are no setups
+  EXPECT_EQ(PlatformTakeHandleFaults(), 0) << "a handle that is not live is never locked";
 }
 
 }  // namespace

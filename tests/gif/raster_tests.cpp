@@ -58,14 +58,11 @@ TEST(RasterTest, BandsRunTopDownWithinTheBandSize) {
       {"interlaced, the same bands", 8000, 10, 8, true, {4, 4, 2}},
       {"fits in one band", 100, 300, 8, false, {300}},
       {"one row past a full band", 4092, 9, 8, false, {8, 1}},
-      {"a row longer than a band", 40000, 2, 8, false, {}},
+      // Wider images end at the picture's right edge, 32767 (3 + 32764).
+      {"the longest row a band takes", 32764, 2, 8, false, {1, 1}},
+      {"widest, depth 1", 32764, 2, 1, false, {2}},
       {"width 0", 0, 5, 8, true, {}},
       {"height 0", 7, 0, 4, true, {}},
-      // The pixel buffer holds them although (65535 + 3) & ~3 is 0 in 16 bits.
-      {"widest, depth 1", 65535, 2, 1, false, {2}},
-      {"widest, depth 8: a row of 65536 bytes", 65535, 2, 8, false, {}},
-      {"width 65533, depth 1", 65533, 2, 1, false, {2}},
-      {"width 65533, depth 8", 65533, 2, 8, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
