@@ -37,6 +37,7 @@ struct QvPictureRec {
   LibraryErrorPair pending{0, 0};
   int openBitmap = -1;  // index into model.bitmaps between begin and end
   QvCapture capture = 0;  // the metafile capture this document is for
+  standin::internal::MemoryCharge charge;  // what the model holds
 };
 
 namespace {
@@ -50,6 +51,7 @@ struct PendingFault {
 struct DocumentState {
   std::set<QvPictureRec*> live;
   std::unique_ptr<standin::Picture> last;
+  standin::internal::MemoryCharge lastCharge;
   bool failCreate = false;
   int16_t openResult = 0;
   int16_t closeResult = 0;
@@ -88,6 +90,19 @@ void AfterCall(const char* operation, QvPictureRec* doc) {
     }
     it = faults.erase(it);
   }
+}
+
+// Library error 300 (out of memory): what the picture could not hold past
+// the memory budget. The drawing is left out; the first error stays pending.
+constexpr int16_t kLibraryOutOfMemory = 300;
+
+bool ChargePicture(QvPictureRec* doc, size_t bytes) {
+  if (doc->charge.Add(bytes)) return true;
+  if (!doc->errorPending) {
+    doc->errorPending = true;
+    doc->pending = LibraryErrorPair{kLibraryOutOfMemory, 0};
+  }
+  return false;
 }
 
 // One picture call: its log entry, logged when the call returns, and then
@@ -271,6 +286,7 @@ QV_API void WINAPI QvDocDestroy(QvPicture picture) {
   s.live.erase(doc);
   // Its pending error, if nobody fetched it, goes with it.
   s.last.reset(new (std::nothrow) standin::Picture(std::move(doc->model)));
+  if (s.last) s.lastCharge = std::move(doc->charge);
   delete doc;
 }
 
@@ -412,7 +428,10 @@ QV_API void WINAPI QvDrawText(QvPicture picture, const PicturePoint* extent,
     call.entry.Text("text", text);
   }
   // A line without its points or text has nowhere to go: logged, not drawn.
-  if (doc != nullptr && extent != nullptr && origin != nullptr && text != nullptr) {
+  if (doc != nullptr && extent != nullptr && origin != nullptr && text != nullptr &&
+      ChargePicture(doc, sizeof(standin::TextLine) + sizeof(standin::Picture::Item) +
+                             strnlen(text, standin::internal::kMaxTextBytes) +
+                             (doc->model.fontTable.empty() ? 0 : doc->model.fontTable[0].size()))) {
     standin::Picture& m = doc->model;
     standin::TextLine line;
     line.x = origin->x.value;
@@ -442,7 +461,9 @@ QV_API void WINAPI QvBitmapBegin(QvPicture picture, const BitmapCorners* corners
     call.entry.Raw("reserved", Ints({reserved0, reserved1, reserved3}))
         .Int("transparent", transparent);
   }
-  if (doc != nullptr && corners != nullptr && size != nullptr) {
+  if (doc != nullptr && corners != nullptr && size != nullptr &&
+      ChargePicture(doc, sizeof(standin::Bitmap) + sizeof(standin::Picture::Item) +
+                             doc->model.palette.size() * sizeof(standin::Rgb))) {
     standin::Picture& m = doc->model;
     standin::Bitmap bitmap;
     bitmap.left = corners->xLeft.value;
@@ -471,6 +492,11 @@ QV_API void WINAPI QvBitmapBand(QvPicture picture, const BitmapCorners* corners,
     bytes = size->rows.value * PaddedRowLength(DepthOf(negDepth), size->width.value);
   }
   bool readable = rows != nullptr && bytes <= kMaxBandBytes;
+  const bool kept = doc != nullptr && doc->openBitmap >= 0 && corners != nullptr && size != nullptr;
+  if (kept && !ChargePicture(doc, sizeof(standin::Bitmap::Band) + (readable ? bytes : 0))) {
+    call.entry.Raw("checksum", "null").Text("refused", "past the memory budget");
+    return;
+  }
   std::vector<uint8_t> data;
   if (readable) data.assign(rows, rows + bytes);
   if (call.entry.on()) {
@@ -486,7 +512,7 @@ QV_API void WINAPI QvBitmapBand(QvPicture picture, const BitmapCorners* corners,
     }
   }
   // A band outside a begun bitmap has no bitmap to join: logged only.
-  if (doc != nullptr && doc->openBitmap >= 0 && corners != nullptr && size != nullptr) {
+  if (kept) {
     standin::Bitmap::Band band;
     band.left = corners->xLeft.value;
     band.top = corners->yTop.value;
@@ -558,4 +584,7 @@ STANDIN_API void StandInSetPendingErrorAfter(const char* operation, int nthCall,
 
 STANDIN_API const standin::Picture* StandInLastPicture() { return State().last.get(); }
 
-STANDIN_API void StandInForgetPictures() { State().last.reset(); }
+STANDIN_API void StandInForgetPictures() {
+  State().last.reset();
+  State().lastCharge.Release();
+}

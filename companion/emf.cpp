@@ -117,6 +117,10 @@ class Writer {
       std::free(record);
       return Fail("the metafile would be larger than 2 GB");
     }
+    if (!charge_.Add(size)) {
+      std::free(record);
+      return Fail("the metafile would pass the memory budget");
+    }
     const int appended = emf_append(reinterpret_cast<PU_ENHMETARECORD>(record), track_, 0);
     std::free(record);
     return appended == 0 || Fail("libUEMF could not grow the metafile (out of memory)");
@@ -127,6 +131,8 @@ class Writer {
   bool Finish(std::vector<uint8_t>* bytes) {
     if (!Add(U_EMREOF_set(0, nullptr, track_))) return false;
     if (emf_finish(track_, handles_) != 0) return Fail("libUEMF could not finish the metafile");
+    // The copy handed out lives beside the writer's buffer for a moment.
+    if (!charge_.Add(track_->used)) return Fail("the metafile would pass the memory budget");
     bytes->assign(track_->buf, track_->buf + track_->used);
     return true;
   }
@@ -139,6 +145,7 @@ class Writer {
  private:
   EMFTRACK* track_ = nullptr;
   EMFHANDLES* handles_ = nullptr;
+  internal::MemoryCharge charge_;  // the buffer, as it grows
   std::string error_;
 };
 

@@ -185,6 +185,11 @@ bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error) {
   canvas->top = 0;
   canvas->width = width;
   canvas->height = height;
+  const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+  if (!canvas->charge.Add(bytes)) {
+    return Refuse(error, "rendering " + std::to_string(width) + " x " + std::to_string(height) +
+                             " pixels would pass the memory budget");
+  }
   try {
     const Rgb background = BackgroundOf(picture);
     ClearCanvas(canvas, &background);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "companion/standin.h"
+#include "companion/standin_internal.h"
 
 namespace standin {
 namespace render {
@@ -40,6 +41,7 @@ int BandPixelIndex(const Bitmap::Band& band, int depth, int column, int row);
 struct Canvas {
   int left = 0, top = 0, width = 0, height = 0;
   std::vector<uint8_t> rgba;  // width x height x 4, top row first
+  internal::MemoryCharge charge;  // for rgba
   void Put(int x, int y, const Rgb& color);  // image coordinates, opaque
 };
 

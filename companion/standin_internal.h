@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform_test.h"
+
 struct HostContext;  // filter/filter_api.h
 
 namespace standin {
@@ -100,6 +102,39 @@ void LogStreamRead(const char* op, const std::string& streamId, const char* form
 uint32_t CaptureOfContext(HostContext* context);
 // The captured document was closed: the capture writes its metafile.
 void CaptureDocumentClosed(uint32_t capture, const Picture& picture);
+
+// ---- Memory ----------------------------------------------------------------
+// Memory the stand-in holds for itself (a picture's bands and texts, an
+// output writer's buffers), charged against the platform's memory budget,
+// which the filter's blocks share, and given back when the holder goes.
+class MemoryCharge {
+ public:
+  MemoryCharge() = default;
+  ~MemoryCharge() { Release(); }
+  MemoryCharge(const MemoryCharge&) = delete;
+  MemoryCharge& operator=(const MemoryCharge&) = delete;
+  MemoryCharge& operator=(MemoryCharge&& other) noexcept {
+    if (this != &other) {
+      Release();
+      bytes_ = other.bytes_;
+      other.bytes_ = 0;
+    }
+    return *this;
+  }
+  // false, with nothing charged, when `bytes` more would pass the budget.
+  bool Add(unsigned long long bytes) {
+    if (PlatformChargeMemory(bytes) == 0) return false;
+    bytes_ += bytes;
+    return true;
+  }
+  void Release() {
+    PlatformReleaseMemory(bytes_);
+    bytes_ = 0;
+  }
+
+ private:
+  unsigned long long bytes_ = 0;
+};
 
 // ---- Faults ----------------------------------------------------------------
 void ResetStreamFaults();

@@ -1,5 +1,6 @@
 #include "host/host_input.h"
 #include "host/interrupt.h"
+#include "platform/platform_test.h"
 
 #include <sys/stat.h>
 
@@ -59,15 +60,22 @@ int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffe
   }
 }
 
-// Reads `file` to its end, at most kMaxInputBytes; false with *error set.
+// Reads `file` to its end, at most kMaxInputBytes and what the memory
+// budget leaves, so that an endless input such as /dev/zero stops there
+// instead of eating all memory; false with *error set.
 bool ReadAll(std::FILE* file, const std::string& shown, std::vector<uint8_t>* bytes,
              std::string* error) {
   bytes->clear();
+  uint64_t limit = kMaxInputBytes;
+  const unsigned long long budget = PlatformMemoryBudget(), inUse = PlatformMemoryInUse();
+  const unsigned long long left = budget > inUse ? budget - inUse : 0;
+  if (budget != 0 && left < limit) limit = left;
   uint8_t chunk[65536];
   size_t n = 0;
   while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-    if (bytes->size() + n > kMaxInputBytes) {
-      *error = shown + " holds more than 1 GiB: not a GIF this tool reads";
+    if (bytes->size() + n > limit) {
+      *error = shown + " holds more than " + std::to_string(limit) +
+               " bytes (at most 1 GiB, within the memory budget): not a GIF this tool reads";
       return false;
     }
     bytes->insert(bytes->end(), chunk, chunk + n);

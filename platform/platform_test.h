@@ -34,6 +34,20 @@ WINPLATFORM_API long PlatformAllocationCount(void);
  * one); 0 switches failures off. */
 WINPLATFORM_API void PlatformFailAllocationAt(long n);
 
+/* One memory budget: the bytes of live Global and Local blocks and the
+ * memory the stand-ins charge for what they hold themselves (the companion's
+ * pictures, the output writers' buffers) together never pass it. An
+ * allocation or a charge that would is refused. 0 = no budget. The default
+ * is kPlatformDefaultBudget, or GIFIMPORT_MAX_MEMORY (bytes) from the
+ * environment when the library loads. */
+#define kPlatformDefaultBudget ((unsigned long long)512 << 20)
+WINPLATFORM_API void PlatformSetMemoryBudget(unsigned long long bytes);
+WINPLATFORM_API unsigned long long PlatformMemoryBudget(void);
+WINPLATFORM_API unsigned long long PlatformMemoryInUse(void);
+/* 1 with `bytes` charged, or 0 with nothing charged when they do not fit. */
+WINPLATFORM_API int PlatformChargeMemory(unsigned long long bytes);
+WINPLATFORM_API void PlatformReleaseMemory(unsigned long long bytes);
+
 #ifdef __cplusplus
 }
 #endif

@@ -39,6 +39,14 @@ struct Block {
   int locks;     // moveable blocks only; fixed blocks are never locked
 };
 
+unsigned long long InitialBudget() {
+  const char* text = std::getenv("GIFIMPORT_MAX_MEMORY");
+  if (text == nullptr || *text == 0) return kPlatformDefaultBudget;
+  char* end = nullptr;
+  const unsigned long long bytes = std::strtoull(text, &end, 10);
+  return *end == 0 ? bytes : kPlatformDefaultBudget;
+}
+
 struct MemoryRegistry {
   std::mutex mutex;
   std::unordered_map<uintptr_t, Block> blocks;           // by handle
@@ -49,12 +57,19 @@ struct MemoryRegistry {
   std::deque<void*> quarantine;
   long allocations = 0;
   long failCountdown = 0;
+  unsigned long long inUse = 0;  // live block bytes plus charges
+  unsigned long long budget = InitialBudget();
 };
 
 // Never destroyed: modules unloaded at exit may still free their blocks.
 MemoryRegistry& Registry() {
   static MemoryRegistry* registry = new MemoryRegistry;
   return *registry;
+}
+
+// Whether `bytes` more fit the budget (0: none).
+bool FitsBudget(const MemoryRegistry& r, unsigned long long bytes) {
+  return r.budget == 0 || (r.inUse <= r.budget && bytes <= r.budget - r.inUse);
 }
 
 int& LiveCount(MemoryRegistry& r, Family family) {
@@ -93,7 +108,7 @@ void* Allocate(Family family, UINT flags, SIZE_T bytes) {
   std::lock_guard<std::mutex> guard(r.mutex);
   ++r.allocations;
   if (r.failCountdown > 0 && --r.failCountdown == 0) return nullptr;
-  if (bytes > kPlatformMaxBlockBytes) return nullptr;
+  if (bytes > kPlatformMaxBlockBytes || !FitsBudget(r, bytes)) return nullptr;
 
   bool moveable = (flags & GMEM_MOVEABLE) != 0;
   void* data = nullptr;
@@ -112,6 +127,7 @@ void* Allocate(Family family, UINT flags, SIZE_T bytes) {
   r.blocks[handle] = Block{family, moveable, data, bytes, 0};
   if (moveable && data) r.moveables[data] = handle;
   ++LiveCount(r, family);
+  r.inUse += bytes;
   return reinterpret_cast<void*>(handle);
 }
 
@@ -146,6 +162,7 @@ void* Free(Family family, void* handle) {
     ReleaseHandle(reinterpret_cast<uintptr_t>(handle));
   }
   ReleaseData(r, *block);
+  r.inUse -= block->size;
   r.blocks.erase(reinterpret_cast<uintptr_t>(handle));
   --LiveCount(r, family);
   return nullptr;
@@ -216,6 +233,38 @@ void PlatformFailAllocationAt(long n) {
   MemoryRegistry& r = Registry();
   std::lock_guard<std::mutex> guard(r.mutex);
   r.failCountdown = n > 0 ? n : 0;
+}
+
+void PlatformSetMemoryBudget(unsigned long long bytes) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  r.budget = bytes;
+}
+
+unsigned long long PlatformMemoryBudget(void) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  return r.budget;
+}
+
+unsigned long long PlatformMemoryInUse(void) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  return r.inUse;
+}
+
+int PlatformChargeMemory(unsigned long long bytes) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  if (!FitsBudget(r, bytes)) return 0;
+  r.inUse += bytes;
+  return 1;
+}
+
+void PlatformReleaseMemory(unsigned long long bytes) {
+  MemoryRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mutex);
+  r.inUse -= bytes < r.inUse ? bytes : r.inUse;
 }
 
 }  // extern "C"

@@ -485,6 +485,43 @@ TEST_F(ImportTest, CancellationThroughTheStatusCallback) {
   }
 }
 
+// The filter's blocks and the picture the library holds share one memory
+// budget: past it the import ends with 27, reported once, and everything is
+// given back; the output writers keep within it too.
+TEST_F(ImportTest, OneMemoryBudgetForTheImportAndItsOutput) {
+  const Bytes gif = GifBuilder(1000, 1000, Ramp(256)).AddImage(Patterned(0, 0, 1000, 1000, 256)).Trailer().bytes();
+  const unsigned long long inUse = PlatformMemoryInUse();
+  const struct {
+    const char* name;
+    unsigned long long budget;
+    int32_t result;
+  } cases[] = {{"no budget", 0, 0},
+               {"room for all", 4 << 20, 0},
+               {"no room for the pixels", 512 << 10, 27},
+               {"no room for all the bands", 1536 << 10, 27}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ImportOptions options;
+    options.beforeImport = [&c] { PlatformSetMemoryBudget(c.budget); };
+    const ImportRun run = Import(gif, options);
+    PlatformSetMemoryBudget(1 << 20);
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_EQ(run.Errors(), Reported(c.result));
+    EXPECT_EQ(run.live, "");
+    EXPECT_EQ(PlatformMemoryInUse(), inUse) << "the picture's charge went with it";
+    if (c.result == 0) {
+      // 4 MB of pixels, and a metafile of the 1 MB of bands: past 1 MB.
+      std::vector<uint8_t> bytes;
+      int width = 0, height = 0;
+      std::string error;
+      EXPECT_NE(StandInRenderRgba(*run.picture, &bytes, &width, &height), 0);
+      EXPECT_NE(StandInWriteEmf(*run.picture, &bytes, &error), 0);
+      EXPECT_EQ(PlatformMemoryInUse(), inUse);
+    }
+    PlatformSetMemoryBudget(kPlatformDefaultBudget);
+  }
+}
+
 TEST_F(ImportTest, EveryAllocationFailingInTurn) {
   const Bytes gif = RichGif().bytes();
   long allocations = 0;
