@@ -1,0 +1,47 @@
+// The memory budget's controls on Windows. The system allocates the filter's
+// blocks and keeps no budget of its own, so here the budget bounds only what
+// the companion stand-in holds itself (pictures, output buffers); the host
+// sets it with --max-memory as on Linux.
+#include <cstdlib>
+
+#include "platform/platform_test.h"
+
+namespace {
+
+struct Budget {
+  unsigned long long limit;
+  unsigned long long inUse;
+};
+
+Budget& TheBudget() {
+  static Budget budget = [] {
+    const char* text = std::getenv("GIFIMPORT_MAX_MEMORY");
+    if (text == nullptr || *text == 0) return Budget{kPlatformDefaultBudget, 0};
+    char* end = nullptr;
+    const unsigned long long bytes = std::strtoull(text, &end, 10);
+    return Budget{*end == 0 ? bytes : kPlatformDefaultBudget, 0};
+  }();
+  return budget;
+}
+
+}  // namespace
+
+extern "C" {
+
+void PlatformSetMemoryBudget(unsigned long long bytes) { TheBudget().limit = bytes; }
+unsigned long long PlatformMemoryBudget(void) { return TheBudget().limit; }
+unsigned long long PlatformMemoryInUse(void) { return TheBudget().inUse; }
+
+int PlatformChargeMemory(unsigned long long bytes) {
+  Budget& b = TheBudget();
+  if (b.limit != 0 && (b.inUse > b.limit || bytes > b.limit - b.inUse)) return 0;
+  b.inUse += bytes;
+  return 1;
+}
+
+void PlatformReleaseMemory(unsigned long long bytes) {
+  Budget& b = TheBudget();
+  b.inUse -= bytes < b.inUse ? bytes : b.inUse;
+}
+
+}  // extern "C"
