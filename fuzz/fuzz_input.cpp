@@ -96,7 +96,7 @@ int32_t WINAPI StreamProc(uint32_t userValue, int32_t operation, void* buffer, i
 
 bool IsImportResult(int32_t result) {
   static const int32_t kResults[] = {0,  7,  9,  12, 13, 14, 15, 19,  21,
-                                     23, 25, 26, 27, 61, 65, -23, -24};
+                                     23, 25, 26, 27, 28, 61, 65, -23, -24};
   return std::find(std::begin(kResults), std::end(kResults), result) != std::end(kResults);
 }
 

@@ -15,7 +15,8 @@
 //
 // After every input, once the host has deleted the metafile it got: nothing
 // live. A failure hands back no metafile, a success hands back one; the host
-// stream is only called with the user value of the call.
+// stream is only called with the user value of the call; of the block's
+// persistent bytes only ImportCB's own stream function is stored.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -29,6 +30,12 @@ namespace {
 
 enum Entry { kGR, kCBStream, kEmbedded, kCB };
 constexpr uint32_t kStreamUserValue = 0x5EED;
+
+HostStreamProc StoredStreamFunction(HGLOBAL options) {
+  PersistentOptions stored{};
+  QvOptionsControl(options, kOptionFetchPersistent, 24, nullptr, &stored, 0);  // as the filter moves them
+  return stored.streamFunction;
+}
 
 int32_t CallEntry(Entry entry, SourceDescriptor* source, ImportResult* result, HGLOBAL options) {
   switch (entry) {
@@ -62,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   nullptr, 0);
     }
   }
+  const HostStreamProc storedBefore = options ? StoredStreamFunction(options) : nullptr;
   SourceDescriptor source;
   std::memset(&source, 0, sizeof source);
   source.memory = fuzzin::BlockHolding(input.gif);
@@ -89,6 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (ended == kHostBadRecord) fuzzin::Finding(got + " for a sound source record");
   if (fuzzin::StrangerStreamCalls() != 0) fuzzin::Finding(got + ": a stream call with another user value");
+  if (options != nullptr) {
+    const HostStreamProc stored = StoredStreamFunction(options);
+    if (stored != storedBefore && !(entry == kCBStream && stored == fuzzin::StreamProc)) {
+      fuzzin::Finding(got + ": the block's stream function changed");
+    }
+  }
   const bool metafile = result.metafile != nullptr;
   fuzzin::DeleteMetafile(result.metafile);
   fuzzin::ServeStream(nullptr, 0);

@@ -210,6 +210,22 @@ int main(int argc, char** argv) {
   ok = Write(profileDir / "bare-name.in", kBare, profile) && ok;
   ok = Write(profileDir / "module-name.in", kModule, profile) && ok;
   ok = Write(profileDir / "mode-given.in", kModeGiven, profile) && ok;
+
+  // Call sequences, 4 bytes a step [what][slot][a][b] (setup_calls_fuzzer):
+  // each kind of handle made, escaped on, destroyed and freed, and an import
+  // whose callback comes back into the filter.
+  const fs::path callsDir = fs::path(argv[2]) / "setup_calls";
+  fs::create_directories(callsDir);
+  const Bytes kMixUp = {0, 0, 0, 0,  1, 1, 0, 0,  2, 2, 7, 1,  5, 0, 0, 0x80,  5, 1, 0, 0x80,
+                        5, 1, 2, 1,  5, 1, 2, 12, 5, 0, 1, 0,  5, 2, 1, 0,    5, 0, 5, 9,
+                        3, 1, 0, 0,  3, 2, 0, 0,  4, 2, 0, 0,  5, 2, 0, 0,    3, 2, 0, 0,
+                        3, 0, 0, 0,  3, 0, 0, 0,  5, 0, 0, 0,  7, 3, 5, 0,    3, 3, 0, 0};
+  const Bytes kReentry = {0, 0, 0, 0,  0, 1, 0, 0,  1, 2, 0, 0,  5, 0, 0, 0x80,
+                          6, 0, 5, 0,  3, 0, 0, 0,  5, 0, 1, 0,  6, 0, 0, 0,
+                          6, 1, 1, 0,  5, 0, 2, 0,  4, 2, 0, 0,  3, 0, 0, 0};
+  const uint8_t kNoControl[4] = {0, 0, 0, 0};
+  ok = Write(callsDir / "mix-up.in", kNoControl, kMixUp) && ok;
+  ok = Write(callsDir / "reentry.in", kNoControl, kReentry) && ok;
   std::printf("%zu seeds written to %s\n", seeds.size(), argv[2]);
   return ok ? 0 : 1;
 }
