@@ -21,7 +21,8 @@ constexpr const char* kFaultOperations[8] = {
     "QvPictureBegin", "QvBitmapBegin", "QvSetBackgroundColor", "QvSetFrame"};
 constexpr int16_t kFaultCodes[8] = {20, 21, 161, 168, 300, 302, 304, 999};
 
-uint16_t Little16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+// Set before any input runs.
+[[maybe_unused]] const bool budgetSet = (PlatformSetMemoryBudget(kFuzzBudgetBytes), true);
 
 struct ServedStream {
   const Bytes* bytes = nullptr;
@@ -38,21 +39,6 @@ SplitInput Split(const uint8_t* data, size_t size) {
   std::copy(data, data + controls, split.control);
   split.gif.assign(data + controls, data + size);
   return split;
-}
-
-bool ExceedsFuzzBudget(const Bytes& gif) {
-  uint64_t total = 0;
-  // ',' then left, top, width, height, flags.
-  for (size_t at = 0; at + 10 <= gif.size(); ++at) {
-    if (gif[at] != 0x2C) continue;
-    const uint64_t width = Little16(&gif[at + 5]);
-    const uint64_t height = Little16(&gif[at + 7]);
-    const uint64_t paddedBytes = ((width + 3) & ~uint64_t{3}) * height;
-    if (paddedBytes > kPlatformMaxBlockBytes) continue;  // refused at once
-    const bool interlaced = (gif[at + 9] & 0x40) != 0;
-    total += paddedBytes * (interlaced ? 3 : 2);  // pixels, rows, the stand-in's bands
-  }
-  return total > kFuzzBudgetBytes;
 }
 
 void* BlockHolding(const Bytes& bytes) {

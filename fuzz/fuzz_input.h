@@ -29,19 +29,12 @@ struct SplitInput {
 };
 SplitInput Split(const uint8_t* data, size_t size);
 
-// The memory one input may make an import hold: pixel blocks, and the
-// stand-in's copy of the bands. Valid images of any size up to it are
-// imported, big ones included (2^21 pixels already hold rows longer than a
-// band), but each costs as much as hundreds of small inputs, so the bound is
-// kept low.
-constexpr uint64_t kFuzzBudgetBytes = uint64_t{32} << 20;
-
-// True when the images that some ',' in `gif` announces (left, top, width,
-// height, flags after it) would together need more than kFuzzBudgetBytes
-// but not so much that the platform refuses the first block at once: the
-// entry points skip those inputs. The scan is loose on purpose: the filter's
-// block loop reads image descriptors wherever a ',' falls between blocks.
-bool ExceedsFuzzBudget(const Bytes& gif);
+// The memory budget of every import a fuzzer makes (set when the fuzzer
+// starts): valid images of any size up to it are imported, big ones
+// included (2^21 pixels already hold rows longer than a band), and larger
+// ones are refused as cheaply as the small ones; each big one costs as much
+// as hundreds of small inputs, so the budget is kept low.
+constexpr unsigned long long kFuzzBudgetBytes = 16ull << 20;
 
 // A movable global block holding `bytes` (1 zero byte when empty), unlocked;
 // null when it cannot be had. The caller frees it.

@@ -155,7 +155,6 @@ std::vector<std::string> Comparable(std::vector<std::string> log) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fuzzin::SplitInput input = fuzzin::Split(data, size);
-  if (fuzzin::ExceedsFuzzBudget(input.gif)) return -1;
 
   const e2e::ImportOptions options = OptionsFrom(input.control);
   e2e::ImportRun runs[2];
