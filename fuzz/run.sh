@@ -32,7 +32,7 @@ fuzz_one() {
   local name="$1" corpus="$build_dir/corpus/$1" findings="$build_dir/findings/$1"
   mkdir -p "$corpus" "$findings"
   if "$build_dir/bin/fuzz_$name" "$corpus" "$source_dir/fuzz/seeds/$name" \
-      -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+      -max_total_time="$seconds" -max_len=4096 -timeout=25 -rss_limit_mb=2048 \
       -artifact_prefix="$findings/" -print_final_stats=1 ${FUZZ_FLAGS:-} >"$findings.log" 2>&1; then
     echo "== fuzz_$name: $(grep -E '^#[0-9]+' "$findings.log" | tail -n 1)"
   else
