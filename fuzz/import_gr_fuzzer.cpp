@@ -24,11 +24,15 @@
 #include "filter/filter_api.h"
 #include "filter/filter_setup.h"
 #include "fuzz/fuzz_input.h"
+#include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
 
 namespace {
 
 enum Entry { kGR, kCBStream, kEmbedded, kCB };
+// The capture renders every pixel it holds into its metafile, which costs
+// far more per byte than an import: a lower budget, still past 2^21 pixels.
+constexpr unsigned long long kMetafileBudgetBytes = 6ull << 20;
 constexpr uint32_t kStreamUserValue = 0x5EED;
 
 HostStreamProc StoredStreamFunction(HGLOBAL options) {
@@ -52,6 +56,8 @@ int32_t CallEntry(Entry entry, SourceDescriptor* source, ImportResult* result, H
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool budgetSet = (PlatformSetMemoryBudget(kMetafileBudgetBytes), true);
+  (void)budgetSet;
   const fuzzin::SplitInput input = fuzzin::Split(data, size);
   const uint8_t* control = input.control;
   const auto entry = static_cast<Entry>((control[0] >> 2) & 3);
