@@ -77,7 +77,7 @@ struct Layer {
   int transparent;  // -1: none
   std::vector<Color> palette;
 };
-std::vector<uint8_t> Expected(int width, int height, const std::vector<Layer>& layers, const Color* background) {
+[[maybe_unused]] std::vector<uint8_t> Expected(int width, int height, const std::vector<Layer>& layers, const Color* background) {
   std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4, 0);
   for (size_t i = 0; background && i < rgba.size(); i += 4) {
     rgba[i] = background->r, rgba[i + 1] = background->g, rgba[i + 2] = background->b, rgba[i + 3] = 255;
