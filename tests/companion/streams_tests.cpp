@@ -242,6 +242,8 @@ TEST_F(Streams, FailingOrLyingHostsNeverOverrun) {
   HostStream broken{{}, 0, 0, 0, 0, true};
   QvStream s = OpenHost(&broken);
   for (const int32_t origin : {0, 1, 2}) EXPECT_EQ(QvStreamSeek(s, origin - 1, origin), -1);
+  QvStreamClose(s);
+  open_.pop_back();
 }
 
 TEST_F(Streams, OpenFailuresLeaveNothingOpen) {
