@@ -198,6 +198,7 @@ TEST_F(HostCli, FailuresSayWhereReadingStoppedAndLeaveTheTargetAlone) {
       EXPECT_EQ(Slurp(kDir / "old.png"), "old picture");
     }
   }
+#ifdef STANDIN_HAVE_PNG  // without libpng no picture can be written
   // Several files, one failing: the others written, the failure said once.
   Put("a.gif", good);
   Put("c.gif", good);
@@ -210,6 +211,7 @@ TEST_F(HostCli, FailuresSayWhereReadingStoppedAndLeaveTheTargetAlone) {
   for (const auto& entry : fs::directory_iterator(kDir / "outs")) written.push_back(entry.path().filename().string());
   std::sort(written.begin(), written.end());
   EXPECT_EQ(written, (std::vector<std::string>{"a.png", "c.png"}));
+#endif
 }
 
 // Refused before any work: nothing written, status 2 (1 for a profile
