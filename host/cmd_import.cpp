@@ -257,7 +257,7 @@ bool DumpBitmaps(const standin::Picture& picture, const std::string& directory,
     return false;
   }
   const std::string tablePath = (fs::path(directory) / "bitmaps.tsv").string();
-  std::ofstream table(tablePath, std::ios::trunc);
+  std::ofstream table(tablePath, std::ios::binary | std::ios::trunc);  // the same bytes on every system
   // Back to GIF coordinates: the picture's y axis points up from the
   // screen's bottom edge, and GIF positions are unsigned 16-bit values.
   const int screenHeight = picture.frame[3];
