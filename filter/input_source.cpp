@@ -18,10 +18,13 @@ FilterError OpenInput(const InputSource& source, OpenedInput* input) {
   } else if (source.memory && path[0] == '\0') {
     input->kind = InputKind::kMemory;
     void* address = GlobalLock(source.memory);
-    if (!address) return kErrStreamOpen;
-    input->lockedMemory = source.memory;
-    input->lockedAddress = address;
     SIZE_T size = GlobalSize(source.memory);
+    // A movable block of no bytes is born discarded and locks to nothing:
+    // it holds an empty input, which ends early on every road alike. Only
+    // a block with bytes that will not lock cannot be opened.
+    if (!address && size != 0) return kErrStreamOpen;
+    input->lockedMemory = address ? source.memory : nullptr;
+    input->lockedAddress = address;
     descriptor.source = reinterpret_cast<uintptr_t>(&input->lockedAddress);
     // Blocks stop far below 4 GB (a 32-bit process); the clamp only keeps
     // the descriptor field from wrapping.

@@ -39,7 +39,8 @@ struct OpenedInput {
 
 // Opens the input the caller's way. 0 with `input->stream` set, or 7
 // (kErrStreamOpen) with nothing held: no stream, the block not locked (a
-// block that cannot be locked opens nothing). Reports nothing.
+// block of no bytes opens as an empty input; one with bytes that cannot be
+// locked opens nothing). Reports nothing.
 FilterError OpenInput(const InputSource& source, OpenedInput* input);
 
 // Closes the stream and unlocks the block; safe after a failed open and when

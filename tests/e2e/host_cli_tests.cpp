@@ -234,10 +234,7 @@ TEST_F(HostCli, BadRequestsAreRefusedBeforeAnyWork) {
       {"import in.gif -o out.png --profile nosuch.INI", 1, "cannot read the profile nosuch.INI"},
       {"setup --profile ./nosuch.INI", 1, "cannot read the profile ./nosuch.INI: No such file"},
       {"metafile in.gif -o out.png", 2, "name the output .emf"},
-      {"info empty.gif", 1, "empty.gif is empty"},
-      {"import empty.gif --stream", 1, "empty.gif is empty"},
   };
-  Put(kDir / "empty.gif", "");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
     const HostRun run = Host(c.args);
@@ -246,6 +243,30 @@ TEST_F(HostCli, BadRequestsAreRefusedBeforeAnyWork) {
     EXPECT_FALSE(fs::exists(kDir / "out.png"));
   }
   EXPECT_EQ(Host("import in.gif --verbose -q").err.find("filter module"), 11u);
+}
+
+// Nothing to read gets one answer by every road and command: the filter's
+// for empty input, the host's for a directory it cannot read.
+TEST_F(HostCli, EmptyInputsGetOneAnswerOnEveryRoad) {
+  Put(kDir / "empty.gif", "");
+  fs::create_directories(kDir / "dir");
+  const struct {
+    const char* input;
+    const char* message;
+  } cases[] = {{"empty.gif", "empty.gif: the GIF cannot be read: it ends early"},
+               {"/dev/null", "/dev/null: the GIF cannot be read: it ends early"},
+               {"dir", "cannot read dir: it is a directory"}};
+  for (const auto& c : cases) {
+    for (const char* command : {"info", "import", "metafile"}) {
+      for (const char* way : {"", " --memory", " --stream"}) {
+        const std::string args = std::string(command) + " " + c.input + way;
+        const HostRun run = Host(args);
+        EXPECT_EQ(run.status, 1) << args;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << args << ": " << run.err;
+        EXPECT_EQ(run.err.find(" (error 21)") != std::string::npos, c.input[0] != 'd') << args;
+      }
+    }
+  }
 }
 
 // A flat JSON reader: every scalar under its path ("images.1.left").

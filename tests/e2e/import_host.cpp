@@ -88,7 +88,7 @@ int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffe
 }
 
 HGLOBAL MemoryBlockOf(const Bytes& bytes) {
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, std::max<size_t>(bytes.size(), 1));
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes.size());
   void* address = block ? GlobalLock(block) : nullptr;
   if (address != nullptr) {
     if (!bytes.empty()) std::memcpy(address, bytes.data(), bytes.size());

@@ -32,7 +32,7 @@ const char* RoadName(Road road);
 struct ImportOptions {
   Road road = Road::kFile;
   bool alsoPath = false;          // the memory and stream roads also pass a path to the GIF
-  bool unlockableMemory = false;  // the memory road hands a block that cannot be locked
+  bool unlockableMemory = false;  // the memory road hands a discarded block, whatever the GIF
   bool callback = true;           // false: a HostContext without a status callback
   bool context = true;            // false: a request without a HostContext at all
   int cancelAtProgress = 0;       // answer this progress call (1 = first) with a stop
@@ -68,7 +68,8 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options = {});
 std::string WriteScratchFile(const std::string& name, const Bytes& bytes);
 Bytes ReadWholeFile(const std::string& path);
 
-// A movable block holding `bytes` (one zero byte when empty).
+// A movable block holding `bytes` (as a host makes it: discarded, locking
+// to null, when empty).
 HGLOBAL MemoryBlockOf(const Bytes& bytes);
 
 // Host streams over byte strings the caller keeps: ByteStreamProc serves
