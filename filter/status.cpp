@@ -4,10 +4,6 @@
 
 namespace {
 
-constexpr int32_t kSeekStart = 0;
-constexpr int32_t kSeekCurrent = 1;
-constexpr int32_t kSeekEnd = 2;
-
 // What QvGetError's second argument selects is the library's business; this
 // filter always asks with 1.
 constexpr int32_t kGetErrorMode = 1;
@@ -121,11 +117,11 @@ FilterError TranslateLibraryError(int32_t libraryCode, int32_t operation) {
 }
 
 int32_t MeasureStreamLength(QvStream stream) {
-  const int32_t position = QvStreamSeek(stream, 0, kSeekCurrent);
+  const int32_t position = QvStreamSeek(stream, 0, kQvSeekCurrent);
   if (position == -1) return -1;
-  const int32_t length = QvStreamSeek(stream, 0, kSeekEnd);
+  const int32_t length = QvStreamSeek(stream, 0, kQvSeekEnd);
   // Back where it was even when the end could not be found.
-  QvStreamSeek(stream, position, kSeekStart);
+  QvStreamSeek(stream, position, kQvSeekStart);
   return length;
 }
 
@@ -134,7 +130,7 @@ void RecordInputSize(QvStream stream, FilterSetup* job) {
 }
 
 void UpdatePercentDone(QvStream stream, FilterSetup* job) {
-  const int32_t position = QvStreamSeek(stream, 0, kSeekCurrent);
+  const int32_t position = QvStreamSeek(stream, 0, kQvSeekCurrent);
   // Without a known length, or with a position the stream could not tell,
   // there is nothing to divide: the host keeps seeing the last value sent.
   if (job->inputSize <= 0 || position < 0) return;

@@ -4,11 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "gif/gif_format.h"
 
-constexpr uint8_t kImageIntroducer = 0x2C;  // ','
-constexpr uint8_t kGlobalTableFlag = 0x80;
-constexpr uint8_t kSizeFieldMask = 0x07;
+namespace {
 
 // Sub-blocks walked before giving up on a stream that never ends (a host
 // stream that delivers bytes forever). A real file has a handful of
@@ -43,7 +41,7 @@ FilterError ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalCol
   if (std::atol(text) > 89) return kErrVersion;
 
   *colorBits = (header->packed & kSizeFieldMask) + 1;
-  *globalColorCount = (header->packed & kGlobalTableFlag) ? (1 << *colorBits) : 0;
+  *globalColorCount = (header->packed & kColorTableFlag) ? ColorTableEntries(header->packed) : 0;
 
   if (header->width != 0 && header->height != 0) return kErrNone;
   if (RecoverScreenSize(stream, &header->width, &header->height, *globalColorCount) != 0) {
@@ -54,25 +52,20 @@ FilterError ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalCol
 
 int32_t RecoverScreenSize(QvStream stream, uint16_t* width, uint16_t* height,
                           int32_t globalColorCount) {
-  const int32_t start = QvStreamSeek(stream, 0, 1);
+  const int32_t start = QvStreamSeek(stream, 0, kQvSeekCurrent);
   // Without a known position the stream could not be put back, and the
   // import would go on reading from the first image.
   if (start < 0) return kRecoveryFailed;
-  if (QvStreamSeek(stream, 3 * globalColorCount, 1) < 0) return kRecoveryFailed;
+  if (QvStreamSeek(stream, 3 * globalColorCount, kQvSeekCurrent) < 0) return kRecoveryFailed;
 
   // Every byte that is not ',' is taken for an extension introducer, the
   // trailer included; a stream that ends shows at the next length read.
   uint8_t byte = 0;
   QvStreamRead(stream, &byte, 1);
-  long steps = 0;
-  while (byte != kImageIntroducer) {
-    if (QvStreamSeek(stream, 1, 1) < 0) return kRecoveryFailed;  // the label
-    uint8_t length = 0;
-    do {
-      if (++steps > kMaxRecoverySteps) return kRecoveryFailed;
-      if (QvStreamRead(stream, &length, 1) != 1) return kRecoveryFailed;
-      if (QvStreamSeek(stream, length, 1) < 0) return kRecoveryFailed;
-    } while (length != 0);
+  long budget = kMaxRecoverySteps;
+  while (byte != kImageSeparator) {
+    if (QvStreamSeek(stream, 1, kQvSeekCurrent) < 0) return kRecoveryFailed;  // the label
+    if (!SkipSubBlocks(stream, &budget)) return kRecoveryFailed;
     byte = 0;
     QvStreamRead(stream, &byte, 1);
   }
@@ -80,9 +73,9 @@ int32_t RecoverScreenSize(QvStream stream, uint16_t* width, uint16_t* height,
   // Left and top are skipped; width and height must be read whole, or the
   // screen would be reported as 0 wide or high.
   uint16_t size[2] = {0, 0};
-  if (QvStreamSeek(stream, 4, 1) < 0) return kRecoveryFailed;
+  if (QvStreamSeek(stream, 4, kQvSeekCurrent) < 0) return kRecoveryFailed;
   if (QvStreamReadShorts(stream, size, 2) != 2) return kRecoveryFailed;
-  if (QvStreamSeek(stream, start, 0) != start) return kRecoveryFailed;
+  if (QvStreamSeek(stream, start, kQvSeekStart) != start) return kRecoveryFailed;
   *width = size[0];
   *height = size[1];
   return 0;

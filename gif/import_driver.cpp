@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "filter/input_source.h"
+#include "gif/gif_format.h"
 #include "gif/gif_header.h"
 #include "gif/lzw_decoder.h"
 #include "gif/plain_text.h"
@@ -12,18 +13,7 @@
 
 namespace {
 
-constexpr uint8_t kExtensionIntroducer = 0x21;  // '!'
-constexpr uint8_t kImageSeparator = 0x2C;       // ','
-constexpr uint8_t kTrailer = 0x3B;              // ';'
-constexpr uint8_t kLabelPlainText = 0x01;
-constexpr uint8_t kLabelGraphicControl = 0xF9;
-constexpr uint8_t kLabelComment = 0xFE;
-constexpr uint8_t kLabelApplication = 0xFF;
-constexpr uint8_t kColorTableFlag = 0x80;
-constexpr uint8_t kInterlaceFlag = 0x40;
-constexpr uint8_t kTransparentFlag = 0x01;
 constexpr size_t kColorTableBytes = 768;
-constexpr uint8_t kGraphicControlBlockSize = 4;
 // The picture's coordinates are signed 16-bit values.
 constexpr int32_t kMaxCoordinate = 32767;
 constexpr int32_t kMinCoordinate = -32768;
@@ -94,38 +84,25 @@ FilterError ReadColorTable(ImportRun& run, int32_t count, uint8_t** table) {
   return kErrNone;
 }
 
-// Size byte, skip, until a size of 0: the sub-blocks of an extension we skip.
-FilterError SkipSubBlocks(ImportRun& run) {
-  for (;;) {
-    uint8_t size = 0;
-    if (QvStreamRead(run.stream, &size, 1) != 1) return Fail(run.job, kErrRead);
-    if (size == 0) return kErrNone;
-    QvStreamSeek(run.stream, size, 1);
-  }
-}
-
+// Every sub-block of the size of the control record is read as one (the
+// last wins); blocks of another size (a malformed or future extension) are
+// skipped whole and leave transparency as it was.
 FilterError ReadGraphicControl(ImportRun& run) {
-  for (;;) {
-    uint8_t size = 0;
-    if (QvStreamRead(run.stream, &size, 1) != 1) return Fail(run.job, kErrRead);
-    if (size == kGraphicControlBlockSize) {
-      GraphicControl control{};
-      if (QvStreamReadFormat(run.stream, kGraphicControlFormat, &control, 1) != 1) {
-        return Fail(run.job, kErrRead);
-      }
-      QvSetBackMode(run.job->picture, control.packed & kTransparentFlag);
-      if (control.packed & kTransparentFlag) {
-        const uint16_t index = control.transparentIndex;
-        QvSetBackColorIndex(run.job->picture, &index);
-      }
-      run.graphicFlags = control.packed;
-    } else if (size != 0) {
-      // Blocks of another size (a malformed or future extension) are skipped
-      // whole and leave transparency as it was.
-      QvStreamSeek(run.stream, size, 1);
+  long budget = kMaxSubBlocks;
+  const bool read = WalkSubBlocks(run.stream, &budget, [&run](uint8_t size, bool* consumed) {
+    if (size != kGraphicControlBlockSize) return true;
+    *consumed = true;
+    GraphicControl control{};
+    if (QvStreamReadFormat(run.stream, kGraphicControlFormat, &control, 1) != 1) return false;
+    QvSetBackMode(run.job->picture, control.packed & kTransparentFlag);
+    if (control.packed & kTransparentFlag) {
+      const uint16_t index = control.transparentIndex;
+      QvSetBackColorIndex(run.job->picture, &index);
     }
-    if (size == 0) return kErrNone;
-  }
+    run.graphicFlags = control.packed;
+    return true;
+  });
+  return read ? kErrNone : Fail(run.job, kErrRead);
 }
 
 FilterError ReadExtension(ImportRun& run) {
@@ -140,8 +117,10 @@ FilterError ReadExtension(ImportRun& run) {
     case kLabelGraphicControl:
       return ReadGraphicControl(run);
     case kLabelComment:
-    case kLabelApplication:
-      return SkipSubBlocks(run);
+    case kLabelApplication: {
+      long budget = kMaxSubBlocks;
+      return SkipSubBlocks(run.stream, &budget) ? kErrNone : Fail(run.job, kErrRead);
+    }
     default:
       return Fail(run.job, kErrRead);
   }
@@ -170,9 +149,8 @@ FilterError ReadImage(ImportRun& run, Resume* resume) {
   int32_t localCount = 0;
   int32_t depth = run.outputDepth;
   if (image.packed & kColorTableFlag) {
-    const int32_t sizeField = image.packed & 7;
-    localCount = 1 << (sizeField + 1);
-    depth = DepthForSizeField(sizeField);
+    localCount = ColorTableEntries(image.packed);
+    depth = DepthForSizeField(image.packed & kSizeFieldMask);
   }
   if (!FitsPicture(run.header.height, image, depth)) return Fail(job, kErrTooLarge);
   if (localCount != 0) {

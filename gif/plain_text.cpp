@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "gif/gif_format.h"
+
 namespace {
 
 // The first sub-block, read as "4s4c" (12 bytes in the stream and here):
@@ -23,7 +25,6 @@ struct PlainTextRecord {
 };
 static_assert(sizeof(PlainTextRecord) == 12, "plain-text record is 12 bytes");
 
-constexpr uint8_t kFirstBlockSize = 12;
 constexpr double kTextHeightFactor = 0.6666;  // bits 0x3FE554C985F06F69
 constexpr size_t kTextBufferBytes = 256;      // one sub-block and its zero
 
@@ -93,7 +94,7 @@ FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* 
   if (QvStreamRead(stream, &firstSize, 1) != 1) return kErrRead;
   // Another first block size abandons the extension here; the block loop
   // reads on from the next byte.
-  if (firstSize != kFirstBlockSize) return kErrNone;
+  if (firstSize != kPlainTextBlockSize) return kErrNone;
   PlainTextRecord record = {};
   if (QvStreamReadFormat(stream, kPlainTextFormat, &record, 1) != 1) return kErrRead;
 
@@ -115,20 +116,13 @@ FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* 
 
   char* buffer = static_cast<char*>(AllocWorkBlock(kTextBufferBytes));
   if (buffer == nullptr) return kErrMemory;
-  FilterError result = kErrNone;
-  for (;;) {
-    uint8_t size = 0;
-    if (QvStreamRead(stream, &size, 1) != 1) {
-      result = kErrRead;
-      break;
-    }
-    if (size == 0) break;
-    if (QvStreamRead(stream, buffer, size) != size) {
-      result = kErrRead;
-      break;
-    }
+  long budget = kMaxSubBlocks;
+  const bool read = WalkSubBlocks(stream, &budget, [&](uint8_t size, bool* consumed) {
+    *consumed = true;
+    if (QvStreamRead(stream, buffer, size) != size) return false;
     DrawSubBlock(job, buffer, size, lineCount, record.cellHeight, extent, origin, y);
-  }
+    return true;
+  });
   FreeWorkBlock(&buffer);
-  return result;
+  return read ? kErrNone : kErrRead;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "gif/gif_format.h"
+
 namespace host {
 namespace {
 
@@ -33,6 +35,19 @@ class Reader {
       Skip(size);
     }
     return false;
+  }
+  // As SubBlocks, the first block to `first` and every later one to `rest`.
+  template <typename F, typename R>
+  bool FirstAndRest(F first, R rest) {
+    bool isFirst = true;
+    return SubBlocks([&](int64_t at, int size) {
+      if (isFirst) {
+        first(at, size);
+      } else {
+        rest(at, size);
+      }
+      isFirst = false;
+    });
   }
 
  private:
@@ -78,9 +93,9 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
   const int flags = in.Byte();
   gif.backgroundIndex = in.Byte();
   gif.aspect = in.Byte();
-  gif.colorResolution = ((flags >> 4) & 7) + 1;
-  const int globalBits = (flags & 7) + 1;
-  if (flags & 0x80) {
+  gif.colorResolution = ((flags >> kColorResolutionShift) & 7) + 1;
+  const int globalBits = (flags & kSizeFieldMask) + 1;
+  if (flags & kColorTableFlag) {
     gif.globalColors = 1 << globalBits;
     if (!in.Has(3 * gif.globalColors)) return Stop(&gif, 13, "the file ends inside the global colour table"), gif;
     in.Skip(3 * gif.globalColors);
@@ -90,12 +105,12 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
   while (in.Has(1)) {
     const int64_t start = in.position();
     const int introducer = in.Byte();
-    if (introducer == ';') {
+    if (introducer == kTrailer) {
       gif.trailer = true;
       gif.bytesAfterTrailer = gif.size - in.position();
       return gif;
     }
-    if (introducer == ',') {
+    if (introducer == kImageSeparator) {
       const int number = static_cast<int>(gif.images.size()) + 1;
       const std::string name = "image " + std::to_string(number);
       GifImageInfo image = control;
@@ -107,10 +122,10 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
       image.width = in.Short();
       image.height = in.Short();
       const int imageFlags = in.Byte();
-      image.interlaced = (imageFlags & 0x40) != 0;
+      image.interlaced = (imageFlags & kInterlaceFlag) != 0;
       image.depth = gif.globalColors ? globalBits : 0;
-      if (imageFlags & 0x80) {
-        image.depth = (imageFlags & 7) + 1;
+      if (imageFlags & kColorTableFlag) {
+        image.depth = (imageFlags & kSizeFieldMask) + 1;
         image.localColors = 1 << image.depth;
         if (!in.Has(3 * image.localColors)) {
           gif.images.push_back(image);
@@ -124,7 +139,7 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
       if (!complete) return Stop(&gif, start, "the file ends inside the data of " + name), gif;
       continue;
     }
-    if (introducer != '!') {
+    if (introducer != kExtensionIntroducer) {
       ++gif.strayBytes;
       continue;
     }
@@ -132,22 +147,22 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
     const int label = in.Byte();
     bool complete = true;
     switch (label) {
-      case 0xF9: {
+      case kLabelGraphicControl: {
         control = GifImageInfo();
         control.hasControl = true;
         bool first = true;
         complete = in.SubBlocks([&](int64_t at, int size) {
-          if (!first || size < 4) return;
+          if (!first || size < kGraphicControlBlockSize) return;
           first = false;
           const int packed = bytes[static_cast<size_t>(at)];
-          control.disposal = (packed >> 2) & 7;
-          control.transparent = (packed & 1) != 0;
+          control.disposal = (packed >> kDisposalShift) & kDisposalMask;
+          control.transparent = (packed & kTransparentFlag) != 0;
           control.delay = bytes[static_cast<size_t>(at + 1)] | (bytes[static_cast<size_t>(at + 2)] << 8);
           control.transparentIndex = bytes[static_cast<size_t>(at + 3)];
         });
         break;
       }
-      case 0xFE: {
+      case kLabelComment: {
         std::string text;
         complete = in.SubBlocks([&](int64_t at, int size) {
           text.append(bytes.begin() + at, bytes.begin() + at + size);
@@ -155,47 +170,46 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
         gif.comments.push_back(text);
         break;
       }
-      case 0x01: {
+      case kLabelPlainText: {
         GifPlainText plain;
         plain.offset = start;
-        bool first = true;
-        complete = in.SubBlocks([&](int64_t at, int size) {
-          const uint8_t* b = &bytes[static_cast<size_t>(at)];
-          if (first && size == 12) {
-            plain.left = b[0] | (b[1] << 8);
-            plain.top = b[2] | (b[3] << 8);
-            plain.width = b[4] | (b[5] << 8);
-            plain.height = b[6] | (b[7] << 8);
-            plain.cellWidth = b[8];
-            plain.cellHeight = b[9];
-            plain.foreground = b[10];
-            plain.background = b[11];
-          } else if (!first) {
-            plain.text.append(b, b + size);
-          }
-          first = false;
-        });
+        complete = in.FirstAndRest(
+            [&](int64_t at, int size) {
+              if (size != kPlainTextBlockSize) return;
+              const uint8_t* b = &bytes[static_cast<size_t>(at)];
+              plain.left = b[0] | (b[1] << 8);
+              plain.top = b[2] | (b[3] << 8);
+              plain.width = b[4] | (b[5] << 8);
+              plain.height = b[6] | (b[7] << 8);
+              plain.cellWidth = b[8];
+              plain.cellHeight = b[9];
+              plain.foreground = b[10];
+              plain.background = b[11];
+            },
+            [&](int64_t at, int size) {
+              const uint8_t* b = &bytes[static_cast<size_t>(at)];
+              plain.text.append(b, b + size);
+            });
         gif.plainTexts.push_back(plain);
         control = GifImageInfo();  // a control extension is for the next one block
         break;
       }
-      case 0xFF: {
+      case kLabelApplication: {
         GifApplication application;
         application.offset = start;
-        bool first = true;
-        complete = in.SubBlocks([&](int64_t at, int size) {
-          const uint8_t* b = &bytes[static_cast<size_t>(at)];
-          if (first) {
-            application.identifier.assign(b, b + size);
-          } else {
-            application.dataBytes += size;
-            // The looping extension: sub-block id 1, then the count.
-            if (application.identifier == "NETSCAPE2.0" && size >= 3 && b[0] == 1) {
-              application.loopCount = b[1] | (b[2] << 8);
-            }
-          }
-          first = false;
-        });
+        complete = in.FirstAndRest(
+            [&](int64_t at, int size) {
+              const uint8_t* b = &bytes[static_cast<size_t>(at)];
+              application.identifier.assign(b, b + size);
+            },
+            [&](int64_t at, int size) {
+              const uint8_t* b = &bytes[static_cast<size_t>(at)];
+              application.dataBytes += size;
+              // The looping extension: sub-block id 1, then the count.
+              if (application.identifier == "NETSCAPE2.0" && size >= 3 && b[0] == 1) {
+                application.loopCount = b[1] | (b[2] << 8);
+              }
+            });
         gif.applications.push_back(application);
         break;
       }

@@ -153,8 +153,9 @@ QV_API int32_t WINAPI QvStreamReadShorts(QvStream stream, void* destination, int
  * string reads nothing and returns 0. */
 QV_API int32_t WINAPI QvStreamReadFormat(QvStream stream, const char* format, void* record,
                                          int32_t count);
-/* origin 0 start, 1 current, 2 end; the new position, or -1 (before the start
- * is a failure). */
+/* Seek origins. */
+enum { kQvSeekStart = 0, kQvSeekCurrent = 1, kQvSeekEnd = 2 };
+/* From `origin`; the new position, or -1 (before the start is a failure). */
 QV_API int32_t WINAPI QvStreamSeek(QvStream stream, int32_t offset, int32_t origin);
 
 /* Interface version of the library (0x02000006 or above for this filter). */
