@@ -127,6 +127,41 @@ void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
   }
 }
 
+void BitmapRows::Spans(int row, int x0, int width, std::vector<std::pair<int, int>>* spans) const {
+  if (bitmap_.transparent || row < 0 || static_cast<size_t>(row) + 1 >= first_.size()) return;
+  const int depth = bitmap_.depth;
+  for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1]; ++k) {
+    const Bitmap::Band& band = bitmap_.bands[bands_[k]];
+    const size_t rowLength = BandRowLength(depth, band.width);
+    const size_t start = static_cast<size_t>(row - BandRow(picture_, band)) * rowLength;
+    if (rowLength == 0 || start >= band.data.size()) continue;
+    const size_t present = std::min(rowLength, band.data.size() - start);
+    const int column0 = BandColumn(picture_, band);
+    const int64_t end = std::min<int64_t>(
+        {static_cast<int64_t>(band.width), static_cast<int64_t>(present) * 8 / depth,
+         static_cast<int64_t>(x0) + width - column0});
+    const int from = std::max(0, column0 - x0);
+    const int to = static_cast<int>(column0 - x0 + end);
+    if (from < to) spans->emplace_back(from, to);
+  }
+}
+
+bool CoversArea(const std::vector<const BitmapRows*>& bitmaps, int left, int top, int width, int height) {
+  std::vector<std::pair<int, int>> spans;
+  for (int y = top; y < top + height; ++y) {
+    spans.clear();
+    for (const BitmapRows* rows : bitmaps) rows->Spans(y, left, width, &spans);
+    std::sort(spans.begin(), spans.end());
+    int reached = 0;
+    for (const auto& span : spans) {
+      if (span.first > reached) break;
+      reached = std::max(reached, span.second);
+    }
+    if (reached < width) return false;
+  }
+  return true;
+}
+
 std::vector<std::unique_ptr<BitmapRows>> MakeBitmapRows(const Picture& picture, int imageHeight) {
   std::vector<std::unique_ptr<BitmapRows>> rows(picture.bitmaps.size());
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -214,11 +249,13 @@ bool WholePicturePng(const Picture& picture, std::FILE* out, const RenderOptions
   if (!ImageSize(picture, &width, &height, error)) return false;
   const auto rows = MakeBitmapRows(picture, height);
   std::vector<const Bitmap*> bitmaps;
+  std::vector<const BitmapRows*> bitmapRows;
   bool hasText = false;
   for (const Picture::Item& item : picture.order) {
     if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) hasText = true;
     if (item.kind == Picture::Item::kBitmap && item.index < rows.size() && rows[item.index]) {
       bitmaps.push_back(&picture.bitmaps[item.index]);
+      bitmapRows.push_back(rows[item.index].get());
     }
   }
   const Rgb background = BackgroundOf(picture);
@@ -228,7 +265,8 @@ bool WholePicturePng(const Picture& picture, std::FILE* out, const RenderOptions
   std::vector<int16_t> line(static_cast<size_t>(width));
   Canvas strip;
   std::function<void(int, uint8_t*)> fill;
-  if (!hasText && PlanPalette(bitmaps, options.background ? &background : nullptr, &plan)) {
+  if (!hasText && PlanPalette(bitmaps, options.background ? &background : nullptr,
+                              CoversArea(bitmapRows, 0, 0, width, height), &plan)) {
     fill = [&](int y, uint8_t* row) {
       std::fill(line.begin(), line.end(), -1);
       for (const Picture::Item& item : picture.order) {

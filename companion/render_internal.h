@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "companion/standin.h"
@@ -76,6 +77,10 @@ class BitmapRows {
   // it was. Later bands win, a transparent bitmap's back colour index is
   // left out.
   void Gather(int row, int x0, int width, int16_t* out) const;
+  // Appends the column spans [from, to) of image row `row` that the bitmap
+  // surely draws (none for a transparent bitmap, whose pixels may be left
+  // out), clipped to [x0, x0 + width) and counted from x0.
+  void Spans(int row, int x0, int width, std::vector<std::pair<int, int>>* spans) const;
 
  private:
   const Picture& picture_;
@@ -83,6 +88,10 @@ class BitmapRows {
   std::vector<uint32_t> first_;  // bands of row r: bands_[first_[r] .. first_[r + 1])
   std::vector<uint32_t> bands_;
 };
+
+// True when the bitmaps draw every pixel of the rectangle, so that no pixel
+// is left to the background or see-through.
+bool CoversArea(const std::vector<const BitmapRows*>& bitmaps, int left, int top, int width, int height);
 
 // ---- PNG (render_png.cpp)
 
@@ -94,13 +103,15 @@ struct PngPlan {
   std::vector<Rgb> colors;     // palette entries
   std::vector<uint8_t> alpha;  // transparency of the first entries (tRNS); empty: opaque
   int bitDepth = 8;            // of palette indices: 1, 2, 4 or 8
-  int emptyIndex = -1;         // the entry for pixels nothing draws
+  int emptyIndex = 0;          // the entry for pixels nothing draws (when any)
 };
 
 // Plans a palette PNG for the bitmaps (none of the picture's text): they
-// must share one palette, and one index must be free for the pixels
-// nothing draws (see-through, or `emptyColor` when given). False: RGBA.
-bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColor, PngPlan* plan);
+// must share one palette, and unless they cover the whole image one index
+// must be free for the pixels nothing draws (see-through, or `emptyColor`
+// when given). False: RGBA.
+bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColor, bool covered,
+                 PngPlan* plan);
 
 // Where PNG bytes go.
 struct ByteSink {

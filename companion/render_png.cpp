@@ -28,7 +28,8 @@ bool WriteToFile(void* user, const uint8_t* data, size_t size) {
 
 ByteSink FileSink(std::FILE* file) { return ByteSink{WriteToFile, file}; }
 
-bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColor, PngPlan* plan) {
+bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColor, bool covered,
+                 PngPlan* plan) {
   bool drawn[256] = {};
   for (const Bitmap* bitmap : bitmaps) {
     if (bitmap->palette != bitmaps.front()->palette) return false;
@@ -53,20 +54,25 @@ bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColo
     if (bitmap->transparent && bitmap->backColorIndex < 256) values[bitmap->backColorIndex] = false;
     for (int v = 0; v < 256; ++v) drawn[v] = drawn[v] || values[v];
   }
-  int empty = 0;
-  while (empty < 256 && drawn[empty]) ++empty;
-  if (empty == 256) return false;  // no entry left for where nothing is drawn
-  int last = empty;
-  for (int v = 0; v < 256; ++v) {
-    if (drawn[v]) last = std::max(last, v);
-  }
   const std::vector<Rgb> none;
   const std::vector<Rgb>& palette = bitmaps.empty() ? none : bitmaps.front()->palette;
-  plan->colors.assign(static_cast<size_t>(last) + 1, Rgb{});
+  int last = -1;
+  for (int v = 0; v < 256; ++v) {
+    if (drawn[v]) last = v;
+  }
+  int empty = 0;
+  if (!covered) {
+    while (empty < 256 && drawn[empty]) ++empty;
+    if (empty == 256) return false;  // no entry left for where nothing is drawn
+    last = std::max(last, empty);
+  }
+  plan->colors.assign(static_cast<size_t>(std::max(last, 0)) + 1, Rgb{});
   // An index past the palette has no colour of its own: black.
   for (size_t i = 0; i < plan->colors.size() && i < palette.size(); ++i) plan->colors[i] = palette[i];
   plan->alpha.clear();
-  if (emptyColor != nullptr) {
+  if (covered) {
+    // every pixel is drawn: no entry for the empty ones, nothing see-through
+  } else if (emptyColor != nullptr) {
     plan->colors[static_cast<size_t>(empty)] = *emptyColor;
   } else {
     plan->colors[static_cast<size_t>(empty)] = Rgb{};  // as RGBA leaves it: 0, 0, 0, 0
@@ -145,6 +151,7 @@ bool WriteRows(const PngPlan& plan, PngState* state, const RenderOptions& option
   }
   png_set_write_fn(writer, state, SinkBytes, FlushNothing);
   png_set_compression_level(writer, options.compression < 0 ? 1 : options.compression > 9 ? 9 : options.compression);
+  png_set_compression_mem_level(writer, 9);  // a little faster, 256 KiB more
   // Palette rows gain nothing from filters; RGBA rows a lot from the
   // cheapest one, and from them all when size matters more than time.
   png_set_filter(writer, 0,

@@ -116,8 +116,9 @@ void AppendText(const Picture& picture, const TextLine& line, std::string* svg) 
           "</text>\n";
 }
 
-// One bitmap alone, clipped to the image, as a palette PNG (RGBA when no
-// palette entry is free for its left-out pixels), see-through where left out.
+// One bitmap alone, clipped to the image, as a palette PNG (RGBA when it
+// leaves pixels out and no palette entry is free for them), see-through
+// where left out.
 bool WriteBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, int imageHeight,
                  const RenderOptions& options, int doneRows, int totalRows, std::FILE* out,
                  std::string* error) {
@@ -130,7 +131,7 @@ bool WriteBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, i
   plan.width = width;
   plan.height = height;
   std::vector<int16_t> line(static_cast<size_t>(width));
-  const bool palette = PlanPalette({&bitmap}, nullptr, &plan);
+  const bool palette = PlanPalette({&bitmap}, nullptr, CoversArea({&rows}, left, top, width, height), &plan);
   auto fill = [&](int y, uint8_t* row) {
     std::fill(line.begin(), line.end(), -1);
     rows.Gather(top + y, left, width, line.data());

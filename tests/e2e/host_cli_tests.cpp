@@ -121,6 +121,14 @@ bool ReadPng(const std::string& bytes, int* colorType, std::vector<uint8_t>* rgb
 
 TEST_F(HostCli, PicturesKeepTransparencyAndUseAPaletteWhenOneFits) {
   const Image full = Pattern(0, 0, 12, 8, 4), inner = Pattern(3, 2, 6, 5, 4), local = Pattern(1, 1, 5, 4, 2, kLocal);
+  // Every one of 256 entries drawn: no entry is left for empty pixels, and
+  // none is needed where the image covers the screen.
+  std::vector<Color> gray;
+  for (int i = 0; i < 256; ++i) gray.push_back({uint8_t(i), uint8_t(i), uint8_t(255 - i)});
+  Image all256 = Pattern(0, 0, 16, 16, 4);
+  for (size_t i = 0; i < all256.pixels.size(); ++i) all256.pixels[i] = uint8_t(i * 7);
+  Image corner = all256;
+  corner.left = 1;
   const struct {
     const char* name;
     Bytes gif;
@@ -141,6 +149,10 @@ TEST_F(HostCli, PicturesKeepTransparencyAndUseAPaletteWhenOneFits) {
        GifBuilder(12, 8, kColors).GraphicControl(true, 3).AddImage(inner).GraphicControl(true, 0)
            .AddImage(local).Trailer().bytes(),
        {{inner, 3, kColors}, {local, 0, kLocal}}, "--compression=0", 6},
+      {"256 colours covering the screen", GifBuilder(16, 16, gray).AddImage(all256).Trailer().bytes(),
+       {{all256, -1, gray}}, "", 3},
+      {"256 colours leaving a column empty: RGBA",
+       GifBuilder(17, 16, gray).AddImage(corner).Trailer().bytes(), {{corner, -1, gray}}, "", 6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -152,7 +164,7 @@ TEST_F(HostCli, PicturesKeepTransparencyAndUseAPaletteWhenOneFits) {
     ASSERT_TRUE(ReadPng(Slurp(kDir / "pic.png"), &colorType, &rgba));
     EXPECT_EQ(colorType, c.colorType);
     const Color background = kColors[2];
-    EXPECT_EQ(rgba, Expected(12, 8, c.layers, std::string(c.args) == "--background" ? &background : nullptr));
+    EXPECT_EQ(rgba, Expected(c.gif[6], c.gif[8], c.layers, std::string(c.args) == "--background" ? &background : nullptr));
   }
 }
 
