@@ -338,6 +338,53 @@ bool AddBitmap(Writer* writer, const Picture& picture, const Bitmap& bitmap,
   return writer->ok();
 }
 
+// Character widths in thousandths of the em, from the space to the tilde,
+// of the faces the font table names (SWISS:HELVETICA, ROMAN:TIMES) and the
+// faces readers put in their place, which share them. Courier's letters
+// all take 600.
+constexpr uint16_t kSansWidths[] = {
+    278, 278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278,  // space to /
+    556, 556, 556, 556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556,  // 0 to ?
+    1015, 667, 667, 722, 722, 667, 611, 778, 722, 278, 500, 667, 556, 833, 722, 778,  // @ to O
+    667, 778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 278, 278, 278, 469, 556,  // P to _
+    333, 556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500, 222, 833, 556, 556,  // ` to o
+    556, 556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};      // p to ~
+constexpr uint16_t kSerifWidths[] = {
+    250, 333, 408, 500, 500, 833, 778, 180, 333, 333, 500, 564, 250, 333, 250, 278,  // space to /
+    500, 500, 500, 500, 500, 500, 500, 500, 500, 500, 278, 278, 564, 564, 564, 444,  // 0 to ?
+    921, 722, 667, 667, 722, 611, 556, 722, 722, 333, 389, 722, 611, 889, 722, 722,  // @ to O
+    556, 722, 667, 556, 611, 722, 722, 944, 722, 722, 611, 333, 278, 333, 469, 500,  // P to _
+    333, 444, 500, 444, 500, 444, 333, 500, 500, 278, 278, 500, 278, 778, 500, 500,  // ` to o
+    500, 500, 333, 389, 278, 500, 500, 722, 500, 500, 444, 480, 200, 480, 541};      // p to ~
+static_assert(sizeof(kSansWidths) == sizeof(kSerifWidths) &&
+                  sizeof(kSansWidths) / sizeof(kSansWidths[0]) == 0x7F - 0x20,
+              "one width a character");
+
+struct FaceWidths {
+  const uint16_t* ascii;  // nullptr: every character `other` wide
+  uint16_t other;         // Latin-1 letters above 0x7F, mostly as wide as digits
+};
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// By the face's name, else by its family: a table face with no known name
+// still says whether it is serif, sans-serif or fixed.
+FaceWidths WidthsOf(const std::string& tableFace) {
+  const std::string face = Upper(tableFace);
+  const size_t colon = face.find(':');
+  const std::string name = colon == std::string::npos ? face : face.substr(colon + 1);
+  const std::string family = colon == std::string::npos ? "" : face.substr(0, colon);
+  const auto names = [&](const char* word) { return name.find(word) != std::string::npos; };
+  const FaceWidths fixed = {nullptr, 600}, serif = {kSerifWidths, 500}, sans = {kSansWidths, 556};
+  if (names("COURIER") || names("MONO")) return fixed;
+  if (names("TIMES")) return serif;
+  if (names("HELVETICA") || names("ARIAL")) return sans;
+  return family == "MODERN" ? fixed : family == "ROMAN" ? serif : sans;
+}
+
 // "SWISS:HELVETICA" names the face after the colon and its family before.
 uint8_t FontFamily(const std::string& family) {
   static const struct {
@@ -347,9 +394,7 @@ uint8_t FontFamily(const std::string& family) {
                    {"MODERN", U_FF_MODERN}, {"SCRIPT", U_FF_SCRIPT},
                    {"DECORATIVE", U_FF_DECORATIVE}};
   for (const auto& known : kFamilies) {
-    std::string upper = family;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper == known.name) return known.value;
+    if (Upper(family) == known.name) return known.value;
   }
   return U_FF_DONTCARE;
 }
@@ -366,32 +411,19 @@ U_LOGFONT MakeFont(const std::string& tableFace, int height) {
   }
   // A negative height asks for the character height, what the SVG output
   // gives as its font size.
+  const uint8_t pitch = WidthsOf(tableFace).ascii == nullptr ? U_FIXED_PITCH : U_VARIABLE_PITCH;
   return logfont_set(-height, 0, 0, 0, U_FW_NORMAL, 0, 0, 0, U_ANSI_CHARSET,
                      U_OUT_DEFAULT_PRECIS, U_CLIP_DEFAULT_PRECIS, U_DEFAULT_QUALITY,
-                     static_cast<uint8_t>(U_VARIABLE_PITCH | family), name);
+                     static_cast<uint8_t>(pitch | family), name);
 }
-
-// Character widths in thousandths of the em of the sans-serif face the
-// filter names (SWISS:HELVETICA) and the faces readers put in its place,
-// which share them; from the space to the tilde.
-constexpr uint16_t kSansWidths[] = {
-    278, 278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278,  // space to /
-    556, 556, 556, 556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556,  // 0 to ?
-    1015, 667, 667, 722, 722, 667, 611, 778, 722, 278, 500, 667, 556, 833, 722, 778,  // @ to O
-    667, 778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 278, 278, 278, 469, 556,  // P to _
-    333, 556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500, 222, 833, 556, 556,  // ` to o
-    556, 556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};      // p to ~
-static_assert(sizeof(kSansWidths) / sizeof(kSansWidths[0]) == 0x7F - 0x20, "one width a character");
-// Latin-1 letters above 0x7F are mostly as wide as digits.
-constexpr uint16_t kOtherWidth = 556;
 
 // One advance per character at the em height, rounded so that their sum is
 // the line's rounded width.
-void SetAdvances(const std::string& text, int height, uint32_t* advances) {
+void SetAdvances(const std::string& text, const FaceWidths& face, int height, uint32_t* advances) {
   int64_t thousandths = 0, placed = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    thousandths += c >= 0x20 && c < 0x7F ? kSansWidths[c - 0x20] : kOtherWidth;
+    thousandths += face.ascii != nullptr && c >= 0x20 && c < 0x7F ? face.ascii[c - 0x20] : face.other;
     const int64_t end = (thousandths * height + 500) / 1000;
     advances[i] = static_cast<uint32_t>(end - placed);
     placed = end;
@@ -414,7 +446,7 @@ bool AddText(Writer* writer, const TextLine& line, const Layout& layout) {
   // Advances from the face's own widths, so that a reader spaces the
   // letters as the face does instead of at a fixed step.
   uint32_t* advances = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * (count ? count : 1)));
-  if (advances) SetAdvances(line.text, height, advances);
+  if (advances) SetAdvances(line.text, WidthsOf(line.face), height, advances);
   char* text = advances ? emrtext_set(point32_set(line.x - layout.x1, layout.y2 - line.y), count,
                                       1, const_cast<char*>(line.text.data()), U_ETO_NONE,
                                       Rect(0, 0, -1, -1), advances)

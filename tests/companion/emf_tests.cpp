@@ -357,8 +357,8 @@ TEST(WriteEmf, TextIsAnsiOnItsBaselineInTheMappedFaceColourAndHeight) {
     std::string expectedFace;
     int expectedFamily, expectedHeight, expectedAdvance;  // the line's width in the face
   } cases[] = {{"SWISS:HELVETICA", 10, "HELVETICA", 0x20, 10, 36},
-               {"roman:Times", 16, "Times", 0x10, 16, 57},
-               {"Courier", 8, "Courier", 0x00, 8, 28},
+               {"roman:Times", 16, "Times", 0x10, 16, 53},
+               {"Courier", 8, "Courier", 0x00, 8, 38},
                {"SWISS:AVeryLongFaceNameThatGoesOnAndOnBeyondRoom", 0,
                 "AVeryLongFaceNameThatGoesOnAndO", 0x20, 12, 43}};
   for (const auto& c : cases) {
