@@ -394,6 +394,11 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   FilterInput handed;
   std::string error;
   if (!ReadHostInput(file, args.way, &input, &error) || !handed.Prepare(input, args.way, &error)) {
+    // Ctrl-C while waiting on a pipe ends the read with EINTR or short.
+    if (InterruptRequested()) {
+      PrintError((file == "-" ? "standard input" : file) + ": the import was cancelled");
+      return kExitCancelled;
+    }
     PrintError(error);
     return kExitFailed;
   }

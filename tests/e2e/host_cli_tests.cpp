@@ -210,6 +210,13 @@ TEST_F(HostCli, FailuresSayWhereReadingStoppedAndLeaveTheTargetAlone) {
       EXPECT_EQ(Slurp(kDir / "old.png"), "old picture");
     }
   }
+  // Ctrl-C while the host waits for its input: cancelled, the target as it was.
+  const std::string interrupted = "cd '" + kDir.string() + "' && mkfifo fifo.gif || exit 9; " + GIFIMPORT_EMULATOR +
+                                  " '" + GIFIMPORT_HOST + "' import fifo.gif -o old.png 2>err.txt & "
+                                  "exec 3>fifo.gif; kill -INT $!; exec 3>&-; wait $!";
+  EXPECT_EQ(WEXITSTATUS(std::system(interrupted.c_str())), 130);
+  EXPECT_EQ(Slurp(kDir / "err.txt"), "gifimport: fifo.gif: the import was cancelled\n");
+  EXPECT_EQ(Slurp(kDir / "old.png"), "old picture");
 #ifdef STANDIN_HAVE_PNG  // without libpng no picture can be written
   // Several files, one failing: the others written, the failure said once.
   Put("a.gif", good);
