@@ -393,12 +393,13 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   HostInput input;
   FilterInput handed;
   std::string error;
-  if (!ReadHostInput(file, args.way, &input, &error) || !handed.Prepare(input, args.way, &error)) {
-    // Ctrl-C while waiting on a pipe ends the read with EINTR or short.
-    if (InterruptRequested()) {
-      PrintError((file == "-" ? "standard input" : file) + ": the import was cancelled");
-      return kExitCancelled;
-    }
+  const bool ready = ReadHostInput(file, args.way, &input, &error) && handed.Prepare(input, args.way, &error);
+  // Ctrl-C while waiting on a pipe ends the read with EINTR or short.
+  if (InterruptRequested()) {
+    PrintError((file == "-" ? "standard input" : file) + ": the import was cancelled");
+    return kExitCancelled;
+  }
+  if (!ready) {
     PrintError(error);
     return kExitFailed;
   }
