@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "tests/support/gif_writer.h"
 
 namespace {

@@ -17,8 +17,8 @@
 
 #include "companion/standin.h"
 #include "companion/standin_internal.h"
-#include "filter/filter_api.h"
-#include "platform/win_api.h"
+#include "gifimport/filter_api.h"
+#include "gifimport/win_platform.h"
 
 using standin::internal::Entry;
 using standin::internal::ForeignId;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 #ifndef STANDIN_API
 #define STANDIN_API

@@ -10,7 +10,7 @@
 
 #include "platform/platform_test.h"
 
-struct HostContext;  // filter/filter_api.h
+struct HostContext;  // gifimport/filter_api.h
 
 namespace standin {
 struct Picture;  // companion/standin.h

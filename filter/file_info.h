@@ -10,9 +10,9 @@
 
 #include <cstdint>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/status.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 constexpr int32_t kFileInfoMaxRecordBytes = 64;  // larger records are refused
 

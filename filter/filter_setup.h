@@ -27,9 +27,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filter/filter_api.h"
-#include "output/companion.h"
-#include "platform/win_api.h"
+#include "gifimport/filter_api.h"
+#include "gifimport/companion.h"
+#include "gifimport/win_platform.h"
 
 constexpr uint32_t kSetupMagic = 0xFFEEDDCCu;
 constexpr size_t kTextFieldBytes = 260;  // paths and names: 259 characters + 0

@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
-#include "output/companion.h"
-#include "platform/win_api.h"
+#include "gifimport/companion.h"
+#include "gifimport/win_platform.h"
 #include "resources/string_ids.h"
 
 namespace {

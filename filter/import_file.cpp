@@ -1,4 +1,4 @@
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "filter/status.h"
 #include "gif/import_driver.h"

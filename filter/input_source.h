@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "filter/status.h"
-#include "output/companion.h"
-#include "platform/win_api.h"
+#include "gifimport/companion.h"
+#include "gifimport/win_platform.h"
 
 // What the caller has. The first road that applies is taken:
 //   1. streamFunction set: host stream; `path` is carried along to it.

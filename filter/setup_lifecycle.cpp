@@ -1,10 +1,10 @@
 // Setup lifecycle: CreateSetup, DestroySetup, EditSetup, EscapeSetup.
 #include <cstring>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "filter/status.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 #include "profile/profile.h"
 #include "resources/string_ids.h"
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "filter/filter_setup.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 using FilterError = int32_t;
 

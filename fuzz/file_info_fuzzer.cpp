@@ -16,7 +16,7 @@
 #include <string>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "fuzz/fuzz_input.h"
 #include "tests/e2e/import_host.h"
 

@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
 #include "tests/support/recording_host.h"
 

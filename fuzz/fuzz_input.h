@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win_api.h"
+#include "gifimport/win_platform.h"
 
 namespace fuzzin {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/status.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/platform_test.h"

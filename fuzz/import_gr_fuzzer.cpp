@@ -21,7 +21,7 @@
 #include <cstring>
 #include <string>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/platform_test.h"

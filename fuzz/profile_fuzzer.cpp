@@ -20,7 +20,7 @@
 #include <cstring>
 #include <string>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "fuzz/fuzz_input.h"
 #include "tests/e2e/import_host.h"

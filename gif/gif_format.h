@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 // Bytes that start a block.
 constexpr uint8_t kExtensionIntroducer = 0x21;  // '!'

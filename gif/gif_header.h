@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "filter/status.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 struct GifHeader {
   char signature[3];

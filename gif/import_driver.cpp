@@ -9,7 +9,7 @@
 #include "gif/plain_text.h"
 #include "gif/raster.h"
 #include "output/builder_steps.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 namespace {
 

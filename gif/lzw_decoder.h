@@ -7,7 +7,7 @@
 
 #include "filter/filter_setup.h"
 #include "filter/status.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 // The string table: 32-bit entries, suffix (a pixel value) in the low half,
 // prefix code in the high half. Codes are at most 12 bits, so entries stop

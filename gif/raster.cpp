@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "host/cli.h"
 #include "host/commands.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "host/cli.h"
 #include "host/commands.h"
 #include "host/errors.h"

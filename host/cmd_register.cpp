@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "host/commands.h"
 #include "host/filter_module.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "host/commands.h"
 #include "host/filter_module.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "output/companion.h"
-#include "platform/win_api.h"
+#include "gifimport/companion.h"
+#include "gifimport/win_platform.h"
 
 namespace host {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 
 namespace host {
 

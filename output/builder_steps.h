@@ -8,7 +8,7 @@
 
 #include "filter/filter_setup.h"
 #include "filter/status.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 constexpr int kMaxFontTableEntries = 32;
 

@@ -6,7 +6,7 @@
 #ifndef GIFIMPORT_PLATFORM_PLATFORM_TEST_H
 #define GIFIMPORT_PLATFORM_PLATFORM_TEST_H
 
-#include "platform/win_api.h"
+#include "gifimport/win_platform.h"
 
 #ifndef WINPLATFORM_API
 #define WINPLATFORM_API /* the Windows build's replacement is in the tests */

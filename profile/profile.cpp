@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "output/companion.h"
+#include "gifimport/companion.h"
 #include "resources/string_ids.h"
 
 namespace {

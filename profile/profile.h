@@ -8,7 +8,7 @@
 #define GIFIMPORT_PROFILE_PROFILE_H
 
 #include "filter/filter_setup.h"
-#include "platform/win_api.h"
+#include "gifimport/win_platform.h"
 
 // The filter's own profile section (it holds "~Mode"), and the stem of the
 // default driver name, "ir_gif" followed by kDefaultDriverSuffix.

@@ -8,7 +8,7 @@
 #ifndef GIFIMPORT_PLATFORM_LINUX_MODULE_REGISTRY_H
 #define GIFIMPORT_PLATFORM_LINUX_MODULE_REGISTRY_H
 
-#include "platform/win_api.h"
+#include "gifimport/win_platform.h"
 #include "resources/module_resources.h"
 
 #ifdef __cplusplus

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "platform/linux/stand_in_internal.h"
-#include "platform/win_api.h"
+#include "gifimport/win_platform.h"
 
 namespace {
 

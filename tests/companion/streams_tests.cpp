@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
 
 namespace e2e {

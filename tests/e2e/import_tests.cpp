@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
 #include "tests/support/gif_writer.h"

@@ -7,7 +7,7 @@
 
 #include "filter/filter_setup.h"
 #include "filter/status.h"
-#include "output/companion.h"
+#include "gifimport/companion.h"
 
 FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel,
                              uint16_t width, uint16_t left, int32_t topY, uint16_t height,

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "companion/standin.h"
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 #include "platform/platform_test.h"
 #include "tests/support/recording_host.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/filter_api.h"
+#include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
 
 namespace testhost {

@@ -1,11 +1,22 @@
-/* Linux stand-in for the Windows calls of this project (libWinPlatform).
+/* gifimport: the Windows types and calls that the filter, the companion
+ * library and a host use.
  *
- * Same names, types and signatures as the Windows SDK for the calls we make;
- * handle types are pointer-sized, as on Windows. The behaviour the filter
- * relies on is documented per call. Include "platform/win_api.h", not this.
+ * On Windows this is <windows.h>: the system's kernel32, user32 and gdi32.
+ * Elsewhere it declares libWinPlatform, our stand-in for the calls this
+ * project makes, with the same names, types and signatures (handle types are
+ * pointer-sized, as on Windows); a host on Linux links it for the calls it
+ * makes itself (GlobalAlloc for memory input, GlobalFree for an options
+ * block, GetEnhMetaFileBits and DeleteEnhMetaFile for a metafile). The
+ * behaviour the filter relies on is documented per call.
+ *
+ * Plain C, C linkage; stands alone.
  */
-#ifndef GIFIMPORT_PLATFORM_LINUX_WIN_STAND_IN_H
-#define GIFIMPORT_PLATFORM_LINUX_WIN_STAND_IN_H
+#ifndef GIFIMPORT_WIN_PLATFORM_H
+#define GIFIMPORT_WIN_PLATFORM_H
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
 
 #include <stddef.h>
 #include <stdint.h>
@@ -131,5 +142,7 @@ WINPLATFORM_API HMETAFILE WINAPI SetMetaFileBitsEx(UINT size, const BYTE* bytes)
 #ifdef __cplusplus
 }
 #endif
+
+#endif /* !_WIN32 */
 
 #endif

@@ -1,4 +1,5 @@
-/* gifin: GIF (87a, 89a) import filter - the interface a host programs to.
+/* gifimport: the GIF (87a, 89a) import filter gifin - the interface a host
+ * programs to.
  *
  * The host loads the module (gifin.dll on Windows, gifin.so on Linux) and
  * calls the exports below. Every export has C linkage and the WINAPI calling
@@ -10,26 +11,27 @@
  * pointer-sized, in the same order, with natural alignment; the 64-bit
  * offsets are given after each table ("64-bit Linux").
  *
- * Plain C. Nothing here allocates; the host owns every record it passes.
+ * Plain C; stands alone (only include/ on the include path). Nothing here
+ * allocates; the host owns every record it passes. The Windows types come
+ * from gifimport/win_platform.h, the host stream function from
+ * gifimport/host_stream.h; the companion library's operations, for a host
+ * that makes options blocks or captures itself, are gifimport/companion.h.
  */
-#ifndef GIFIMPORT_FILTER_FILTER_API_H
-#define GIFIMPORT_FILTER_FILTER_API_H
+#ifndef GIFIMPORT_FILTER_API_H
+#define GIFIMPORT_FILTER_API_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "output/companion.h"
-#include "platform/win_api.h"
+#include "gifimport/host_stream.h"
+#include "gifimport/win_platform.h"
 
 #ifndef GIFIN_API
 #define GIFIN_API
 #endif
 
 #ifdef __cplusplus
-#define GIFIN_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
 extern "C" {
-#else
-#define GIFIN_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
 
 /* ---- Status callback -------------------------------------------------------
@@ -45,6 +47,9 @@ extern "C" {
  * extra: kinds 2 and 3 - ten 32-bit values, all 0; kind 0 - null.
  * A null callback means no call of any kind. */
 enum { kStatusProgress = 0, kStatusCancelFollowUp = 2, kStatusError = 3 };
+typedef int32_t(WINAPI* StatusCallback)(uint32_t userValue, int32_t kind, int32_t code,
+                                        int32_t value1, int32_t value2, int32_t severity,
+                                        int32_t* extra);
 
 /* ---- HostContext (60 bytes on 32-bit) --------------------------------------
  *  +0  16-bit reserved, 0
@@ -231,7 +236,7 @@ GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, u
  *   is 0 and there is nothing to delete.
  *   Results: 0; the capture's non-zero number (the first error the import
  *   reported, 61 when it was stopped, or a kQvCapture... value of
- *   output/companion.h); 5315, 5355, 5300 above. ImportEmbeddedGR returns
+ *   gifimport/companion.h); 5315, 5355, 5300 above. ImportEmbeddedGR returns
  *   them as 16-bit signed values, the others as 32-bit ones.
  * QVRGetFilterVersion: 0x02000006. */
 GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t a1, uint32_t a2, HGLOBAL* optionsOut,
@@ -253,47 +258,47 @@ GIFIN_API uint32_t WINAPI QVRGetFilterVersion(void);
 #endif
 
 /* ---- Layout checks ---------------------------------------------------------- */
+#ifndef GIFIMPORT_STATIC_ASSERT
+#if defined(__cplusplus)
+#define GIFIMPORT_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define GIFIMPORT_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else /* before C11: an array of negative size where a check fails */
+#define GIFIMPORT_STATIC_ASSERT(cond, msg) extern int gifimport_layout_check[(cond) ? 1 : -1]
+#endif
+#endif
 #define GIFIN_PTR32 (sizeof(void*) == 4)
-GIFIN_STATIC_ASSERT(offsetof(FileInfoRecord, width) == 16 && offsetof(FileInfoRecord, item2) == 24 &&
-                        offsetof(FileInfoRecord, bitsPerPixel) == 44 &&
-                        offsetof(FileInfoRecord, itemFlags) == 56,
-                    "FileInfoRecord offsets");
-GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || sizeof(HostContext) == 60, "HostContext is 60 bytes");
-GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (offsetof(HostContext, userValue) == 4 &&
-                                     offsetof(HostContext, statusCallback) == 8 &&
-                                     offsetof(HostContext, hostValue) == 20 &&
-                                     offsetof(HostContext, inputMemory) == 24 &&
-                                     offsetof(HostContext, results) == 28 &&
-                                     offsetof(HostContext, reserved14) == 56),
-                    "HostContext offsets");
-GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || sizeof(ImportRequest) == 36, "ImportRequest is 36 bytes");
-GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (offsetof(ImportRequest, setupHandle) == 4 &&
-                                     offsetof(ImportRequest, optionsHandle) == 8 &&
-                                     offsetof(ImportRequest, docNames) == 12 &&
-                                     offsetof(ImportRequest, hostContext) == 24 &&
-                                     offsetof(ImportRequest, streamUserValue) == 28 &&
-                                     offsetof(ImportRequest, reserved8) == 32),
-                    "ImportRequest offsets");
-GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(SourceDescriptor) == 272 &&
-                                     offsetof(SourceDescriptor, memory) == 8 &&
-                                     offsetof(SourceDescriptor, path) == 12),
-                    "SourceDescriptor layout");
-GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(ImportResult) == 24 &&
-                                     offsetof(ImportResult, unitsPerInch) == 20),
-                    "ImportResult layout");
-GIFIN_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(StreamOpenDescriptor) == 24 &&
-                                     offsetof(StreamOpenDescriptor, size) == 4 &&
-                                     offsetof(StreamOpenDescriptor, streamFunction) == 16),
-                    "StreamOpenDescriptor layout");
-GIFIN_STATIC_ASSERT(sizeof(void*) != 8 ||
-                        (sizeof(HostContext) == 72 && offsetof(HostContext, inputMemory) == 32 &&
-                         sizeof(ImportRequest) == 64 && offsetof(ImportRequest, hostContext) == 48 &&
-                         sizeof(SourceDescriptor) == 280 && sizeof(ImportResult) == 32 &&
-                         sizeof(StreamOpenDescriptor) == 40),
-                    "64-bit layouts");
-GIFIN_STATIC_ASSERT(sizeof(PaletteEntry) == 12 && sizeof(CoordSlot) == 8 &&
-                        sizeof(PictureRect) == 32 && sizeof(BitmapCorners) == 48 &&
-                        sizeof(BitmapSize) == 8 && sizeof(LibraryErrorPair) == 4,
-                    "companion record layouts");
+GIFIMPORT_STATIC_ASSERT(offsetof(FileInfoRecord, width) == 16 && offsetof(FileInfoRecord, item2) == 24 &&
+                            offsetof(FileInfoRecord, bitsPerPixel) == 44 &&
+                            offsetof(FileInfoRecord, itemFlags) == 56,
+                        "FileInfoRecord offsets");
+GIFIMPORT_STATIC_ASSERT(!GIFIN_PTR32 || sizeof(HostContext) == 60, "HostContext is 60 bytes");
+GIFIMPORT_STATIC_ASSERT(!GIFIN_PTR32 || (offsetof(HostContext, userValue) == 4 &&
+                                         offsetof(HostContext, statusCallback) == 8 &&
+                                         offsetof(HostContext, hostValue) == 20 &&
+                                         offsetof(HostContext, inputMemory) == 24 &&
+                                         offsetof(HostContext, results) == 28 &&
+                                         offsetof(HostContext, reserved14) == 56),
+                        "HostContext offsets");
+GIFIMPORT_STATIC_ASSERT(!GIFIN_PTR32 || sizeof(ImportRequest) == 36, "ImportRequest is 36 bytes");
+GIFIMPORT_STATIC_ASSERT(!GIFIN_PTR32 || (offsetof(ImportRequest, setupHandle) == 4 &&
+                                         offsetof(ImportRequest, optionsHandle) == 8 &&
+                                         offsetof(ImportRequest, docNames) == 12 &&
+                                         offsetof(ImportRequest, hostContext) == 24 &&
+                                         offsetof(ImportRequest, streamUserValue) == 28 &&
+                                         offsetof(ImportRequest, reserved8) == 32),
+                        "ImportRequest offsets");
+GIFIMPORT_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(SourceDescriptor) == 272 &&
+                                         offsetof(SourceDescriptor, memory) == 8 &&
+                                         offsetof(SourceDescriptor, path) == 12),
+                        "SourceDescriptor layout");
+GIFIMPORT_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(ImportResult) == 24 &&
+                                         offsetof(ImportResult, unitsPerInch) == 20),
+                        "ImportResult layout");
+GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 8 ||
+                            (sizeof(HostContext) == 72 && offsetof(HostContext, inputMemory) == 32 &&
+                             sizeof(ImportRequest) == 64 && offsetof(ImportRequest, hostContext) == 48 &&
+                             sizeof(SourceDescriptor) == 280 && sizeof(ImportResult) == 32),
+                        "64-bit layouts");
 
 #endif

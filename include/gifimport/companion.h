@@ -1,4 +1,5 @@
-/* The companion graphics library QvGdi32: every operation the filter calls.
+/* gifimport: the companion graphics library QvGdi32, every operation the
+ * filter calls (a host calls some of them too: options blocks, captures).
  *
  * The library supplies input streams, the output document ("picture"),
  * options blocks, the preferences dialog and metafile capture. Coordinates
@@ -7,15 +8,18 @@
  * Only QvDocOpen, QvDocClose and QvMetafileEnd return a library error code;
  * every other picture error stays pending until QvGetError collects it.
  *
- * Plain C, C linkage. Record layouts are exact on 32-bit targets; on 64-bit
- * Linux, pointer and handle fields are pointer-sized in the same order.
+ * Plain C, C linkage; stands alone. Record layouts are exact on 32-bit
+ * targets; on 64-bit ones, pointer and handle fields are pointer-sized in the
+ * same order.
  */
-#ifndef GIFIMPORT_OUTPUT_COMPANION_H
-#define GIFIMPORT_OUTPUT_COMPANION_H
+#ifndef GIFIMPORT_COMPANION_H
+#define GIFIMPORT_COMPANION_H
 
+#include <stddef.h>
 #include <stdint.h>
 
-#include "platform/win_api.h"
+#include "gifimport/host_stream.h"
+#include "gifimport/win_platform.h"
 
 #ifndef QV_API
 #define QV_API
@@ -28,33 +32,7 @@ extern "C" {
 typedef struct QvStreamRec* QvStream;   /* an open input stream */
 typedef struct QvPictureRec* QvPicture; /* an output document */
 typedef uint32_t QvCapture;             /* a metafile capture; 0 is none */
-struct HostContext;                     /* filter/filter_api.h */
-
-/* ---- Host stream protocol -------------------------------------------------
- * A host that delivers the GIF itself passes a stream function and a 32-bit
- * user value (GetFileInfo, ImportCB, or persistent option 0x51). The library
- * calls it for every read and seek of the stream it opened over it:
- *
- *   result = streamFunction(userValue, operation, buffer, value, origin)
- *
- *   kHostStreamRead: copy up to `value` bytes to `buffer`; return the number
- *                    copied (0 at the end), or -1 on failure.
- *   kHostStreamSeek: move to `value` bytes from `origin` (0 start, 1 current,
- *                    2 end); return the new position, or -1 on failure
- *                    (a position before the start is a failure). `buffer`
- *                    is null.
- *   kHostStreamTell: return the current position, or -1 when the stream
- *                    cannot tell; `buffer` is null, `value` and `origin` 0.
- *
- * The function is called on the importing thread only and must not throw.
- */
-enum {
-  kHostStreamRead = 1,
-  kHostStreamSeek = 2,
-  kHostStreamTell = 3
-};
-typedef int32_t(WINAPI* HostStreamProc)(uint32_t userValue, int32_t operation, void* buffer,
-                                        int32_t value, int32_t origin);
+struct HostContext;                     /* gifimport/filter_api.h */
 
 /* Input that is not a file (24 bytes on 32-bit targets; all fields 0 unless
  * set):
@@ -124,11 +102,6 @@ typedef struct LibraryErrorPair {
 
 /* Operation numbers the library reports in LibraryErrorPair. */
 enum { kQvOpDocOpen = 0, kQvOpDocClose = 2, kQvOpSetFontTable = 269 };
-
-/* Status callback (seven arguments, answer 0 = go on); see filter_api.h. */
-typedef int32_t(WINAPI* StatusCallback)(uint32_t userValue, int32_t kind, int32_t code,
-                                        int32_t value1, int32_t value2, int32_t severity,
-                                        int32_t* extra);
 
 /* The filter's edit operation handed to the preferences dialog. */
 typedef int32_t(WINAPI* EditSetupProc)(uintptr_t a, uintptr_t b, uintptr_t c);
@@ -267,5 +240,28 @@ QV_API void WINAPI QvPathDirectory(char* destination, const char* source);
 #ifdef __cplusplus
 }
 #endif
+
+/* ---- Layout checks ---------------------------------------------------------- */
+#ifndef GIFIMPORT_STATIC_ASSERT
+#if defined(__cplusplus)
+#define GIFIMPORT_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define GIFIMPORT_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else /* before C11: an array of negative size where a check fails */
+#define GIFIMPORT_STATIC_ASSERT(cond, msg) extern int gifimport_layout_check[(cond) ? 1 : -1]
+#endif
+#endif
+GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 4 || (sizeof(StreamOpenDescriptor) == 24 &&
+                                               offsetof(StreamOpenDescriptor, size) == 4 &&
+                                               offsetof(StreamOpenDescriptor, streamFunction) == 16),
+                        "StreamOpenDescriptor layout");
+GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 8 || (sizeof(StreamOpenDescriptor) == 40 &&
+                                               offsetof(StreamOpenDescriptor, streamFunction) == 24),
+                        "StreamOpenDescriptor 64-bit layout");
+GIFIMPORT_STATIC_ASSERT(sizeof(PaletteEntry) == 12 && sizeof(CoordSlot) == 8 &&
+                            sizeof(PictureRect) == 32 && sizeof(BitmapCorners) == 48 &&
+                            sizeof(BitmapSize) == 8 && sizeof(LibraryErrorPair) == 4,
+                        "companion record layouts");
+
 
 #endif
