@@ -328,5 +328,6 @@ int StandInWritePng(const standin::Picture& picture, std::FILE* out,
 }
 
 int StandInRenderPng(const standin::Picture& picture, const char* path, std::string* error) {
-  return standin::render::WriteToPath(picture, path, error, StandInWritePng);
+  return standin::render::WriteToPath(picture, path, standin::render::FilledBackground(), error,
+                                      StandInWritePng);
 }

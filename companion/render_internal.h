@@ -130,10 +130,17 @@ bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>*
 // A sink that writes to a file.
 ByteSink FileSink(std::FILE* file);
 
-// The path-taking outputs: the picture checked, the file made, written
-// with the background filled, and removed again when the writing failed.
+// The path-taking outputs: the picture checked, the file made, written,
+// and removed again when the writing failed.
 using PictureWriter = int (*)(const Picture&, std::FILE*, const RenderOptions&, std::string*);
-int WriteToPath(const Picture& picture, const char* path, std::string* error, PictureWriter writer);
+int WriteToPath(const Picture& picture, const char* path, const RenderOptions& options,
+                std::string* error, PictureWriter writer);
+// The options of the C++ path-taking outputs: the background filled.
+inline RenderOptions FilledBackground() {
+  RenderOptions options;
+  options.background = true;
+  return options;
+}
 
 }  // namespace render
 }  // namespace standin

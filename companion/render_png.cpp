@@ -260,7 +260,8 @@ bool WritePng(const PngPlan&, const std::function<void(int, uint8_t*)>&, const B
 
 #endif
 
-int WriteToPath(const Picture& picture, const char* path, std::string* error, PictureWriter writer) {
+int WriteToPath(const Picture& picture, const char* path, const RenderOptions& options,
+                std::string* error, PictureWriter writer) {
   int width = 0, height = 0;
   std::string message;
   if (!ImageSize(picture, &width, &height, &message)) {
@@ -276,8 +277,6 @@ int WriteToPath(const Picture& picture, const char* path, std::string* error, Pi
     if (error) *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
     return 1;
   }
-  RenderOptions options;
-  options.background = true;
   const int written = writer(picture, file, options, &message);
   const int writeErrno = errno;
   const bool closed = std::fclose(file) == 0;

@@ -222,5 +222,6 @@ int StandInWriteSvg(const standin::Picture& picture, std::FILE* out,
 }
 
 int StandInRenderSvg(const standin::Picture& picture, const char* path, std::string* error) {
-  return standin::render::WriteToPath(picture, path, error, StandInWriteSvg);
+  return standin::render::WriteToPath(picture, path, standin::render::FilledBackground(), error,
+                                      StandInWriteSvg);
 }

@@ -14,6 +14,7 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
+#include "gifimport/standin_picture.h"
 #include "filter/filter_setup.h"
 #include "host/cli.h"
 #include "host/commands.h"
@@ -51,7 +52,7 @@ struct ImportArgs {
   std::string dumpDirectory;
   std::string filterPath;
   SetupNames setupNames;
-  standin::RenderOptions render;
+  StandInSaveOptions render = {0, 1, nullptr, nullptr};
   bool quiet = false;
   bool verbose = false;
 };
@@ -125,7 +126,7 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
     } else if (p.Flag("verbose", 'v')) {
       args->verbose = true;
     } else if (p.Flag("background", 'b')) {
-      args->render.background = true;
+      args->render.background = 1;
     } else if (p.Value("output", 'o', &args->output) || p.Value("output-dir", 'd', &args->outputDir) ||
                p.Value("format", 'f', &format) || p.Value("compression", 'c', &compression) ||
                p.Value("trace", 0, &args->tracePath) || p.Value("dump-bitmaps", 0, &args->dumpDirectory) ||
@@ -232,23 +233,18 @@ int WriterProgress(void* user, int permille) {
 // ---- Outputs ---------------------------------------------------------------
 
 // One palette index per byte, top row first; pixels no band delivered are 0.
-bool WritePgm(const standin::Bitmap& bitmap, const std::string& path) {
+bool WritePgm(const StandInPicture* picture, int index, const StandInBitmapInfo& bitmap,
+              const std::string& path) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(bitmap.width) * static_cast<size_t>(bitmap.height));
+  if (StandInPictureBitmapPixels(picture, index, pixels.data(), pixels.size()) < 0) return false;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << "P5\n" << bitmap.width << " " << bitmap.height << "\n255\n";
-  std::string row(bitmap.width, '\0');
-  for (int y = 0; y < bitmap.height; ++y) {
-    for (int x = 0; x < bitmap.width; ++x) {
-      const int index = bitmap.PixelIndex(x, y);
-      row[static_cast<size_t>(x)] = static_cast<char>(index < 0 ? 0 : index);
-    }
-    out.write(row.data(), static_cast<std::streamsize>(row.size()));
-  }
+  out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
   out.close();
   return static_cast<bool>(out);
 }
 
-bool DumpBitmaps(const standin::Picture& picture, const std::string& directory,
-                 std::string* error) {
+bool DumpBitmaps(const StandInPicture* picture, const std::string& directory, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code code;
   fs::create_directories(directory, code);
@@ -258,21 +254,24 @@ bool DumpBitmaps(const standin::Picture& picture, const std::string& directory,
   }
   const std::string tablePath = (fs::path(directory) / "bitmaps.tsv").string();
   std::ofstream table(tablePath, std::ios::binary | std::ios::trunc);  // the same bytes on every system
+  StandInPictureInfo info;
+  StandInPictureGetInfo(picture, &info);
   // Back to GIF coordinates: the picture's y axis points up from the
   // screen's bottom edge, and GIF positions are unsigned 16-bit values.
-  const int screenHeight = picture.frame[3];
-  for (size_t i = 0; i < picture.bitmaps.size(); ++i) {
-    const standin::Bitmap& b = picture.bitmaps[i];
+  const int screenHeight = info.frame[3];
+  for (int i = 0; i < info.bitmapCount; ++i) {
+    StandInBitmapInfo b;
+    StandInPictureGetBitmap(picture, i, &b);
     char name[32];
-    std::snprintf(name, sizeof name, "bitmap-%03zu.pgm", i + 1);
-    if (!WritePgm(b, (fs::path(directory) / name).string())) {
+    std::snprintf(name, sizeof name, "bitmap-%03d.pgm", i + 1);
+    if (!WritePgm(picture, i, b, (fs::path(directory) / name).string())) {
       *error = "cannot write " + (fs::path(directory) / name).string();
       return false;
     }
     const auto left = static_cast<uint16_t>(b.left);
     const auto top = static_cast<uint16_t>(screenHeight - b.top);
     table << (i + 1) << '\t' << left << '\t' << top << '\t' << b.width << '\t' << b.height << '\t'
-          << b.depth << '\t' << (b.transparent ? 1 : 0) << '\t' << b.backColorIndex << '\n';
+          << b.depth << '\t' << b.transparent << '\t' << b.backColorIndex << '\n';
   }
   table.close();
   if (!table) {
@@ -284,14 +283,17 @@ bool DumpBitmaps(const standin::Picture& picture, const std::string& directory,
 
 // Writes the picture to `target` (or standard output for "-"): into a new
 // file beside it, renamed over it only when complete.
-bool WritePicture(const standin::Picture& picture, const ImportArgs& args, const std::string& target,
+bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const std::string& target,
                   ImportSession* session, std::string* error) {
-  standin::RenderOptions options = args.render;
+  StandInSaveOptions options = args.render;
   options.progress = WriterProgress;
   options.progressUser = session;
   auto write = [&](std::FILE* out) {
-    return (args.kind == OutputKind::kSvg ? StandInWriteSvg(picture, out, options, error)
-                                          : StandInWritePng(picture, out, options, error)) == 0;
+    char message[512] = "";
+    const bool written = StandInPictureWrite(picture, out, args.kind == OutputKind::kSvg ? kStandInSvg : kStandInPng,
+                                             &options, message, sizeof message) == 0;
+    *error = message;
+    return written;
   };
   if (target == "-") {
     const bool written = write(stdout) && std::fflush(stdout) == 0;
@@ -415,7 +417,7 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   if (target.empty()) session.spanPermille = session.spanPermille * 1000 / kImportPermille;
   session.Show("importing", 0);
 
-  StandInForgetPictures();
+  StandInPictureForget();
   StandInClearLog();  // the trace holds this import's calls only
   // Without a trace to write, no log is kept: making it would cost more
   // than the import itself.
@@ -429,8 +431,8 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
     PrintError("cannot write the trace " + args.tracePath + ": " + SystemReason());
     status = kExitFailed;
   }
-  const standin::Picture* picture = StandInLastPicture();
-  if (!args.dumpDirectory.empty() && picture != nullptr && !DumpBitmaps(*picture, args.dumpDirectory, &error)) {
+  const StandInPicture* picture = StandInPictureLast();
+  if (!args.dumpDirectory.empty() && picture != nullptr && !DumpBitmaps(picture, args.dumpDirectory, &error)) {
     PrintError(error);
     status = kExitFailed;
   }
@@ -456,7 +458,7 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   }
   if (!target.empty()) {
     error.clear();
-    const bool written = WritePicture(*picture, args, target, &session, &error);
+    const bool written = WritePicture(picture, args, target, &session, &error);
     progress->Clear();
     if (!written) {
       if (InterruptRequested()) {
@@ -469,11 +471,12 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   }
   if (!args.quiet && status == kExitOk) {
     std::FILE* out = target == "-" ? stderr : stdout;
-    std::fprintf(out, "%s: %dx%d picture, %zu bitmap%s, %zu text line%s%s%s\n",
-                 input.DisplayName().c_str(), picture->frame[2] - picture->frame[0],
-                 picture->frame[3] - picture->frame[1], picture->bitmaps.size(),
-                 picture->bitmaps.size() == 1 ? "" : "s", picture->texts.size(),
-                 picture->texts.size() == 1 ? "" : "s", target.empty() ? "" : " -> ",
+    StandInPictureInfo info;
+    StandInPictureGetInfo(picture, &info);
+    std::fprintf(out, "%s: %dx%d picture, %d bitmap%s, %d text line%s%s%s\n",
+                 input.DisplayName().c_str(), info.frame[2] - info.frame[0], info.frame[3] - info.frame[1],
+                 info.bitmapCount, info.bitmapCount == 1 ? "" : "s", info.textCount,
+                 info.textCount == 1 ? "" : "s", target.empty() ? "" : " -> ",
                  target == "-" ? "standard output" : target.c_str());
     std::fflush(out);
   }

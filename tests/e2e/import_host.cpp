@@ -192,6 +192,7 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   if (options.beforeImport) options.beforeImport();
   run.result = ImportFile(0, options.openName.c_str(), options.startName.c_str(), path.c_str(), &request);
   PlatformFailAllocationAt(0);
+  if (options.afterImport) options.afterImport();
 
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
   const standin::Picture* picture = StandInLastPicture();

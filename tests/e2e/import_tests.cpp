@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gifimport/filter_api.h"
+#include "gifimport/standin_picture.h"
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
 #include "tests/support/gif_writer.h"
@@ -210,6 +211,95 @@ TEST_F(ImportTest, EveryKindOfBlockReachesThePicture) {
     EXPECT_TRUE(run.picture->finished);
     EXPECT_EQ(Summary(*run.picture, c.colors), c.summary);
   }
+}
+
+// The picture as a host reads it through the stand-in's C API agrees with
+// the calls that drew it: each band's rows, packed again from the pixels read
+// back, have the log's checksum; each text line is the one drawn.
+TEST_F(ImportTest, PictureReadBackThroughTheCApiMatchesTheCalls) {
+  GifBuilder gif(300, 120, Ramp(256));
+  gif.PlainText(0, 0, 48, 32, 8, 16, 1, 0, {"hello there, host"}).GraphicControl(true, 1);
+  // Rows that fill their 4 bytes (the padding's bytes are not the picture's);
+  // the 8-bit rows come in more than one band.
+  gif.AddImage(Patterned(1, 1, 32, 3, 2, kLocal2)).AddImage(Patterned(2, 2, 8, 7, 16, Ramp(16), true));
+  gif.AddImage(Patterned(0, 0, 300, 120, 256)).Trailer();
+  struct Read {
+    StandInBitmapInfo info;
+    std::vector<uint8_t> pixels;
+  };
+  std::vector<Read> bitmaps;
+  Strings texts;  // "text@x,y extent ex,ey colour index"
+  ImportOptions options;
+  options.afterImport = [&] {
+    const StandInPicture* picture = StandInPictureLast();
+    StandInPictureInfo info;
+    ASSERT_EQ(StandInPictureGetInfo(picture, &info), 0);
+    EXPECT_EQ(info.complete, 1);
+    EXPECT_EQ(StandInPicturePalette(picture, nullptr, 0), 256);
+    for (int i = 0; i < info.bitmapCount; ++i) {
+      Read b;
+      ASSERT_EQ(StandInPictureGetBitmap(picture, i, &b.info), 0);
+      b.pixels.resize(static_cast<size_t>(b.info.width) * b.info.height);
+      EXPECT_EQ(StandInPictureBitmapPixels(picture, i, b.pixels.data(), b.pixels.size()), 0);
+      EXPECT_EQ(StandInPictureBitmapPixels(picture, i, b.pixels.data(), b.pixels.size() - 1), -1);
+      bitmaps.push_back(b);
+    }
+    StandInColor local[2];
+    EXPECT_EQ(StandInPictureBitmapPalette(picture, 0, local, 2), 256);
+    EXPECT_EQ(local[1].blue, kLocal2[1].b);
+    for (StandInTextInfo t; StandInPictureGetText(picture, static_cast<int>(texts.size()), &t) == 0;) {
+      texts.push_back(std::string(t.text) + "@" + std::to_string(t.x) + "," + std::to_string(t.y) + " extent " +
+                      std::to_string(t.extentX) + "," + std::to_string(t.extentY) + " colour " +
+                      std::to_string(t.colorIndex) + (t.color.red == Ramp(256)[t.colorIndex].r ? "" : " wrong"));
+    }
+    EXPECT_EQ(StandInPictureGetBitmap(picture, info.bitmapCount, nullptr), -1);
+  };
+  const ImportRun run = Import(gif.bytes(), options);
+  ASSERT_EQ(run.result, 0);
+
+  int bitmap = -1, bands = 0;
+  Strings drawn;
+  for (const std::string& entry : run.log) {
+    const std::string op = e2e::LogField(entry, "op");
+    if (op == "\"QvBitmapBegin\"") ++bitmap;
+    if (op == "\"QvDrawText\"") {
+      int ex, ey, x, y, color = 0;
+      std::sscanf(e2e::LogField(entry, "extent").c_str(), "[%d,%d]", &ex, &ey);
+      std::sscanf(e2e::LogField(entry, "origin").c_str(), "[%d,%d]", &x, &y);
+      for (const std::string& e : run.log)  // the colour index in force: the last set before it
+        if (&e < &entry && e2e::LogField(e, "op") == "\"QvSetTextColorIndex\"")
+          color = std::stoi(e2e::LogField(e, "index"));
+      const std::string text = e2e::LogField(entry, "text");
+      drawn.push_back(text.substr(1, text.size() - 2) + "@" + std::to_string(x) + "," + std::to_string(y) +
+                      " extent " + std::to_string(ex) + "," + std::to_string(ey) + " colour " + std::to_string(color));
+    }
+    if (op != "\"QvBitmapBand\"") continue;
+    ASSERT_GE(bitmap, 0);
+    ASSERT_LT(static_cast<size_t>(bitmap), bitmaps.size());
+    const Read& b = bitmaps[static_cast<size_t>(bitmap)];
+    int left, top, width, rows;
+    std::sscanf(e2e::LogField(entry, "corners").c_str(), "[[%d,%d]", &left, &top);
+    std::sscanf(e2e::LogField(entry, "size").c_str(), "[%d,%d]", &width, &rows);
+    const size_t rowBytes = ((static_cast<size_t>(width) * b.info.depth + 7) / 8 + 3) / 4 * 4;
+    std::vector<uint8_t> packed(rowBytes * rows);
+    for (int r = 0; r < rows; ++r) {
+      for (int x = 0; x < width; ++x) {
+        const int bit = x * b.info.depth;
+        const uint8_t pixel = b.pixels[static_cast<size_t>(b.info.top - top + r) * b.info.width + (left - b.info.left) + x];
+        packed[r * rowBytes + bit / 8] |= static_cast<uint8_t>(pixel << (8 - b.info.depth - bit % 8));
+      }
+    }
+    uint32_t hash = 2166136261u;  // the log's FNV-1a
+    for (uint8_t byte : packed) hash = (hash ^ byte) * 16777619u;
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "\"%08x\"", hash);
+    EXPECT_EQ(e2e::LogField(entry, "checksum"), checksum) << "bitmap " << bitmap << " band at row " << top;
+    ++bands;
+  }
+  EXPECT_EQ(bitmap + 1, 3);
+  EXPECT_GT(bands, 3);
+  EXPECT_EQ(texts, drawn);
+  EXPECT_FALSE(texts.empty());
 }
 
 // ---- Input that is not right -----------------------------------------------
