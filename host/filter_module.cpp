@@ -81,7 +81,14 @@ std::string FilterModule::DefaultPath() {
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   std::string exe(buffer, n > 0 ? static_cast<size_t>(n) : 0);
   size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? kModuleName : exe.substr(0, slash + 1) + kModuleName;
+  if (slash == std::string::npos) return kModuleName;
+  const std::string beside = exe.substr(0, slash + 1) + kModuleName;
+#ifdef GIFIMPORT_MODULE_DIR_FROM_HOST
+  // Installed, the modules are in the library folder, not beside the host.
+  const std::string installed = exe.substr(0, slash + 1) + GIFIMPORT_MODULE_DIR_FROM_HOST + "/" + kModuleName;
+  if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
+#endif
+  return beside;
 }
 
 #endif

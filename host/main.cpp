@@ -31,8 +31,9 @@ void PrintUsage(std::FILE* out) {
   std::fprintf(out,
                "Usage: %s COMMAND [OPTIONS] [FILE...]\n"
                "       %s --help | --version\n\n"
-               "Loads the GIF import filter (gifin.so beside this program, or the\n"
-               "module named with --filter PATH) and calls it.\n\nCommands:\n",
+               "Loads the GIF import filter (gifin.so beside this program or, when\n"
+               "installed, in its library folder; or the module named with --filter\n"
+               "PATH) and calls it.\n\nCommands:\n",
                host::kProgramName, host::kProgramName);
   for (const host::HostCommand& command : host::RegisteredCommands()) {
     std::fprintf(out, "  %-10s %s\n", command.name, command.summary);

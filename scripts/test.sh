@@ -25,6 +25,9 @@ for p in "${presets[@]}"; do
     mingw-*) timeout 1800 ctest --preset "$p" -j "$jobs" || status=1 ;;
     *) ctest --preset "$p" -j "$jobs" || status=1 ;;
   esac
+  if [[ "$p" == default ]]; then
+    bash scripts/check-install.sh build/default || status=1
+  fi
   if [[ "$p" == fuzz ]]; then
     FUZZ_JOBS="$jobs" bash fuzz/run.sh "${GIFIMPORT_FUZZ_SECONDS:-60}" || status=1
   fi
