@@ -15,6 +15,7 @@ fi
 rm -rf "$work" && mkdir -p "$work/gifs"
 cp "$source"/examples/*.gif "$source"/tests/crashers/*.gif "$work/gifs/"
 for seed in "$source"/fuzz/seeds/file_info/*.in; do
+  [ -f "$seed" ] || continue  # no such seeds: not a file named by the pattern
   # A seed is a 4-byte control word, then the GIF.
   tail -c +5 "$seed" > "$work/gifs/seed-$(basename "$seed" .in).gif"
 done
