@@ -35,7 +35,8 @@ constexpr uint16_t kNoPendingSuffix = 0xFFFF;
 
 static_assert(kMaxCodes <= static_cast<uint32_t>(kCodeTableEntries),
               "every code of up to 12 bits indexes the table");
-static_assert(kMaxCodes <= kStackSlots, "the string lengths of every code fit the stack block");
+static_assert(kMaxCodes + 1 <= kStackSlots,
+              "a chain through every entry and a pending suffix fit the stack: only a cycle fills it");
 static_assert(kMaxWindowFill + kWordBytes <= kWindowBlockBytes,
               "a word load at any byte position up to the fill stays in the window");
 static_assert(kMaxCodeWidth <= kLoadBits, "one load holds at least one code");
@@ -165,6 +166,19 @@ inline uint32_t CopyString(uint8_t* to, const uint8_t* from, uint32_t length, ui
   return count;
 }
 
+// The same where the caller has made sure of a word's room past the string:
+// the first word without a loop, since the strings of noisy images are one
+// to three pixels long.
+inline void CopyWords(uint8_t* to, const uint8_t* from, uint32_t length) {
+  uint64_t word;
+  std::memcpy(&word, from, kWordBytes);
+  std::memcpy(to, &word, kWordBytes);
+  for (uint32_t done = kWordBytes; done < length; done += kWordBytes) {
+    std::memcpy(&word, from + done, kWordBytes);
+    std::memcpy(to + done, &word, kWordBytes);
+  }
+}
+
 // Every root's pixel (its code's low 8 bits), with a word's room after the
 // largest root, so that a root is copied like any other string.
 struct RootPixels {
@@ -175,14 +189,18 @@ struct RootPixels {
 };
 constexpr RootPixels kRootPixels;
 
+// One block, so that the loop reaches all three through one pointer.
 struct CodeTables {
   uint32_t entries[kCodeTableEntries];  // suffix | prefix << 16
-  const uint8_t* sources[kMaxCodes];    // where the string lies, while well formed
+  // While well formed: where each code's string lies and its length; the
+  // length is 0 for the clear and end codes, which have no string.
+  const uint8_t* sources[kMaxCodes];
+  uint16_t lengths[kMaxCodes];
 };
 
 struct Blocks {
   CodeTables* tables = nullptr;
-  uint16_t* stack = nullptr;  // also the string lengths while well formed
+  uint16_t* stack = nullptr;
   uint8_t* window = nullptr;
 
   ~Blocks() {
@@ -192,6 +210,11 @@ struct Blocks {
   }
 };
 
+// A string has at most one pixel per entry made since the clear code and
+// its root, so fewer than kMaxCodes: while this many pixels are left, a
+// code's string and the word copied past it need no check of the room.
+constexpr uint32_t kRoomyStringBytes = kMaxCodes + kWordBytes;
+
 // The decoder's state that the code loop keeps in registers: copied into a
 // local at the start of a run of codes and written back before anything that
 // is not inlined (a refill, a clear code, the walks of the exact way).
@@ -200,10 +223,12 @@ struct CodeState {
   uint32_t available = 0;    // window bytes filled from the stream
   uint32_t nextCode = 0;     // the code the next entry takes
   uint32_t codeWidth = 0;
+  uint32_t codeMask = 0;     // (1 << codeWidth) - 1
   uint32_t previousCode = 0;
-  uint32_t previousStart = 0;   // where previousCode's string was written
-  uint32_t previousLength = 0;  // and its length (well formed only)
-  uint32_t written = 0;         // pixels written
+  uint8_t* cursor = nullptr;  // the next pixel to write
+  // Where previousCode's string was written; while well formed it ends at
+  // the cursor, which gives its length.
+  uint8_t* previous = nullptr;
 };
 
 enum class Outcome { kGoOn, kStop, kError };
@@ -213,37 +238,46 @@ class Decoder {
   Decoder(InputWindow& input, const Blocks& blocks, uint8_t minimumCodeSize, uint8_t* pixels,
           uint32_t pixelCount)
       : input_(input),
-        entries_(blocks.tables->entries),
-        sources_(blocks.tables->sources),
-        lengths_(blocks.stack),
+        tables_(blocks.tables),
+        stack_(blocks.stack),
         pixels_(pixels),
-        pixelCount_(pixelCount),
+        pixelEnd_(pixels + pixelCount),
+        roomyEnd_(pixelCount > kRoomyStringBytes ? pixelEnd_ - kRoomyStringBytes : pixels),
         clearCode_(1u << minimumCodeSize),
         endCode_(clearCode_ + 1),
         firstFree_(clearCode_ + 2),
         minimumWidth_(minimumCodeSize + 1u) {
     state_.nextCode = firstFree_;
-    state_.codeWidth = minimumWidth_;
+    SetWidth(state_, minimumWidth_);
+    state_.cursor = pixels;
+    state_.previous = pixels;
     for (uint32_t root = 0; root < clearCode_; ++root) {
-      sources_[root] = kRootPixels.pixels + root;
-      lengths_[root] = 1;
+      tables_->sources[root] = kRootPixels.pixels + root;
+      tables_->lengths[root] = 1;
     }
+    tables_->lengths[clearCode_] = 0;
+    tables_->lengths[endCode_] = 0;
   }
 
   // Decodes until the pixels are complete or a stop; 0 then, else the
   // refill's error. Bytes past the last pixel written stay 0.
   FilterError Run() {
     Outcome outcome = Outcome::kGoOn;
-    while (outcome == Outcome::kGoOn && state_.written != pixelCount_) {
+    while (outcome == Outcome::kGoOn && state_.cursor != pixelEnd_) {
       outcome = (firstCode_ || exact_) ? StepExactly() : RunWellFormed();
     }
     // Words copied may have run up to a word past the last pixel.
-    const uint32_t tail = std::min(kWordBytes, pixelCount_ - state_.written);
-    std::memset(pixels_ + state_.written, 0, tail);
+    const size_t tail = std::min<size_t>(kWordBytes, pixelEnd_ - state_.cursor);
+    std::memset(state_.cursor, 0, tail);
     return outcome == Outcome::kError ? error_ : kErrNone;
   }
 
  private:
+  static void SetWidth(CodeState& s, uint32_t width) {
+    s.codeWidth = width;
+    s.codeMask = (1u << width) - 1;
+  }
+
   // Loads sub-blocks at the moments the plain loop would: only when at most
   // 4 bytes lie past the byte position, so that the reads, the progress
   // calls and a short read's result do not depend on how codes are taken.
@@ -266,64 +300,84 @@ class Decoder {
 
   // The width grows when the next entry needs one more bit; a code of 12
   // bits reaches every entry (nextCode 4096 keeps the width at 12).
-  void GrowWidth(CodeState& s) const {
-    if (s.nextCode == (1u << s.codeWidth) && s.codeWidth < kMaxCodeWidth) ++s.codeWidth;
+  static void GrowWidth(CodeState& s) {
+    if (s.nextCode == s.codeMask + 1 && s.codeWidth < kMaxCodeWidth) SetWidth(s, s.codeWidth + 1);
   }
 
-  // Entry nextCode: the previous code's string and `firstPixel`. No entry
-  // past 4096: a 12-bit code never names one.
+  // Entry nextCode: the previous code's string, which ends at the cursor,
+  // and `firstPixel`. No entry past 4096: a 12-bit code never names one.
   void AddEntry(CodeState& s, uint32_t firstPixel) const {
     if (s.nextCode >= kMaxCodes) return;
-    entries_[s.nextCode] = firstPixel | s.previousCode << 16;
-    sources_[s.nextCode] = pixels_ + s.previousStart;
-    lengths_[s.nextCode] = static_cast<uint16_t>(s.previousLength + 1);
+    tables_->entries[s.nextCode] = firstPixel | s.previousCode << 16;
+    tables_->sources[s.nextCode] = s.previous;
+    tables_->lengths[s.nextCode] = static_cast<uint16_t>(s.cursor - s.previous + 1);
     ++s.nextCode;
     GrowWidth(s);
   }
 
-  // A code below nextCode, clear and end codes aside: its string is copied
-  // from where it was written, a root's from kRootPixels, with no branch
-  // between the two.
-  void EmitKnownCode(CodeState& s, uint32_t code) const {
-    uint8_t* const to = pixels_ + s.written;
-    const uint32_t room = pixelCount_ - s.written;
-    const uint32_t length = lengths_[code];
-    const uint32_t done = CopyString(to, sources_[code], length, room);
-    AddEntry(s, *to);
+  // The code's string goes to the cursor and becomes the previous one.
+  static void Advance(CodeState& s, uint32_t code, size_t written) {
     s.previousCode = code;
-    s.previousStart = s.written;
-    s.previousLength = length;
-    s.written += done;
+    s.previous = s.cursor;
+    s.cursor += written;
+  }
+
+  // A code below nextCode, clear and end codes aside (`length` is not 0):
+  // its string is copied from where it was written, a root's from
+  // kRootPixels, with no branch between the two.
+  template <bool kRoomy>
+  void EmitKnownCode(CodeState& s, uint32_t code, uint32_t length) const {
+    const uint8_t* const from = tables_->sources[code];
+    uint32_t written = length;
+    if (kRoomy) {
+      CopyWords(s.cursor, from, length);
+    } else {
+      written = CopyString(s.cursor, from, length, static_cast<uint32_t>(pixelEnd_ - s.cursor));
+    }
+    AddEntry(s, *from);
+    Advance(s, code, written);
   }
 
   // The code equal to nextCode: the previous string and its own first
   // pixel, which is also the entry the code names.
+  template <bool kRoomy>
   void EmitNextCode(CodeState& s) const {
-    uint8_t* const to = pixels_ + s.written;
-    const uint32_t room = pixelCount_ - s.written;
-    const uint8_t firstPixel = pixels_[s.previousStart];
+    uint8_t* const to = s.cursor;
+    const uint8_t* const from = s.previous;
+    const uint32_t previousLength = static_cast<uint32_t>(to - from);
+    const uint8_t firstPixel = *from;
     const uint32_t code = s.nextCode;
-    const uint32_t length = s.previousLength + 1;
     AddEntry(s, firstPixel);
-    uint32_t done = CopyString(to, pixels_ + s.previousStart, length - 1, room);
-    if (done < room) to[done++] = firstPixel;
-    s.previousCode = code;
-    s.previousStart = s.written;
-    s.previousLength = length;
-    s.written += done;
+    uint32_t written = previousLength + 1;
+    if (kRoomy) {
+      CopyWords(to, from, previousLength);
+      to[previousLength] = firstPixel;
+    } else {
+      const uint32_t room = static_cast<uint32_t>(pixelEnd_ - to);
+      written = CopyString(to, from, previousLength, room);
+      if (written < room) to[written++] = firstPixel;
+    }
+    Advance(s, code, written);
   }
 
-  // Codes of a well-formed stream, several from each 64-bit load.
+  // Codes of a well-formed stream, several from each 64-bit load: roomy
+  // ones, without a check of the room after each, while the cursor is
+  // before roomyEnd_, then the last ones.
   Outcome RunWellFormed() {
+    return state_.cursor < roomyEnd_ ? RunCodes<true>() : RunCodes<false>();
+  }
+
+  template <bool kRoomy>
+  Outcome RunCodes() {
     CodeState s = state_;
     const uint8_t* const window = input_.bytes;
     for (;;) {
-      if (s.written == pixelCount_) break;
+      if (s.cursor >= (kRoomy ? roomyEnd_ : pixelEnd_)) break;
       if (NeedsRefill(s)) {
         state_ = s;
         if (Refill() == Outcome::kError) return Outcome::kError;
         s = state_;
-        if (!CodeFits(s)) break;
+        if (!CodeFits(s)) return Outcome::kStop;
       }
       uint64_t bits = LoadLittle64(window + (s.bitPosition >> 3)) >> (s.bitPosition & 7);
       // Further codes come from the same load while a code of 12 bits would
@@ -335,24 +389,25 @@ class Decoder {
       const uint32_t refillAt = s.available > 4 ? (s.available - 4) * 8 : 0;
       const uint32_t runEnd = std::min(loadEnd, refillAt);
       do {
-        const uint32_t code = static_cast<uint32_t>(bits) & ((1u << s.codeWidth) - 1);
+        const uint32_t code = static_cast<uint32_t>(bits) & s.codeMask;
         bits >>= s.codeWidth;
         s.bitPosition += s.codeWidth;
-        // Unsigned: codes below the clear code wrap far above 1.
-        const bool special = code - clearCode_ < 2;
-        if (code < s.nextCode && !special) {
-          EmitKnownCode(s, code);
+        if (code < s.nextCode) {
+          const uint32_t length = tables_->lengths[code];
+          if (length != 0) {
+            EmitKnownCode<kRoomy>(s, code, length);
+          } else if (code == endCode_) {
+            state_ = s;
+            return Outcome::kStop;
+          } else {  // the clear code
+            state_ = s;
+            const Outcome outcome = ClearAndTakeFirst();
+            if (outcome != Outcome::kGoOn || exact_) return outcome;
+            s = state_;
+            break;  // the position moved past the loaded bits
+          }
         } else if (code == s.nextCode) {
-          EmitNextCode(s);
-        } else if (code == endCode_) {
-          state_ = s;
-          return Outcome::kStop;
-        } else if (code == clearCode_) {
-          state_ = s;
-          const Outcome outcome = ClearAndTakeFirst();
-          if (outcome != Outcome::kGoOn || exact_) return outcome;
-          s = state_;
-          break;  // the position moved past the loaded bits
+          EmitNextCode<kRoomy>(s);
         } else {
           // Above nextCode: nothing written, no entry, but the code becomes
           // the prefix of the next one, which leads into an earlier table.
@@ -361,10 +416,10 @@ class Decoder {
           exact_ = true;
           return Outcome::kGoOn;
         }
-      } while (s.bitPosition < runEnd && s.written != pixelCount_);
+      } while (s.bitPosition < runEnd && s.cursor < (kRoomy ? roomyEnd_ : pixelEnd_));
     }
     state_ = s;
-    return Outcome::kStop;
+    return Outcome::kGoOn;
   }
 
   // One code the plain way: the stream's first code, and every code once
@@ -380,19 +435,20 @@ class Decoder {
     if (firstCode_) return TakeFirstCode(code);
 
     CodeState& s = state_;
+    uint32_t* const entries = tables_->entries;
     uint32_t firstPixel = 0;
     if (code < s.nextCode) {
       if (!EmitExactly(code, kNoPendingSuffix) ||
-          !FindFirstPixel(code, clearCode_, entries_, &firstPixel)) {
+          !FindFirstPixel(code, clearCode_, entries, &firstPixel)) {
         return Outcome::kStop;
       }
       if (s.nextCode < kMaxCodes) {
-        entries_[s.nextCode++] = firstPixel | s.previousCode << 16;
+        entries[s.nextCode++] = firstPixel | s.previousCode << 16;
         GrowWidth(s);
       }
     } else if (code == s.nextCode) {
-      if (!FindFirstPixel(s.previousCode, clearCode_, entries_, &firstPixel)) return Outcome::kStop;
-      entries_[s.nextCode++] = firstPixel | s.previousCode << 16;
+      if (!FindFirstPixel(s.previousCode, clearCode_, entries, &firstPixel)) return Outcome::kStop;
+      entries[s.nextCode++] = firstPixel | s.previousCode << 16;
       GrowWidth(s);
       if (!EmitExactly(s.previousCode, static_cast<uint16_t>(firstPixel))) return Outcome::kStop;
     }
@@ -404,16 +460,16 @@ class Decoder {
   uint32_t ReadCode(CodeState& s) const {
     const uint64_t bits = LoadLittle64(input_.bytes + (s.bitPosition >> 3)) >> (s.bitPosition & 7);
     s.bitPosition += s.codeWidth;
-    return static_cast<uint32_t>(bits) & ((1u << s.codeWidth) - 1);
+    return static_cast<uint32_t>(bits) & s.codeMask;
   }
 
   // The string through the stack; false when its prefixes run in a cycle.
   bool EmitExactly(uint32_t code, uint16_t pendingSuffix) {
-    uint32_t left = pixelCount_ - state_.written;
-    uint8_t* const from = pixels_ + state_.written;
-    uint8_t* const end = EmitCodeString(lengths_, from, left, code, pendingSuffix, clearCode_, entries_);
+    uint32_t left = static_cast<uint32_t>(pixelEnd_ - state_.cursor);
+    uint8_t* const end = EmitCodeString(stack_, state_.cursor, left, code, pendingSuffix,
+                                        clearCode_, tables_->entries);
     if (end == nullptr) return false;
-    state_.written += static_cast<uint32_t>(end - from);
+    state_.cursor = end;
     return true;
   }
 
@@ -426,8 +482,8 @@ class Decoder {
     uint32_t code = clearCode_;
     while (code == clearCode_) {
       s.nextCode = firstFree_;
-      s.codeWidth = minimumWidth_;
-      for (uint32_t root = 0; root < clearCode_; ++root) entries_[root] = root;
+      SetWidth(s, minimumWidth_);
+      for (uint32_t root = 0; root < clearCode_; ++root) tables_->entries[root] = root;
       // `>` here, where the usual refill has `>=` with 4: 3 bytes hold a
       // code of 12 bits at any bit offset.
       if ((s.bitPosition >> 3) + 3 > s.available && input_.blockLength != 0) {
@@ -447,9 +503,8 @@ class Decoder {
     CodeState& s = state_;
     firstCode_ = false;
     if (code < clearCode_) {
-      pixels_[s.written] = static_cast<uint8_t>(code);
-      s.previousStart = s.written++;
-      s.previousLength = 1;
+      *s.cursor = static_cast<uint8_t>(code);
+      s.previous = s.cursor++;
     } else {
       exact_ = true;
       if (!EmitExactly(code, kNoPendingSuffix)) return Outcome::kStop;
@@ -460,11 +515,11 @@ class Decoder {
   }
 
   InputWindow& input_;
-  uint32_t* const entries_;
-  const uint8_t** const sources_;
-  uint16_t* const lengths_;  // the reversal stack once exact
+  CodeTables* const tables_;
+  uint16_t* const stack_;  // the reversal stack of the exact way
   uint8_t* const pixels_;
-  const uint32_t pixelCount_;
+  uint8_t* const pixelEnd_;
+  uint8_t* const roomyEnd_;  // kRoomyStringBytes before the end, or the start
   const uint32_t clearCode_, endCode_, firstFree_, minimumWidth_;
   CodeState state_;
   bool firstCode_ = true;  // the stream's first code, or the first after a clear code

@@ -12,8 +12,8 @@
 // The string table: 32-bit entries, suffix (a pixel value) in the low half,
 // prefix code in the high half. Codes are at most 12 bits, so entries stop
 // being made at 4096 and the rest of the table is never written. Its block
-// also holds where each entry's string lies in the pixels; the stack's holds
-// the strings' lengths until a stream reaches into an earlier table.
+// also holds where each entry's string lies in the pixels and its length;
+// the stack reverses strings once a stream reaches into an earlier table.
 constexpr int kCodeTableEntries = 5000;
 constexpr int kReversalStackBytes = kCodeTableEntries * 2; // 10000
 // Compressed bytes not yet consumed: at most 4 left over plus one sub-block
