@@ -56,6 +56,7 @@ struct DocumentState {
   int16_t openResult = 0;
   int16_t closeResult = 0;
   std::vector<PendingFault> faults;
+  long calls = 0;  // on live documents, since the start
 };
 
 DocumentState& State() {
@@ -78,9 +79,10 @@ std::string PictureId(QvPicture picture) {
 // asked for once the count is reached. An error already pending stays: the
 // first one is what the filter would have met first.
 void AfterCall(const char* operation, QvPictureRec* doc) {
+  ++State().calls;
   auto& faults = State().faults;
   for (auto it = faults.begin(); it != faults.end();) {
-    if (it->operation != operation || --it->callsLeft > 0) {
+    if ((it->operation != "*" && it->operation != operation) || --it->callsLeft > 0) {
       ++it;
       continue;
     }
@@ -579,6 +581,8 @@ STANDIN_API void StandInSetPendingErrorAfter(const char* operation, int nthCall,
   if (operation == nullptr || nthCall < 1) return;
   State().faults.push_back({CopyText(operation), nthCall, LibraryErrorPair{code, operationNumber}});
 }
+
+STANDIN_API long StandInDocumentCalls(void) { return State().calls; }
 
 }  // extern "C"
 

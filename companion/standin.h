@@ -93,9 +93,12 @@ STANDIN_API void StandInFailDocCreate(int fail);
 STANDIN_API void StandInSetDocOpenResult(int16_t code);
 STANDIN_API void StandInSetDocCloseResult(int16_t code);
 // After the nth call (1 = the first) of the operation named (as "QvSetFontTable")
-// leave the error (code, operation number) pending for QvGetError.
+// leave the error (code, operation number) pending for QvGetError. "*" names
+// every call on a live document, QvDocCreate's included (for fault sweeps).
 STANDIN_API void StandInSetPendingErrorAfter(const char* operation, int nthCall, int16_t code,
                                              int16_t operationNumber);
+// Calls on live documents so far (what "*" above counts).
+STANDIN_API long StandInDocumentCalls(void);
 STANDIN_API void StandInSetVersion(int32_t version);
 // Captures: the nth progress report (1 = the first) that each capture gets
 // is answered with a stop, and the follow-up confirmed, as a user pressing
@@ -106,6 +109,8 @@ STANDIN_API void StandInStopCaptureAtProgress(int nth);
 STANDIN_API void StandInSetCaptureUnitsPerInch(int32_t units);
 // Make the Nth stream read from now fail (returns 0 / short). 0 = off.
 STANDIN_API void StandInFailStreamReadAt(long n);
+// Stream read calls so far, of every kind (what the Nth above counts).
+STANDIN_API long StandInStreamReadCalls(void);
 // System reads made by file streams so far (a buffered stream makes one per
 // buffer fill, however small the reads it serves).
 STANDIN_API long StandInFileSystemReads(void);

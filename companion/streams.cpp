@@ -58,6 +58,7 @@ namespace {
 struct StreamState {
   std::set<QvStreamRec*> live;
   long failReadCountdown = 0;  // 0: off; 1: the next read call fails
+  long readCalls = 0;          // since the start
   long fileSystemReads = 0;
   int32_t version = kDefaultVersion;
   int64_t lastClosedPosition = -1;
@@ -82,6 +83,7 @@ std::string StreamId(QvStream stream) {
 
 // True when this read call is the one a test asked to fail.
 bool ReadCallFails() {
+  ++State().readCalls;
   long& countdown = State().failReadCountdown;
   if (countdown <= 0) return false;
   return --countdown == 0;
@@ -412,6 +414,8 @@ STANDIN_API int StandInLiveStreams(void) { return static_cast<int>(State().live.
 STANDIN_API void StandInSetVersion(int32_t version) { State().version = version; }
 
 STANDIN_API void StandInFailStreamReadAt(long n) { State().failReadCountdown = n > 0 ? n : 0; }
+
+STANDIN_API long StandInStreamReadCalls(void) { return State().readCalls; }
 
 STANDIN_API long StandInFileSystemReads(void) { return State().fileSystemReads; }
 

@@ -26,6 +26,7 @@ std::string Quoted(const std::string& path) {
   return out + "\"";
 }
 
+using e2e::CaptureSuccess;
 using e2e::LogField;
 using gifwrite::Bytes;
 using gifwrite::GifBuilder;
@@ -78,27 +79,11 @@ int32_t CallEntry(const Call& c, ImportResult* result) {
   return r;
 }
 
-// The result of a capture that ended well: the stand-in makes the metafile
-// only when built with its metafile writer.
-int32_t Success() {
-  std::vector<uint8_t> bytes;
-  std::string error;
-  standin::Picture picture;
-  picture.frame[2] = picture.frame[3] = 2;
-  return StandInWriteEmf(picture, &bytes, &error) == 0 ? 0 : kQvCaptureNoMetafile;
-}
-
 Strings Logged(const std::string& op) {
   Strings out;
   for (int i = 0; i < StandInLogSize(); ++i)
     if (LogField(StandInLogEntry(i), "op") == "\"" + op + "\"") out.push_back(StandInLogEntry(i));
   return out;
-}
-
-std::vector<uint8_t> Persistent(HGLOBAL block) {
-  std::vector<uint8_t> bytes(kPersistentOptionsBytes);
-  QvOptionsControl(block, 0x2B, static_cast<int32_t>(bytes.size()), nullptr, bytes.data(), 0);
-  return bytes;
 }
 
 class HostEntries : public ::testing::Test {
@@ -136,11 +121,11 @@ TEST_F(HostEntries, EachEntryReadsTheInputItIsGiven) {
     const char* startText;
     int32_t result, right, bottom, unitsPerInch;
   } cases[] = {
-      {Entry::kGR, true, false, nullptr, Success(), 600, 400, 120},    // the path wins over the block
-      {Entry::kGR, false, false, nullptr, Success(), 400, 600, 120},   // empty path: the block
-      {Entry::kCB, true, true, nullptr, Success(), 9, 4, 1},           // the stream wins over both
-      {Entry::kCB, false, false, nullptr, Success(), 400, 600, 120},
-      {Entry::kEmbedded, true, false, "Start", Success(), 600, 400, 1440},
+      {Entry::kGR, true, false, nullptr, CaptureSuccess(), 600, 400, 120},    // the path wins over the block
+      {Entry::kGR, false, false, nullptr, CaptureSuccess(), 400, 600, 120},   // empty path: the block
+      {Entry::kCB, true, true, nullptr, CaptureSuccess(), 9, 4, 1},           // the stream wins over both
+      {Entry::kCB, false, false, nullptr, CaptureSuccess(), 400, 600, 120},
+      {Entry::kEmbedded, true, false, "Start", CaptureSuccess(), 600, 400, 1440},
       {Entry::kEmbedded, false, false, nullptr, 7, 0, 0, 1440},        // never the block
   };
   for (const auto& c : cases) {
@@ -171,7 +156,7 @@ TEST_F(HostEntries, BlocksOfTheirOwnRefusalsAndBadRecords) {
   // No block: the import entries make, mark and free one; the embedded one
   // refuses at once.
   ImportResult result;
-  EXPECT_EQ(CallEntry({Entry::kGR, file_}, &result), Success());
+  EXPECT_EQ(CallEntry({Entry::kGR, file_}, &result), CaptureSuccess());
   ASSERT_EQ(Logged("QvOptionsCreate").size(), 1u);
   EXPECT_EQ(LogField(Logged("QvOptionsControl")[0], "stored"), "0");
 
@@ -223,16 +208,16 @@ TEST_F(HostEntries, PersistentBytesCarryTheStreamFunction) {
   HGLOBAL options = HostBlock();
   uint32_t second = 0xA1B2C3D4;
   EscapeSetup(options, 0x52, 4, &second, nullptr, 0);
-  std::vector<uint8_t> before = Persistent(options);
+  std::vector<uint8_t> before = e2e::PersistentBytes(options);
   for (size_t i = kPersistentOptionsBytes - 16; i < before.size(); ++i) before[i] = static_cast<uint8_t>(i);
   QvOptionsControl(options, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
 
   const Bytes gif = SolidGif(9, 4);
   ImportResult result;
-  EXPECT_EQ(CallEntry({Entry::kCB, file_, nullptr, options, &gif}, &result), Success());
+  EXPECT_EQ(CallEntry({Entry::kCB, file_, nullptr, options, &gif}, &result), CaptureSuccess());
   EXPECT_EQ(std::vector<int32_t>({result.right, result.unitsPerInch}), std::vector<int32_t>({9, 96}))
       << "the capture's own units per inch";
-  std::vector<uint8_t> after = Persistent(options);
+  std::vector<uint8_t> after = e2e::PersistentBytes(options);
   PersistentOptions stored{};
   std::memcpy(&stored, after.data(), sizeof stored);
   EXPECT_EQ(stored.streamFunction, &e2e::ByteStreamProc);
@@ -245,10 +230,10 @@ TEST_F(HostEntries, PersistentBytesCarryTheStreamFunction) {
     for (Entry entry : {Entry::kGR, Entry::kEmbedded}) {
       SCOPED_TRACE(std::string(Name(entry)) + (function ? " with a stream function" : ""));
       streamOfUserZero = e2e::OpenByteStream(gif);
-      EXPECT_EQ(CallEntry({entry, file_, nullptr, options}, &result), Success());
+      EXPECT_EQ(CallEntry({entry, file_, nullptr, options}, &result), CaptureSuccess());
       e2e::CloseByteStream(streamOfUserZero);
       EXPECT_EQ(result.right, function ? 9 : 600) << "the stream, else the file";
-      EXPECT_EQ(Persistent(options), before);
+      EXPECT_EQ(e2e::PersistentBytes(options), before);
     }
   }
   GlobalFree(options);
@@ -280,7 +265,7 @@ TEST_F(HostEntries, GetFilterInfoAndGetFilterPref) {
       QvOptionsControl(block, 3, 2, nullptr, &option3, 0);
       QvOptionsControl(block, 0x28, 1, nullptr, &option28, 0);
       EXPECT_EQ(std::vector<int>({option3, option28}), std::vector<int>({0, c.option28}));
-      EXPECT_EQ(Persistent(block), std::vector<uint8_t>(kPersistentOptionsBytes, 0));
+      EXPECT_EQ(e2e::PersistentBytes(block), std::vector<uint8_t>(kPersistentOptionsBytes, 0));
       GlobalFree(block);
     }
     for (uintptr_t owner : {uintptr_t{0}, uintptr_t{5}}) {
@@ -331,21 +316,6 @@ TEST_F(HostEntries, FailedCapturesLeaveNoMetafile) {
     EXPECT_EQ(PlatformLiveMetafiles(), 0);
     EXPECT_NE(GlobalFree(memory), memory) << "the host's block is still its own";
   }
-}
-
-TEST_F(HostEntries, AllocationFailureAtEveryPoint) {
-  HGLOBAL memory = e2e::MemoryBlockOf(SolidGif(8, 6));
-  for (long n = 1;; ++n) {
-    SCOPED_TRACE(n);
-    const long before = PlatformAllocationCount();
-    PlatformFailAllocationAt(n);
-    ImportResult result;
-    CallEntry({Entry::kGR, "", memory}, &result);
-    PlatformFailAllocationAt(0);
-    ASSERT_EQ(testhost::DescribeLive({1, 0, 0, 0, 0, 0, 0, 0}), "");
-    if (PlatformAllocationCount() - before < n) break;  // the failure was never reached
-  }
-  GlobalFree(memory);
 }
 
 }  // namespace

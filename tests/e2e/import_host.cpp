@@ -119,6 +119,20 @@ std::vector<std::string> ImportRun::Ops() const {
   return ops;
 }
 
+std::vector<uint8_t> PersistentBytes(HGLOBAL optionsBlock) {
+  std::vector<uint8_t> bytes(kPersistentOptionsBytes);
+  QvOptionsControl(optionsBlock, 0x2B, static_cast<int32_t>(bytes.size()), nullptr, bytes.data(), 0);
+  return bytes;
+}
+
+int32_t CaptureSuccess() {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  standin::Picture picture;
+  picture.frame[2] = picture.frame[3] = 2;
+  return StandInWriteEmf(picture, &bytes, &error) == 0 ? 0 : kQvCaptureNoMetafile;
+}
+
 std::string LogField(const std::string& entry, const std::string& key) {
   const std::string needle = "\"" + key + "\":";
   const size_t at = entry.find(needle);
@@ -172,8 +186,11 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   request.hostContext = options.context ? &context : nullptr;
 
   std::string path;
-  if (options.road == Road::kFile || options.alsoPath) path = WriteScratchFile("input.gif", gif);
-  if (options.inputPath) path = *options.inputPath;
+  if (options.inputPath) {
+    path = *options.inputPath;
+  } else if (options.road == Road::kFile || options.alsoPath) {
+    path = WriteScratchFile("input.gif", gif);
+  }
   if (options.road == Road::kMemory) {
     // A zero-sized movable block is a discarded one: a live handle that
     // locks to null.
@@ -189,9 +206,14 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
 
   StandInForgetPictures();
   StandInClearLog();
+  const ImportRequest requestBefore = request;
+  const HostContext contextBefore = context;
   if (options.beforeImport) options.beforeImport();
   run.result = ImportFile(0, options.openName.c_str(), options.startName.c_str(), path.c_str(), &request);
   PlatformFailAllocationAt(0);
+run.recordsKept = std::memcmp(&request, &requestBefore, sizeof request) == 0 &&
+                    std::memcmp(&context, &contextBefore, sizeof context) == 0 &&
+                    (memory == nullptr || !GlobalLock(memory) || GlobalUnlock(memory) == FALSE);
   if (options.afterImport) options.afterImport();
 
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));

@@ -53,6 +53,9 @@ struct ImportRun {
   std::vector<std::string> log;             // companion calls, JSON each
   std::optional<standin::Picture> picture;  // the document the import destroyed
   std::string live;                         // DescribeLive() after the import
+  // The request and the context as the host filled them, and its memory
+  // block (memory road) unlocked, after ImportFile.
+  bool recordsKept = false;
 
   // The status calls of one kind; codes of the kind-3 reports; "op" of
   // every log entry.
@@ -81,6 +84,13 @@ void CloseByteStream(uint32_t userValue);
 int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin);
 int ByteStreamCalls();
+
+// The 24 persistent bytes of a host's options block.
+std::vector<uint8_t> PersistentBytes(HGLOBAL optionsBlock);
+// What a metafile entry gives when its capture ended well: 0, or
+// kQvCaptureNoMetafile where the stand-in was built without its metafile
+// writer.
+int32_t CaptureSuccess();
 
 // The value of "key" in a log entry (its JSON text, quotes kept), or "".
 std::string LogField(const std::string& entry, const std::string& key);

@@ -626,27 +626,4 @@ TEST_F(ImportTest, OneMemoryBudgetForTheImportAndItsOutput) {
   }
 }
 
-TEST_F(ImportTest, EveryAllocationFailingInTurn) {
-  const Bytes gif = RichGif().bytes();
-  long allocations = 0;
-  ImportOptions counting;
-  counting.beforeImport = [&] { allocations = PlatformAllocationCount(); };
-  const ImportRun reference = Import(gif, counting);
-  ASSERT_EQ(reference.result, 0);
-  allocations = PlatformAllocationCount() - allocations;
-  ASSERT_GT(allocations, 5);
-  for (long n = 1; n <= allocations; ++n) {
-    SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(allocations));
-    ImportOptions options;
-    options.beforeImport = [n] { PlatformFailAllocationAt(n); };
-    const ImportRun run = Import(gif, options);
-    ASSERT_EQ(run.live, "");
-    EXPECT_TRUE(run.result == 0 || run.result == 27) << run.result;
-    EXPECT_EQ(run.Errors(), Reported(run.result));
-    if (run.result == 0) {
-      EXPECT_EQ(run.log, reference.log) << "an import that got through makes every call";
-    }
-  }
-}
-
 }  // namespace
