@@ -206,13 +206,14 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
 
   StandInForgetPictures();
   StandInClearLog();
-  const ImportRequest requestBefore = request;
-  const HostContext contextBefore = context;
+  unsigned char requestBefore[sizeof request], contextBefore[sizeof context];  // padding too
+  std::memcpy(requestBefore, &request, sizeof request);
+  std::memcpy(contextBefore, &context, sizeof context);
   if (options.beforeImport) options.beforeImport();
   run.result = ImportFile(0, options.openName.c_str(), options.startName.c_str(), path.c_str(), &request);
   PlatformFailAllocationAt(0);
-run.recordsKept = std::memcmp(&request, &requestBefore, sizeof request) == 0 &&
-                    std::memcmp(&context, &contextBefore, sizeof context) == 0 &&
+  run.recordsKept = std::memcmp(&request, requestBefore, sizeof request) == 0 &&
+                    std::memcmp(&context, contextBefore, sizeof context) == 0 &&
                     (memory == nullptr || !GlobalLock(memory) || GlobalUnlock(memory) == FALSE);
   if (options.afterImport) options.afterImport();
 
