@@ -31,13 +31,11 @@ void FreeWorkBlock(void** block) {
   *block = nullptr;
 }
 
-FilterSetup* LockSetup(HGLOBAL handle) {
-  if (handle == nullptr || GlobalSize(handle) < sizeof(FilterSetup)) return nullptr;
-  auto* setup = static_cast<FilterSetup*>(GlobalLock(handle));
-  if (setup == nullptr) return nullptr;
-  if (setup->magic == kSetupMagic) return setup;
-  GlobalUnlock(handle);
-  return nullptr;
+LockedGlobal LockSetup(HGLOBAL handle) {
+  if (handle == nullptr || GlobalSize(handle) < sizeof(FilterSetup)) return LockedGlobal();
+  LockedGlobal setup(handle);
+  if (setup && setup.As<FilterSetup>()->magic == kSetupMagic) return setup;
+  return LockedGlobal();
 }
 
 bool CopyTextField(char* field, size_t fieldBytes, const char* text) {

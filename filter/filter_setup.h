@@ -30,6 +30,7 @@
 #include "gifimport/filter_api.h"
 #include "gifimport/companion.h"
 #include "gifimport/win_platform.h"
+#include "platform/locked_global.h"
 
 constexpr uint32_t kSetupMagic = 0xFFEEDDCCu;
 constexpr size_t kTextFieldBytes = 260;  // paths and names: 259 characters + 0
@@ -143,11 +144,11 @@ bool CopyTextField(char (&field)[N], const char* text) {
 // Also false for a null job or request.
 bool InitJobFromRequest(FilterSetup* job, const ImportRequest* request);
 
-// The setup behind `handle`, locked, or null with nothing locked when the
-// handle names no live block of a setup's size that carries the magic. The
-// size is asked first: it is 0 for a freed or unknown handle, which is then
-// never locked.
-FilterSetup* LockSetup(HGLOBAL handle);
+// The setup behind `handle`, locked while the guard lives (As<FilterSetup>),
+// or an empty guard with nothing locked when the handle names no live block
+// of a setup's size that carries the magic. The size is asked first: it is 0
+// for a freed or unknown handle, which is then never locked.
+LockedGlobal LockSetup(HGLOBAL handle);
 
 // The defaults of a setup without a profile. Returns 1.
 int SetSetupDefaults(FilterSetup* setup);

@@ -57,11 +57,11 @@ void MarkOwnBlock(HGLOBAL block) {
 // Stores the setup's persistent bytes into the block. Nothing is stored when
 // the setup cannot be locked: zeros would wipe the host's values.
 void StorePersistentOptions(HGLOBAL setup, HGLOBAL block) {
-  auto* fields = static_cast<FilterSetup*>(GlobalLock(setup));
+  const LockedGlobal locked(setup);
+  auto* fields = locked.As<FilterSetup>();
   if (fields == nullptr) return;
   QvOptionsControl(block, kOptionStorePersistent, PersistentTransferBytes(),
                    &fields->persistentOptions, nullptr, 0);
-  GlobalUnlock(setup);
 }
 
 // What one metafile entry was called with. The embedded entry differs from
@@ -112,21 +112,23 @@ int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
   HGLOBAL setup = CreateSetup(moduleInstance, nullptr, nullptr, 0);
   if (setup == nullptr) return kHostNoOptionsOrSetup;
 
-  auto* fields = static_cast<FilterSetup*>(GlobalLock(setup));
-  if (fields == nullptr) {
-    DestroySetup(setup);
-    return kHostNoOptionsOrSetup;
+  {
+    const LockedGlobal locked(setup);
+    auto* fields = locked.As<FilterSetup>();
+    if (fields == nullptr) {
+      DestroySetup(setup);
+      return kHostNoOptionsOrSetup;
+    }
+    QvOptionsControl(block, kOptionFetchPersistent, PersistentTransferBytes(), nullptr,
+                     &fields->persistentOptions, 0);
+    // A stream function the block brings along is used as it stands (with
+    // the call's user value): keeping it valid is the host's part, and it is
+    // the road ImportEmbeddedGR and escape 0x51 give a host stream.
+    if (call.embedded) {
+      fields->embeddedSource = reinterpret_cast<uintptr_t>(call.source);
+      fields->inputSize = call.embeddedInputSize;
+    }
   }
-  QvOptionsControl(block, kOptionFetchPersistent, PersistentTransferBytes(), nullptr,
-                   &fields->persistentOptions, 0);
-  // A stream function the block brings along is used as it stands (with the
-  // call's user value): keeping it valid is the host's part, and it is the
-  // road ImportEmbeddedGR and escape 0x51 give a host stream.
-  if (call.embedded) {
-    fields->embeddedSource = reinterpret_cast<uintptr_t>(call.source);
-    fields->inputSize = call.embeddedInputSize;
-  }
-  GlobalUnlock(setup);
   if (call.streamFunction != nullptr) {
     EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(call.streamFunction),
                 nullptr, 0);

@@ -11,17 +11,15 @@ namespace {
 // it and clears the mark.
 class BusySetup {
  public:
-  BusySetup(HGLOBAL handle, FilterSetup* job) : handle_(handle), job_(job) { job_->busy = 1; }
-  ~BusySetup() {
-    job_->busy = 0;
-    GlobalUnlock(handle_);
+  explicit BusySetup(LockedGlobal&& setup) : setup_(static_cast<LockedGlobal&&>(setup)) {
+    setup_.As<FilterSetup>()->busy = 1;
   }
+  ~BusySetup() { setup_.As<FilterSetup>()->busy = 0; }
   BusySetup(const BusySetup&) = delete;
   BusySetup& operator=(const BusySetup&) = delete;
 
  private:
-  HGLOBAL handle_;
-  FilterSetup* job_;
+  LockedGlobal setup_;
 };
 
 const char* OrEmpty(const char* text) { return text ? text : ""; }
@@ -35,15 +33,13 @@ extern "C" GIFIN_API int32_t WINAPI ImportFile(uint32_t /*unused*/, const char* 
   // A block too small or without the magic is not a setup (an options block,
   // say): writing the job into it would run past its end.
   if (!request) return kSetupNotLive;
-  FilterSetup* job = LockSetup(request->setupHandle);
+  LockedGlobal setup = LockSetup(request->setupHandle);
+  FilterSetup* job = setup.As<FilterSetup>();
   if (!job) return kSetupNotLive;
   // An import already runs on it (this is its status callback): its job
   // fields must stay as they are.
-  if (job->busy) {
-    GlobalUnlock(request->setupHandle);
-    return kSetupBusy;
-  }
-  BusySetup busy(request->setupHandle, job);
+  if (job->busy) return kSetupBusy;
+  BusySetup busy(static_cast<LockedGlobal&&>(setup));
 
   const bool namesFit = InitJobFromRequest(job, request);
   job->progressBase = 0;

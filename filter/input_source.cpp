@@ -4,7 +4,7 @@
 
 FilterError OpenInput(const InputSource& source, OpenedInput* input) {
   input->stream = nullptr;
-  input->lockedMemory = nullptr;
+  input->lockedMemory.Release();
   input->lockedAddress = nullptr;
   const char* path = source.path ? source.path : "";
   StreamOpenDescriptor descriptor;
@@ -17,14 +17,14 @@ FilterError OpenInput(const InputSource& source, OpenedInput* input) {
     input->stream = QvStreamOpen(path, &descriptor, 0);
   } else if (source.memory && path[0] == '\0') {
     input->kind = InputKind::kMemory;
-    void* address = GlobalLock(source.memory);
+    LockedGlobal locked(source.memory);
     SIZE_T size = GlobalSize(source.memory);
     // A movable block of no bytes is born discarded and locks to nothing:
     // it holds an empty input, which ends early on every road alike. Only
     // a block with bytes that will not lock cannot be opened.
-    if (!address && size != 0) return kErrStreamOpen;
-    input->lockedMemory = address ? source.memory : nullptr;
-    input->lockedAddress = address;
+    if (!locked && size != 0) return kErrStreamOpen;
+    input->lockedAddress = locked.As<void>();
+    input->lockedMemory = static_cast<LockedGlobal&&>(locked);
     descriptor.source = reinterpret_cast<uintptr_t>(&input->lockedAddress);
     // Blocks stop far below 4 GB (a 32-bit process); the clamp only keeps
     // the descriptor field from wrapping.
@@ -45,7 +45,6 @@ FilterError OpenInput(const InputSource& source, OpenedInput* input) {
 void CloseInput(OpenedInput* input) {
   if (input->stream) QvStreamClose(input->stream);
   input->stream = nullptr;
-  if (input->lockedMemory) GlobalUnlock(input->lockedMemory);
-  input->lockedMemory = nullptr;
+  input->lockedMemory.Release();
   input->lockedAddress = nullptr;
 }

@@ -8,6 +8,7 @@
 #include "filter/status.h"
 #include "gifimport/companion.h"
 #include "gifimport/win_platform.h"
+#include "platform/locked_global.h"
 
 // What the caller has. The first road that applies is taken:
 //   1. streamFunction set: host stream; `path` is carried along to it.
@@ -33,8 +34,8 @@ struct OpenedInput {
 
   QvStream stream = nullptr;
   InputKind kind = InputKind::kFile;
-  HGLOBAL lockedMemory = nullptr;  // memory input: the block, locked while open
-  void* lockedAddress = nullptr;   // its locked address
+  LockedGlobal lockedMemory;      // memory input: the block, locked while open
+  void* lockedAddress = nullptr;  // its locked address
 };
 
 // Opens the input the caller's way. 0 with `input->stream` set, or 7

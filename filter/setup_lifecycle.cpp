@@ -74,12 +74,13 @@ GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE /*instance*/, const char* profile
 
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kSetupBlockBytes);
   if (block == nullptr) return nullptr;
-  auto* setup = static_cast<FilterSetup*>(GlobalLock(block));
   bool made = false;
-  if (setup != nullptr) {
-    setup->magic = kSetupMagic;
-    made = FillSetup(setup, profileName, modeName);
-    GlobalUnlock(block);
+  {
+    const LockedGlobal locked(block);
+    if (auto* setup = locked.As<FilterSetup>()) {
+      setup->magic = kSetupMagic;
+      made = FillSetup(setup, profileName, modeName);
+    }
   }
   if (!made) {
     GlobalFree(block);
@@ -91,10 +92,12 @@ GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE /*instance*/, const char* profile
 GIFIN_API int32_t WINAPI DestroySetup(HGLOBAL handle) {
   // Only a live setup is freed: an options block or any other block is the
   // host's, and a handle freed before may name someone else's block now.
-  FilterSetup* setup = LockSetup(handle);
-  if (setup == nullptr) return kSetupNotLive;
-  const bool busy = setup->busy != 0;
-  GlobalUnlock(handle);
+  bool busy = false;
+  {
+    const LockedGlobal setup = LockSetup(handle);
+    if (!setup) return kSetupNotLive;
+    busy = setup.As<FilterSetup>()->busy != 0;
+  }
   if (busy) return kSetupBusy;  // the import running on it still needs it
   GlobalFree(handle);
   return 0;
@@ -111,11 +114,9 @@ GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size,
   // handle, which is then left alone.
   if (handle == nullptr || GlobalSize(handle) == 0) return kSetupNotLive;
 
-  FilterSetup* setup = LockSetup(handle);
-  if (setup != nullptr && setup->busy) {
-    GlobalUnlock(handle);
-    return kSetupBusy;
-  }
+  const LockedGlobal locked = LockSetup(handle);
+  FilterSetup* setup = locked.As<FilterSetup>();
+  if (setup != nullptr && setup->busy) return kSetupBusy;
   const int32_t transferBytes = PersistentTransferBytes();
   const bool ownCode = code == kEscapeStreamFunction || code == kEscapeSecondOption;
   PersistentOptions copy{};
@@ -140,9 +141,7 @@ GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size,
     // writing back bytes fetched before would undo the host's own write.
     result = QvOptionsControl(handle, code, size, data, extra1, extra2);
   }
-  if (setup != nullptr) {
-    GlobalUnlock(handle);
-  } else if (ownCode) {
+  if (setup == nullptr && ownCode) {
     QvOptionsControl(handle, kOptionStorePersistent, transferBytes, &copy, nullptr, 0);
   }
   return result;

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "gif/raster.h"
+#include "platform/locked_global.h"
 
 namespace {
 
@@ -545,12 +546,9 @@ FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPix
   // zero-sized movable block cannot be locked, hence at least one byte.
   const size_t paddedWidth = (static_cast<size_t>(width) + 3) & ~static_cast<size_t>(3);
   const size_t pixelBytes = paddedWidth * height;
-  HGLOBAL pixelBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, std::max<size_t>(pixelBytes, 1));
-  uint8_t* pixels = pixelBlock != nullptr ? static_cast<uint8_t*>(GlobalLock(pixelBlock)) : nullptr;
-  if (pixels == nullptr) {
-    if (pixelBlock != nullptr) GlobalFree(pixelBlock);
-    return Fail(job, kErrMemory);
-  }
+  const LockedGlobal pixelBlock = LockedGlobal::Allocate(pixelBytes);
+  uint8_t* pixels = pixelBlock.As<uint8_t>();
+  if (pixels == nullptr) return Fail(job, kErrMemory);
 
   FilterError err = kErrNone;
   {
@@ -571,10 +569,6 @@ FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPix
       if (err == kErrNone) err = input.SkipRest();
     }
   }
-  if (err != kErrNone) {
-    GlobalUnlock(pixelBlock);
-    GlobalFree(pixelBlock);
-    return err;
-  }
-  return EmitRaster(job, pixelBlock, pixels, interlaced, bitsPerPixel, width, left, topY, height);
+  if (err != kErrNone) return err;
+  return EmitRaster(job, pixels, interlaced, bitsPerPixel, width, left, topY, height);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gifimport/companion.h"
+#include "platform/locked_global.h"
 
 namespace {
 
@@ -141,7 +142,7 @@ uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_
   return rowLength;
 }
 
-FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, uint8_t interlaced,
+FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced,
                        int32_t bitsPerPixel, uint16_t width, uint16_t left, int32_t topY,
                        uint16_t height) {
   const int32_t depth = NormalizeDepth(bitsPerPixel);
@@ -157,18 +158,12 @@ FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, ui
   // The rows of an interlaced image stay in stream order; each band's rows
   // are gathered in display order into a block of one band, so the image is
   // never copied whole. Without a band to send, no block is needed.
-  HGLOBAL bandBlock = nullptr;
+  LockedGlobal bandBlock;
   uint8_t* band = nullptr;
   if (interlaced != 0 && rowsPerBand != 0) {
-    bandBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
-                            static_cast<SIZE_T>(rowLength) * rowsPerBand);
-    band = bandBlock != nullptr ? static_cast<uint8_t*>(GlobalLock(bandBlock)) : nullptr;
-    if (band == nullptr) {
-      if (bandBlock != nullptr) GlobalFree(bandBlock);
-      GlobalUnlock(pixelBlock);
-      GlobalFree(pixelBlock);
-      return Fail(job, kErrMemory);
-    }
+    bandBlock = LockedGlobal::Allocate(static_cast<SIZE_T>(rowLength) * rowsPerBand);
+    band = bandBlock.As<uint8_t>();
+    if (band == nullptr) return Fail(job, kErrMemory);
   }
 
   // The records QvBitmapBegin had: the top-right corner keeps the image's
@@ -200,12 +195,5 @@ FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, ui
     y = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
     rowsDone += bandRows;
   }
-
-  if (bandBlock != nullptr) {
-    GlobalUnlock(bandBlock);
-    GlobalFree(bandBlock);
-  }
-  GlobalUnlock(pixelBlock);
-  GlobalFree(pixelBlock);
   return kErrNone;
 }

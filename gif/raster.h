@@ -28,12 +28,11 @@ uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_
 
 // Packs, de-interlaces and sends the decoded image to job->picture with
 // QvBitmapBand, top band first; each band is sent from where its rows lie.
-// `pixelBlock` is the movable global block the decoder filled, locked once
-// at `pixels`; it is unlocked and freed here on every way out. An
-// interlaced image needs a second global block of one band, into which
-// each band's rows are gathered in display order. Returns 0, or 27
+// `pixels` is the decoder's locked block, packed in place. An interlaced
+// image needs a second global block of one band, into which each band's
+// rows are gathered in display order. Returns 0, or 27
 // (reported) when that block cannot be had, in which case no band is sent.
-FilterError EmitRaster(FilterSetup* job, HGLOBAL pixelBlock, uint8_t* pixels, uint8_t interlaced,
+FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced,
                        int32_t bitsPerPixel, uint16_t width, uint16_t left, int32_t topY,
                        uint16_t height);
 

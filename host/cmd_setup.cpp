@@ -12,6 +12,7 @@
 #include "host/commands.h"
 #include "host/filter_module.h"
 #include "host/setup_options.h"
+#include "platform/locked_global.h"
 
 namespace host {
 namespace {
@@ -62,11 +63,14 @@ std::string SetupNames::WhyNoSetup(const FilterModule& filter) const {
 }
 
 bool SetupNames::CheckFound(HGLOBAL setup, bool verbose) const {
-  const auto* fields = static_cast<const FilterSetup*>(GlobalLock(setup));
-  if (fields == nullptr) return true;  // nothing to tell; the import will say
-  const std::string found = fields->profilePath;
-  const std::string section = fields->modeSection;
-  GlobalUnlock(setup);
+  std::string found, section;
+  {
+    const LockedGlobal locked(setup);
+    const auto* fields = locked.As<const FilterSetup>();
+    if (fields == nullptr) return true;  // nothing to tell; the import will say
+    found = fields->profilePath;
+    section = fields->modeSection;
+  }
   if (!profile.empty() && found.empty()) {
     std::string why = "not found beside the filter module or in the Windows directory";
     struct stat info;
@@ -168,14 +172,17 @@ int RunSetup(int argc, char** argv) {
     destroySetup(setup);
     return kExitFailed;
   }
-  const auto* fields = static_cast<const FilterSetup*>(GlobalLock(setup));
-  if (fields != nullptr) {
-    PrintSetup(*fields);
-    GlobalUnlock(setup);
+  bool printed = false;
+  {
+    const LockedGlobal locked(setup);
+    if (const auto* fields = locked.As<const FilterSetup>()) {
+      PrintSetup(*fields);
+      printed = true;
+    }
   }
   destroySetup(setup);
   std::fflush(stdout);
-  return fields != nullptr ? kExitOk : kExitFailed;
+  return printed ? kExitOk : kExitFailed;
 }
 
 const CommandRegistration kSetup{{"setup", "setup [--profile FILE] [--mode NAME] [--filter PATH]",

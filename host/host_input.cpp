@@ -1,5 +1,6 @@
 #include "host/host_input.h"
 #include "host/interrupt.h"
+#include "platform/locked_global.h"
 #include "platform/platform_test.h"
 
 #include <sys/stat.h>
@@ -166,13 +167,12 @@ bool FilterInput::Prepare(const HostInput& input, InputWay way, std::string* err
     return false;
   }
   if (!input.bytes.empty()) {
-    void* data = GlobalLock(memory_);
-    if (!data) {
+    const LockedGlobal locked(memory_);
+    if (!locked) {
       *error = "cannot lock the memory block";
       return false;
     }
-    std::memcpy(data, input.bytes.data(), input.bytes.size());
-    GlobalUnlock(memory_);
+    std::memcpy(locked.As<void>(), input.bytes.data(), input.bytes.size());
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "gif/raster.h"
+#include "platform/locked_global.h"
 
 namespace {
 
@@ -156,8 +157,8 @@ FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsP
     return Fail(job, kErrRead);
   }
   const size_t bytes = ((size_t{width} + 3) & ~size_t{3}) * height;
-  HGLOBAL pixelBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, std::max<size_t>(bytes, 1));
-  auto* pixels = pixelBlock ? static_cast<uint8_t*>(GlobalLock(pixelBlock)) : nullptr;
+  const LockedGlobal pixelBlock = LockedGlobal::Allocate(bytes);
+  auto* pixels = pixelBlock.As<uint8_t>();
   auto* table = static_cast<uint32_t*>(AllocWorkBlock(kStackSlots * 4));
   auto* stack = static_cast<uint16_t*>(AllocWorkBlock(kStackSlots * 2));
   auto* window = static_cast<uint8_t*>(AllocWorkBlock(kWindowBytes));
@@ -172,10 +173,6 @@ FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsP
   FreeWorkBlock(&table);
   FreeWorkBlock(&stack);
   FreeWorkBlock(&window);
-  if (err != kErrNone) {
-    if (pixelBlock) GlobalUnlock(pixelBlock);
-    GlobalFree(pixelBlock);
-    return err;
-  }
-  return EmitRaster(job, pixelBlock, pixels, interlaced, bitsPerPixel, width, left, topY, height);
+  if (err != kErrNone) return err;
+  return EmitRaster(job, pixels, interlaced, bitsPerPixel, width, left, topY, height);
 }

@@ -6,7 +6,6 @@
 #ifndef GIFIMPORT_TESTS_PROFILE_FILTER_MODULE_H
 #define GIFIMPORT_TESTS_PROFILE_FILTER_MODULE_H
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -20,6 +19,7 @@
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
 #include "filter/filter_setup.h"
+#include "host/filter_module.h"
 #include "platform/platform_test.h"
 #include "tests/support/recording_host.h"
 
@@ -86,14 +86,13 @@ class FilterModuleCopy {
     const std::string path = directory + "/" + fileName;
     fs::create_directories(directory);
     fs::copy_file(GIFIN_MODULE_FILE, path, fs::copy_options::overwrite_existing);
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+    std::string error;
+    if (!module_.Load(path, &error)) throw std::runtime_error(error);
     Resolve(CreateSetup, "CreateSetup");
     Resolve(DestroySetup, "DestroySetup");
     Resolve(EscapeSetup, "EscapeSetup");
     Resolve(ImportFile, "ImportFile");
   }
-  ~FilterModuleCopy() { dlclose(handle_); }
   FilterModuleCopy(const FilterModuleCopy&) = delete;
   FilterModuleCopy& operator=(const FilterModuleCopy&) = delete;
 
@@ -105,11 +104,11 @@ class FilterModuleCopy {
  private:
   template <typename F>
   void Resolve(F& function, const char* name) {
-    function = reinterpret_cast<F>(dlsym(handle_, name));
+    function = module_.Resolve<F>(name);
     if (function == nullptr) throw std::runtime_error(std::string("missing export ") + name);
   }
 
-  void* handle_ = nullptr;
+  host::FilterModule module_;
 };
 
 // The fields of a setup, copied out while the block is locked.
