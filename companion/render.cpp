@@ -162,6 +162,8 @@ bool CoversArea(const std::vector<const BitmapRows*>& bitmaps, int left, int top
   return true;
 }
 
+namespace {
+
 std::vector<std::unique_ptr<BitmapRows>> MakeBitmapRows(const Picture& picture, int imageHeight) {
   std::vector<std::unique_ptr<BitmapRows>> rows(picture.bitmaps.size());
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -212,6 +214,8 @@ Rgb BackgroundOf(const Picture& picture) {
   // No background colour set means black, as on a fresh screen.
   return picture.hasBackground ? picture.background : Rgb{};
 }
+
+}  // namespace
 
 bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error) {
   int width = 0, height = 0;

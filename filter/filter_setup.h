@@ -116,6 +116,8 @@ static_assert(sizeof(void*) != 4 ||
 // The module instance handle, kept by the module's entry routine; the only
 // writable global state of the filter.
 extern HINSTANCE moduleInstance;
+// The module's entry, called by the loader (on Linux by the module entry).
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 // A new zero-filled fixed work block of `bytes` bytes (0 taken as 1), or null
 // when memory is exhausted.
