@@ -179,7 +179,7 @@ size_t PaddedRowLength(int depth, int width) {
 
 std::string Checksum(const std::vector<uint8_t>& data) {
   uint32_t hash = 2166136261u;  // FNV-1a
-  for (uint8_t byte : data) hash = (hash ^ byte) * 16777619u;
+  for (uint8_t value : data) hash = (hash ^ value) * 16777619u;
   char text[16];
   std::snprintf(text, sizeof text, "\"%08x\"", hash);
   return text;

@@ -18,14 +18,14 @@ int BandPixelIndex(const Bitmap::Band& band, int depth, int column, int row) {
   const size_t offset = static_cast<size_t>(row) * rowLength + bit / 8;
   // A band whose data stop short shows what it has; the rest stays undrawn.
   if (offset >= band.data.size()) return -1;
-  const uint8_t byte = band.data[offset];
+  const uint8_t packed = band.data[offset];
   switch (depth) {
     case 1:
-      return (byte >> (7 - bit % 8)) & 1;
+      return (packed >> (7 - bit % 8)) & 1;
     case 4:
-      return bit % 8 == 0 ? byte >> 4 : byte & 0x0F;
+      return bit % 8 == 0 ? packed >> 4 : packed & 0x0F;
     default:
-      return byte;
+      return packed;
   }
 }
 

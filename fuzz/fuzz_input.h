@@ -71,4 +71,7 @@ void DeleteMetafile(HANDLE metafile);
 
 }  // namespace fuzzin
 
+// The entry libFuzzer calls with each input; every *_fuzzer.cpp defines it.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
 #endif

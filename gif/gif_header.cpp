@@ -60,14 +60,14 @@ int32_t RecoverScreenSize(QvStream stream, uint16_t* width, uint16_t* height,
 
   // Every byte that is not ',' is taken for an extension introducer, the
   // trailer included; a stream that ends shows at the next length read.
-  uint8_t byte = 0;
-  QvStreamRead(stream, &byte, 1);
+  uint8_t introducer = 0;
+  QvStreamRead(stream, &introducer, 1);
   long budget = kMaxRecoverySteps;
-  while (byte != kImageSeparator) {
+  while (introducer != kImageSeparator) {
     if (QvStreamSeek(stream, 1, kQvSeekCurrent) < 0) return kRecoveryFailed;  // the label
     if (!SkipSubBlocks(stream, &budget)) return kRecoveryFailed;
-    byte = 0;
-    QvStreamRead(stream, &byte, 1);
+    introducer = 0;
+    QvStreamRead(stream, &introducer, 1);
   }
 
   // Left and top are skipped; width and height must be read whole, or the

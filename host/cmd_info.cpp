@@ -49,8 +49,8 @@ void PrintInfoHelp(std::FILE* out) {
 std::string Printable(const std::string& text) {
   std::string out;
   for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += byte >= 0x20 && byte < 0x7F ? c : '.';
+    const auto code = static_cast<unsigned char>(c);
+    out += code >= 0x20 && code < 0x7F ? c : '.';
   }
   return out;
 }

@@ -133,7 +133,7 @@ void PrintOptionsBlock(HGLOBAL block) {
   const auto size = static_cast<int32_t>(persistent.size());
   if (QvOptionsControl(block, kOptionFetchPersistent, size, nullptr, persistent.data(), 0) == 0) {
     std::printf("  persistent bytes (%d):", static_cast<int>(size));
-    for (uint8_t byte : persistent) std::printf(" %02X", static_cast<unsigned>(byte));
+    for (uint8_t value : persistent) std::printf(" %02X", static_cast<unsigned>(value));
     std::printf("\n");
   } else {
     std::printf("  persistent bytes: (cannot be read)\n");

@@ -63,14 +63,14 @@ void Stop(GifStructure* gif, int64_t offset, const std::string& problem) {
 std::string Quote(const std::string& text) {
   std::string out = "\"";
   for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
+    const auto code = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
+    } else if (code < 0x20 || code >= 0x7F) {
       char escaped[8];
       // Bytes above 0x7F are Latin-1, as the text renderers take them.
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
       out += escaped;
     } else {
       out += c;
