@@ -28,7 +28,7 @@
 #include "tests/support/gif_writer.h"
 
 #ifdef GIFIMPORT_BENCH_GIFLIB
-#include <gif_lib.h>
+#include "tests/support/giflib_oracle.h"
 #endif
 
 namespace {
@@ -160,33 +160,15 @@ void BenchOurs(benchmark::State& state, const Sample* sample) {
 }
 
 #ifdef GIFIMPORT_BENCH_GIFLIB
-struct GifReader {
-  const uint8_t* data;
-  size_t size, position;
-};
-
-int ReadGif(GifFileType* file, GifByteType* destination, int count) {
-  auto* r = static_cast<GifReader*>(file->UserData);
-  const size_t n = std::min(static_cast<size_t>(count), r->size - r->position);
-  std::memcpy(destination, r->data + r->position, n);
-  r->position += n;
-  return static_cast<int>(n);
-}
-
-// DGifSlurp of the whole file; the pixels of its first image, or empty.
+// DGifSlurp of the whole file; the pixels of its first image (one byte
+// unless `keep`), or empty.
 std::vector<uint8_t> SlurpGiflib(const Sample& sample, bool keep) {
-  GifReader reader = {sample.gif.data(), sample.gif.size(), 0};
-  int error = 0;
-  GifFileType* file = DGifOpen(&reader, ReadGif, &error);
+  std::vector<oracle::GifImage> images;
   std::vector<uint8_t> pixels;
-  if (file == nullptr) return pixels;
-  if (DGifSlurp(file) == GIF_OK && file->ImageCount > 0 && keep) {
-    const GifByteType* raster = file->SavedImages[0].RasterBits;
-    pixels.assign(raster, raster + size_t{kSide} * kSide);
-  } else if (file->ImageCount > 0) {
-    pixels.resize(1);
+  if (oracle::SlurpGiflib(sample.gif.data(), sample.gif.size(), &images) && !images.empty()) {
+    if (keep) pixels = std::move(images[0].pixels);
+    else pixels.resize(1);
   }
-  DGifCloseFile(file, &error);
   return pixels;
 }
 

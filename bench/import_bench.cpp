@@ -19,7 +19,6 @@
 // the time per image and per sub-block, less what an import of a one-pixel
 // GIF takes, should stay the same.
 #include <benchmark/benchmark.h>
-#include <gif_lib.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -35,7 +34,9 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
+#include "platform/locked_global.h"
 #include "tests/support/gif_writer.h"
+#include "tests/support/giflib_oracle.h"
 
 namespace {
 
@@ -195,71 +196,34 @@ int32_t ImportOnce(HGLOBAL setup, const Sample& sample, Road road) {
   return ImportFile(0, "", "", road == Road::kFile ? sample.path.c_str() : "", &request);
 }
 
-struct GifReader {
-  const uint8_t* data;
-  size_t size, position;
-};
-
-int ReadGif(GifFileType* file, GifByteType* destination, int count) {
-  auto* r = static_cast<GifReader*>(file->UserData);
-  const size_t n = std::min(static_cast<size_t>(count), r->size - r->position);
-  std::memcpy(destination, r->data + r->position, n);
-  r->position += n;
-  return static_cast<int>(n);
-}
-
 // DGifSlurp of the whole file from memory; the pixels of its first image
 // when `keep`, else one byte when it worked; empty when it failed.
 std::vector<uint8_t> SlurpGiflib(const Sample& sample, bool keep) {
-  GifReader reader = {static_cast<const uint8_t*>(GlobalLock(sample.memory)),
-                      static_cast<size_t>(GlobalSize(sample.memory)), 0};
-  int error = 0;
-  GifFileType* file = DGifOpen(&reader, ReadGif, &error);
+  const LockedGlobal locked(sample.memory);
+  std::vector<oracle::GifImage> images;
   std::vector<uint8_t> pixels;
-  if (file != nullptr && DGifSlurp(file) == GIF_OK && file->ImageCount > 0) {
-    const SavedImage& image = file->SavedImages[0];
-    const size_t count = size_t(image.ImageDesc.Width) * size_t(image.ImageDesc.Height);
-    if (keep) pixels.assign(image.RasterBits, image.RasterBits + count);
+  if (oracle::SlurpGiflib(locked.As<const uint8_t>(), static_cast<size_t>(GlobalSize(sample.memory)),
+                          &images) &&
+      !images.empty()) {
+    if (keep) pixels = std::move(images[0].pixels);
     else pixels.resize(1);
   }
-  if (file != nullptr) DGifCloseFile(file, &error);
-  GlobalUnlock(sample.memory);
   return pixels;
 }
 
 // ---- The check -------------------------------------------------------------------
 
 // The last picture's single bitmap against `expected` (palette indices,
-// display order), row by row from its bands. "" when they agree.
+// display order). "" when they agree.
 std::string CompareBitmap(const Sample& sample, const std::vector<uint8_t>& expected) {
   const standin::Picture* picture = StandInLastPicture();
   if (picture == nullptr || picture->bitmaps.size() != 1) return "not one bitmap";
-  const standin::Bitmap& bitmap = picture->bitmaps[0];
-  if (bitmap.width != sample.width || bitmap.height != sample.height ||
-      bitmap.depth != sample.depth || !bitmap.ended) {
-    return "bitmap size or depth";
-  }
-  const size_t rowLength = (size_t{sample.width} * sample.depth + 31) / 32 * 4;
-  uint32_t y = 0;
-  for (const standin::Bitmap::Band& band : bitmap.bands) {
-    if (band.left != bitmap.left || band.width != bitmap.width || band.top != bitmap.top - int(y) ||
-        band.bottom != band.top - band.rows || band.data.size() < rowLength * band.rows ||
-        y + band.rows > sample.height) {
-      return "band at row " + std::to_string(y);
-    }
-    for (uint32_t r = 0; r < band.rows; ++r, ++y) {
-      const uint8_t* row = band.data.data() + r * rowLength;
-      const uint8_t* want = expected.data() + size_t{y} * sample.width;
-      for (uint32_t x = 0; x < sample.width; ++x) {
-        const size_t bit = size_t{x} * sample.depth;
-        const int shift = 8 - sample.depth - int(bit % 8);
-        if (((row[bit / 8] >> shift) & ((1 << sample.depth) - 1)) != want[x]) {
-          return "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ")";
-        }
-      }
-    }
-  }
-  return y == sample.height ? "" : "only " + std::to_string(y) + " rows";
+  if (picture->bitmaps[0].depth != sample.depth) return "bitmap depth";
+  oracle::GifImage image;
+  image.width = int(sample.width);
+  image.height = int(sample.height);
+  image.pixels = expected;
+  return oracle::CompareBitmap(picture->bitmaps[0], image);
 }
 
 bool CheckSample(const Sample& sample, const std::vector<uint8_t>& source) {
