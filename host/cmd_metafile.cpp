@@ -174,13 +174,15 @@ class Source {
     const InputWay way = args.entry == Entry::kMemory   ? InputWay::kMemory
                          : args.entry == Entry::kStream ? InputWay::kStream
                                                         : InputWay::kFile;
-    if (!ReadHostInput(args.file, way, &input_, error) || !handed_.Prepare(input_, way, error)) {
+    if (!ReadHostInput(args.file, way, &input_, error)) return false;  // names the input itself
+    if (!handed_.Prepare(input_, way, error)) {
+      *error = args.file + ": " + *error;
       return false;
     }
     record_.memory = handed_.memory();
     if (handed_.way() == InputWay::kMemory) return true;  // the path stays empty: memory input
     if (args.file.size() >= sizeof record_.path) {
-      *error = "the path is longer than the 259 characters a source record holds";
+      *error = args.file + ": the path is longer than the 259 characters a source record holds";
       return false;
     }
     std::memcpy(record_.path, args.file.c_str(), args.file.size() + 1);
@@ -219,7 +221,7 @@ int RunMetafile(int argc, char** argv) {
 
   Source source;
   if (!source.Prepare(args, &error)) {
-    PrintError(args.file + ": " + error);
+    PrintError(error);
     return kExitFailed;
   }
   // A host gets its options block by registering the filter.

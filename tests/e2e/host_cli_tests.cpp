@@ -274,7 +274,7 @@ TEST_F(HostCli, EmptyInputsGetOneAnswerOnEveryRoad) {
     const char* message;
   } cases[] = {{"empty.gif", "empty.gif: the GIF cannot be read: it ends early"},
                {"/dev/null", "/dev/null: the GIF cannot be read: it ends early"},
-               {"dir", "cannot read dir: it is a directory"}};
+               {"dir", "gifimport: cannot read dir: it is a directory"}};
   for (const auto& c : cases) {
     for (const char* command : {"info", "import", "metafile"}) {
       for (const char* way : {"", " --memory", " --stream"}) {
