@@ -296,6 +296,7 @@ bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const s
     return written;
   };
   if (target == "-") {
+    UseBinaryMode(stdout);
     const bool written = write(stdout) && std::fflush(stdout) == 0;
     if (!written && error->empty()) *error = "cannot write to standard output: " + SystemReason();
     return written;

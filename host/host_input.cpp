@@ -106,6 +106,7 @@ bool ReadHostInput(const std::string& name, InputWay way, HostInput* input, std:
       *error = "standard input is a terminal: send a GIF into it (gifimport import - < FILE)";
       return false;
     }
+    UseBinaryMode(stdin);
     input->haveBytes = ReadAll(stdin, shown, &input->bytes, error);
     return input->haveBytes;
   }

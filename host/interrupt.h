@@ -3,6 +3,8 @@
 #ifndef GIFIMPORT_HOST_INTERRUPT_H
 #define GIFIMPORT_HOST_INTERRUPT_H
 
+#include <cstdio>
+
 namespace host {
 
 // While one lives, the first Ctrl-C asks the import to stop instead of
@@ -24,6 +26,11 @@ bool ErrorOutputIsTerminal();
 // to one, nor read from one).
 bool OutputIsTerminal();
 bool InputIsTerminal();
+
+// Standard input or output carrying GIF or PNG bytes: on Windows switched
+// out of text mode, which would turn each byte 0x0A into two and stop
+// reading at a byte 0x1A.
+void UseBinaryMode(std::FILE* stream);
 
 }  // namespace host
 

@@ -32,4 +32,6 @@ bool ErrorOutputIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 bool OutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
 bool InputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 
+void UseBinaryMode(std::FILE*) {}  // POSIX streams have no text mode
+
 }  // namespace host

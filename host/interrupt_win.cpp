@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -30,5 +31,7 @@ bool InterruptRequested() { return interruptRequested != 0; }
 bool ErrorOutputIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 bool OutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 bool InputIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+
+void UseBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 }  // namespace host
