@@ -14,10 +14,10 @@ if [ ! -x "$linux_host" ]; then
 fi
 rm -rf "$work" && mkdir -p "$work/gifs"
 cp "$source"/examples/*.gif "$source"/tests/crashers/*.gif "$work/gifs/"
-for seed in "$source"/fuzz/seeds/file_info/*.in; do
-  [ -f "$seed" ] || continue  # no such seeds: not a file named by the pattern
-  # A seed is a 4-byte control word, then the GIF.
-  tail -c +5 "$seed" > "$work/gifs/seed-$(basename "$seed" .in).gif"
+for seed in "$source"/fuzz/seeds/file_info/*; do
+  # A seed (named by its hash) is a 4-byte control word, then the GIF.
+  [ -f "$seed" ] || continue
+  tail -c +5 "$seed" > "$work/gifs/seed-$(basename "$seed").gif"
 done
 
 # Addresses and handles printed as numbers differ between the systems, and
