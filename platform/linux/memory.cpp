@@ -115,9 +115,12 @@ void* Allocate(Family family, UINT flags, SIZE_T bytes) {
   // A zero-size moveable block is born discarded: a handle that locks to
   // null. A zero-size fixed block is still a distinct address.
   if (!moveable || bytes > 0) {
-    data = std::malloc(bytes > 0 ? bytes : 1);
+    // calloc: a large block comes from the system already zero, without a
+    // pass over it.
+    const size_t size = bytes > 0 ? bytes : 1;
+    data = (flags & GMEM_ZEROINIT) ? std::calloc(size, 1) : std::malloc(size);
     if (!data) return nullptr;
-    std::memset(data, (flags & GMEM_ZEROINIT) ? 0 : kFreshFill, bytes > 0 ? bytes : 1);
+    if (!(flags & GMEM_ZEROINIT)) std::memset(data, kFreshFill, size);
   }
   uintptr_t handle = moveable ? NewHandle() : reinterpret_cast<uintptr_t>(data);
   if (handle == 0) {
