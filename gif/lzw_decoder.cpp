@@ -241,7 +241,6 @@ class Decoder {
       : input_(input),
         tables_(blocks.tables),
         stack_(blocks.stack),
-        pixels_(pixels),
         pixelEnd_(pixels + pixelCount),
         roomyEnd_(pixelCount > kRoomyStringBytes ? pixelEnd_ - kRoomyStringBytes : pixels),
         clearCode_(1u << minimumCodeSize),
@@ -518,7 +517,6 @@ class Decoder {
   InputWindow& input_;
   CodeTables* const tables_;
   uint16_t* const stack_;  // the reversal stack of the exact way
-  uint8_t* const pixels_;
   uint8_t* const pixelEnd_;
   uint8_t* const roomyEnd_;  // kRoomyStringBytes before the end, or the start
   const uint32_t clearCode_, endCode_, firstFree_, minimumWidth_;
