@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string file = places.windows + "/" + (naming == 1 ? places.bare : places.module);
   FILE* out = std::fopen(file.c_str(), "wb");
   if (out == nullptr) fuzzin::Finding("cannot write " + file);
-  std::fwrite(input.gif.data(), 1, input.gif.size(), out);
+  if (!input.gif.empty()) std::fwrite(input.gif.data(), 1, input.gif.size(), out);  // data() may be null
   std::fclose(out);
 
   const std::string names[4] = {file, places.bare, "", "/nowhere/" + places.bare};
