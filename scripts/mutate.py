@@ -95,10 +95,11 @@ def candidates(path, text):
 
 
 def pick(root, seed, count, only):
-    rng = random.Random(seed)
     areas = [a for a in AREAS if not only or a in only]
     per_area = {}
     for area in areas:
+        # One generator per area, so an area's mutants are the same whichever areas are run.
+        rng = random.Random("%d:%s" % (seed, area))
         muts = []
         for rel in AREAS[area]:
             path = os.path.join(root, rel)
@@ -113,7 +114,7 @@ def pick(root, seed, count, only):
     total = sum(len(m) for m in per_area.values()) or 1
     chosen = []
     for area, muts in per_area.items():
-        n = max(min(20, len(muts)), round(count * len(muts) / total))
+        n = max(min(20, len(muts), count), round(count * len(muts) / total))
         chosen += muts[:n]
     return chosen
 
@@ -133,7 +134,7 @@ def main():
     ap.add_argument("--count", type=int, default=320, help="mutants in all (default 320)")
     ap.add_argument("--area", action="append", choices=sorted(AREAS), help="only these areas")
     ap.add_argument("--list", action="store_true", help="print the mutants and stop")
-    ap.add_argument("--work", default="/tmp/gifimport-mutate", help="private worktree of HEAD")
+    ap.add_argument("--work", help="private worktree of HEAD (default: one per checkout in /tmp)")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     ap.add_argument("--test-timeout", type=int, default=30, help="seconds per test")
     ap.add_argument("--json", help="write every mutant's outcome here")
@@ -147,7 +148,7 @@ def main():
         print("%d mutants" % len(mutants))
         return 0
 
-    work = args.work
+    work = args.work or "/tmp/gifimport-mutate-" + os.path.basename(repo)
     if os.path.exists(work):
         subprocess.run(["git", "worktree", "remove", "--force", work], cwd=repo)
         shutil.rmtree(work, ignore_errors=True)
@@ -182,7 +183,8 @@ def main():
         with open(path, "w") as f:
             f.write(original)
         results.append({"area": area, "file": rel, "line": no, "op": op,
-                        "mutant": new.strip(), "outcome": outcome})
+                        "mutant": new.strip(), "outcome": outcome,
+                        "seconds": round(time.time() - t0, 1)})
         print("[%3d/%d] %-10s %4.0fs %s:%d %s" % (i, len(mutants), outcome, time.time() - t0,
                                                  rel, no, op), flush=True)
     # Leave the worktree's build as it was for a later run.
