@@ -149,14 +149,19 @@ def main():
         return 0
 
     work = args.work or "/tmp/gifimport-mutate-" + os.path.basename(repo)
-    if os.path.exists(work):
-        subprocess.run(["git", "worktree", "remove", "--force", work], cwd=repo)
-        shutil.rmtree(work, ignore_errors=True)
-    subprocess.check_call(["git", "worktree", "add", "--detach", "-q", work, "HEAD"], cwd=repo)
+    head = subprocess.check_output(["git", "rev-parse", "HEAD"], cwd=repo, text=True).strip()
     build = os.path.join(work, "build")
-    subprocess.check_call(["cmake", "-S", work, "-B", build, "-G", "Ninja",
-                           "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DGIFIMPORT_BENCH=OFF"],
-                          stdout=subprocess.DEVNULL)
+    if os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        # Reuse the scratch tree and its build: move it to HEAD and build incrementally.
+        subprocess.check_call(["git", "checkout", "-q", "--force", "--detach", head], cwd=work)
+    else:
+        if os.path.exists(work):
+            subprocess.run(["git", "worktree", "remove", "--force", work], cwd=repo)
+            shutil.rmtree(work, ignore_errors=True)
+        subprocess.check_call(["git", "worktree", "add", "--detach", "-q", work, head], cwd=repo)
+        subprocess.check_call(["cmake", "-S", work, "-B", build, "-G", "Ninja",
+                               "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DGIFIMPORT_BENCH=OFF"],
+                              stdout=subprocess.DEVNULL)
     ctest = ["ctest", "-j", str(args.jobs), "--stop-on-failure", "--timeout",
              str(args.test_timeout)]
     start = time.time()
