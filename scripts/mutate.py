@@ -192,6 +192,9 @@ def main():
                         "seconds": round(time.time() - t0, 1)})
         print("[%3d/%d] %-10s %4.0fs %s:%d %s" % (i, len(mutants), outcome, time.time() - t0,
                                                  rel, no, op), flush=True)
+        if args.json:  # kept up to date, so a run cut short still leaves its figures
+            with open(args.json, "w") as f:
+                json.dump(results, f, indent=1)
     # Leave the worktree's build as it was for a later run.
     run(["cmake", "--build", build, "-j", str(args.jobs)], work, 3600)
 
