@@ -215,22 +215,6 @@ TEST_F(FileInfoTest, WhichInputIsRead) {
   GlobalFree(empty);
 }
 
-TEST_F(FileInfoTest, ReadFailuresAnywhereReleaseEverything) {
-  const Bytes gif = ZeroWidthGif();
-  for (Way way : {kMemory, kStream}) {
-    for (long n = 1; n <= 12; ++n) {
-      SCOPED_TRACE(std::string(kWayNames[way]) + ", read " + std::to_string(n) + " fails");
-      StandInFailStreamReadAt(n);
-      FileInfoRecord record = {};
-      record.recordSize = 60;
-      const int32_t result = Query(way, gif, &record);
-      StandInResetFaults();
-      EXPECT_TRUE(result == kErrRead || result == kErrNotGif || result == 0) << result;
-      EXPECT_EQ(record.itemFlags, result == 0 ? 0x4Cu : 0u);
-    }
-  }
-}
-
 // Items the header never gives (1, 2, 8, 9) follow the same rules.
 TEST(SetFileInfoItem, RefusesBadIdsValuesAndFieldsThatDoNotFit) {
   const double nan = std::nan("");
