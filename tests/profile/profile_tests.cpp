@@ -142,129 +142,48 @@ class ModeSection : public setuptest::SharedModuleTest {
   }
 };
 
-TEST_F(ModeSection, DriverDecidesWhetherASetupIsMade) {
-  const std::string longDriver(300, 'v');
-  const std::string cutDriver = longDriver.substr(0, kDriverNameBytes - 1);
-  const struct {
-    const char* what;
-    std::string text;
-    const char* mode;
-    const char* expectDriver;  // null: no setup
-    const char* expectMode;
-  } cases[] = {
-      {"driver present", "[Mode]\nDriver=PS\n", "Mode", "PS", "Mode"},
-      {"driver empty", "[Mode]\nDriver=\nColorTableSource=X\n", "Mode", nullptr, nullptr},
-      {"mode from ~Mode", "[ir_gif]\n~Mode=Main\n[Main]\nDriver=M\n", nullptr, "M", "Main"},
-      {"empty host mode counts as none", "[ir_gif]\n~Mode=Main\n[Main]\nDriver=M\n", "", "M", "Main"},
-      {"no ~Mode: empty section name", "[ir_gif]\n[Main]\nDriver=M\n", nullptr, nullptr, nullptr},
-      {"host mode wins over ~Mode", "[ir_gif]\n~Mode=Main\n[Main]\nDriver=M\n[Alt]\nDriver=A\n",
-       "Alt", "A", "Alt"},
-      {"host mode without ir_gif section", "[Alt]\nDriver=A\n", "Alt", "A", "Alt"},
-      {"driver cut to its field", "[Mode]\nDriver=" + longDriver + "\n", "Mode", cutDriver.c_str(),
-       "Mode"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    auto setup = FromProfile(c.text, c.mode);
-    ASSERT_EQ(setup != nullptr, c.expectDriver != nullptr);
-    if (!setup) continue;
-    EXPECT_STREQ(setup->driverName, c.expectDriver);
-    EXPECT_STREQ(setup->modeSection, c.expectMode);
-  }
-}
-
-// Only FILE, in any case, keeps the GIF's colours; the source is cut to 9.
-TEST_F(ModeSection, OnlyFileKeepsTheGifColours) {
-  const struct {
-    const char* line;  // the ColorTableSource line, if any
-    const char* expectSource;
-    int expectOverride;
-  } cases[] = {
-      {"ColorTableSource=FILE\n", "FILE", 0},       {"ColorTableSource=File\n", "File", 0},
-      {"ColorTableSource=FILEFILEFI\n", "FILEFILEF", 2}, {"ColorTableSource=PROFILE\n", "PROFILE", 2},
-      {"ColorTableSource=\n", "", 2},               {"", "", 2},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    auto setup = FromProfile(std::string("[Mode]\nDriver=D\n") + c.line +
-                             "Color[000]=(1, 2, 3)\nColor[001]=(4, 5, 6)\n");
-    ASSERT_NE(setup, nullptr);
-    EXPECT_STREQ(setup->colorTableSource, c.expectSource);
-    EXPECT_EQ(setup->colorCount, 2);
-    EXPECT_EQ(setup->overrideColorCount, c.expectOverride);
-  }
-}
-
-TEST_F(ModeSection, ColourAndFontValues) {
-  const std::string a70(70, 'a'), b70(70, 'b');
-  const std::vector<std::pair<std::string, std::string>> colors = {
-      {"(255, 128, 0), \"Orange\"", "255 128 0 Orange"},
-      {"(255, 128, 0),\"Orange\"", "255 128 0 "},  // no blank before the name
-      {"(255)", "255 0 0 "},
-      {"300, 0, 0", "44 0 0 "},
-      {"10 20 30", "10 20 30 "},
-      {"10,20,30", "10 20 30 "},
-      {"(-1, 256, 511)", "255 0 255 "},
-      {"(12abc, +7, x9)", "12 7 0 "},
-      {"(99999999999, -99999999999, 0)", "255 0 0 "},  // atoi saturates
-      {"(1, 2, 3), \"A name longer than sixteen\"", "1 2 3 A name longer th"},
-      {"red", "0 0 0 "},
-  };
-  const std::vector<std::pair<std::string, std::string>> fonts = {
-      {"\"SWISS:HELVETICA\", \"Arial\"", "SWISS:HELVETICA|Arial"},
-      {"\"\", \"Arial\"", "|Arial"},
-      {"Swiss, Arial", "Swis|"},
-      {"\"Swiss\"", "Swis|"},
-      {"\"" + a70 + "\", \"" + b70 + "\"", a70.substr(0, 64) + "|" + b70.substr(0, 64)},
-  };
-  std::string text = "[Mode]\nDriver=D\nColorTableSource=PROFILE\nFont[000]=\"Never\", \"Read\"\n";
-  char key[32];
-  for (size_t i = 0; i < colors.size(); ++i) {
-    std::snprintf(key, sizeof key, "Color[%03zu]=", i);
-    text += key + colors[i].first + "\n";
-  }
-  for (size_t i = 0; i < fonts.size(); ++i) {
-    std::snprintf(key, sizeof key, "Font[%03zu]=", i + 1);  // font keys count from 001
-    text += key + fonts[i].first + "\n";
-  }
-  auto setup = FromProfile(text);
-  ASSERT_NE(setup, nullptr);
-  std::vector<std::pair<std::string, std::string>> got;
+// The setup's fields as the data file writes them.
+std::string Describe(const FilterSetup* setup) {
+  if (setup == nullptr) return "no setup\n";
+  std::string text = std::string("driver=") + setup->driverName + " mode=" + setup->modeSection +
+                     " source=" + setup->colorTableSource +
+                     " override=" + std::to_string(setup->overrideColorCount) + "\n";
   for (int i = 0; i < setup->colorCount; ++i) {
     const RgbTriple& c = setup->colors[i];
-    got.push_back({colors.at(i).first, std::to_string(c.red) + " " + std::to_string(c.green) + " " +
-                                           std::to_string(c.blue) + " " + setup->colorNames[i]});
+    text += "color " + std::to_string(c.red) + " " + std::to_string(c.green) + " " +
+            std::to_string(c.blue) + " " + setup->colorNames[i] + "\n";
   }
   for (int i = 0; i < setup->fontCount; ++i)
-    got.push_back({fonts.at(i).first, std::string(setup->fontNames[i]) + "|" + setup->fontFaces[i]});
-  std::vector<std::pair<std::string, std::string>> expected = colors;
-  expected.insert(expected.end(), fonts.begin(), fonts.end());
-  EXPECT_EQ(got, expected);
+    text += std::string("font ") + setup->fontNames[i] + "|" + setup->fontFaces[i] + "\n";
+  return text;
 }
 
-TEST_F(ModeSection, ListsEndAtTheFirstGap) {
-  const struct {
-    const char* what;
-    const char* keys;
-    int colors, fonts;
-  } cases[] = {
-      {"gap after three",
-       "Color[000]=1 1 1\nColor[001]=2 2 2\nColor[002]=3 3 3\nColor[004]=4 4 4\n"
-       "Font[001]=\"a\", \"A\"\nFont[002]=\"b\", \"B\"\nFont[004]=\"d\", \"D\"\n",
-       3, 2},
-      {"first missing", "Color[001]=2 2 2\nFont[000]=\"z\", \"Z\"\nFont[002]=\"b\", \"B\"\n", 0, 0},
-      {"empty value ends the list",
-       "Color[000]=1 1 1\nColor[001]=\nColor[002]=3 3 3\n"
-       "Font[001]=\"a\", \"A\"\nFont[002]=\nFont[003]=\"c\", \"C\"\n",
-       1, 1},
+// Each case of the data file: its profile through CreateSetup, and the setup.
+TEST_F(ModeSection, EachProfileGivesItsSetup) {
+  std::ifstream file(MODE_SECTIONS_FILE);
+  ASSERT_TRUE(file) << MODE_SECTIONS_FILE;
+  std::string line, header, profile, expected, *part = nullptr;
+  int cases = 0;
+  const auto check = [&] {
+    if (header.empty()) return;
+    SCOPED_TRACE(header);
+    const std::string mode = header.substr(4, header.find('|') - 4);
+    auto setup = FromProfile(profile, mode == "~" ? nullptr : mode.c_str());
+    EXPECT_EQ(Describe(setup.get()), expected);
+    ++cases;
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    auto setup = FromProfile(std::string("[Mode]\nDriver=D\n") + c.keys);
-    ASSERT_NE(setup, nullptr);
-    EXPECT_EQ(setup->colorCount, c.colors);
-    EXPECT_EQ(setup->fontCount, c.fonts);
+  while (std::getline(file, line)) {
+    if (line.rfind("===", 0) == 0) {
+      check();
+      header = line, profile.clear(), expected.clear(), part = &profile;
+    } else if (line == "---") {
+      part = &expected;
+    } else if (part != nullptr) {
+      *part += line + "\n";
+    }
   }
+  check();
+  EXPECT_GE(cases, 18) << "cases read";
 }
 
 TEST_F(ModeSection, ListsStopAtWhatTheSetupHolds) {
