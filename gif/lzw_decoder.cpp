@@ -62,7 +62,7 @@ struct InputWindow {
 
   // Loads sub-blocks while at most 4 bytes remain past the byte position,
   // after moving the unread bytes to the front; progress and the host's
-  // answer after each. 0, 61 (unreported), or a reported error.
+  // answer after each. 0, kErrCancelled (unreported), or a reported error.
   FilterError Refill() {
     while ((bitPosition >> 3) + 4 >= available && blockLength != 0) {
       const uint32_t bytePosition = bitPosition >> 3;
