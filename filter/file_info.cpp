@@ -114,7 +114,7 @@ int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t s
   }
   OpenedInput input;
   // A failed open is not an error of its own here: the header read on the
-  // null stream gives 21, as hosts have always seen it.
+  // null stream gives kErrRead, as hosts have always seen it.
   OpenInput(from, &input);
 
   // Everything after the size field; a record of under 4 bytes has nothing.

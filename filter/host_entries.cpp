@@ -210,8 +210,8 @@ int32_t HostImportWorker(const HostImportCall& call) {
 
 extern "C" {
 
-GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t /*a1*/, uint32_t /*a2*/, HGLOBAL* optionsOut,
-                                       uint32_t /*a4*/) {
+GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t /*unused1*/, uint32_t /*unused2*/,
+                                       HGLOBAL* optionsOut, uint32_t /*unused4*/) {
   // Without a place for the handle the block would be lost at once.
   if (optionsOut == nullptr) return 0;
   HGLOBAL block = QvOptionsCreate(0, 0, 0, 0);
@@ -229,8 +229,8 @@ GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t /*a1*/, uint32_t /*a2*/, HGLOBAL
   return 2;
 }
 
-GIFIN_API void WINAPI GetFilterPref(uint32_t /*a1*/, uint32_t hostValue2, uintptr_t hostValue3,
-                                    uint32_t /*a4*/) {
+GIFIN_API void WINAPI GetFilterPref(uint32_t /*unused1*/, uint32_t hostValue2,
+                                    uintptr_t hostValue3, uint32_t /*unused4*/) {
   if (hostValue3 == 0) return;
   HGLOBAL setup = CreateSetup(moduleInstance, nullptr, nullptr, 0);
   if (setup == nullptr) return;
@@ -259,15 +259,15 @@ GIFIN_API int32_t WINAPI ImportCB(uint32_t hostValue, const SourceDescriptor* so
 }
 
 GIFIN_API int16_t WINAPI ImportEmbeddedGR(uint32_t hostValue, const SourceDescriptor* source,
-                                          ImportResult* result, HGLOBAL options, int32_t a5,
-                                          const char* startText) {
+                                          ImportResult* result, HGLOBAL options,
+                                          int32_t inputSize, const char* startText) {
   HostImportCall call;
   call.hostValue = hostValue;
   call.source = source;
   call.result = result;
   call.options = options;
   call.embedded = true;
-  call.embeddedInputSize = a5;
+  call.embeddedInputSize = inputSize;
   call.startText = startText;
   // The capture's numbers are 16-bit, and so are this entry's own.
   return static_cast<int16_t>(HostImportWorker(call));

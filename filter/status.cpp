@@ -16,6 +16,40 @@ uint32_t UserValueOf(const FilterSetup* job) {
   return job->hostContext != nullptr ? job->hostContext->userValue : 0;
 }
 
+// The severity sent with a report; every number not here has severity 0.
+// Hosts also know the other numbers from the library's own reports, so the
+// table keeps them although this filter never sends them.
+struct CodeSeverity {
+  FilterError code;
+  int32_t severity;
+};
+constexpr CodeSeverity kSeverities[] = {
+    {kErrLibFontTable, 1}, {0x38, 1},  {0x3C, 1},  {0x1303, 1}, {0x39, 2},
+    {0x3B, 2},             {0x20F, 2}, {0x307, 2}, {0x310, 2},
+};
+
+// The library's error codes, first to last, and the number each becomes;
+// any code not here becomes kErrLibUnknown.
+struct LibraryCodes {
+  int32_t first, last;
+  FilterError error;
+};
+constexpr int32_t kLibraryFontTableCode = 302;  // kErrLibFontTable at the font table
+constexpr LibraryCodes kLibraryCodes[] = {
+    {0, 0, kErrNone},
+    {20, 20, kErrLib20},
+    {21, 26, kErrLib21to26},
+    {76, 76, kErrNone},  // the library had nothing to do: not an error
+    {161, 166, kErrLib161to166},
+    {168, 168, kErrLib168},
+    {300, 300, kErrMemory},
+    {301, 301, kErrLib301},
+    {302, 302, kErrLib302},
+    {303, 303, kErrLib303},
+    {304, 305, kErrLib304},
+    {901, 901, kErrCancelled},
+};
+
 }  // namespace
 
 int32_t CallHostStatus(StatusCallback callback, uint32_t userValue, int32_t kind, int32_t code,
@@ -49,21 +83,10 @@ FilterError CheckImportStatus(FilterSetup* job) {
 }
 
 int32_t SeverityOf(FilterError code) {
-  switch (code) {
-    case 0x09:
-    case 0x38:
-    case 0x3C:
-    case 0x1303:
-      return 1;
-    case 0x39:
-    case 0x3B:
-    case 0x20F:
-    case 0x307:
-    case 0x310:
-      return 2;
-    default:
-      return 0;
+  for (const CodeSeverity& entry : kSeverities) {
+    if (entry.code == code) return entry.severity;
   }
+  return 0;
 }
 
 void ReportFilterError(FilterSetup* job, FilterError code, const int32_t* extra, int extraCount) {
@@ -88,32 +111,13 @@ FilterError FetchLibraryError(FilterSetup* job, LibraryErrorPair* pair) {
 }
 
 FilterError TranslateLibraryError(int32_t libraryCode, int32_t operation) {
-  if (libraryCode >= 21 && libraryCode <= 26) return kErrLib21to26;
-  if (libraryCode >= 161 && libraryCode <= 166) return kErrLib161to166;
-  switch (libraryCode) {
-    case 0:
-    case 76:  // the library had nothing to do: not an error
-      return kErrNone;
-    case 20:
-      return kErrLib20;
-    case 168:
-      return kErrLib168;
-    case 300:
-      return kErrMemory;
-    case 301:
-      return kErrLib301;
-    case 302:
-      return operation == kQvOpSetFontTable ? kErrLibFontTable : kErrLib302;
-    case 303:
-      return kErrLib303;
-    case 304:
-    case 305:
-      return kErrLib304;
-    case 901:
-      return kErrCancelled;
-    default:
-      return kErrLibUnknown;
+  if (libraryCode == kLibraryFontTableCode && operation == kQvOpSetFontTable) {
+    return kErrLibFontTable;
   }
+  for (const LibraryCodes& entry : kLibraryCodes) {
+    if (libraryCode >= entry.first && libraryCode <= entry.last) return entry.error;
+  }
+  return kErrLibUnknown;
 }
 
 int32_t MeasureStreamLength(QvStream stream) {

@@ -2,7 +2,7 @@
 // translation of companion library errors into the filter's error numbers.
 //
 // Result convention of every step in the filter: 0 for success, else the
-// FilterError that stopped it, already reported (except 61 and the numbers
+// FilterError that stopped it, already reported (except kErrCancelled and the numbers
 // of CheckImportStatus, whose callers decide).
 #ifndef GIFIMPORT_FILTER_STATUS_H
 #define GIFIMPORT_FILTER_STATUS_H
@@ -14,26 +14,6 @@
 
 using FilterError = int32_t;
 
-// The error numbers this filter produces, directly or by translation.
-constexpr FilterError kErrNone = 0;
-constexpr FilterError kErrStreamOpen = 7;       // the input cannot be opened
-constexpr FilterError kErrLibFontTable = 9;     // library 302 at the font table
-constexpr FilterError kErrLib21to26 = 12;
-constexpr FilterError kErrLib161to166 = 13;
-constexpr FilterError kErrLib302 = 14;
-constexpr FilterError kErrLib303 = 15;
-constexpr FilterError kErrLib304 = 19;
-constexpr FilterError kErrRead = 21;            // short read, unknown label
-constexpr FilterError kErrLib301 = 23;
-constexpr FilterError kErrLib168 = 25;
-constexpr FilterError kErrLibUnknown = 26;
-constexpr FilterError kErrMemory = 27;          // memory or document
-constexpr FilterError kErrTooLarge = 28;        // beyond the picture's 16-bit coordinates
-constexpr FilterError kErrCancelled = 61;       // the host stopped the import
-constexpr FilterError kErrLib20 = 65;
-constexpr FilterError kErrNotGif = -23;         // signature, or no screen size
-constexpr FilterError kErrVersion = -24;        // version above 89
-constexpr FilterError kErrSetupLock = kSetupNotLive;  // no live setup
 
 // Arguments 2 and 3 of the callback.
 constexpr int32_t kKindStatus = kStatusProgress;
@@ -49,7 +29,7 @@ constexpr int kExtraValueCount = 10;
 int32_t CallHostStatus(StatusCallback callback, uint32_t userValue, int32_t kind, int32_t code,
                        int32_t value1, int32_t value2, int32_t severity, int32_t* extra);
 
-// Sends percentDone; 61 when the host confirms a stop, else 0.
+// Sends percentDone; kErrCancelled when the host confirms a stop, else 0.
 FilterError ReportProgress(FilterSetup* job);
 
 // ReportProgress, then a pending library error (after which the picture is

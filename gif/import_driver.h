@@ -7,7 +7,7 @@
 
 // Opens the input (host stream, memory block or file), builds the picture
 // block by block and closes everything again. The first failure is the
-// result; 61 when the host cancelled.
+// result; kErrCancelled when the host cancelled.
 FilterError RunImport(FilterSetup* job);
 
 #endif

@@ -36,8 +36,9 @@ constexpr int kMaxMinimumCodeSize = 11;
 // skipped up to the terminator, so the stream is left after the image data
 // (or at the end of the data).
 //
-// Returns 0; 61 when the host stopped the import (not reported); 21 for a
-// short read or a minimum code size above 11, 27 when memory cannot be had,
+// Returns 0; kErrCancelled when the host stopped the import (not reported);
+// kErrRead for a short read or a minimum code size above 11, kErrMemory when
+// memory cannot be had,
 // or a library error from the progress check (all three reported). On
 // failure nothing reaches the picture. Every block is released before the
 // return.

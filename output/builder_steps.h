@@ -24,12 +24,12 @@ FilterError BeginPicture(FilterSetup* job, const char* name);
 // flag 0: 16-bit rectangle form. A scale mode other than 1 sets scale 1.0.
 void SetPictureWindow(FilterSetup* job, int32_t flag, const PictureRect* rect, int16_t scaleMode);
 FilterError EndPictureHeader(FilterSetup* job);
-// `count` RGB triples as PaletteEntry values; 27 (reported) without memory,
+// `count` RGB triples as PaletteEntry values; kErrMemory (reported) without memory,
 // and for a count outside 0..256 or no triples, which no palette holds.
 FilterError SetColorTable(FilterSetup* job, int16_t firstIndex, int32_t count, const uint8_t* rgb);
 FilterError SetBackground(FilterSetup* job, const uint8_t* rgb);
 FilterError EndPicture(FilterSetup* job);
-// QvDocFinish and QvDocClose; 61 from the finish check is returned, not
+// QvDocFinish and QvDocClose; kErrCancelled from the finish check is returned, not
 // reported; a failed close replaces the earlier code, while a close that
 // translates to 0 (library code 76) keeps it.
 FilterError FinishDocument(FilterSetup* job);

@@ -167,15 +167,35 @@ enum {
                                    nothing was made or imported */
 };
 
-/* ---- Exports ----------------------------------------------------------------
- * Error numbers (the status callback carries the same): 0 success; 7 input
- * cannot be opened; 9, 12 to 15, 19, 23, 25, 26, 65 companion errors; 21 a
- * read failed or an unknown extension label; 27 out of memory or no
- * document; 28 a screen or an image that the picture's signed 16-bit
- * coordinates cannot hold (a screen side or an image's right edge above
- * 32767, its bottom below -32768 in picture space) or whose padded row is
- * longer than a band (32767 bytes), refused before anything of it is sent;
- * 61 cancelled by the host; -23 not a GIF; -24 version above 89. */
+/* ---- Error numbers -----------------------------------------------------------
+ * What ImportFile returns and the status callback reports (kind 3), one line
+ * each: what it means to a host, then the severity sent with it. The
+ * companion library's own errors come translated: kErrLibN names the library
+ * code N it stands for. */
+enum GifImportError {
+  kErrNone = 0,          /* success */
+  kErrStreamOpen = 7,    /* the input (file, memory block, host stream) cannot be opened; 0 */
+  kErrLibFontTable = 9,  /* the library refused the font table (its 302); severity 1 */
+  kErrLib21to26 = 12,    /* library codes 21 to 26; 0 */
+  kErrLib161to166 = 13,  /* library codes 161 to 166; 0 */
+  kErrLib302 = 14,       /* library code 302 at any operation but the font table; 0 */
+  kErrLib303 = 15,       /* library code 303; 0 */
+  kErrLib304 = 19,       /* library codes 304 and 305; 0 */
+  kErrRead = 21,         /* the input ends early or cannot be read, or an unknown extension; 0 */
+  kErrLib301 = 23,       /* library code 301; 0 */
+  kErrLib168 = 25,       /* library code 168; 0 */
+  kErrLibUnknown = 26,   /* a library code not named here; 0 */
+  kErrMemory = 27,       /* no memory or no output document (also library code 300); 0 */
+  kErrTooLarge = 28,     /* a screen side or image edge past the picture's 16-bit coordinates
+                            (above 32767, or below -32768), or a padded row longer than a
+                            band (32767 bytes): refused before any of it is sent; 0 */
+  kErrCancelled = 61,    /* the host stopped the import (or library code 901); not reported */
+  kErrLib20 = 65,        /* library code 20; 0 */
+  kErrNotGif = -23,      /* no "GIF" signature, or a zero screen size not found again; 0 */
+  kErrVersion = -24      /* a version above 89; 0 */
+};
+
+/* ---- Exports ---------------------------------------------------------------- */
 
 /* Runs one import on a setup. The three strings must not be null and must
  * fit 259 characters; inputPath empty selects memory input. kSetupNotLive
@@ -214,43 +234,48 @@ GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, u
                                      HostStreamProc streamFunction);
 
 /* ---- Registration and metafile entries ------------------------------------
- * GetFilterInfo: a new options block to *optionsOut (option 3 = 0; with the
- *   default persistent bytes and option 0x28 = 0xFF when a setup can be
- *   made). 16-bit result: 2 when the block was made, else 0 with a null
- *   handle written. The host frees the block with GlobalFree.
- * GetFilterPref: the companion library's preferences dialog, owned by
- *   hostValue3 (0: nothing is shown), with hostValue2 handed on.
- * ImportGR, ImportCB, ImportEmbeddedGR: one GIF imported into a metafile.
- *   Input: ImportCB's host stream when streamFunction is set (the source's
- *   path is carried along), else the source's memory block when its path is
- *   empty (never for ImportEmbeddedGR), else the file at the path. options
- *   is the host's block or 0 (the import entries then use one of their own;
- *   ImportEmbeddedGR refuses with 5315). A stream function among the
- *   block's persistent bytes (escape 0x51, or an earlier ImportCB) is used
- *   by every entry not given one, with a user value of 0 (ImportCB: its
- *   fifth argument); the host keeps it valid or clears it.
- *   On 0, *result holds the metafile (the host deletes it: DeleteEnhMetaFile
- *   or DeleteMetaFile as GetObjectType says), the frame in the metafile's
- *   units and the units per inch (when the capture gives none: the largest
- *   side / 5, for ImportEmbeddedGR 1440). On any other result the metafile
- *   is 0 and there is nothing to delete.
- *   Results: 0; the capture's non-zero number (the first error the import
- *   reported, 61 when it was stopped, or a kQvCapture... value of
- *   gifimport/companion.h); 5315, 5355, 5300 above. ImportEmbeddedGR returns
- *   them as 16-bit signed values, the others as 32-bit ones.
- * QVRGetFilterVersion: 0x02000006. */
-GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t a1, uint32_t a2, HGLOBAL* optionsOut,
-                                       uint32_t a4);
-GIFIN_API void WINAPI GetFilterPref(uint32_t a1, uint32_t hostValue2, uintptr_t hostValue3,
-                                    uint32_t a4);
+ * The three metafile entries import one GIF into a metafile. Input: ImportCB's
+ * host stream when streamFunction is set (the source's path is carried
+ * along), else the source's memory block when its path is empty (never for
+ * ImportEmbeddedGR), else the file at the path. options is the host's block
+ * or 0 (ImportGR and ImportCB then use one of their own). A stream function
+ * among the block's persistent bytes (escape 0x51, or an earlier ImportCB)
+ * is used by every entry not given one, with a user value of 0; the host
+ * keeps it valid or clears it.
+ * On 0, *result holds the metafile (the host deletes it: DeleteEnhMetaFile
+ * or DeleteMetaFile as GetObjectType says), the frame in the metafile's
+ * units and the units per inch (when the capture gives none: the largest
+ * side / 5, for ImportEmbeddedGR 1440). On any other result the metafile is
+ * 0 and there is nothing to delete. Results: 0; the capture's non-zero
+ * number (the first GifImportError the import reported, kErrCancelled when
+ * it was stopped, or a kQvCapture... value of gifimport/companion.h);
+ * kHostNoOptionsOrSetup, kHostRefused, kHostBadRecord. */
+
+/* A new options block to *optionsOut (option 3 = 0; with the default
+ * persistent bytes and option 0x28 = 0xFF when a setup can be made): 2, or 0
+ * with a null handle written. The host frees the block with GlobalFree; the
+ * unused values are the host's and ignored. */
+GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t unused1, uint32_t unused2, HGLOBAL* optionsOut,
+                                       uint32_t unused4);
+/* The companion library's preferences dialog, owned by the window
+ * hostValue3 (0: nothing is shown), with hostValue2 handed on. */
+GIFIN_API void WINAPI GetFilterPref(uint32_t unused1, uint32_t hostValue2, uintptr_t hostValue3,
+                                    uint32_t unused4);
+/* The file or memory block of `source` into a metafile (32-bit results). */
 GIFIN_API int32_t WINAPI ImportGR(uint32_t hostValue, const SourceDescriptor* source,
                                   ImportResult* result, HGLOBAL options);
+/* As ImportGR, from the host stream streamFunction(streamUserValue, ...)
+ * when it is given; streamUserValue also goes with a stream of the block. */
 GIFIN_API int32_t WINAPI ImportCB(uint32_t hostValue, const SourceDescriptor* source,
                                   ImportResult* result, HGLOBAL options,
                                   uint32_t streamUserValue, HostStreamProc streamFunction);
+/* As ImportGR for a GIF embedded in the host's document: `options` must be
+ * given (else kHostNoOptionsOrSetup), `inputSize` is the embedded GIF's
+ * size, and the results come as 16-bit signed values. */
 GIFIN_API int16_t WINAPI ImportEmbeddedGR(uint32_t hostValue, const SourceDescriptor* source,
-                                          ImportResult* result, HGLOBAL options, int32_t a5,
-                                          const char* startText);
+                                          ImportResult* result, HGLOBAL options,
+                                          int32_t inputSize, const char* startText);
+/* 0x02000006. */
 GIFIN_API uint32_t WINAPI QVRGetFilterVersion(void);
 
 #ifdef __cplusplus
