@@ -77,7 +77,7 @@ FilterError CheckImportStatus(FilterSetup* job) {
   LibraryErrorPair pair{};
   if (FilterError code = FetchLibraryError(job, &pair)) {
     QvAbort(job->picture);
-    return code;
+    return Fail(job, code);
   }
   return kErrNone;
 }

@@ -2,8 +2,9 @@
 // translation of companion library errors into the filter's error numbers.
 //
 // Result convention of every step in the filter: 0 for success, else the
-// FilterError that stopped it, already reported (except kErrCancelled and the numbers
-// of CheckImportStatus, whose callers decide).
+// FilterError that stopped it, reported once, through Fail, by the step
+// that met it. Readers that report nothing say so (ReadGifHeader,
+// OpenInput); their callers report.
 #ifndef GIFIMPORT_FILTER_STATUS_H
 #define GIFIMPORT_FILTER_STATUS_H
 
@@ -33,7 +34,7 @@ int32_t CallHostStatus(StatusCallback callback, uint32_t userValue, int32_t kind
 FilterError ReportProgress(FilterSetup* job);
 
 // ReportProgress, then a pending library error (after which the picture is
-// given up with QvAbort). Reports nothing itself.
+// given up with QvAbort), reported.
 FilterError CheckImportStatus(FilterSetup* job);
 
 // Reports `code` (kind 3) with its severity and up to ten extra values.
@@ -55,9 +56,11 @@ void RecordInputSize(QvStream stream, FilterSetup* job);
 // seeing the last value sent (0 until the end of the import, then 100).
 void UpdatePercentDone(QvStream stream, FilterSetup* job);
 
-// Reports `code` and returns it: the one error path of every step.
+// Reports `code` and returns it: the one error path of every step. A stop
+// (kErrCancelled, the host's or the library's) is the import's result, not
+// an error to show: it is returned unreported.
 inline FilterError Fail(FilterSetup* job, FilterError code) {
-  ReportFilterError(job, code);
+  if (code != kErrCancelled) ReportFilterError(job, code);
   return code;
 }
 

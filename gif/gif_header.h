@@ -31,10 +31,10 @@ constexpr const char* kImageDescriptorFormat = "4s1c";
 constexpr const char* kGraphicControlFormat = "1c1s1c";
 constexpr const char* kPlainTextFormat = "4s4c";
 
-// Reads and checks the header. 0 on success, the stream right behind the 13
-// bytes; kErrRead when not read whole, kErrNotGif for another signature (or
-// a zero screen size that cannot be recovered), kErrVersion for a version
-// above 89.
+// Reads and checks the header; reports nothing (its callers do). 0 on
+// success, the stream right behind the 13 bytes; kErrRead when not read
+// whole, kErrNotGif for another signature (or a zero screen size that cannot
+// be recovered), kErrVersion for a version above 89.
 // colorBits = size field + 1 (1..8) whether or not a global table is present;
 // globalColorCount = 2^colorBits when the table is present, else 0.
 FilterError ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalColorCount,

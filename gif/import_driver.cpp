@@ -110,10 +110,7 @@ FilterError ReadExtension(ImportRun& run) {
   if (QvStreamRead(run.stream, &label, 1) != 1) return Fail(run.job, kErrRead);
   switch (label) {
     case kLabelPlainText:
-      if (FilterError err = RenderPlainText(run.job, run.stream, &run.header)) {
-        return Fail(run.job, err);
-      }
-      return kErrNone;
+      return RenderPlainText(run.job, run.stream, &run.header);
     case kLabelGraphicControl:
       return ReadGraphicControl(run);
     case kLabelComment:
@@ -250,9 +247,7 @@ FilterError BuildPicture(ImportRun& run, Resume* resume) {
   if (FilterError err = ReadBlocks(run, resume)) return err;
 
   job->percentDone = 100;
-  FilterError status = CheckImportStatus(job);
-  if (status != kErrNone && status != kErrCancelled) ReportFilterError(job, status);
-  return status;
+  return CheckImportStatus(job);
 }
 
 }  // namespace
@@ -279,7 +274,7 @@ FilterError RunImport(FilterSetup* job) {
     result = kErrTooLarge;
   }
   if (result != kErrNone) {
-    ReportFilterError(job, result);
+    Fail(job, result);
     CloseInput(&input);
     return result;
   }

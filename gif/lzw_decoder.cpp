@@ -101,10 +101,7 @@ struct InputWindow {
 
   FilterError ReportSubBlock() {
     UpdatePercentDone(stream, job);
-    if (FilterError err = CheckImportStatus(job)) {
-      return err == kErrCancelled ? err : Fail(job, err);
-    }
-    return kErrNone;
+    return CheckImportStatus(job);
   }
 };
 

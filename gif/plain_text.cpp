@@ -91,12 +91,12 @@ void DrawSubBlock(FilterSetup* job, char* buffer, uint32_t size, int32_t lineCou
 
 FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* header) {
   uint8_t firstSize = 0;
-  if (QvStreamRead(stream, &firstSize, 1) != 1) return kErrRead;
+  if (QvStreamRead(stream, &firstSize, 1) != 1) return Fail(job, kErrRead);
   // Another first block size abandons the extension here; the block loop
   // reads on from the next byte.
   if (firstSize != kPlainTextBlockSize) return kErrNone;
   PlainTextRecord record = {};
-  if (QvStreamReadFormat(stream, kPlainTextFormat, &record, 1) != 1) return kErrRead;
+  if (QvStreamReadFormat(stream, kPlainTextFormat, &record, 1) != 1) return Fail(job, kErrRead);
 
   CoordSlot textHeight = {};
   textHeight.value = static_cast<int16_t>(static_cast<int>(record.cellHeight * kTextHeightFactor));
@@ -115,7 +115,7 @@ FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* 
   const int32_t lineCount = LineCount(record.gridHeight, record.cellHeight);
 
   char* buffer = static_cast<char*>(AllocWorkBlock(kTextBufferBytes));
-  if (buffer == nullptr) return kErrMemory;
+  if (buffer == nullptr) return Fail(job, kErrMemory);
   long budget = kMaxSubBlocks;
   const bool read = WalkSubBlocks(stream, &budget, [&](uint8_t size, bool* consumed) {
     *consumed = true;
@@ -124,5 +124,5 @@ FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* 
     return true;
   });
   FreeWorkBlock(&buffer);
-  return read ? kErrNone : kErrRead;
+  return read ? kErrNone : Fail(job, kErrRead);
 }

@@ -7,7 +7,7 @@
 #include "gif/gif_header.h"
 
 // The stream stands after the label 0x01. Returns 0 (the block loop goes on
-// from the next byte), or kErrRead or kErrMemory unreported: the driver reports them.
+// from the next byte), or kErrRead or kErrMemory, reported.
 FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* header);
 
 #endif

@@ -149,16 +149,14 @@ FilterError FinishDocument(FilterSetup* job) {
   QvDocFinish(job->picture);
   LibraryErrorPair pair{};
   FilterError code = FetchLibraryError(job, &pair);
-  // A stop the host asked for is the import's result, not an error to show.
-  if (code != kErrNone && code != kErrCancelled) ReportFilterError(job, code);
+  if (code != kErrNone) Fail(job, code);
 
   const int16_t closed = QvDocClose(job->picture);
   if (closed != 0) {
     // A close that translates to 0 (76, nothing to do) keeps the earlier
     // error: it was reported, so the result must not claim success.
     if (FilterError closeCode = TranslateLibraryError(closed, kQvOpDocClose)) {
-      ReportFilterError(job, closeCode);
-      code = closeCode;
+      code = Fail(job, closeCode);
     }
   }
   return code;

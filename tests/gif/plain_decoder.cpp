@@ -28,8 +28,7 @@ struct Input {
 
   FilterError Report() {
     UpdatePercentDone(stream, job);
-    const FilterError err = CheckImportStatus(job);
-    return err == kErrNone || err == kErrCancelled ? err : Fail(job, err);
+    return CheckImportStatus(job);
   }
   // Sub-blocks while at most 4 bytes lie past the byte position.
   FilterError Refill() {
