@@ -66,6 +66,9 @@ int32_t RecoverScreenSize(QvStream stream, uint16_t* width, uint16_t* height,
   while (introducer != kImageSeparator) {
     if (QvStreamSeek(stream, 1, kQvSeekCurrent) < 0) return kRecoveryFailed;  // the label
     if (!SkipSubBlocks(stream, &budget)) return kRecoveryFailed;
+    // The recovery has always skipped the terminator's 0 bytes too: hosts'
+    // streams see the same calls as ever.
+    if (QvStreamSeek(stream, 0, kQvSeekCurrent) < 0) return kRecoveryFailed;
     introducer = 0;
     QvStreamRead(stream, &introducer, 1);
   }
