@@ -173,7 +173,8 @@ TEST_F(SetupLifecycle, OnlyALiveSetupIsDestroyedOrEscapedInto) {
   HGLOBAL lookalike = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
   *static_cast<uint32_t*>(GlobalLock(lookalike)) = kSetupMagic;
   GlobalUnlock(lookalike);
-  for (HGLOBAL handle : {setup, HGLOBAL{nullptr}, reinterpret_cast<HGLOBAL>(0x10), options, lookalike}) {
+  for (HGLOBAL handle :
+       {setup, HGLOBAL{nullptr}, reinterpret_cast<HGLOBAL>(0x10), options, lookalike}) {
     EXPECT_EQ(filter_->DestroySetup(handle), kSetupNotLive);
     if (handle == options) continue;  // escapes into an options block are the library's
     EXPECT_EQ(filter_->EscapeSetup(handle, 0x51, 4, kStreamValue, nullptr, 0), kSetupNotLive);
@@ -181,7 +182,8 @@ TEST_F(SetupLifecycle, OnlyALiveSetupIsDestroyedOrEscapedInto) {
   }
   EXPECT_EQ(PlatformLiveGlobalBlocks(), 2) << "nothing else was freed";
   const auto* bytes = static_cast<const uint8_t*>(GlobalLock(lookalike));
-  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8), (std::vector<uint8_t>{0xCC, 0xDD, 0xEE, 0xFF, 0, 0, 0, 0}));
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8),
+            (std::vector<uint8_t>{0xCC, 0xDD, 0xEE, 0xFF, 0, 0, 0, 0}));
   GlobalUnlock(lookalike);
   EXPECT_EQ(PlatformTakeHandleFaults(), 0) << "a handle that is not live is never locked";
   for (HGLOBAL handle : {options, lookalike}) GlobalFree(handle);

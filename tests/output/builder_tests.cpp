@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,21 @@ TEST_F(BuilderTest, FontTableErrorsAreCheckedEvenWithoutATable) {
     EXPECT_EQ(SetFontTable(job.job(), row.count, &swiss), row.result);
     EXPECT_EQ(host.Codes(3), std::vector<int32_t>{row.result});
     EXPECT_EQ(LoggedOps(), row.ops);
+  }
+}
+
+// Every corner reaches the document, with flag 0 only its 16-bit value.
+TEST_F(BuilderTest, PictureWindowCarriesEachCorner) {
+  PictureRect rect;
+  std::memset(&rect, 0x7F, sizeof rect);
+  rect.x1.value = 1, rect.y1.value = 2, rect.x2.value = 300, rect.y2.value = 400;
+  for (int32_t flag : {0, 1}) {
+    Begin();
+    SetPictureWindow(job.job(), flag, &rect, 1);
+    const standin::Picture& picture = End();
+    EXPECT_EQ(std::vector<int16_t>(picture.window, picture.window + 4),
+              (std::vector<int16_t>{1, 2, 300, 400}))
+        << "flag " << flag;
   }
 }
 
