@@ -3,6 +3,7 @@
 // several inputs, standard input and output, the messages, info --json.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -99,11 +100,13 @@ struct Layer {
 class HostCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    kDir = fs::temp_directory_path() / "gifimport-host-cli" /
+    // One folder per process: checkouts and presets may run these at once.
+    kDir = fs::temp_directory_path() / ("gifimport-host-cli-" + std::to_string(getpid())) /
            ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(kDir);
     fs::create_directories(kDir);
   }
+  void TearDown() override { fs::remove_all(kDir.parent_path()); }
 };
 
 #ifdef STANDIN_HAVE_PNG
