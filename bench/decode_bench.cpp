@@ -166,8 +166,10 @@ std::vector<uint8_t> SlurpGiflib(const Sample& sample, bool keep) {
   std::vector<oracle::GifImage> images;
   std::vector<uint8_t> pixels;
   if (oracle::SlurpGiflib(sample.gif.data(), sample.gif.size(), &images) && !images.empty()) {
-    if (keep) pixels = std::move(images[0].pixels);
-    else pixels.resize(1);
+    if (keep)
+      pixels = std::move(images[0].pixels);
+    else
+      pixels.resize(1);
   }
   return pixels;
 }

@@ -43,8 +43,8 @@ namespace {
 enum class Road { kMemory, kFile };
 
 struct Sample {
-  std::string name;  // "noise8/4000"
-  std::string path;  // the file, for the file road and the child processes
+  std::string name;          // "noise8/4000"
+  std::string path;          // the file, for the file road and the child processes
   HGLOBAL memory = nullptr;  // the whole file, for the memory road and giflib
   uint32_t width = 0, height = 0;
   int depth = 8;
@@ -170,7 +170,8 @@ Sample MakeTinyImagesSample(int count) {
 Sample MakeSubBlocksSample(int blocks) {
   // Noise takes about 1.4 bytes a pixel.
   const auto side = static_cast<uint32_t>(std::sqrt(blocks * 255.0 / 1.4));
-  Sample sample = MakeImageSample("sub-blocks", side, 8, false, NoisePixels(size_t{side} * side, 8, 9));
+  Sample sample =
+      MakeImageSample("sub-blocks", side, 8, false, NoisePixels(size_t{side} * side, 8, 9));
   sample.name = "sub-blocks/" + std::to_string(blocks);
   // The real count: every sub-block but the last is full.
   const auto bytes = static_cast<size_t>(GlobalSize(sample.memory));
@@ -202,11 +203,13 @@ std::vector<uint8_t> SlurpGiflib(const Sample& sample, bool keep) {
   const LockedGlobal locked(sample.memory);
   std::vector<oracle::GifImage> images;
   std::vector<uint8_t> pixels;
-  if (oracle::SlurpGiflib(locked.As<const uint8_t>(), static_cast<size_t>(GlobalSize(sample.memory)),
-                          &images) &&
+  if (oracle::SlurpGiflib(locked.As<const uint8_t>(),
+                          static_cast<size_t>(GlobalSize(sample.memory)), &images) &&
       !images.empty()) {
-    if (keep) pixels = std::move(images[0].pixels);
-    else pixels.resize(1);
+    if (keep)
+      pixels = std::move(images[0].pixels);
+    else
+      pixels.resize(1);
   }
   return pixels;
 }
@@ -231,7 +234,7 @@ bool CheckSample(const Sample& sample, const std::vector<uint8_t>& source) {
   HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
   const int32_t result = ImportOnce(setup, sample, Road::kMemory);
   DestroySetup(setup);
-  std::string differs = result != 0 ? "ImportFile result " + std::to_string(result)
+  std::string differs = result != 0        ? "ImportFile result " + std::to_string(result)
                         : giflib != source ? "giflib's pixels differ from the encoder's"
                                            : CompareBitmap(sample, giflib);
   StandInForgetPictures();
@@ -284,8 +287,9 @@ int64_t MeasureInChild(const Sample& sample, Road road) {
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return -1;
   self[n] = '\0';
-  const std::string command = std::string("'") + self + "' --peak-memory=" +
-                              (road == Road::kMemory ? "memory" : "file") + " '" + sample.path + "'";
+  const std::string command = std::string("'") + self +
+                              "' --peak-memory=" + (road == Road::kMemory ? "memory" : "file") +
+                              " '" + sample.path + "'";
   std::FILE* child = popen(command.c_str(), "r");
   if (child == nullptr) return -1;
   int result = -1;
@@ -360,13 +364,17 @@ void PrintTable(const Collector& c, const std::vector<Sample>& images,
     std::printf("%-18s %9.1f %9.1f %9.1f %6.2fx %6.2fx %8.3f %9.2f %9.2f %s\n", s.name.c_str(),
                 s.units / mem, s.units / file, s.units / gif, gif / mem, gif / file, file / mem,
                 s.peakBytes[0] / pixels, s.peakBytes[1] / pixels,
-                peak < 0 ? "unmeasured" : peak <= budget ? "within" : "OVER");
+                peak < 0         ? "unmeasured"
+                : peak <= budget ? "within"
+                                 : "OVER");
   }
   if (growth.empty()) return;
   // growth[0] is a GIF of one pixel: what every import costs, whatever its size.
   const double fixed = c.Median("import/memory/" + growth[0].name);
-  std::printf("\nGrowth: time per unit at two scales (memory input), less the %.3f ms that\n"
-              "an import of a one-pixel GIF takes.\n", fixed * 1e3);
+  std::printf(
+      "\nGrowth: time per unit at two scales (memory input), less the %.3f ms that\n"
+      "an import of a one-pixel GIF takes.\n",
+      fixed * 1e3);
   for (size_t i = 1; i + 1 < growth.size(); i += 2) {
     const Sample& small = growth[i];
     const Sample& large = growth[i + 1];
@@ -428,9 +436,9 @@ int main(int argc, char** argv) {
       int depth;
       bool interlaced;
     };
-    for (const Kind& kind : {Kind{"photo8", 8, false}, Kind{"noise8", 8, false},
-                             Kind{"noise4", 4, false}, Kind{"bits1", 1, false},
-                             Kind{"interlaced8", 8, true}}) {
+    for (const Kind& kind :
+         {Kind{"photo8", 8, false}, Kind{"noise8", 8, false}, Kind{"noise4", 4, false},
+          Kind{"bits1", 1, false}, Kind{"interlaced8", 8, true}}) {
       const std::string name = kind.name;
       if (!kinds.empty() && kinds.find("," + name + ",") == std::string::npos) continue;
       const std::vector<uint8_t> source = name == "bits1"    ? DitheredPixels(side, 4)
@@ -454,7 +462,8 @@ int main(int argc, char** argv) {
   }
 
   for (const Sample& s : images) {
-    benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s, Road::kMemory)
+    benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s,
+                                 Road::kMemory)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
     benchmark::RegisterBenchmark(("import/file/" + s.name).c_str(), BenchImport, &s, Road::kFile)
@@ -465,7 +474,8 @@ int main(int argc, char** argv) {
         ->Iterations(1);
   }
   for (const Sample& s : growth) {
-    benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s, Road::kMemory)
+    benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s,
+                                 Road::kMemory)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
   }

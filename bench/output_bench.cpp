@@ -106,15 +106,17 @@ int main(int argc, char** argv) {
   }
   std::printf("making %d x %d 8-bit GIF ...\n", kSide, kSide);
   std::fflush(stdout);
-  if (!gifwrite::WriteFile(gif, gifwrite::GifBuilder(kSide, kSide, colors).AddImage(image).Trailer().bytes())) {
+  if (!gifwrite::WriteFile(
+          gif, gifwrite::GifBuilder(kSide, kSide, colors).AddImage(image).Trailer().bytes())) {
     std::fprintf(stderr, "cannot write %s\n", gif.c_str());
     return 1;
   }
   const std::string host = GIFIMPORT_HOST;
-  const std::vector<Measure> m = RunMedians({{host, "import", gif, "-q"},
-                                             {host, "import", gif, "-q", "-o", dir + "/output_bench.png"},
-                                             {host, "import", gif, "-q", "-o", dir + "/output_bench.svg"}},
-                                            runs);
+  const std::vector<Measure> m =
+      RunMedians({{host, "import", gif, "-q"},
+                  {host, "import", gif, "-q", "-o", dir + "/output_bench.png"},
+                  {host, "import", gif, "-q", "-o", dir + "/output_bench.svg"}},
+                 runs);
   const Measure& alone = m[0];
   const Measure& png = m[1];
   const Measure& svg = m[2];
@@ -122,15 +124,19 @@ int main(int argc, char** argv) {
   std::printf("medians of %d runs, CPU seconds (wall in brackets)\n", runs);
   std::printf("import alone:  %6.2f s (%6.2f), peak %7.1f MB\n", alone.seconds, alone.wall,
               alone.peakKilobytes / 1024.0);
-  std::printf("import + PNG:  %6.2f s (%6.2f), peak %7.1f MB; writing %.2f s = %.2f x the import (target <= 2)\n",
-              png.seconds, png.wall, png.peakKilobytes / 1024.0, png.seconds - alone.seconds,
-              (png.seconds - alone.seconds) / alone.seconds);
-  std::printf("import + SVG:  %6.2f s (%6.2f), peak %7.1f MB; writing %.2f s, %.2f bytes a pixel beyond "
-              "the import (target <= 1.5)\n",
-              svg.seconds, svg.wall, svg.peakKilobytes / 1024.0, svg.seconds - alone.seconds,
-              (svg.peakKilobytes - alone.peakKilobytes) * 1024.0 / pixels);
+  std::printf(
+      "import + PNG:  %6.2f s (%6.2f), peak %7.1f MB; writing %.2f s = %.2f x the import (target "
+      "<= 2)\n",
+      png.seconds, png.wall, png.peakKilobytes / 1024.0, png.seconds - alone.seconds,
+      (png.seconds - alone.seconds) / alone.seconds);
+  std::printf(
+      "import + SVG:  %6.2f s (%6.2f), peak %7.1f MB; writing %.2f s, %.2f bytes a pixel beyond "
+      "the import (target <= 1.5)\n",
+      svg.seconds, svg.wall, svg.peakKilobytes / 1024.0, svg.seconds - alone.seconds,
+      (svg.peakKilobytes - alone.peakKilobytes) * 1024.0 / pixels);
   if (std::getenv("OUTPUT_BENCH_KEEP") == nullptr) {
-    for (const char* ext : {"gif", "png", "svg"}) std::remove((dir + "/output_bench." + ext).c_str());
+    for (const char* ext : {"gif", "png", "svg"})
+      std::remove((dir + "/output_bench." + ext).c_str());
   }
   return alone.status == 0 && png.status == 0 && svg.status == 0 ? 0 : 1;
 }

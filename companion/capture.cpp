@@ -29,7 +29,6 @@ namespace {
 
 constexpr int kExtraValues = 10;  // the block that travels with kinds 2 and 3
 
-
 // The metafile writer's physical size: scale mode 1 gives millimetres per
 // unit within these bounds; anything else is taken as 96 units per inch.
 constexpr double kMillimetresPerInch = 25.4;
@@ -41,15 +40,15 @@ struct Capture {
   LogTag tag;
   bool errorReported = false;
   int16_t firstError = 0;
-  bool stopAsked = false;   // a progress report was answered with a stop
-  bool stopped = false;     // ... and the follow-up confirmed it
-  bool givenUp = false;     // the captured document was aborted
+  bool stopAsked = false;  // a progress report was answered with a stop
+  bool stopped = false;    // ... and the follow-up confirmed it
+  bool givenUp = false;    // the captured document was aborted
   bool writeFailed = false;
   std::string writeError;
   int progressReports = 0;
   long reports = 0;
-  HostContext* context = nullptr;     // of the captured document
-  HENHMETAFILE metafile = nullptr;    // the last one left in that context
+  HostContext* context = nullptr;   // of the captured document
+  HENHMETAFILE metafile = nullptr;  // the last one left in that context
 };
 
 struct CaptureState {
@@ -280,7 +279,9 @@ QV_API int16_t WINAPI QvMetafileEnd(QvCapture id) {
 
 STANDIN_API int StandInLiveCaptures(void) { return static_cast<int>(State().open.size()); }
 
-STANDIN_API void StandInStopCaptureAtProgress(int nth) { State().stopAtProgress = nth > 0 ? nth : 0; }
+STANDIN_API void StandInStopCaptureAtProgress(int nth) {
+  State().stopAtProgress = nth > 0 ? nth : 0;
+}
 
 STANDIN_API void StandInSetCaptureUnitsPerInch(int32_t units) {
   State().unitsPerInch = units >= 0 ? units : -1;

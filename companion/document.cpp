@@ -35,8 +35,8 @@ struct QvPictureRec {
   standin::Picture model;
   bool errorPending = false;
   LibraryErrorPair pending{0, 0};
-  int openBitmap = -1;  // index into model.bitmaps between begin and end
-  QvCapture capture = 0;  // the metafile capture this document is for
+  int openBitmap = -1;                     // index into model.bitmaps between begin and end
+  QvCapture capture = 0;                   // the metafile capture this document is for
   standin::internal::MemoryCharge charge;  // what the model holds
 };
 
@@ -335,7 +335,8 @@ QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window) {
 QV_API void WINAPI QvSetScale(QvPicture picture, int16_t mode, double factor) {
   Call call("QvSetScale", picture);
   QvPictureRec* doc = call.doc;
-  if (call.entry.on()) call.entry.Int("mode", mode).Raw("factor", standin::internal::JsonNumber(factor));
+  if (call.entry.on())
+    call.entry.Int("mode", mode).Raw("factor", standin::internal::JsonNumber(factor));
   if (doc != nullptr) {
     doc->model.scaleMode = mode;
     doc->model.scale = factor;

@@ -59,8 +59,8 @@ constexpr uint32_t kGrowthBytes = 1024 * 1024;
 
 // Where the picture's frame lands in the metafile.
 struct Layout {
-  int x1 = 0, y2 = 0;          // picture point of device (0, 0)
-  int width = 0, height = 0;   // frame in device units
+  int x1 = 0, y2 = 0;         // picture point of device (0, 0)
+  int width = 0, height = 0;  // frame in device units
   double millimetresPerUnit = kDefaultMillimetresPerUnit;
 };
 
@@ -176,12 +176,12 @@ int32_t Hundredths(int units, const Layout& layout) {
 // a reader that counts them inclusively sees one blank column and row more,
 // never a pixel less.
 bool AddHeader(Writer* writer, const Layout& layout) {
-  const int32_t devicePixels = static_cast<int32_t>(
-      std::lround(kReferenceMillimetres / layout.millimetresPerUnit));
+  const int32_t devicePixels =
+      static_cast<int32_t>(std::lround(kReferenceMillimetres / layout.millimetresPerUnit));
   return writer->Add(U_EMRHEADER_set(
       Rect(0, 0, layout.width, layout.height),
-      Rect(0, 0, Hundredths(layout.width, layout), Hundredths(layout.height, layout)), nullptr,
-      0, nullptr, sizel_set(devicePixels, devicePixels),
+      Rect(0, 0, Hundredths(layout.width, layout), Hundredths(layout.height, layout)), nullptr, 0,
+      nullptr, sizel_set(devicePixels, devicePixels),
       sizel_set(kReferenceMillimetres, kReferenceMillimetres), 0));
 }
 
@@ -193,8 +193,7 @@ bool AddBackground(Writer* writer, const Picture& picture, const Layout& layout)
   const Rgb color = picture.hasBackground ? picture.background : Rgb{};
   const U_COLORREF ref = colorref3_set(color.red, color.green, color.blue);
   uint32_t brush = 0;
-  writer->Add(createbrushindirect_set(&brush, writer->handles(),
-                                      logbrush_set(U_BS_SOLID, ref, 0)));
+  writer->Add(createbrushindirect_set(&brush, writer->handles(), logbrush_set(U_BS_SOLID, ref, 0)));
   if (!writer->ok()) return false;
   writer->Add(selectobject_set(U_NULL_PEN, writer->handles()));
   writer->Add(selectobject_set(brush, writer->handles()));
@@ -222,8 +221,8 @@ void GatherStrip(const Picture& picture, const Bitmap& bitmap, int left, int row
     for (int row = firstRow; row < endRow; ++row) {
       int16_t* out = &(*indices)[static_cast<size_t>(row - row0) * width];
       for (int column = firstColumn; column < endColumn; ++column) {
-        const int index = render::BandPixelIndex(band, bitmap.depth, column - bandColumn,
-                                                 row - bandRow);
+        const int index =
+            render::BandPixelIndex(band, bitmap.depth, column - bandColumn, row - bandRow);
         if (index < 0) continue;
         if (bitmap.transparent && index == bitmap.backColorIndex) continue;
         out[column - left] = static_cast<int16_t>(index);
@@ -263,9 +262,8 @@ bool AddIndexedStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
     table[i] = rgbquad_set(color.red, color.green, color.blue, 0);
   }
   const U_BITMAPINFOHEADER header = bitmapinfoheader_set(
-      width, rows, 1, static_cast<uint16_t>(depth), U_BI_RGB,
-      static_cast<uint32_t>(pixels.size()), PixelsPerMetre(layout), PixelsPerMetre(layout),
-      colors, 0);
+      width, rows, 1, static_cast<uint16_t>(depth), U_BI_RGB, static_cast<uint32_t>(pixels.size()),
+      PixelsPerMetre(layout), PixelsPerMetre(layout), colors, 0);
   PU_BITMAPINFO info = bitmapinfo_set(header, table.data());
   if (!info) return writer->Fail("libUEMF could not make a bitmap header (out of memory)");
   writer->Add(U_EMRSTRETCHDIBITS_set(
@@ -293,9 +291,9 @@ bool AddAlphaStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
       out[3] = 0xFF;
     }
   }
-  const U_BITMAPINFOHEADER header = bitmapinfoheader_set(
-      width, rows, 1, 32, U_BI_RGB, static_cast<uint32_t>(pixels.size()),
-      PixelsPerMetre(layout), PixelsPerMetre(layout), 0, 0);
+  const U_BITMAPINFOHEADER header =
+      bitmapinfoheader_set(width, rows, 1, 32, U_BI_RGB, static_cast<uint32_t>(pixels.size()),
+                           PixelsPerMetre(layout), PixelsPerMetre(layout), 0, 0);
   PU_BITMAPINFO info = bitmapinfo_set(header, nullptr);
   if (!info) return writer->Fail("libUEMF could not make a bitmap header (out of memory)");
   U_BLEND blend;
@@ -306,14 +304,13 @@ bool AddAlphaStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
   writer->Add(U_EMRALPHABLEND_set(
       Rect(x, y, x + width - 1, y + rows - 1), point32_set(x, y), point32_set(width, rows),
       point32_set(0, 0), point32_set(width, rows), xform_set(1, 0, 0, 1, 0, 0),
-      colorref3_set(0, 0, 0), U_DIB_RGB_COLORS, blend, info,
-      static_cast<uint32_t>(pixels.size()), reinterpret_cast<char*>(pixels.data())));
+      colorref3_set(0, 0, 0), U_DIB_RGB_COLORS, blend, info, static_cast<uint32_t>(pixels.size()),
+      reinterpret_cast<char*>(pixels.data())));
   std::free(info);
   return writer->ok();
 }
 
-bool AddBitmap(Writer* writer, const Picture& picture, const Bitmap& bitmap,
-               const Layout& layout) {
+bool AddBitmap(Writer* writer, const Picture& picture, const Bitmap& bitmap, const Layout& layout) {
   if (bitmap.depth != 1 && bitmap.depth != 4 && bitmap.depth != 8) return true;  // draws nothing
   int left = 0, top = 0, width = 0, height = 0;
   if (!render::BitmapBounds(picture, bitmap, layout.width, layout.height, &left, &top, &width,
@@ -343,12 +340,12 @@ bool AddBitmap(Writer* writer, const Picture& picture, const Bitmap& bitmap,
 // faces readers put in their place, which share them. Courier's letters
 // all take 600.
 constexpr uint16_t kSansWidths[] = {
-    278, 278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278,  // space to /
-    556, 556, 556, 556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556,  // 0 to ?
+    278,  278, 355, 556, 556, 889, 667, 191, 333, 333, 389, 584, 278, 333, 278, 278,  // space to /
+    556,  556, 556, 556, 556, 556, 556, 556, 556, 556, 278, 278, 584, 584, 584, 556,  // 0 to ?
     1015, 667, 667, 722, 722, 667, 611, 778, 722, 278, 500, 667, 556, 833, 722, 778,  // @ to O
-    667, 778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 278, 278, 278, 469, 556,  // P to _
-    333, 556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500, 222, 833, 556, 556,  // ` to o
-    556, 556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};      // p to ~
+    667,  778, 722, 667, 611, 722, 667, 944, 667, 667, 611, 278, 278, 278, 469, 556,  // P to _
+    333,  556, 556, 500, 556, 556, 278, 556, 556, 222, 222, 500, 222, 833, 556, 556,  // ` to o
+    556,  556, 333, 500, 278, 556, 500, 722, 500, 500, 500, 334, 260, 334, 584};      // p to ~
 constexpr uint16_t kSerifWidths[] = {
     250, 333, 408, 500, 500, 833, 778, 180, 333, 333, 500, 564, 250, 333, 250, 278,  // space to /
     500, 500, 500, 500, 500, 500, 500, 500, 500, 500, 278, 278, 564, 564, 564, 444,  // 0 to ?
@@ -390,8 +387,10 @@ uint8_t FontFamily(const std::string& family) {
   static const struct {
     const char* name;
     uint8_t value;
-  } kFamilies[] = {{"ROMAN", U_FF_ROMAN},   {"SWISS", U_FF_SWISS},
-                   {"MODERN", U_FF_MODERN}, {"SCRIPT", U_FF_SCRIPT},
+  } kFamilies[] = {{"ROMAN", U_FF_ROMAN},
+                   {"SWISS", U_FF_SWISS},
+                   {"MODERN", U_FF_MODERN},
+                   {"SCRIPT", U_FF_SCRIPT},
                    {"DECORATIVE", U_FF_DECORATIVE}};
   for (const auto& known : kFamilies) {
     if (Upper(family) == known.name) return known.value;
@@ -412,9 +411,9 @@ U_LOGFONT MakeFont(const std::string& tableFace, int height) {
   // A negative height asks for the character height, what the SVG output
   // gives as its font size.
   const uint8_t pitch = WidthsOf(tableFace).ascii == nullptr ? U_FIXED_PITCH : U_VARIABLE_PITCH;
-  return logfont_set(-height, 0, 0, 0, U_FW_NORMAL, 0, 0, 0, U_ANSI_CHARSET,
-                     U_OUT_DEFAULT_PRECIS, U_CLIP_DEFAULT_PRECIS, U_DEFAULT_QUALITY,
-                     static_cast<uint8_t>(pitch | family), name);
+  return logfont_set(-height, 0, 0, 0, U_FW_NORMAL, 0, 0, 0, U_ANSI_CHARSET, U_OUT_DEFAULT_PRECIS,
+                     U_CLIP_DEFAULT_PRECIS, U_DEFAULT_QUALITY, static_cast<uint8_t>(pitch | family),
+                     name);
 }
 
 // One advance per character at the em height, rounded so that their sum is
@@ -423,7 +422,8 @@ void SetAdvances(const std::string& text, const FaceWidths& face, int height, ui
   int64_t thousandths = 0, placed = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    thousandths += face.ascii != nullptr && c >= 0x20 && c < 0x7F ? face.ascii[c - 0x20] : face.other;
+    thousandths +=
+        face.ascii != nullptr && c >= 0x20 && c < 0x7F ? face.ascii[c - 0x20] : face.other;
     const int64_t end = (thousandths * height + 500) / 1000;
     advances[i] = static_cast<uint32_t>(end - placed);
     placed = end;
@@ -447,8 +447,8 @@ bool AddText(Writer* writer, const TextLine& line, const Layout& layout) {
   // letters as the face does instead of at a fixed step.
   uint32_t* advances = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * (count ? count : 1)));
   if (advances) SetAdvances(line.text, WidthsOf(line.face), height, advances);
-  char* text = advances ? emrtext_set(point32_set(line.x - layout.x1, layout.y2 - line.y), count,
-                                      1, const_cast<char*>(line.text.data()), U_ETO_NONE,
+  char* text = advances ? emrtext_set(point32_set(line.x - layout.x1, layout.y2 - line.y), count, 1,
+                                      const_cast<char*>(line.text.data()), U_ETO_NONE,
                                       Rect(0, 0, -1, -1), advances)
                         : nullptr;
   std::free(advances);

@@ -70,8 +70,8 @@ void GatherStrip(const Picture& picture, const Bitmap& bitmap, int left, int row
     for (int row = firstRow; row < endRow; ++row) {
       int16_t* out = &(*indices)[static_cast<size_t>(row - row0) * width];
       for (int column = firstColumn; column < endColumn; ++column) {
-        const int index = render::BandPixelIndex(band, bitmap.depth, column - bandColumn,
-                                                 row - bandRow);
+        const int index =
+            render::BandPixelIndex(band, bitmap.depth, column - bandColumn, row - bandRow);
         if (index < 0) continue;
         if (bitmap.transparent && index == bitmap.backColorIndex) continue;
         out[column - left] = static_cast<int16_t>(index);
@@ -118,12 +118,11 @@ bool DrawIndexedStrip(HDC dc, const Bitmap& bitmap, const std::vector<int16_t>& 
     info.colors[i] = RGBQUAD{color.blue, color.green, color.red, 0};
   }
   return StretchDIBits(dc, x, y, width, rows, 0, 0, width, rows, pixels.data(),
-                       reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS,
-                       SRCCOPY) != 0;
+                       reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY) != 0;
 }
 
-bool DrawAlphaStrip(HDC dc, const Bitmap& bitmap, const std::vector<int16_t>& indices, int x,
-                    int y, int width, int rows) {
+bool DrawAlphaStrip(HDC dc, const Bitmap& bitmap, const std::vector<int16_t>& indices, int x, int y,
+                    int width, int rows) {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
@@ -207,15 +206,15 @@ bool DrawTextOf(HDC dc, const TextLine& line, const Layout& layout) {
       colon == std::string::npos ? FF_DONTCARE : FontFamily(line.face.substr(0, colon));
   // A negative height asks for the character height.
   HFONT font = CreateFontA(-render::EffectiveTextHeight(line), 0, 0, 0, FW_NORMAL, 0, 0, 0,
-                           ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, static_cast<BYTE>(VARIABLE_PITCH | family),
+                           ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           static_cast<BYTE>(VARIABLE_PITCH | family),
                            face.substr(0, LF_FACESIZE - 1).c_str());
   if (font == nullptr) return false;
   HGDIOBJ previous = SelectObject(dc, font);
   SetTextColor(dc, RGB(line.color.red, line.color.green, line.color.blue));
-  const bool drawn = ExtTextOutA(dc, line.x - layout.x1, layout.y2 - line.y, 0, nullptr,
-                                 line.text.data(), static_cast<UINT>(line.text.size()),
-                                 nullptr) != FALSE;
+  const bool drawn =
+      ExtTextOutA(dc, line.x - layout.x1, layout.y2 - line.y, 0, nullptr, line.text.data(),
+                  static_cast<UINT>(line.text.size()), nullptr) != FALSE;
   SelectObject(dc, previous);
   DeleteObject(font);
   return drawn;

@@ -174,7 +174,9 @@ QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size
                                        const void* source, void* destination, uintptr_t extra) {
   Entry entry("QvOptionsControl");
   if (entry.on()) {
-    entry.Raw("block", standin::internal::OptionsBlockId(block)).Int("code", code).Int("size", size);
+    entry.Raw("block", standin::internal::OptionsBlockId(block))
+        .Int("code", code)
+        .Int("size", size);
     entry.Raw("source", source != nullptr ? "true" : "false");
     entry.Raw("destination", destination != nullptr ? "true" : "false");
     entry.Raw("extra", standin::internal::ForeignId(reinterpret_cast<const void*>(extra)));

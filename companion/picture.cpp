@@ -40,7 +40,8 @@ STANDIN_API int Bitmap::PixelIndex(int x, int y) const {
   const int pictureY = top - y;
   int index = -1;
   for (const Band& band : bands) {
-    const int found = render::BandPixelIndex(band, depth, pictureX - band.left, band.top - pictureY);
+    const int found =
+        render::BandPixelIndex(band, depth, pictureX - band.left, band.top - pictureY);
     if (found >= 0) index = found;
   }
   return index;

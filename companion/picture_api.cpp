@@ -25,7 +25,8 @@ const standin::Bitmap* BitmapAt(const StandInPicture* picture, int index) {
 StandInColor ColorOf(const standin::Rgb& rgb) { return StandInColor{rgb.red, rgb.green, rgb.blue}; }
 
 int CopyPalette(const std::vector<standin::Rgb>& palette, StandInColor* colors, int max) {
-  const size_t copied = colors == nullptr || max <= 0 ? 0 : std::min(palette.size(), static_cast<size_t>(max));
+  const size_t copied =
+      colors == nullptr || max <= 0 ? 0 : std::min(palette.size(), static_cast<size_t>(max));
   for (size_t i = 0; i < copied; ++i) colors[i] = ColorOf(palette[i]);
   return static_cast<int>(palette.size());
 }
@@ -49,7 +50,9 @@ standin::RenderOptions RenderOptionsOf(const StandInSaveOptions* options) {
 }
 
 standin::render::PictureWriter WriterOf(int format) {
-  return format == kStandInPng ? StandInWritePng : format == kStandInSvg ? StandInWriteSvg : nullptr;
+  return format == kStandInPng   ? StandInWritePng
+         : format == kStandInSvg ? StandInWriteSvg
+                                 : nullptr;
 }
 
 }  // namespace
@@ -79,7 +82,8 @@ STANDIN_API int StandInPictureGetInfo(const StandInPicture* picture, StandInPict
   return 0;
 }
 
-STANDIN_API int StandInPicturePalette(const StandInPicture* picture, StandInColor* colors, int max) {
+STANDIN_API int StandInPicturePalette(const StandInPicture* picture, StandInColor* colors,
+                                      int max) {
   const standin::Picture* model = Model(picture);
   return model == nullptr ? -1 : CopyPalette(model->palette, colors, max);
 }

@@ -45,8 +45,8 @@ bool ImageSize(const Picture& picture, int* width, int* height, std::string* err
   if (w <= 0 || h <= 0) return Refuse(error, "the picture's frame is empty (" + size + ")");
   if (w > kMaxImageSide || h > kMaxImageSide) {
     return Refuse(error, "the picture's frame is too large to render (" + size + "; at most " +
-                             std::to_string(kMaxImageSide) + " x " +
-                             std::to_string(kMaxImageSide) + ")");
+                             std::to_string(kMaxImageSide) + " x " + std::to_string(kMaxImageSide) +
+                             ")");
   }
   *width = w;
   *height = h;
@@ -78,7 +78,9 @@ bool BitmapBounds(const Picture& picture, const Bitmap& bitmap, int imageWidth, 
 }
 
 BitmapRows::BitmapRows(const Picture& picture, const Bitmap& bitmap, int imageHeight)
-    : picture_(picture), bitmap_(bitmap), first_(static_cast<size_t>(std::max(0, imageHeight)) + 1, 0) {
+    : picture_(picture),
+      bitmap_(bitmap),
+      first_(static_cast<size_t>(std::max(0, imageHeight)) + 1, 0) {
   auto rowsOf = [&](const Bitmap::Band& band, int* from, int* to) {
     const int row0 = BandRow(picture, band);
     *from = std::max(0, row0);
@@ -94,7 +96,8 @@ BitmapRows::BitmapRows(const Picture& picture, const Bitmap& bitmap, int imageHe
   std::vector<uint32_t> next(first_.begin(), first_.end() - 1);
   for (size_t i = 0; i < bitmap.bands.size(); ++i) {
     rowsOf(bitmap.bands[i], &from, &to);
-    for (int row = from; row < to; ++row) bands_[next[static_cast<size_t>(row)]++] = static_cast<uint32_t>(i);
+    for (int row = from; row < to; ++row)
+      bands_[next[static_cast<size_t>(row)]++] = static_cast<uint32_t>(i);
   }
 }
 
@@ -103,7 +106,8 @@ void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
   const int depth = bitmap_.depth;
   const bool leaveOut = bitmap_.transparent;
   const int back = bitmap_.backColorIndex;
-  for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1]; ++k) {
+  for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1];
+       ++k) {
     const Bitmap::Band& band = bitmap_.bands[bands_[k]];
     const size_t rowLength = BandRowLength(depth, band.width);
     const size_t start = static_cast<size_t>(row - BandRow(picture_, band)) * rowLength;
@@ -130,23 +134,25 @@ void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
 void BitmapRows::Spans(int row, int x0, int width, std::vector<std::pair<int, int>>* spans) const {
   if (bitmap_.transparent || row < 0 || static_cast<size_t>(row) + 1 >= first_.size()) return;
   const int depth = bitmap_.depth;
-  for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1]; ++k) {
+  for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1];
+       ++k) {
     const Bitmap::Band& band = bitmap_.bands[bands_[k]];
     const size_t rowLength = BandRowLength(depth, band.width);
     const size_t start = static_cast<size_t>(row - BandRow(picture_, band)) * rowLength;
     if (rowLength == 0 || start >= band.data.size()) continue;
     const size_t present = std::min(rowLength, band.data.size() - start);
     const int column0 = BandColumn(picture_, band);
-    const int64_t end = std::min<int64_t>(
-        {static_cast<int64_t>(band.width), static_cast<int64_t>(present) * 8 / depth,
-         static_cast<int64_t>(x0) + width - column0});
+    const int64_t end = std::min<int64_t>({static_cast<int64_t>(band.width),
+                                           static_cast<int64_t>(present) * 8 / depth,
+                                           static_cast<int64_t>(x0) + width - column0});
     const int from = std::max(0, column0 - x0);
     const int to = static_cast<int>(column0 - x0 + end);
     if (from < to) spans->emplace_back(from, to);
   }
 }
 
-bool CoversArea(const std::vector<const BitmapRows*>& bitmaps, int left, int top, int width, int height) {
+bool CoversArea(const std::vector<const BitmapRows*>& bitmaps, int left, int top, int width,
+                int height) {
   std::vector<std::pair<int, int>> spans;
   for (int y = top; y < top + height; ++y) {
     spans.clear();
@@ -175,14 +181,16 @@ std::vector<std::unique_ptr<BitmapRows>> MakeBitmapRows(const Picture& picture, 
   return rows;
 }
 
-void DrawItems(const Picture& picture, const std::vector<std::unique_ptr<BitmapRows>>& rows, Canvas* canvas) {
+void DrawItems(const Picture& picture, const std::vector<std::unique_ptr<BitmapRows>>& rows,
+               Canvas* canvas) {
   std::vector<int16_t> line(static_cast<size_t>(canvas->width));
   for (const Picture::Item& item : picture.order) {
     if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) {
       DrawTextLine(picture, picture.texts[item.index], canvas);
       continue;
     }
-    if (item.kind != Picture::Item::kBitmap || item.index >= rows.size() || !rows[item.index]) continue;
+    if (item.kind != Picture::Item::kBitmap || item.index >= rows.size() || !rows[item.index])
+      continue;
     const Bitmap& bitmap = picture.bitmaps[item.index];
     for (int y = canvas->top; y < canvas->top + canvas->height; ++y) {
       std::fill(line.begin(), line.end(), -1);
@@ -191,8 +199,9 @@ void DrawItems(const Picture& picture, const std::vector<std::unique_ptr<BitmapR
         const int index = line[static_cast<size_t>(x)];
         if (index < 0) continue;
         // An index past the palette has no colour of its own: black.
-        canvas->Put(canvas->left + x, y,
-                    static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{});
+        canvas->Put(
+            canvas->left + x, y,
+            static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{});
       }
     }
   }
@@ -200,7 +209,8 @@ void DrawItems(const Picture& picture, const std::vector<std::unique_ptr<BitmapR
 
 // Clears the canvas to see-through, or to the colour opaque.
 void ClearCanvas(Canvas* canvas, const Rgb* color) {
-  canvas->rgba.assign(static_cast<size_t>(canvas->width) * static_cast<size_t>(canvas->height) * 4, 0);
+  canvas->rgba.assign(static_cast<size_t>(canvas->width) * static_cast<size_t>(canvas->height) * 4,
+                      0);
   if (color == nullptr) return;
   for (size_t i = 0; i < canvas->rgba.size(); i += 4) {
     canvas->rgba[i] = color->red;
@@ -293,7 +303,8 @@ bool WholePicturePng(const Picture& picture, std::FILE* out, const RenderOptions
         ClearCanvas(&strip, options.background ? &background : nullptr);
         DrawItems(picture, rows, &strip);
       }
-      std::memcpy(row, &strip.rgba[static_cast<size_t>(y - strip.top) * static_cast<size_t>(width) * 4],
+      std::memcpy(row,
+                  &strip.rgba[static_cast<size_t>(y - strip.top) * static_cast<size_t>(width) * 4],
                   static_cast<size_t>(width) * 4);
     };
   }

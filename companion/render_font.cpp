@@ -10,10 +10,10 @@ namespace render {
 namespace {
 
 constexpr int kGlyphColumns = 5;
-constexpr int kGlyphAscent = 7;    // rows above the baseline (capitals fill them)
-constexpr int kGlyphRows = 9;      // with the descender rows
-constexpr int kLetterGap = 1;      // blank columns after each glyph's ink
-constexpr int kSpaceAdvance = 3;   // a blank glyph: narrow, as in text faces
+constexpr int kGlyphAscent = 7;   // rows above the baseline (capitals fill them)
+constexpr int kGlyphRows = 9;     // with the descender rows
+constexpr int kLetterGap = 1;     // blank columns after each glyph's ink
+constexpr int kSpaceAdvance = 3;  // a blank glyph: narrow, as in text faces
 
 // One byte per glyph row, top row first; bit 4 is the leftmost column.
 constexpr uint8_t kGlyphs[][kGlyphRows] = {
@@ -119,7 +119,8 @@ static_assert(kGlyphCount == 0x7F - kFirstGlyph, "one glyph for every printable 
 
 // Everything without a glyph (DEL, control bytes, bytes above 0x7F) shows
 // as a hollow box, so that it is seen rather than silently dropped.
-constexpr uint8_t kMissingGlyph[kGlyphRows] = {0x1F, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1F, 0x00, 0x00};
+constexpr uint8_t kMissingGlyph[kGlyphRows] = {0x1F, 0x11, 0x11, 0x11, 0x11,
+                                               0x11, 0x1F, 0x00, 0x00};
 
 const uint8_t* GlyphRows(unsigned char c) {
   const size_t slot = static_cast<size_t>(c) - kFirstGlyph;

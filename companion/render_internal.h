@@ -41,8 +41,8 @@ int BandPixelIndex(const Bitmap::Band& band, int depth, int column, int row);
 // (left, top). Drawing outside the window is clipped.
 struct Canvas {
   int left = 0, top = 0, width = 0, height = 0;
-  std::vector<uint8_t> rgba;  // width x height x 4, top row first
-  internal::MemoryCharge charge;  // for rgba
+  std::vector<uint8_t> rgba;                 // width x height x 4, top row first
+  internal::MemoryCharge charge;             // for rgba
   void Put(int x, int y, const Rgb& color);  // image coordinates, opaque
 };
 
@@ -91,7 +91,8 @@ class BitmapRows {
 
 // True when the bitmaps draw every pixel of the rectangle, so that no pixel
 // is left to the background or see-through.
-bool CoversArea(const std::vector<const BitmapRows*>& bitmaps, int left, int top, int width, int height);
+bool CoversArea(const std::vector<const BitmapRows*>& bitmaps, int left, int top, int width,
+                int height);
 
 // ---- PNG (render_png.cpp)
 
@@ -125,7 +126,8 @@ bool WritePng(const PngPlan& plan, const std::function<void(int, uint8_t*)>& row
               std::string* error);
 #if defined(_WIN32) && !defined(STANDIN_HAVE_PNG)
 // RGBA pixels as a PNG in memory, through the system's encoder.
-bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>* png, std::string* error);
+bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>* png,
+               std::string* error);
 #endif
 // A sink that writes to a file.
 ByteSink FileSink(std::FILE* file);

@@ -68,7 +68,8 @@ bool PlanPalette(const std::vector<const Bitmap*>& bitmaps, const Rgb* emptyColo
   }
   plan->colors.assign(static_cast<size_t>(std::max(last, 0)) + 1, Rgb{});
   // An index past the palette has no colour of its own: black.
-  for (size_t i = 0; i < plan->colors.size() && i < palette.size(); ++i) plan->colors[i] = palette[i];
+  for (size_t i = 0; i < plan->colors.size() && i < palette.size(); ++i)
+    plan->colors[i] = palette[i];
   plan->alpha.clear();
   if (covered) {
     // every pixel is drawn: no entry for the empty ones, nothing see-through
@@ -138,7 +139,8 @@ void PackRow(const uint8_t* indices, int width, int bitDepth, uint8_t* packed) {
 bool WriteRows(const PngPlan& plan, PngState* state, const RenderOptions& options, int doneRows,
                int totalRows, uint8_t* row, uint8_t* packed, const png_color* colors,
                const png_byte* alpha) {
-  png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, KeepError, IgnoreWarning);
+  png_structp writer =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, state, KeepError, IgnoreWarning);
   png_infop info = writer ? png_create_info_struct(writer) : nullptr;
   if (!info) {
     png_destroy_write_struct(&writer, nullptr);
@@ -150,16 +152,18 @@ bool WriteRows(const PngPlan& plan, PngState* state, const RenderOptions& option
     return false;
   }
   png_set_write_fn(writer, state, SinkBytes, FlushNothing);
-  png_set_compression_level(writer, options.compression < 0 ? 1 : options.compression > 9 ? 9 : options.compression);
+  png_set_compression_level(writer, options.compression < 0   ? 1
+                                    : options.compression > 9 ? 9
+                                                              : options.compression);
   png_set_compression_mem_level(writer, 9);  // a little faster, 256 KiB more
   // Palette rows gain nothing from filters; RGBA rows a lot from the
   // cheapest one, and from them all when size matters more than time.
   png_set_filter(writer, 0,
                  plan.palette || options.compression == 0 ? PNG_FILTER_NONE
-                 : options.compression < 6               ? PNG_FILTER_SUB
-                                                         : PNG_ALL_FILTERS);
-  png_set_IHDR(writer, info, static_cast<png_uint_32>(plan.width), static_cast<png_uint_32>(plan.height),
-               plan.palette ? plan.bitDepth : 8,
+                 : options.compression < 6                ? PNG_FILTER_SUB
+                                                          : PNG_ALL_FILTERS);
+  png_set_IHDR(writer, info, static_cast<png_uint_32>(plan.width),
+               static_cast<png_uint_32>(plan.height), plan.palette ? plan.bitDepth : 8,
                plan.palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (plan.palette) {
@@ -171,8 +175,8 @@ bool WriteRows(const PngPlan& plan, PngState* state, const RenderOptions& option
   png_write_info(writer, info);
   for (int y = 0; y < plan.height; ++y) {
     if (options.progress && y % 32 == 0 &&
-        options.progress(options.progressUser,
-                         static_cast<int>((int64_t{doneRows} + y) * 1000 / (totalRows > 0 ? totalRows : 1)))) {
+        options.progress(options.progressUser, static_cast<int>((int64_t{doneRows} + y) * 1000 /
+                                                                (totalRows > 0 ? totalRows : 1)))) {
       png_error(writer, "the writing was cancelled");
     }
     if (!FillRow(*state, y, row)) png_error(writer, "out of memory");
@@ -193,8 +197,10 @@ bool WriteRows(const PngPlan& plan, PngState* state, const RenderOptions& option
 bool WritePng(const PngPlan& plan, const std::function<void(int, uint8_t*)>& rows,
               const ByteSink& sink, const RenderOptions& options, int doneRows, int totalRows,
               std::string* error) {
-  if (plan.width <= 0 || plan.height <= 0 || plan.width > kMaxPngSide || plan.height > kMaxPngSide) {
-    if (error) *error = "no PNG of " + std::to_string(plan.width) + " x " + std::to_string(plan.height);
+  if (plan.width <= 0 || plan.height <= 0 || plan.width > kMaxPngSide ||
+      plan.height > kMaxPngSide) {
+    if (error)
+      *error = "no PNG of " + std::to_string(plan.width) + " x " + std::to_string(plan.height);
     return false;
   }
   std::vector<uint8_t> row(static_cast<size_t>(plan.width) * (plan.palette ? 1 : 4));
@@ -202,12 +208,14 @@ bool WritePng(const PngPlan& plan, const std::function<void(int, uint8_t*)>& row
   std::vector<png_color> colors;
   for (const Rgb& c : plan.colors) colors.push_back(png_color{c.red, c.green, c.blue});
   PngState state{&sink, &rows, {}};
-  if (WriteRows(plan, &state, options, doneRows, totalRows, row.data(), packed.data(), colors.data(),
-                plan.alpha.data())) {
+  if (WriteRows(plan, &state, options, doneRows, totalRows, row.data(), packed.data(),
+                colors.data(), plan.alpha.data())) {
     return true;
   }
-  if (error) *error = state.message.find("cancelled") != std::string::npos ? state.message
-                                                                          : "libpng failed: " + state.message;
+  if (error)
+    *error = state.message.find("cancelled") != std::string::npos
+                 ? state.message
+                 : "libpng failed: " + state.message;
   return false;
 }
 
@@ -223,8 +231,8 @@ bool WritePng(const PngPlan& plan, const std::function<void(int, uint8_t*)>& row
   std::vector<uint8_t> row(width * (plan.palette ? 1 : 4));
   for (int y = 0; y < plan.height; ++y) {
     if (options.progress && y % 32 == 0 &&
-        options.progress(options.progressUser,
-                         static_cast<int>((int64_t{doneRows} + y) * 1000 / (totalRows > 0 ? totalRows : 1)))) {
+        options.progress(options.progressUser, static_cast<int>((int64_t{doneRows} + y) * 1000 /
+                                                                (totalRows > 0 ? totalRows : 1)))) {
       if (error) *error = "the writing was cancelled";
       return false;
     }
@@ -283,7 +291,8 @@ int WriteToPath(const Picture& picture, const char* path, const RenderOptions& o
   if (written == 0 && closed) return 0;
   if (error) {
     *error = written != 0 ? message
-                          : std::string("cannot write ") + path + ": " + std::strerror(closed ? writeErrno : errno);
+                          : std::string("cannot write ") + path + ": " +
+                                std::strerror(closed ? writeErrno : errno);
   }
   std::remove(path);  // a half-written image is worse than none
   return 1;

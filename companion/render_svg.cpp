@@ -36,8 +36,10 @@ class Base64Writer {
 
  private:
   void EmitGroup(int count) {
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const uint32_t v = (group_[0] << 16) | (count > 1 ? group_[1] << 8 : 0) | (count > 2 ? group_[2] : 0);
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const uint32_t v =
+        (group_[0] << 16) | (count > 1 ? group_[1] << 8 : 0) | (count > 2 ? group_[2] : 0);
     text_ += kDigits[v >> 18];
     text_ += kDigits[(v >> 12) & 63];
     text_ += count > 1 ? kDigits[(v >> 6) & 63] : '=';
@@ -64,11 +66,21 @@ std::string EscapeXml(const std::string& text) {
   for (const char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
       default:
         if (byte < 0x20) {
           out += "&#xFFFD;";
@@ -109,9 +121,9 @@ std::string ColorText(const Rgb& color) {
 void AppendText(const Picture& picture, const TextLine& line, std::string* svg) {
   const int x = line.x - picture.frame[0];
   const int y = picture.frame[3] - line.y;
-  *svg += "<text x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) +
-          "\" font-family=\"" + FontFamily(line.face) + "\" font-size=\"" +
-          std::to_string(EffectiveTextHeight(line)) + "\" fill=\"" + ColorText(line.color) +
+  *svg += "<text x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(y) + "\" font-family=\"" +
+          FontFamily(line.face) + "\" font-size=\"" + std::to_string(EffectiveTextHeight(line)) +
+          "\" fill=\"" + ColorText(line.color) +
           "\" xml:space=\"preserve\" style=\"white-space:pre\">" + EscapeXml(line.text) +
           "</text>\n";
 }
@@ -131,7 +143,8 @@ bool WriteBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, i
   plan.width = width;
   plan.height = height;
   std::vector<int16_t> line(static_cast<size_t>(width));
-  const bool palette = PlanPalette({&bitmap}, nullptr, CoversArea({&rows}, left, top, width, height), &plan);
+  const bool palette =
+      PlanPalette({&bitmap}, nullptr, CoversArea({&rows}, left, top, width, height), &plan);
   auto fill = [&](int y, uint8_t* row) {
     std::fill(line.begin(), line.end(), -1);
     rows.Gather(top + y, left, width, line.data());
@@ -142,7 +155,9 @@ bool WriteBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, i
         continue;
       }
       uint8_t* pixel = row + static_cast<size_t>(x) * 4;
-      const Rgb color = index >= 0 && static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{};
+      const Rgb color = index >= 0 && static_cast<size_t>(index) < bitmap.palette.size()
+                            ? bitmap.palette[index]
+                            : Rgb{};
       pixel[0] = color.red;
       pixel[1] = color.green;
       pixel[2] = color.blue;
@@ -154,7 +169,8 @@ bool WriteBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, i
                "style=\"image-rendering:pixelated\" href=\"data:image/png;base64,",
                left, top, width, height);
   Base64Writer base64(out);
-  if (!WritePng(plan, fill, ByteSink{Base64Writer::Write, &base64}, options, doneRows, totalRows, error)) {
+  if (!WritePng(plan, fill, ByteSink{Base64Writer::Write, &base64}, options, doneRows, totalRows,
+                error)) {
     return false;
   }
   base64.Finish();
@@ -162,16 +178,20 @@ bool WriteBitmap(const Picture& picture, const Bitmap& bitmap, int imageWidth, i
   return true;
 }
 
-bool WriteSvg(const Picture& picture, std::FILE* out, const RenderOptions& options, std::string* error) {
+bool WriteSvg(const Picture& picture, std::FILE* out, const RenderOptions& options,
+              std::string* error) {
   int width = 0, height = 0;
   if (!ImageSize(picture, &width, &height, error)) return false;
   std::fprintf(out,
                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">\n",
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 "
+               "%d %d\">\n",
                width, height, width, height);
   if (options.background) {
     const Rgb background = picture.hasBackground ? picture.background : Rgb{};
-    std::fprintf(out, "<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" fill=\"%s\" shape-rendering=\"crispEdges\"/>\n",
+    std::fprintf(out,
+                 "<rect x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" fill=\"%s\" "
+                 "shape-rendering=\"crispEdges\"/>\n",
                  width, height, ColorText(background).c_str());
   }
   // Progress counts the rows of every embedded bitmap.
@@ -184,7 +204,8 @@ bool WriteSvg(const Picture& picture, std::FILE* out, const RenderOptions& optio
     if (item.kind == Picture::Item::kBitmap && item.index < picture.bitmaps.size()) {
       const Bitmap& bitmap = picture.bitmaps[item.index];
       if (bitmap.depth != 1 && bitmap.depth != 4 && bitmap.depth != 8) continue;  // draws nothing
-      if (!WriteBitmap(picture, bitmap, width, height, options, doneRows, totalRows, out, error)) return false;
+      if (!WriteBitmap(picture, bitmap, width, height, options, doneRows, totalRows, out, error))
+        return false;
       int l = 0, t = 0, w = 0, h = 0;
       if (BitmapBounds(picture, bitmap, width, height, &l, &t, &w, &h)) doneRows += h;
     } else if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) {

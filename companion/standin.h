@@ -28,8 +28,8 @@ struct Bitmap {
   uint16_t width = 0, height = 0;                    // from QvBitmapBegin
   int depth = 0;                                     // 1, 4 or 8
   bool transparent = false;
-  uint16_t backColorIndex = 0;                       // in force at QvBitmapBegin
-  std::vector<Rgb> palette;                          // in force at QvBitmapBegin
+  uint16_t backColorIndex = 0;  // in force at QvBitmapBegin
+  std::vector<Rgb> palette;     // in force at QvBitmapBegin
   struct Band {
     int16_t left, top, right, bottom;
     uint16_t width, rows;
@@ -42,13 +42,13 @@ struct Bitmap {
 };
 
 struct TextLine {
-  int16_t x = 0, y = 0;            // origin, picture space
+  int16_t x = 0, y = 0;  // origin, picture space
   int16_t extentX = 0, extentY = 0;
-  int16_t height = 0;              // text height in force
-  uint16_t colorIndex = 0;         // text colour index in force
+  int16_t height = 0;       // text height in force
+  uint16_t colorIndex = 0;  // text colour index in force
   uint16_t backColorIndex = 0;
-  Rgb color;                       // the text colour from the palette in force
-  std::string face;                // first entry of the font table, if any
+  Rgb color;         // the text colour from the palette in force
+  std::string face;  // first entry of the font table, if any
   std::string text;
 };
 
@@ -56,12 +56,12 @@ struct TextLine {
 struct Picture {
   std::string names[3];
   std::string startName, openName, pictureName;
-  int16_t frame[4] = {0, 0, 0, 0};   // x1, y1, x2, y2
+  int16_t frame[4] = {0, 0, 0, 0};  // x1, y1, x2, y2
   int16_t window[4] = {0, 0, 0, 0};
   int16_t scaleMode = 0;
   double scale = 0.0;
   std::vector<std::string> fontTable;
-  std::vector<Rgb> palette;           // in force now
+  std::vector<Rgb> palette;  // in force now
   Rgb background;
   bool hasBackground = false;
   int32_t backMode = 0;
@@ -125,7 +125,7 @@ STANDIN_API void StandInSetLogging(int on);
 STANDIN_API void StandInClearLog(void);
 STANDIN_API int StandInLogSize(void);
 STANDIN_API const char* StandInLogEntry(int index);  // valid until the next call
-STANDIN_API int StandInWriteLog(const char* path);    // JSON Lines; 0 on success
+STANDIN_API int StandInWriteLog(const char* path);   // JSON Lines; 0 on success
 
 }  // extern "C"
 
@@ -155,8 +155,10 @@ STANDIN_API int StandInWritePng(const standin::Picture& picture, std::FILE* out,
                                 const standin::RenderOptions& options, std::string* error);
 STANDIN_API int StandInWriteSvg(const standin::Picture& picture, std::FILE* out,
                                 const standin::RenderOptions& options, std::string* error);
-STANDIN_API int StandInRenderPng(const standin::Picture& picture, const char* path, std::string* error);
-STANDIN_API int StandInRenderSvg(const standin::Picture& picture, const char* path, std::string* error);
+STANDIN_API int StandInRenderPng(const standin::Picture& picture, const char* path,
+                                 std::string* error);
+STANDIN_API int StandInRenderSvg(const standin::Picture& picture, const char* path,
+                                 std::string* error);
 // RGBA pixels of the rendering, top row first (width x height x 4), alpha 0
 // where nothing is drawn.
 STANDIN_API int StandInRenderRgba(const standin::Picture& picture, std::vector<uint8_t>* rgba,

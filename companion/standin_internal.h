@@ -89,9 +89,9 @@ class Entry {
   std::string json_;
 };
 
-// A stream read (callers check LogOn() first), logged compactly: consecutive calls of the same operation on
-// the same stream with the same count (and format) share one entry, which
-// counts the calls and adds up their results.
+// A stream read (callers check LogOn() first), logged compactly: consecutive calls of the same
+// operation on the same stream with the same count (and format) share one entry, which counts the
+// calls and adds up their results.
 void LogStreamRead(const char* op, const std::string& streamId, const char* format, int32_t count,
                    int32_t result);
 

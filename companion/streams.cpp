@@ -312,9 +312,9 @@ QV_API void WINAPI QvStreamClose(QvStream stream) {
   QvStreamRec* s = Find(stream);
   if (s == nullptr) return;
   // Where reading stopped, for a host that tells its user where a file broke.
-  State().lastClosedPosition =
-      s->kind == QvStreamRec::kHost ? s->function(s->userValue, kHostStreamTell, nullptr, 0, 0)
-                                    : s->position;
+  State().lastClosedPosition = s->kind == QvStreamRec::kHost
+                                   ? s->function(s->userValue, kHostStreamTell, nullptr, 0, 0)
+                                   : s->position;
   State().live.erase(s);
   if (s->file != standin::internal::kNoInputFile) standin::internal::CloseInputFile(s->file);
   delete s;
@@ -360,7 +360,8 @@ QV_API int32_t WINAPI QvStreamReadShorts(QvStream stream, void* destination, int
     }
   }
   if (standin::internal::LogOn()) {
-    standin::internal::LogStreamRead("QvStreamReadShorts", StreamId(stream), nullptr, count, result);
+    standin::internal::LogStreamRead("QvStreamReadShorts", StreamId(stream), nullptr, count,
+                                     result);
   }
   return result;
 }

@@ -26,10 +26,10 @@
 typedef HMODULE Module;
 #define OpenModule(path) LoadLibraryA(path)
 #define CloseModule(module) FreeLibrary(module)
-#define FindExport(module, pointer, name)                  \
-  do {                                                     \
-    FARPROC found_ = GetProcAddress((module), (name));     \
-    memcpy(&(pointer), &found_, sizeof(pointer));          \
+#define FindExport(module, pointer, name)              \
+  do {                                                 \
+    FARPROC found_ = GetProcAddress((module), (name)); \
+    memcpy(&(pointer), &found_, sizeof(pointer));      \
   } while (0)
 #ifndef GIFIN_MODULE
 #define GIFIN_MODULE "gifin.dll" /* beside the program, or on the DLL search path */
@@ -40,10 +40,10 @@ typedef void* Module;
 #define OpenModule(path) dlopen((path), RTLD_NOW | RTLD_LOCAL)
 #define CloseModule(module) dlclose(module)
 /* dlsym's object pointer copied into a function pointer, as POSIX allows. */
-#define FindExport(module, pointer, name)                  \
-  do {                                                     \
-    void* found_ = dlsym((module), (name));                \
-    memcpy(&(pointer), &found_, sizeof(pointer));          \
+#define FindExport(module, pointer, name)         \
+  do {                                            \
+    void* found_ = dlsym((module), (name));       \
+    memcpy(&(pointer), &found_, sizeof(pointer)); \
   } while (0)
 #ifndef GIFIN_MODULE
 #define GIFIN_MODULE "./gifin.so"
@@ -80,8 +80,8 @@ static void PrintBitmap(const StandInPicture* picture, int index) {
   StandInBitmapInfo bitmap;
   int x, y;
   StandInPictureGetBitmap(picture, index, &bitmap);
-  printf("bitmap %d: %d x %d at left %d, top %d (picture space, y up), depth %d, %s",
-         index + 1, bitmap.width, bitmap.height, bitmap.left, bitmap.top, bitmap.depth,
+  printf("bitmap %d: %d x %d at left %d, top %d (picture space, y up), depth %d, %s", index + 1,
+         bitmap.width, bitmap.height, bitmap.left, bitmap.top, bitmap.depth,
          bitmap.transparent ? "transparent index " : "opaque");
   if (bitmap.transparent) printf("%d", bitmap.backColorIndex);
   printf(", %d palette entries\n", bitmap.paletteCount);

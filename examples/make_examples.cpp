@@ -104,7 +104,7 @@ gifwrite::Bytes Transparent() {
   star.top = 10;
   star.width = 60;
   star.height = 60;
-  star.localColors = {{0, 0, 0},     {255, 200, 0}, {255, 140, 0}, {200, 60, 0},
+  star.localColors = {{0, 0, 0},       {255, 200, 0}, {255, 140, 0}, {200, 60, 0},
                       {255, 255, 120}, {180, 0, 0},   {90, 40, 0},   {255, 255, 255}};
   const double pi = std::acos(-1.0);
   for (int y = 0; y < 60; ++y) {
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     const char* name;
     gifwrite::Bytes bytes;
   } samples[] = {
-      {"sample.gif", SunsetSample()},        {"interlaced.gif", Interlaced()},
+      {"sample.gif", SunsetSample()},     {"interlaced.gif", Interlaced()},
       {"transparent.gif", Transparent()}, {"classic87a.gif", Classic87a()},
       {"plaintext.gif", PlainText()},
   };

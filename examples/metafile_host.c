@@ -20,10 +20,10 @@
 typedef HMODULE Module;
 #define OpenModule(path) LoadLibraryA(path)
 #define CloseModule(module) FreeLibrary(module)
-#define FindExport(module, pointer, name)                  \
-  do {                                                     \
-    FARPROC found_ = GetProcAddress((module), (name));     \
-    memcpy(&(pointer), &found_, sizeof(pointer));          \
+#define FindExport(module, pointer, name)              \
+  do {                                                 \
+    FARPROC found_ = GetProcAddress((module), (name)); \
+    memcpy(&(pointer), &found_, sizeof(pointer));      \
   } while (0)
 #ifndef GIFIN_MODULE
 #define GIFIN_MODULE "gifin.dll"
@@ -34,10 +34,10 @@ typedef void* Module;
 #define OpenModule(path) dlopen((path), RTLD_NOW | RTLD_LOCAL)
 #define CloseModule(module) dlclose(module)
 /* dlsym's object pointer copied into a function pointer, as POSIX allows. */
-#define FindExport(module, pointer, name)                  \
-  do {                                                     \
-    void* found_ = dlsym((module), (name));                \
-    memcpy(&(pointer), &found_, sizeof(pointer));          \
+#define FindExport(module, pointer, name)         \
+  do {                                            \
+    void* found_ = dlsym((module), (name));       \
+    memcpy(&(pointer), &found_, sizeof(pointer)); \
   } while (0)
 #ifndef GIFIN_MODULE
 #define GIFIN_MODULE "./gifin.so"

@@ -103,15 +103,16 @@ static_assert(offsetof(FilterSetup, persistentOptions) == kSetupFixedBytes,
               "persistentOptions follows the 12000 fixed bytes");
 static_assert(sizeof(void*) != 4 || (kPersistentOptionsBytes == 24 && sizeof(FilterSetup) == 12024),
               "32-bit setup block is 12000 + 24 bytes");
-static_assert(sizeof(void*) != 4 ||
-                  (offsetof(FilterSetup, driverName) == 264 && offsetof(FilterSetup, colorCount) == 532 &&
-                   offsetof(FilterSetup, colors) == 540 && offsetof(FilterSetup, fontCount) == 5660 &&
-                   offsetof(FilterSetup, startName) == 9824 && offsetof(FilterSetup, docNames) == 10344 &&
-                   offsetof(FilterSetup, percentDone) == 11124 && offsetof(FilterSetup, picture) == 11140 &&
-                   offsetof(FilterSetup, modeSection) == 11148 &&
-                   offsetof(FilterSetup, hostContext) == 11928 && offsetof(FilterSetup, request) == 11936 &&
-                   offsetof(FilterSetup, busy) == 11940),
-              "32-bit setup field offsets");
+static_assert(
+    sizeof(void*) != 4 ||
+        (offsetof(FilterSetup, driverName) == 264 && offsetof(FilterSetup, colorCount) == 532 &&
+         offsetof(FilterSetup, colors) == 540 && offsetof(FilterSetup, fontCount) == 5660 &&
+         offsetof(FilterSetup, startName) == 9824 && offsetof(FilterSetup, docNames) == 10344 &&
+         offsetof(FilterSetup, percentDone) == 11124 && offsetof(FilterSetup, picture) == 11140 &&
+         offsetof(FilterSetup, modeSection) == 11148 &&
+         offsetof(FilterSetup, hostContext) == 11928 && offsetof(FilterSetup, request) == 11936 &&
+         offsetof(FilterSetup, busy) == 11940),
+    "32-bit setup field offsets");
 
 // The module instance handle, kept by the module's entry routine; the only
 // writable global state of the filter.

@@ -157,9 +157,8 @@ int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
   QvOptionsControl(block, kOptionCaptureValue, kOptionCaptureBytes, nullptr, &captureValue, 0);
   char title[kTextFieldBytes];
   LoadTitle(title);
-  const QvCapture capture = QvMetafileBegin(GetActiveWindow(), title, path, 0,
-                                            static_cast<int32_t>(QVRGetFilterVersion()),
-                                            captureValue);
+  const QvCapture capture = QvMetafileBegin(
+      GetActiveWindow(), title, path, 0, static_cast<int32_t>(QVRGetFilterVersion()), captureValue);
   context.userValue = capture;
 
   const char* startName = kNoName;
@@ -229,8 +228,8 @@ GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t /*unused1*/, uint32_t /*unused2*
   return 2;
 }
 
-GIFIN_API void WINAPI GetFilterPref(uint32_t /*unused1*/, uint32_t hostValue2,
-                                    uintptr_t hostValue3, uint32_t /*unused4*/) {
+GIFIN_API void WINAPI GetFilterPref(uint32_t /*unused1*/, uint32_t hostValue2, uintptr_t hostValue3,
+                                    uint32_t /*unused4*/) {
   if (hostValue3 == 0) return;
   HGLOBAL setup = CreateSetup(moduleInstance, nullptr, nullptr, 0);
   if (setup == nullptr) return;
@@ -246,8 +245,8 @@ GIFIN_API int32_t WINAPI ImportGR(uint32_t hostValue, const SourceDescriptor* so
 }
 
 GIFIN_API int32_t WINAPI ImportCB(uint32_t hostValue, const SourceDescriptor* source,
-                                  ImportResult* result, HGLOBAL options,
-                                  uint32_t streamUserValue, HostStreamProc streamFunction) {
+                                  ImportResult* result, HGLOBAL options, uint32_t streamUserValue,
+                                  HostStreamProc streamFunction) {
   HostImportCall call;
   call.hostValue = hostValue;
   call.source = source;
@@ -259,8 +258,8 @@ GIFIN_API int32_t WINAPI ImportCB(uint32_t hostValue, const SourceDescriptor* so
 }
 
 GIFIN_API int16_t WINAPI ImportEmbeddedGR(uint32_t hostValue, const SourceDescriptor* source,
-                                          ImportResult* result, HGLOBAL options,
-                                          int32_t inputSize, const char* startText) {
+                                          ImportResult* result, HGLOBAL options, int32_t inputSize,
+                                          const char* startText) {
   HostImportCall call;
   call.hostValue = hostValue;
   call.source = source;

@@ -123,8 +123,8 @@ GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size,
   PersistentOptions* target = &copy;
   if (setup != nullptr) {
     target = &setup->persistentOptions;
-  } else if (ownCode &&
-             QvOptionsControl(handle, kOptionFetchPersistent, transferBytes, nullptr, &copy, 0) != 0) {
+  } else if (ownCode && QvOptionsControl(handle, kOptionFetchPersistent, transferBytes, nullptr,
+                                         &copy, 0) != 0) {
     // Neither a setup nor an options block whose bytes can be had: storing
     // zeros with one word changed would wipe the host's values.
     return kSetupNotLive;

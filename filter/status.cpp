@@ -24,8 +24,15 @@ struct CodeSeverity {
   int32_t severity;
 };
 constexpr CodeSeverity kSeverities[] = {
-    {kErrLibFontTable, 1}, {0x38, 1},  {0x3C, 1},  {0x1303, 1}, {0x39, 2},
-    {0x3B, 2},             {0x20F, 2}, {0x307, 2}, {0x310, 2},
+    {kErrLibFontTable, 1},
+    {0x38, 1},
+    {0x3C, 1},
+    {0x1303, 1},
+    {0x39, 2},
+    {0x3B, 2},
+    {0x20F, 2},
+    {0x307, 2},
+    {0x310, 2},
 };
 
 // The library's error codes, first to last, and the number each becomes;

@@ -15,7 +15,6 @@
 
 using FilterError = int32_t;
 
-
 // Arguments 2 and 3 of the callback.
 constexpr int32_t kKindStatus = kStatusProgress;
 constexpr int32_t kKindCancelFollowUp = kStatusCancelFollowUp;

@@ -17,7 +17,7 @@ namespace {
 // Operations whose pending error the import collects at its next status
 // check, and library codes of each class the filter translates.
 constexpr const char* kFaultOperations[8] = {
-    "QvBitmapBand",  "QvSetPalette", "QvDrawText",          "QvSetFontTable",
+    "QvBitmapBand",   "QvSetPalette",  "QvDrawText",           "QvSetFontTable",
     "QvPictureBegin", "QvBitmapBegin", "QvSetBackgroundColor", "QvSetFrame"};
 constexpr int16_t kFaultCodes[8] = {20, 21, 161, 168, 300, 302, 304, 999};
 
@@ -55,7 +55,9 @@ void* BlockHolding(const Bytes& bytes) {
   return block;
 }
 
-void ServeStream(const Bytes* bytes, uint32_t expected) { served = ServedStream{bytes, 0, expected, 0}; }
+void ServeStream(const Bytes* bytes, uint32_t expected) {
+  served = ServedStream{bytes, 0, expected, 0};
+}
 
 int StrangerStreamCalls() { return served.strangers; }
 

@@ -121,8 +121,8 @@ void CheckAgainstFileInfo(const fuzzin::Bytes& gif, const uint8_t* control,
   record.recordSize = 60;
   const int32_t info = GetFileInfo("", &record, reinterpret_cast<uintptr_t>(block), nullptr);
   GlobalFree(block);
-  const std::string both = "GetFileInfo gave " + std::to_string(info) + ", ImportFile " +
-                           std::to_string(run.result);
+  const std::string both =
+      "GetFileInfo gave " + std::to_string(info) + ", ImportFile " + std::to_string(run.result);
   if ((info == kErrRead || info == kErrNotGif || info == kErrVersion) && run.result != info) {
     fuzzin::Finding(both);
   }
@@ -132,8 +132,8 @@ void CheckAgainstFileInfo(const fuzzin::Bytes& gif, const uint8_t* control,
       (run.picture->frame[2] != static_cast<int16_t>(record.width) ||
        run.picture->frame[3] != static_cast<int16_t>(record.height))) {
     fuzzin::Finding(both + ", frame " + std::to_string(run.picture->frame[2]) + " x " +
-                    std::to_string(run.picture->frame[3]) + " for " +
-                    std::to_string(record.width) + " x " + std::to_string(record.height));
+                    std::to_string(run.picture->frame[3]) + " for " + std::to_string(record.width) +
+                    " x " + std::to_string(record.height));
   }
 }
 

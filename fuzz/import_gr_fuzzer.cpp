@@ -37,7 +37,8 @@ constexpr uint32_t kStreamUserValue = 0x5EED;
 
 HostStreamProc StoredStreamFunction(HGLOBAL options) {
   PersistentOptions stored{};
-  QvOptionsControl(options, kOptionFetchPersistent, 24, nullptr, &stored, 0);  // as the filter moves them
+  QvOptionsControl(options, kOptionFetchPersistent, 24, nullptr, &stored,
+                   0);  // as the filter moves them
   return stored.streamFunction;
 }
 
@@ -101,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzin::Finding(got + " from ImportEmbeddedGR without a block");
   }
   if (ended == kHostBadRecord) fuzzin::Finding(got + " for a sound source record");
-  if (fuzzin::StrangerStreamCalls() != 0) fuzzin::Finding(got + ": a stream call with another user value");
+  if (fuzzin::StrangerStreamCalls() != 0)
+    fuzzin::Finding(got + ": a stream call with another user value");
   if (options != nullptr) {
     const HostStreamProc stored = StoredStreamFunction(options);
     if (stored != storedBefore && !(entry == kCBStream && stored == fuzzin::StreamProc)) {

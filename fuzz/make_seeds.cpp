@@ -42,7 +42,8 @@ Image Pattern(uint16_t width, uint16_t height, int colors, uint16_t left = 0, ui
   image.width = width;
   image.height = height;
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.pixels.push_back(static_cast<uint8_t>((x + 3 * y) % colors));
+    for (int x = 0; x < width; ++x)
+      image.pixels.push_back(static_cast<uint8_t>((x + 3 * y) % colors));
   return image;
 }
 
@@ -66,11 +67,12 @@ struct Seed {
 
 std::vector<Seed> WriterSeeds() {
   std::vector<Seed> seeds;
-  seeds.push_back({"one-pixel-87a", GifBuilder(1, 1, Ramp(2), "87a").AddImage(Pattern(1, 1, 2))
-                                        .Trailer().bytes()});
+  seeds.push_back({"one-pixel-87a",
+                   GifBuilder(1, 1, Ramp(2), "87a").AddImage(Pattern(1, 1, 2)).Trailer().bytes()});
   Image interlaced = Pattern(7, 9, 4);
   interlaced.interlaced = true;
-  seeds.push_back({"interlaced-9-rows", GifBuilder(7, 9, Ramp(4)).AddImage(interlaced).Trailer().bytes()});
+  seeds.push_back(
+      {"interlaced-9-rows", GifBuilder(7, 9, Ramp(4)).AddImage(interlaced).Trailer().bytes()});
 
   Image local2 = Pattern(13, 3, 2, 1, 1);
   local2.localColors = Ramp(2);
@@ -86,18 +88,19 @@ std::vector<Seed> WriterSeeds() {
                                        .bytes()});
   seeds.push_back({"plain-text", GifBuilder(64, 48, Ramp(4))
                                      .PlainText(2, 4, 60, 36, 6, 12, 1, 2,
-                                                {"word word word word", "\x0a" "ab cd\xe9 ef 12"})
+                                                {"word word word word",
+                                                 "\x0a"
+                                                 "ab cd\xe9 ef 12"})
                                      .PlainText(0, 0, 8, 8, 8, 0, 3, 0, {"cell height zero"})
                                      .Trailer()
                                      .bytes()});
-  seeds.push_back({"comment-application",
-                   GifBuilder(4, 4, Ramp(2))
-                       .Comment("a comment")
-                       .Application("NETSCAPE2.0", {1, 0, 0})
-                       .AddImage(Pattern(4, 4, 2))
-                       .Raw({0x00, 0x42, 0x13})  // bytes between blocks
-                       .Trailer()
-                       .bytes()});
+  seeds.push_back({"comment-application", GifBuilder(4, 4, Ramp(2))
+                                              .Comment("a comment")
+                                              .Application("NETSCAPE2.0", {1, 0, 0})
+                                              .AddImage(Pattern(4, 4, 2))
+                                              .Raw({0x00, 0x42, 0x13})  // bytes between blocks
+                                              .Trailer()
+                                              .bytes()});
   seeds.push_back({"zero-screen-size", GifBuilder(0, 0, Ramp(4))
                                            .Comment("before the image")
                                            .AddImage(Pattern(6, 5, 4))
@@ -105,7 +108,8 @@ std::vector<Seed> WriterSeeds() {
                                            .bytes()});
   Image full = Noise(72, 72);
   full.lzw.clearWhenFull = false;
-  seeds.push_back({"table-full-no-clear", GifBuilder(72, 72, Ramp(256)).AddImage(full).Trailer().bytes()});
+  seeds.push_back(
+      {"table-full-no-clear", GifBuilder(72, 72, Ramp(256)).AddImage(full).Trailer().bytes()});
   Image cleared = Pattern(16, 16, 16);
   cleared.lzw.clearEvery = 7;
   cleared.lzw.subBlockSize = 1;
@@ -121,7 +125,8 @@ std::vector<Seed> WriterSeeds() {
                                           .Trailer()
                                           .bytes()});
   Image wide = Pattern(9000, 1, 2);
-  seeds.push_back({"row-past-one-band", GifBuilder(9000, 1, Ramp(256)).AddImage(wide).Trailer().bytes()});
+  seeds.push_back(
+      {"row-past-one-band", GifBuilder(9000, 1, Ramp(256)).AddImage(wide).Trailer().bytes()});
   return seeds;
 }
 
@@ -200,7 +205,8 @@ int main(int argc, char** argv) {
       "[ir_gif]\r\n~Mode=Gray\r\n\r\n[Gray]\r\nDriver=gray.drv\r\nColorTableSource=PROFILE\r\n"
       "Color[000]=(255, 128, 0), \"orange\"\r\nColor[001]=300 0 0\r\nColor[002]=(1,2,3),\"x\"\r\n"
       "Color[003]=(7)\r\nFont[001]=\"Swiss\", \"Helvetica\"\r\nFont[002]=a,b\r\n"
-      "Font[003]=\"\", \"Face\"\r\n; a comment\r\n[Mode]\r\nDriver='q'\r\nColorTableSource=file\r\n";
+      "Font[003]=\"\", \"Face\"\r\n; a "
+      "comment\r\n[Mode]\r\nDriver='q'\r\nColorTableSource=file\r\n";
   const fs::path profileDir = fs::path(argv[2]) / "profile";
   fs::create_directories(profileDir);
   const Bytes profile(kProfile.begin(), kProfile.end());
@@ -216,13 +222,13 @@ int main(int argc, char** argv) {
   // whose callback comes back into the filter.
   const fs::path callsDir = fs::path(argv[2]) / "setup_calls";
   fs::create_directories(callsDir);
-  const Bytes kMixUp = {0, 0, 0, 0,  1, 1, 0, 0,  2, 2, 7, 1,  5, 0, 0, 0x80,  5, 1, 0, 0x80,
-                        5, 1, 2, 1,  5, 1, 2, 12, 5, 0, 1, 0,  5, 2, 1, 0,    5, 0, 5, 9,
-                        3, 1, 0, 0,  3, 2, 0, 0,  4, 2, 0, 0,  5, 2, 0, 0,    3, 2, 0, 0,
-                        3, 0, 0, 0,  3, 0, 0, 0,  5, 0, 0, 0,  7, 3, 5, 0,    3, 3, 0, 0};
-  const Bytes kReentry = {0, 0, 0, 0,  0, 1, 0, 0,  1, 2, 0, 0,  5, 0, 0, 0x80,
-                          6, 0, 5, 0,  3, 0, 0, 0,  5, 0, 1, 0,  6, 0, 0, 0,
-                          6, 1, 1, 0,  5, 0, 2, 0,  4, 2, 0, 0,  3, 0, 0, 0};
+  const Bytes kMixUp = {0, 0, 0, 0, 1, 1, 0, 0,  2, 2, 7, 1, 5, 0, 0, 0x80, 5, 1, 0, 0x80,
+                        5, 1, 2, 1, 5, 1, 2, 12, 5, 0, 1, 0, 5, 2, 1, 0,    5, 0, 5, 9,
+                        3, 1, 0, 0, 3, 2, 0, 0,  4, 2, 0, 0, 5, 2, 0, 0,    3, 2, 0, 0,
+                        3, 0, 0, 0, 3, 0, 0, 0,  5, 0, 0, 0, 7, 3, 5, 0,    3, 3, 0, 0};
+  const Bytes kReentry = {0, 0, 0, 0, 0, 1, 0, 0, 1, 2, 0, 0, 5, 0, 0, 0x80,
+                          6, 0, 5, 0, 3, 0, 0, 0, 5, 0, 1, 0, 6, 0, 0, 0,
+                          6, 1, 1, 0, 5, 0, 2, 0, 4, 2, 0, 0, 3, 0, 0, 0};
   const uint8_t kNoControl[4] = {0, 0, 0, 0};
   ok = Write(callsDir / "mix-up.in", kNoControl, kMixUp) && ok;
   ok = Write(callsDir / "reentry.in", kNoControl, kReentry) && ok;

@@ -30,8 +30,8 @@ namespace {
 
 const std::string kLong(259, 'M');
 const std::string kLonger = kLong + "M";  // one past the field
-const char* const kModeNames[8] = {nullptr, "",           "Mode",   "m",
-                                   "MODE ", kLong.c_str(), kLonger.c_str(), "ir_gif"};
+const char* const kModeNames[8] = {nullptr,         "",      "Mode", "m", "MODE ", kLong.c_str(),
+                                   kLonger.c_str(), "ir_gif"};
 
 // The Windows directory of this program, inside the harness's scratch
 // directory, and the profile's names there.
@@ -74,7 +74,8 @@ const e2e::Bytes& ImportedGif() {
 bool Ends(const char* field, size_t bytes) { return std::memchr(field, 0, bytes) != nullptr; }
 
 void CheckSetup(const FilterSetup& s, bool found) {
-  bool ended = Ends(s.driverName, sizeof s.driverName) && Ends(s.modeSection, sizeof s.modeSection) &&
+  bool ended = Ends(s.driverName, sizeof s.driverName) &&
+               Ends(s.modeSection, sizeof s.modeSection) &&
                Ends(s.profilePath, sizeof s.profilePath) &&
                Ends(s.colorTableSource, sizeof s.colorTableSource);
   for (const auto& name : s.colorNames) ended = ended && Ends(name, sizeof name);
@@ -105,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string file = places.windows + "/" + (naming == 1 ? places.bare : places.module);
   FILE* out = std::fopen(file.c_str(), "wb");
   if (out == nullptr) fuzzin::Finding("cannot write " + file);
-  if (!input.gif.empty()) std::fwrite(input.gif.data(), 1, input.gif.size(), out);  // data() may be null
+  if (!input.gif.empty())
+    std::fwrite(input.gif.data(), 1, input.gif.size(), out);  // data() may be null
   std::fclose(out);
 
   const std::string names[4] = {file, places.bare, "", "/nowhere/" + places.bare};
@@ -133,7 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.adjustSetup = [&setup](FilterSetup* fields) { *fields = setup; };
   const e2e::ImportRun run = e2e::Import(ImportedGif(), options);
   if (!run.live.empty()) fuzzin::Finding("the import left live: " + run.live);
-  if (run.result != 0) fuzzin::Finding("the import on the setup gave " + std::to_string(run.result));
+  if (run.result != 0)
+    fuzzin::Finding("the import on the setup gave " + std::to_string(run.result));
   if (!run.picture || run.picture->bitmaps.empty()) fuzzin::Finding("the import made no bitmap");
   const std::vector<standin::Rgb>& palette = run.picture->bitmaps[0].palette;
   for (int i = 0; i < setup.overrideColorCount && i < static_cast<int>(palette.size()); ++i) {

@@ -43,17 +43,18 @@ struct Step {
 };
 
 constexpr int32_t kPersistentBytes = 24;  // as the filter moves them
-constexpr int32_t kCodes[16] = {0x51, 0x52, 0x2A, 0x2B, 3, 4, 0x1A, 0x28,
-                                0,    -1,   0x50, 0x53, 0x29, 0x2C, 5, 1};
-constexpr int32_t kSizes[16] = {4, 24, 0, 1, 2, 8, 64, 0xFFFF, 0x10000, -1, 0x7FFFFFFF,
-                                INT32_MIN, 3, 23, 25, 12};
+constexpr int32_t kCodes[16] = {0x51, 0x52, 0x2A, 0x2B, 3,    4,    0x1A, 0x28,
+                                0,    -1,   0x50, 0x53, 0x29, 0x2C, 5,    1};
+constexpr int32_t kSizes[16] = {4,       24, 0,          1,         2, 8,  64, 0xFFFF,
+                                0x10000, -1, 0x7FFFFFFF, INT32_MIN, 3, 23, 25, 12};
 
 using Snapshot = std::vector<std::vector<uint8_t>>;
 
 class Sequence {
  public:
   explicit Sequence(const uint8_t* data, size_t size) {
-    for (size_t at = 0; at + 4 <= size; at += 4) steps_.push_back({data[at], data[at + 1], data[at + 2], data[at + 3]});
+    for (size_t at = 0; at + 4 <= size; at += 4)
+      steps_.push_back({data[at], data[at + 1], data[at + 2], data[at + 3]});
     for (size_t i = 0; i < sizeof source_; ++i) source_[i] = static_cast<uint8_t>(i * 7 + size);
   }
 
@@ -65,7 +66,8 @@ class Sequence {
   // The host lets go of what it still holds.
   void Release() {
     for (Slot& slot : slots_) {
-      if (slot.kind == kSetup && DestroySetup(slot.handle) != 0) fuzzin::Finding("DestroySetup refused at the end");
+      if (slot.kind == kSetup && DestroySetup(slot.handle) != 0)
+        fuzzin::Finding("DestroySetup refused at the end");
       if (slot.kind == kOptions || slot.kind == kBlock) GlobalFree(slot.handle);
       slot = Slot{};
     }
@@ -88,7 +90,9 @@ class Sequence {
     bool ran;
   };
 
-  bool Live(const Slot& s) const { return s.kind == kSetup || s.kind == kOptions || s.kind == kBlock; }
+  bool Live(const Slot& s) const {
+    return s.kind == kSetup || s.kind == kOptions || s.kind == kBlock;
+  }
 
   std::vector<uint8_t> Persistent(const Slot& s) const {
     std::vector<uint8_t> bytes(kPersistentBytes);
@@ -97,7 +101,8 @@ class Sequence {
       std::memcpy(bytes.data(), &setup->persistentOptions, bytes.size());
       GlobalUnlock(s.handle);
     } else if (s.kind == kOptions) {
-      QvOptionsControl(s.handle, kOptionFetchPersistent, kPersistentBytes, nullptr, bytes.data(), 0);
+      QvOptionsControl(s.handle, kOptionFetchPersistent, kPersistentBytes, nullptr, bytes.data(),
+                       0);
     } else if (s.kind == kBlock) {
       const auto* block = static_cast<const uint8_t*>(GlobalLock(s.handle));
       bytes.assign(block, block + GlobalSize(s.handle));
@@ -162,11 +167,13 @@ class Sequence {
     const int32_t result = DestroySetup(slot.handle);
     const int32_t expected = slot.kind != kSetup ? kSetupNotLive : slot.busy ? kSetupBusy : 0;
     if (result != expected) {
-      fuzzin::Finding(at + "DestroySetup gave " + std::to_string(result) + ", not " + std::to_string(expected));
+      fuzzin::Finding(at + "DestroySetup gave " + std::to_string(result) + ", not " +
+                      std::to_string(expected));
     }
     if (result == 0) {
       slot.kind = kGone;
-      if (PlatformLiveGlobalBlocks() != live - 1) fuzzin::Finding(at + "DestroySetup freed no block");
+      if (PlatformLiveGlobalBlocks() != live - 1)
+        fuzzin::Finding(at + "DestroySetup freed no block");
     } else if (PlatformLiveGlobalBlocks() != live || Take() != before) {
       fuzzin::Finding(at + "a refused DestroySetup changed something");
     }
@@ -185,8 +192,8 @@ class Sequence {
 
     const bool own = code == kEscapeStreamFunction || code == kEscapeSecondOption;
     const bool target = slot.kind == kSetup || slot.kind == kOptions;
-    const std::string got = at + "EscapeSetup(" + std::to_string(code) + ", size " + std::to_string(size) +
-                            ") gave " + std::to_string(result);
+    const std::string got = at + "EscapeSetup(" + std::to_string(code) + ", size " +
+                            std::to_string(size) + ") gave " + std::to_string(result);
     if (size < 0 || size > 0xFFFF) {
       if (result != kSetupBadSize) fuzzin::Finding(got + " for a bad size");
     } else if (slot.busy) {
@@ -204,7 +211,8 @@ class Sequence {
       std::vector<uint8_t>& bytes = expected[step.slot & 3];
       std::memcpy(bytes.data(), source_, std::min<size_t>(size, bytes.size()));
     }
-    if (Take() != expected) fuzzin::Finding(got + ", and the persistent bytes are not as they should be");
+    if (Take() != expected)
+      fuzzin::Finding(got + ", and the persistent bytes are not as they should be");
   }
 
   void Import(Slot& slot, const Step& step, const std::string& at) {
@@ -214,7 +222,10 @@ class Sequence {
       gifwrite::Image image;
       image.width = image.height = 2;
       image.pixels = {0, 1, 1, 0};
-      return gifwrite::GifBuilder(2, 2, {{0, 0, 0}, {255, 255, 255}}).AddImage(image).Trailer().bytes();
+      return gifwrite::GifBuilder(2, 2, {{0, 0, 0}, {255, 255, 255}})
+          .AddImage(image)
+          .Trailer()
+          .bytes();
     }();
     HostContext context = {};
     context.userValue = static_cast<uint32_t>(frame);
@@ -235,7 +246,8 @@ class Sequence {
     const int32_t expected = slot.kind != kSetup ? kSetupNotLive : idle ? 0 : kSetupBusy;
     // A stream function shared with a nested import may be read by both.
     if (result != expected && !(idle && stream != nullptr && fuzzin::IsImportResult(result))) {
-      fuzzin::Finding(at + "ImportFile gave " + std::to_string(result) + ", not " + std::to_string(expected));
+      fuzzin::Finding(at + "ImportFile gave " + std::to_string(result) + ", not " +
+                      std::to_string(expected));
     }
   }
 

@@ -265,8 +265,8 @@ FilterError RunImport(FilterSetup* job) {
   if (OpenInput(source, &input) != kErrNone) return Fail(job, kErrStreamOpen);
   run.stream = input.stream;
 
-  FilterError result = ReadGifHeader(run.stream, &run.header, &run.globalColorCount,
-                                     &run.colorBits);
+  FilterError result =
+      ReadGifHeader(run.stream, &run.header, &run.globalColorCount, &run.colorBits);
   // A screen the picture's frame cannot hold is refused before a document
   // exists; GetFileInfo still tells its size.
   if (result == kErrNone &&

@@ -36,8 +36,9 @@ constexpr uint16_t kNoPendingSuffix = 0xFFFF;
 
 static_assert(kMaxCodes <= static_cast<uint32_t>(kCodeTableEntries),
               "every code of up to 12 bits indexes the table");
-static_assert(kMaxCodes + 1 <= kStackSlots,
-              "a chain through every entry and a pending suffix fit the stack: only a cycle fills it");
+static_assert(
+    kMaxCodes + 1 <= kStackSlots,
+    "a chain through every entry and a pending suffix fit the stack: only a cycle fills it");
 static_assert(kMaxWindowFill + kWordBytes <= kWindowBlockBytes,
               "a word load at any byte position up to the fill stays in the window");
 static_assert(kMaxCodeWidth <= kLoadBits, "one load holds at least one code");
@@ -56,9 +57,9 @@ struct InputWindow {
   FilterSetup* job;
   QvStream stream;
   uint8_t* bytes;
-  uint32_t available;   // bytes filled from the stream
-  uint32_t bitPosition; // bits consumed, from bytes[0]
-  uint8_t blockLength;  // length of the next sub-block not read; 0: no more
+  uint32_t available;    // bytes filled from the stream
+  uint32_t bitPosition;  // bits consumed, from bytes[0]
+  uint8_t blockLength;   // length of the next sub-block not read; 0: no more
 
   // Loads sub-blocks while at most 4 bytes remain past the byte position,
   // after moving the unread bytes to the front; progress and the host's
@@ -221,7 +222,7 @@ struct CodeState {
   uint32_t available = 0;    // window bytes filled from the stream
   uint32_t nextCode = 0;     // the code the next entry takes
   uint32_t codeWidth = 0;
-  uint32_t codeMask = 0;     // (1 << codeWidth) - 1
+  uint32_t codeMask = 0;  // (1 << codeWidth) - 1
   uint32_t previousCode = 0;
   uint8_t* cursor = nullptr;  // the next pixel to write
   // Where previousCode's string was written; while well formed it ends at
@@ -291,9 +292,7 @@ class Decoder {
 
   // Only whole codes of the bytes the stream gave are decoded: data that
   // ends before the end code and the last pixel leaves the rest 0.
-  bool CodeFits(const CodeState& s) const {
-    return s.bitPosition + s.codeWidth <= s.available * 8;
-  }
+  bool CodeFits(const CodeState& s) const { return s.bitPosition + s.codeWidth <= s.available * 8; }
 
   // The width grows when the next entry needs one more bit; a code of 12
   // bits reaches every entry (nextCode 4096 keeps the width at 12).
@@ -525,9 +524,8 @@ class Decoder {
 
 }  // namespace
 
-FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel,
-                        uint16_t width, uint16_t left, int32_t topY, uint16_t height,
-                        QvStream stream) {
+FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel, uint16_t width,
+                        uint16_t left, int32_t topY, uint16_t height, QvStream stream) {
   uint8_t minimumCodeSize = 0;
   uint8_t blockLength = 0;
   if (QvStreamRead(stream, &minimumCodeSize, 1) != 1 ||

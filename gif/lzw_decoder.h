@@ -15,7 +15,7 @@
 // also holds where each entry's string lies in the pixels and its length;
 // the stack reverses strings once a stream reaches into an earlier table.
 constexpr int kCodeTableEntries = 5000;
-constexpr int kReversalStackBytes = kCodeTableEntries * 2; // 10000
+constexpr int kReversalStackBytes = kCodeTableEntries * 2;  // 10000
 // Compressed bytes not yet consumed: at most 4 left over plus one sub-block
 // (259), in a block of kInputWindowBytes + 4, since a code read takes 4
 // bytes from its byte position.
@@ -42,8 +42,7 @@ constexpr int kMaxMinimumCodeSize = 11;
 // or a library error from the progress check (all three reported). On
 // failure nothing reaches the picture. Every block is released before the
 // return.
-FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel,
-                        uint16_t width, uint16_t left, int32_t topY, uint16_t height,
-                        QvStream stream);
+FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel, uint16_t width,
+                        uint16_t left, int32_t topY, uint16_t height, QvStream stream);
 
 #endif

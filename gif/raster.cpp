@@ -36,11 +36,11 @@ void PackDepth1(uint8_t* buffer, uint32_t width, uint32_t height, size_t stride)
     const uint8_t* in = buffer + row * width;
     uint8_t* out = buffer + row * stride;
     for (size_t k = 0; k < fullBytes; ++k, in += 8) {
-      out[k] = static_cast<uint8_t>(
-          static_cast<uint8_t>(in[0] << 7) | static_cast<uint8_t>(in[1] << 6) |
-          static_cast<uint8_t>(in[2] << 5) | static_cast<uint8_t>(in[3] << 4) |
-          static_cast<uint8_t>(in[4] << 3) | static_cast<uint8_t>(in[5] << 2) |
-          static_cast<uint8_t>(in[6] << 1) | in[7]);
+      out[k] =
+          static_cast<uint8_t>(static_cast<uint8_t>(in[0] << 7) | static_cast<uint8_t>(in[1] << 6) |
+                               static_cast<uint8_t>(in[2] << 5) | static_cast<uint8_t>(in[3] << 4) |
+                               static_cast<uint8_t>(in[4] << 3) | static_cast<uint8_t>(in[5] << 2) |
+                               static_cast<uint8_t>(in[6] << 1) | in[7]);
     }
     if (tailPixels != 0) {
       const size_t first = row * width + fullBytes * 8;
@@ -142,9 +142,8 @@ uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_
   return rowLength;
 }
 
-FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced,
-                       int32_t bitsPerPixel, uint16_t width, uint16_t left, int32_t topY,
-                       uint16_t height) {
+FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, int32_t bitsPerPixel,
+                       uint16_t width, uint16_t left, int32_t topY, uint16_t height) {
   const int32_t depth = NormalizeDepth(bitsPerPixel);
   const uint32_t rowLength = PackRows(pixels, depth, width, height);
   // A width of 0 has no row to send, and a padded row longer than a band
@@ -182,7 +181,8 @@ FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced,
     if (band != nullptr) {
       for (uint32_t i = 0; i < bandRows; ++i) {
         const size_t source = InterlacedSourceRow(rowsDone + i, height);
-        std::memcpy(band + static_cast<size_t>(i) * rowLength, pixels + source * rowLength, rowLength);
+        std::memcpy(band + static_cast<size_t>(i) * rowLength, pixels + source * rowLength,
+                    rowLength);
       }
       rows = band;
     }

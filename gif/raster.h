@@ -32,8 +32,7 @@ uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_
 // image needs a second global block of one band, into which each band's
 // rows are gathered in display order. Returns 0, or kErrMemory
 // (reported) when that block cannot be had, in which case no band is sent.
-FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced,
-                       int32_t bitsPerPixel, uint16_t width, uint16_t left, int32_t topY,
-                       uint16_t height);
+FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, int32_t bitsPerPixel,
+                       uint16_t width, uint16_t left, int32_t topY, uint16_t height);
 
 #endif

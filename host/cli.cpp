@@ -59,9 +59,7 @@ bool ArgParser::Value(const char* name, char shortName, std::string* value) {
   return true;
 }
 
-void ArgParser::Unknown() {
-  Fail("unknown option '" + arg_ + "' (try '" + command_ + " --help')");
-}
+void ArgParser::Unknown() { Fail("unknown option '" + arg_ + "' (try '" + command_ + " --help')"); }
 
 void ArgParser::Fail(const std::string& message) {
   if (ok_) PrintError(std::string(command_) + ": " + message);
@@ -72,7 +70,8 @@ ProgressLine::ProgressLine(bool wanted) {
   enabled_ = wanted && ErrorOutputIsTerminal();
 #if !defined(_WIN32)
   struct winsize size = {};
-  if (enabled_ && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) width_ = size.ws_col;
+  if (enabled_ && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    width_ = size.ws_col;
 #endif
 }
 

@@ -11,7 +11,8 @@ namespace host {
 
 class ArgParser {
  public:
-  ArgParser(const char* command, int argc, char** argv) : command_(command), argc_(argc), argv_(argv) {}
+  ArgParser(const char* command, int argc, char** argv)
+      : command_(command), argc_(argc), argv_(argv) {}
 
   // Moves to the next argument; false at the end or after an error.
   bool Next();

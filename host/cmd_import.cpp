@@ -117,9 +117,10 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
       *done = true;
       return kExitOk;
     } else if (p.Flag("memory", 'm') || p.Flag("stream", 's')) {
-      const InputWay chosen = p.arg()[1] == 'm' || p.arg() == "--memory" ? InputWay::kMemory
-                                                                          : InputWay::kStream;
-      if (args->way != InputWay::kFile && args->way != chosen) p.Fail("--memory and --stream exclude each other");
+      const InputWay chosen =
+          p.arg()[1] == 'm' || p.arg() == "--memory" ? InputWay::kMemory : InputWay::kStream;
+      if (args->way != InputWay::kFile && args->way != chosen)
+        p.Fail("--memory and --stream exclude each other");
       args->way = chosen;
     } else if (p.Flag("quiet", 'q')) {
       args->quiet = true;
@@ -127,10 +128,12 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
       args->verbose = true;
     } else if (p.Flag("background", 'b')) {
       args->render.background = 1;
-    } else if (p.Value("output", 'o', &args->output) || p.Value("output-dir", 'd', &args->outputDir) ||
-               p.Value("format", 'f', &format) || p.Value("compression", 'c', &compression) ||
-               p.Value("trace", 0, &args->tracePath) || p.Value("dump-bitmaps", 0, &args->dumpDirectory) ||
-               p.Value("profile", 0, &args->setupNames.profile) || p.Value("mode", 0, &args->setupNames.mode) ||
+    } else if (p.Value("output", 'o', &args->output) ||
+               p.Value("output-dir", 'd', &args->outputDir) || p.Value("format", 'f', &format) ||
+               p.Value("compression", 'c', &compression) || p.Value("trace", 0, &args->tracePath) ||
+               p.Value("dump-bitmaps", 0, &args->dumpDirectory) ||
+               p.Value("profile", 0, &args->setupNames.profile) ||
+               p.Value("mode", 0, &args->setupNames.mode) ||
                p.Value("filter", 0, &args->filterPath)) {
     } else {
       p.Unknown();
@@ -149,7 +152,8 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
   if (!format.empty() && (args->kind = KindOfName(format)) == OutputKind::kNone) {
     p.Fail("--format takes png or svg, not '" + format + "'");
   }
-  if (!args->output.empty() && !args->outputDir.empty()) p.Fail("-o and --output-dir exclude each other");
+  if (!args->output.empty() && !args->outputDir.empty())
+    p.Fail("-o and --output-dir exclude each other");
   if (!args->output.empty() && args->files.size() > 1) {
     p.Fail("-o names one output; with several files, use --output-dir DIR");
   }
@@ -158,9 +162,11 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
     const OutputKind byName = KindOfName(extension.empty() ? "" : extension.substr(1));
     if (args->kind == OutputKind::kNone) args->kind = byName;
     if (args->kind == OutputKind::kNone) {
-      p.Fail("cannot tell the format of '" + args->output + "': name it .png or .svg, or give --format");
+      p.Fail("cannot tell the format of '" + args->output +
+             "': name it .png or .svg, or give --format");
     } else if (byName != OutputKind::kNone && byName != args->kind) {
-      p.Fail("'" + args->output + "' does not end in " + ExtensionOf(args->kind) + " as --format asks");
+      p.Fail("'" + args->output + "' does not end in " + ExtensionOf(args->kind) +
+             " as --format asks");
     }
   }
   if ((args->output == "-" || !args->outputDir.empty()) && args->kind == OutputKind::kNone) {
@@ -169,7 +175,8 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
   if (args->output.empty() && args->outputDir.empty() && !format.empty()) {
     p.Fail("--format needs -o or --output-dir");
   }
-  if (args->output == "-" && OutputIsTerminal()) p.Fail("standard output is a terminal: not writing a picture to it");
+  if (args->output == "-" && OutputIsTerminal())
+    p.Fail("standard output is a terminal: not writing a picture to it");
   int stdinCount = 0;
   for (const std::string& file : args->files) stdinCount += file == "-";
   if (stdinCount > 1) p.Fail("standard input (-) can be read only once");
@@ -186,7 +193,7 @@ struct ImportSession {
   ProgressLine* progress = nullptr;
   std::string label;
   int basePermille = 0, spanPermille = 1000;  // this file's share of the line
-  bool stopAsked = false;  // a stop was answered to a progress call
+  bool stopAsked = false;                     // a stop was answered to a progress call
   std::vector<int32_t> reports;
 
   void Show(const std::string& what, int permille) {
@@ -235,11 +242,13 @@ int WriterProgress(void* user, int permille) {
 // One palette index per byte, top row first; pixels no band delivered are 0.
 bool WritePgm(const StandInPicture* picture, int index, const StandInBitmapInfo& bitmap,
               const std::string& path) {
-  std::vector<uint8_t> pixels(static_cast<size_t>(bitmap.width) * static_cast<size_t>(bitmap.height));
+  std::vector<uint8_t> pixels(static_cast<size_t>(bitmap.width) *
+                              static_cast<size_t>(bitmap.height));
   if (StandInPictureBitmapPixels(picture, index, pixels.data(), pixels.size()) < 0) return false;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << "P5\n" << bitmap.width << " " << bitmap.height << "\n255\n";
-  out.write(reinterpret_cast<const char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+  out.write(reinterpret_cast<const char*>(pixels.data()),
+            static_cast<std::streamsize>(pixels.size()));
   out.close();
   return static_cast<bool>(out);
 }
@@ -253,7 +262,8 @@ bool DumpBitmaps(const StandInPicture* picture, const std::string& directory, st
     return false;
   }
   const std::string tablePath = (fs::path(directory) / "bitmaps.tsv").string();
-  std::ofstream table(tablePath, std::ios::binary | std::ios::trunc);  // the same bytes on every system
+  std::ofstream table(tablePath,
+                      std::ios::binary | std::ios::trunc);  // the same bytes on every system
   StandInPictureInfo info;
   StandInPictureGetInfo(picture, &info);
   // Back to GIF coordinates: the picture's y axis points up from the
@@ -290,8 +300,9 @@ bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const s
   options.progressUser = session;
   auto write = [&](std::FILE* out) {
     char message[512] = "";
-    const bool written = StandInPictureWrite(picture, out, args.kind == OutputKind::kSvg ? kStandInSvg : kStandInPng,
-                                             &options, message, sizeof message) == 0;
+    const bool written =
+        StandInPictureWrite(picture, out, args.kind == OutputKind::kSvg ? kStandInSvg : kStandInPng,
+                            &options, message, sizeof message) == 0;
     *error = message;
     return written;
   };
@@ -309,7 +320,8 @@ bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const s
   std::error_code code;
   for (int attempt = 0; attempt < 100 && temporary.empty(); ++attempt) {
     const std::filesystem::path candidate =
-        path.parent_path() / ("." + path.filename().string() + "." + std::to_string(random()) + ".part");
+        path.parent_path() /
+        ("." + path.filename().string() + "." + std::to_string(random()) + ".part");
     if (!std::filesystem::exists(candidate, code)) temporary = candidate.string();
   }
   std::FILE* out = temporary.empty() ? nullptr : std::fopen(temporary.c_str(), "wb");
@@ -366,7 +378,8 @@ int32_t RunImportFile(const FilterExports& filter, HGLOBAL setup, const FilterIn
 std::string DescribeFailure(const HostInput& input, int32_t result) {
   std::string message = input.DisplayName() + ": " + DescribeFilterError(result);
   if (input.haveBytes) {
-    const std::string where = DescribeStopPosition(ReadGifStructure(input.bytes), StandInLastStreamPosition());
+    const std::string where =
+        DescribeStopPosition(ReadGifStructure(input.bytes), StandInLastStreamPosition());
     if (!where.empty()) message += "; " + where;
   }
   return message;
@@ -396,7 +409,8 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   HostInput input;
   FilterInput handed;
   std::string error;
-  const bool ready = ReadHostInput(file, args.way, &input, &error) && handed.Prepare(input, args.way, &error);
+  const bool ready =
+      ReadHostInput(file, args.way, &input, &error) && handed.Prepare(input, args.way, &error);
   // Ctrl-C while waiting on a pipe ends the read with EINTR or short.
   if (InterruptRequested()) {
     PrintError((file == "-" ? "standard input" : file) + ": the import was cancelled");
@@ -433,7 +447,8 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
     status = kExitFailed;
   }
   const StandInPicture* picture = StandInPictureLast();
-  if (!args.dumpDirectory.empty() && picture != nullptr && !DumpBitmaps(picture, args.dumpDirectory, &error)) {
+  if (!args.dumpDirectory.empty() && picture != nullptr &&
+      !DumpBitmaps(picture, args.dumpDirectory, &error)) {
     PrintError(error);
     status = kExitFailed;
   }
@@ -475,9 +490,9 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
     StandInPictureInfo info;
     StandInPictureGetInfo(picture, &info);
     std::fprintf(out, "%s: %dx%d picture, %d bitmap%s, %d text line%s%s%s\n",
-                 input.DisplayName().c_str(), info.frame[2] - info.frame[0], info.frame[3] - info.frame[1],
-                 info.bitmapCount, info.bitmapCount == 1 ? "" : "s", info.textCount,
-                 info.textCount == 1 ? "" : "s", target.empty() ? "" : " -> ",
+                 input.DisplayName().c_str(), info.frame[2] - info.frame[0],
+                 info.frame[3] - info.frame[1], info.bitmapCount, info.bitmapCount == 1 ? "" : "s",
+                 info.textCount, info.textCount == 1 ? "" : "s", target.empty() ? "" : " -> ",
                  target == "-" ? "standard output" : target.c_str());
     std::fflush(out);
   }

@@ -59,24 +59,26 @@ void PrintStructure(const GifStructure& gif) {
   std::printf("  GIF%s, screen %dx%d, colour resolution %d bits, ", gif.version.c_str(), gif.width,
               gif.height, gif.colorResolution);
   if (gif.globalColors) {
-    std::printf("global palette of %d colours, background index %d\n", gif.globalColors, gif.backgroundIndex);
+    std::printf("global palette of %d colours, background index %d\n", gif.globalColors,
+                gif.backgroundIndex);
   } else {
     std::printf("no global palette\n");
   }
   std::printf("  %zu image%s\n", gif.images.size(), gif.images.size() == 1 ? "" : "s");
   for (size_t i = 0; i < gif.images.size(); ++i) {
     const GifImageInfo& m = gif.images[i];
-    std::printf("  image %zu: %dx%d at (%d, %d), %d bits per pixel%s", i + 1, m.width, m.height, m.left,
-                m.top, m.depth, m.interlaced ? ", interlaced" : "");
+    std::printf("  image %zu: %dx%d at (%d, %d), %d bits per pixel%s", i + 1, m.width, m.height,
+                m.left, m.top, m.depth, m.interlaced ? ", interlaced" : "");
     if (m.localColors) std::printf(", local palette of %d colours", m.localColors);
     if (m.transparent) std::printf(", transparent index %d", m.transparentIndex);
     if (m.hasControl) std::printf(", delay %d.%02d s", m.delay / 100, m.delay % 100);
     std::printf("\n");
   }
-  for (const std::string& comment : gif.comments) std::printf("  comment: \"%s\"\n", Printable(comment).c_str());
+  for (const std::string& comment : gif.comments)
+    std::printf("  comment: \"%s\"\n", Printable(comment).c_str());
   for (const GifPlainText& t : gif.plainTexts) {
-    std::printf("  plain text: %dx%d at (%d, %d), cell %dx%d, colour %d on %d: \"%s\"\n", t.width, t.height,
-                t.left, t.top, t.cellWidth, t.cellHeight, t.foreground, t.background,
+    std::printf("  plain text: %dx%d at (%d, %d), cell %dx%d, colour %d on %d: \"%s\"\n", t.width,
+                t.height, t.left, t.top, t.cellWidth, t.cellHeight, t.foreground, t.background,
                 Printable(t.text).c_str());
   }
   for (const GifApplication& a : gif.applications) {
@@ -86,7 +88,8 @@ void PrintStructure(const GifStructure& gif) {
     if (a.loopCount > 0) std::printf(", loops %d times", a.loopCount);
     std::printf("\n");
   }
-  if (gif.trailer) std::printf("  %lld bytes after the trailer\n", static_cast<long long>(gif.bytesAfterTrailer));
+  if (gif.trailer)
+    std::printf("  %lld bytes after the trailer\n", static_cast<long long>(gif.bytesAfterTrailer));
   if (!gif.problem.empty()) std::printf("  problem: %s\n", gif.problem.c_str());
 }
 
@@ -111,7 +114,8 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, bool json, const std::s
       result = getFileInfo("", &record, reinterpret_cast<uintptr_t>(handed.memory()), nullptr);
       break;
     case InputWay::kStream:
-      result = getFileInfo(name.c_str(), &record, handed.streamValue(), FilterInput::streamFunction());
+      result =
+          getFileInfo(name.c_str(), &record, handed.streamValue(), FilterInput::streamFunction());
       break;
   }
   if (result != 0) {
@@ -149,8 +153,10 @@ int RunInfo(int argc, char** argv) {
     } else if (p.Flag("json", 'j')) {
       json = true;
     } else if (p.Flag("memory", 'm') || p.Flag("stream", 's')) {
-      const InputWay chosen = p.arg() == "--memory" || p.arg() == "-m" ? InputWay::kMemory : InputWay::kStream;
-      if (way != InputWay::kFile && way != chosen) p.Fail("--memory and --stream exclude each other");
+      const InputWay chosen =
+          p.arg() == "--memory" || p.arg() == "-m" ? InputWay::kMemory : InputWay::kStream;
+      if (way != InputWay::kFile && way != chosen)
+        p.Fail("--memory and --stream exclude each other");
       way = chosen;
     } else if (p.Value("profile", 0, &setupNames.profile) || p.Value("mode", 0, &setupNames.mode) ||
                p.Value("filter", 0, &filterPath)) {

@@ -38,25 +38,24 @@ struct MetafileArgs {
 };
 
 void PrintMetafileHelp(std::FILE* out) {
-  std::fprintf(
-      out,
-      "Usage: %s metafile FILE [-o OUT.emf] [--memory | --stream | --embedded]\n"
-      "                          [--start-text TEXT] [--no-options] [--filter PATH]\n\n"
-      "Imports FILE through the filter's metafile entry ImportGR, as a host that\n"
-      "wants a finished metafile does, and prints the metafile's frame (left, top,\n"
-      "right, bottom) and units per inch.\n\n"
-      "  -o OUT.emf          write the Enhanced Metafile the filter returned\n"
-      "  --memory            ImportGR with the file in a global memory block\n"
-      "                      (the source's path empty)\n"
-      "  --stream            ImportCB with a host stream function over the file\n"
-      "  --embedded          ImportEmbeddedGR\n"
-      "  --start-text TEXT   with --embedded: the start text it is given\n"
-      "  --no-options        pass no options block (else one from GetFilterInfo)\n"
-      "  --filter PATH       load this filter module instead of gifin.so beside %s\n\n"
-      "Exit status: 0 when the entry returned 0 (and the metafile was written),\n"
-      "1 when it returned a number (said in words) or the output failed, 2 for\n"
-      "bad arguments or a filter that cannot be loaded.\n",
-      kProgramName, kProgramName);
+  std::fprintf(out,
+               "Usage: %s metafile FILE [-o OUT.emf] [--memory | --stream | --embedded]\n"
+               "                          [--start-text TEXT] [--no-options] [--filter PATH]\n\n"
+               "Imports FILE through the filter's metafile entry ImportGR, as a host that\n"
+               "wants a finished metafile does, and prints the metafile's frame (left, top,\n"
+               "right, bottom) and units per inch.\n\n"
+               "  -o OUT.emf          write the Enhanced Metafile the filter returned\n"
+               "  --memory            ImportGR with the file in a global memory block\n"
+               "                      (the source's path empty)\n"
+               "  --stream            ImportCB with a host stream function over the file\n"
+               "  --embedded          ImportEmbeddedGR\n"
+               "  --start-text TEXT   with --embedded: the start text it is given\n"
+               "  --no-options        pass no options block (else one from GetFilterInfo)\n"
+               "  --filter PATH       load this filter module instead of gifin.so beside %s\n\n"
+               "Exit status: 0 when the entry returned 0 (and the metafile was written),\n"
+               "1 when it returned a number (said in words) or the output failed, 2 for\n"
+               "bad arguments or a filter that cannot be loaded.\n",
+               kProgramName, kProgramName);
 }
 
 int ParseMetafileArgs(int argc, char** argv, MetafileArgs* args, bool* helpShown) {
@@ -110,10 +109,12 @@ int ParseMetafileArgs(int argc, char** argv, MetafileArgs* args, bool* helpShown
     return kExitUsage;
   }
   if (!args->output.empty()) {
-    std::string extension = args->output.size() >= 4 ? args->output.substr(args->output.size() - 4) : "";
+    std::string extension =
+        args->output.size() >= 4 ? args->output.substr(args->output.size() - 4) : "";
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension != ".emf") {
-      PrintError("metafile: writes an Enhanced Metafile: name the output .emf, not '" + args->output + "'");
+      PrintError("metafile: writes an Enhanced Metafile: name the output .emf, not '" +
+                 args->output + "'");
       return kExitUsage;
     }
   }

@@ -35,9 +35,9 @@ constexpr const char* kVersionKeys[] = {"FileDescription", "FileVersion", "Produ
 #if defined(_WIN32)
 HINSTANCE InstanceContaining(const void* address) {
   HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          static_cast<LPCSTR>(address), &module)) {
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<LPCSTR>(address), &module)) {
     return nullptr;
   }
   return module;

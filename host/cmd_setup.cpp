@@ -54,7 +54,8 @@ HGLOBAL SetupNames::Create(CreateSetupProc createSetup) const {
 // CreateSetup gives no reason; these are the ones a host can tell apart.
 std::string SetupNames::WhyNoSetup(const FilterModule& filter) const {
   auto filterVersion = filter.Resolve<FilterVersionProc>("QVRGetFilterVersion");
-  const auto wanted = static_cast<int32_t>(filterVersion ? filterVersion() : kFilterInterfaceVersion);
+  const auto wanted =
+      static_cast<int32_t>(filterVersion ? filterVersion() : kFilterInterfaceVersion);
   if (QvGetVersion() < wanted) return "the companion library is older than the filter needs";
   if (profile.size() >= kTextFieldBytes) return "the profile name is longer than 259 characters";
   if (mode.size() >= kTextFieldBytes) return "the mode name is longer than 259 characters";

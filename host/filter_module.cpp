@@ -85,7 +85,8 @@ std::string FilterModule::DefaultPath() {
   const std::string beside = exe.substr(0, slash + 1) + kModuleName;
 #ifdef GIFIMPORT_MODULE_DIR_FROM_HOST
   // Installed, the modules are in the library folder, not beside the host.
-  const std::string installed = exe.substr(0, slash + 1) + GIFIMPORT_MODULE_DIR_FROM_HOST + "/" + kModuleName;
+  const std::string installed =
+      exe.substr(0, slash + 1) + GIFIMPORT_MODULE_DIR_FROM_HOST + "/" + kModuleName;
   if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
 #endif
   return beside;

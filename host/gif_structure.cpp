@@ -97,7 +97,8 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
   const int globalBits = (flags & kSizeFieldMask) + 1;
   if (flags & kColorTableFlag) {
     gif.globalColors = 1 << globalBits;
-    if (!in.Has(3 * gif.globalColors)) return Stop(&gif, 13, "the file ends inside the global colour table"), gif;
+    if (!in.Has(3 * gif.globalColors))
+      return Stop(&gif, 13, "the file ends inside the global colour table"), gif;
     in.Skip(3 * gif.globalColors);
   }
 
@@ -116,7 +117,8 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
       GifImageInfo image = control;
       control = GifImageInfo();
       image.offset = start;
-      if (!in.Has(9)) return Stop(&gif, start, "the file ends inside the descriptor of " + name), gif;
+      if (!in.Has(9))
+        return Stop(&gif, start, "the file ends inside the descriptor of " + name), gif;
       image.left = in.Short();
       image.top = in.Short();
       image.width = in.Short();
@@ -157,7 +159,8 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
           const int packed = bytes[static_cast<size_t>(at)];
           control.disposal = (packed >> kDisposalShift) & kDisposalMask;
           control.transparent = (packed & kTransparentFlag) != 0;
-          control.delay = bytes[static_cast<size_t>(at + 1)] | (bytes[static_cast<size_t>(at + 2)] << 8);
+          control.delay =
+              bytes[static_cast<size_t>(at + 1)] | (bytes[static_cast<size_t>(at + 2)] << 8);
           control.transparentIndex = bytes[static_cast<size_t>(at + 3)];
         });
         break;
@@ -228,7 +231,8 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
 
 std::string DescribeStopPosition(const GifStructure& gif, int64_t position) {
   if (position < 0) return "";
-  std::string text = "reading stopped at byte " + std::to_string(position) + " of " + std::to_string(gif.size);
+  std::string text =
+      "reading stopped at byte " + std::to_string(position) + " of " + std::to_string(gif.size);
   size_t begun = 0;
   while (begun < gif.images.size() && gif.images[begun].offset < position) ++begun;
   const std::string count = " of " + std::to_string(gif.images.size());
@@ -287,8 +291,10 @@ std::string GifStructureJson(const std::string& file, const GifStructure& gif, i
     json += "}";
   }
   json += "],\"trailer\":" + std::string(gif.trailer ? "true" : "false") +
-          ",\"bytesAfterTrailer\":" + n(gif.bytesAfterTrailer) + ",\"strayBytes\":" + n(gif.strayBytes);
-  if (!gif.problem.empty()) json += ",\"problem\":" + Quote(gif.problem) + ",\"problemOffset\":" + n(gif.problemOffset);
+          ",\"bytesAfterTrailer\":" + n(gif.bytesAfterTrailer) +
+          ",\"strayBytes\":" + n(gif.strayBytes);
+  if (!gif.problem.empty())
+    json += ",\"problem\":" + Quote(gif.problem) + ",\"problemOffset\":" + n(gif.problemOffset);
   return json + "}";
 }
 

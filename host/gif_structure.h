@@ -13,7 +13,7 @@ namespace host {
 struct GifImageInfo {
   int64_t offset = 0, dataEnd = 0;  // the descriptor's first byte; past the data's terminator
   int left = 0, top = 0, width = 0, height = 0;
-  int depth = 0;        // bits per pixel of the colour table in force
+  int depth = 0;  // bits per pixel of the colour table in force
   bool interlaced = false;
   int localColors = 0;  // 0: none
   // From the graphic control extension before it, if any.

@@ -42,7 +42,8 @@ int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffe
     case kHostStreamRead: {
       if (value < 0 || (value > 0 && !buffer)) return -1;
       const int64_t take = std::max<int64_t>(0, std::min<int64_t>(value, size - stream->position));
-      if (take > 0) std::memcpy(buffer, stream->bytes->data() + stream->position, static_cast<size_t>(take));
+      if (take > 0)
+        std::memcpy(buffer, stream->bytes->data() + stream->position, static_cast<size_t>(take));
       stream->position += take;
       return static_cast<int32_t>(take);
     }

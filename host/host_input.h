@@ -22,9 +22,9 @@ constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
 enum class InputWay { kFile, kMemory, kStream };
 
 struct HostInput {
-  std::string name;         // as given; "-" is standard input
-  bool regular = false;     // a regular file the filter may open by its path
-  bool haveBytes = false;   // bytes holds the whole input
+  std::string name;        // as given; "-" is standard input
+  bool regular = false;    // a regular file the filter may open by its path
+  bool haveBytes = false;  // bytes holds the whole input
   std::vector<uint8_t> bytes;
 
   // "standard input" for "-", else the name.
@@ -49,7 +49,7 @@ class FilterInput {
   bool Prepare(const HostInput& input, InputWay way, std::string* error);
   InputWay way() const { return way_; }
   const std::string& path() const { return path_; }  // kFile only
-  HGLOBAL memory() const { return memory_; }          // kMemory: unlocked block
+  HGLOBAL memory() const { return memory_; }         // kMemory: unlocked block
   uint32_t streamValue() const { return streamValue_; }
   static HostStreamProc streamFunction();
 

@@ -144,8 +144,8 @@ int ReadModeSection(FilterSetup* setup, int readFonts, int readColors) {
   // Only "FILE" keeps the GIF's own colours; any other value, the empty text
   // included, puts the profile colours in force.
   char keyword[kTextFieldBytes];
-  const bool fromFile = LoadStem(kIdsFileKeyword, keyword) &&
-                        EqualIgnoringCase(setup->colorTableSource, keyword);
+  const bool fromFile =
+      LoadStem(kIdsFileKeyword, keyword) && EqualIgnoringCase(setup->colorTableSource, keyword);
   setup->overrideColorCount = fromFile ? 0 : setup->colorCount;
   return 1;
 }

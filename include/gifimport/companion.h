@@ -251,17 +251,18 @@ QV_API void WINAPI QvPathDirectory(char* destination, const char* source);
 #define GIFIMPORT_STATIC_ASSERT(cond, msg) extern int gifimport_layout_check[(cond) ? 1 : -1]
 #endif
 #endif
-GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 4 || (sizeof(StreamOpenDescriptor) == 24 &&
-                                               offsetof(StreamOpenDescriptor, size) == 4 &&
-                                               offsetof(StreamOpenDescriptor, streamFunction) == 16),
+GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 4 ||
+                            (sizeof(StreamOpenDescriptor) == 24 &&
+                             offsetof(StreamOpenDescriptor, size) == 4 &&
+                             offsetof(StreamOpenDescriptor, streamFunction) == 16),
                         "StreamOpenDescriptor layout");
-GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 8 || (sizeof(StreamOpenDescriptor) == 40 &&
-                                               offsetof(StreamOpenDescriptor, streamFunction) == 24),
+GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 8 ||
+                            (sizeof(StreamOpenDescriptor) == 40 &&
+                             offsetof(StreamOpenDescriptor, streamFunction) == 24),
                         "StreamOpenDescriptor 64-bit layout");
 GIFIMPORT_STATIC_ASSERT(sizeof(PaletteEntry) == 12 && sizeof(CoordSlot) == 8 &&
                             sizeof(PictureRect) == 32 && sizeof(BitmapCorners) == 48 &&
                             sizeof(BitmapSize) == 8 && sizeof(LibraryErrorPair) == 4,
                         "companion record layouts");
-
 
 #endif

@@ -129,9 +129,9 @@ typedef struct FileInfoRecord {
 
 /* Results of GetFileInfo besides 0 and the header numbers 21, -23, -24. */
 enum {
-  kFileInfoBadItem = 0x4601,   /* item id not 1..9, or the record too short */
-  kFileInfoBadValue = 0x4602,  /* a value refused, or an item not stored */
-  kFileInfoBadRecord = 0x4603  /* recordSize <= 0 or > 64 */
+  kFileInfoBadItem = 0x4601,  /* item id not 1..9, or the record too short */
+  kFileInfoBadValue = 0x4602, /* a value refused, or an item not stored */
+  kFileInfoBadRecord = 0x4603 /* recordSize <= 0 or > 64 */
 };
 
 /* ---- SourceDescriptor (272 bytes on 32-bit) --------------------------------
@@ -173,26 +173,26 @@ enum {
  * companion library's own errors come translated: kErrLibN names the library
  * code N it stands for. */
 enum GifImportError {
-  kErrNone = 0,          /* success */
-  kErrStreamOpen = 7,    /* the input (file, memory block, host stream) cannot be opened; 0 */
-  kErrLibFontTable = 9,  /* the library refused the font table (its 302); severity 1 */
-  kErrLib21to26 = 12,    /* library codes 21 to 26; 0 */
-  kErrLib161to166 = 13,  /* library codes 161 to 166; 0 */
-  kErrLib302 = 14,       /* library code 302 at any operation but the font table; 0 */
-  kErrLib303 = 15,       /* library code 303; 0 */
-  kErrLib304 = 19,       /* library codes 304 and 305; 0 */
-  kErrRead = 21,         /* the input ends early or cannot be read, or an unknown extension; 0 */
-  kErrLib301 = 23,       /* library code 301; 0 */
-  kErrLib168 = 25,       /* library code 168; 0 */
-  kErrLibUnknown = 26,   /* a library code not named here; 0 */
-  kErrMemory = 27,       /* no memory or no output document (also library code 300); 0 */
-  kErrTooLarge = 28,     /* a screen side or image edge past the picture's 16-bit coordinates
-                            (above 32767, or below -32768), or a padded row longer than a
-                            band (32767 bytes): refused before any of it is sent; 0 */
-  kErrCancelled = 61,    /* the host stopped the import (or library code 901); not reported */
-  kErrLib20 = 65,        /* library code 20; 0 */
-  kErrNotGif = -23,      /* no "GIF" signature, or a zero screen size not found again; 0 */
-  kErrVersion = -24      /* a version above 89; 0 */
+  kErrNone = 0,         /* success */
+  kErrStreamOpen = 7,   /* the input (file, memory block, host stream) cannot be opened; 0 */
+  kErrLibFontTable = 9, /* the library refused the font table (its 302); severity 1 */
+  kErrLib21to26 = 12,   /* library codes 21 to 26; 0 */
+  kErrLib161to166 = 13, /* library codes 161 to 166; 0 */
+  kErrLib302 = 14,      /* library code 302 at any operation but the font table; 0 */
+  kErrLib303 = 15,      /* library code 303; 0 */
+  kErrLib304 = 19,      /* library codes 304 and 305; 0 */
+  kErrRead = 21,        /* the input ends early or cannot be read, or an unknown extension; 0 */
+  kErrLib301 = 23,      /* library code 301; 0 */
+  kErrLib168 = 25,      /* library code 168; 0 */
+  kErrLibUnknown = 26,  /* a library code not named here; 0 */
+  kErrMemory = 27,      /* no memory or no output document (also library code 300); 0 */
+  kErrTooLarge = 28,    /* a screen side or image edge past the picture's 16-bit coordinates
+                           (above 32767, or below -32768), or a padded row longer than a
+                           band (32767 bytes): refused before any of it is sent; 0 */
+  kErrCancelled = 61,   /* the host stopped the import (or library code 901); not reported */
+  kErrLib20 = 65,       /* library code 20; 0 */
+  kErrNotGif = -23,     /* no "GIF" signature, or a zero screen size not found again; 0 */
+  kErrVersion = -24     /* a version above 89; 0 */
 };
 
 /* ---- Exports ---------------------------------------------------------------- */
@@ -267,14 +267,14 @@ GIFIN_API int32_t WINAPI ImportGR(uint32_t hostValue, const SourceDescriptor* so
 /* As ImportGR, from the host stream streamFunction(streamUserValue, ...)
  * when it is given; streamUserValue also goes with a stream of the block. */
 GIFIN_API int32_t WINAPI ImportCB(uint32_t hostValue, const SourceDescriptor* source,
-                                  ImportResult* result, HGLOBAL options,
-                                  uint32_t streamUserValue, HostStreamProc streamFunction);
+                                  ImportResult* result, HGLOBAL options, uint32_t streamUserValue,
+                                  HostStreamProc streamFunction);
 /* As ImportGR for a GIF embedded in the host's document: `options` must be
  * given (else kHostNoOptionsOrSetup), `inputSize` is the embedded GIF's
  * size, and the results come as 16-bit signed values. */
 GIFIN_API int16_t WINAPI ImportEmbeddedGR(uint32_t hostValue, const SourceDescriptor* source,
-                                          ImportResult* result, HGLOBAL options,
-                                          int32_t inputSize, const char* startText);
+                                          ImportResult* result, HGLOBAL options, int32_t inputSize,
+                                          const char* startText);
 /* 0x02000006. */
 GIFIN_API uint32_t WINAPI QVRGetFilterVersion(void);
 
@@ -293,7 +293,8 @@ GIFIN_API uint32_t WINAPI QVRGetFilterVersion(void);
 #endif
 #endif
 #define GIFIN_PTR32 (sizeof(void*) == 4)
-GIFIMPORT_STATIC_ASSERT(offsetof(FileInfoRecord, width) == 16 && offsetof(FileInfoRecord, item2) == 24 &&
+GIFIMPORT_STATIC_ASSERT(offsetof(FileInfoRecord, width) == 16 &&
+                            offsetof(FileInfoRecord, item2) == 24 &&
                             offsetof(FileInfoRecord, bitsPerPixel) == 44 &&
                             offsetof(FileInfoRecord, itemFlags) == 56,
                         "FileInfoRecord offsets");
@@ -321,8 +322,10 @@ GIFIMPORT_STATIC_ASSERT(!GIFIN_PTR32 || (sizeof(ImportResult) == 24 &&
                                          offsetof(ImportResult, unitsPerInch) == 20),
                         "ImportResult layout");
 GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 8 ||
-                            (sizeof(HostContext) == 72 && offsetof(HostContext, inputMemory) == 32 &&
-                             sizeof(ImportRequest) == 64 && offsetof(ImportRequest, hostContext) == 48 &&
+                            (sizeof(HostContext) == 72 &&
+                             offsetof(HostContext, inputMemory) == 32 &&
+                             sizeof(ImportRequest) == 64 &&
+                             offsetof(ImportRequest, hostContext) == 48 &&
                              sizeof(SourceDescriptor) == 280 && sizeof(ImportResult) == 32),
                         "64-bit layouts");
 

@@ -26,11 +26,7 @@
 
 #include "gifimport/win_platform.h"
 
-enum {
-  kHostStreamRead = 1,
-  kHostStreamSeek = 2,
-  kHostStreamTell = 3
-};
+enum { kHostStreamRead = 1, kHostStreamSeek = 2, kHostStreamTell = 3 };
 
 typedef int32_t(WINAPI* HostStreamProc)(uint32_t userValue, int32_t operation, void* buffer,
                                         int32_t value, int32_t origin);

@@ -45,16 +45,16 @@ typedef struct StandInColor {
 } StandInColor;
 
 typedef struct StandInPictureInfo {
-  int16_t frame[4];      /* x1, y1, x2, y2 (QvSetFrame): x2 - x1 by y2 - y1 pixels */
-  int16_t window[4];     /* x1, y1, x2, y2 (QvSetWindow) */
-  int16_t scaleMode;     /* 1: one unit is `scale` millimetres; 0: no scale given */
+  int16_t frame[4];  /* x1, y1, x2, y2 (QvSetFrame): x2 - x1 by y2 - y1 pixels */
+  int16_t window[4]; /* x1, y1, x2, y2 (QvSetWindow) */
+  int16_t scaleMode; /* 1: one unit is `scale` millimetres; 0: no scale given */
   double scale;
   int32_t hasBackground; /* 1 when a background colour was set */
   StandInColor background;
-  int32_t paletteCount;  /* entries of the palette in force at the end */
+  int32_t paletteCount; /* entries of the palette in force at the end */
   int32_t bitmapCount;
   int32_t textCount;
-  int32_t complete;      /* 1: finished and closed; 0: given up or left open */
+  int32_t complete; /* 1: finished and closed; 0: given up or left open */
 } StandInPictureInfo;
 
 typedef struct StandInBitmapInfo {
@@ -89,8 +89,7 @@ STANDIN_API void StandInPictureForget(void);
 STANDIN_API int StandInPictureGetInfo(const StandInPicture* picture, StandInPictureInfo* info);
 /* Copies up to `max` entries of the palette in force at the end; returns
  * the number of entries it has. */
-STANDIN_API int StandInPicturePalette(const StandInPicture* picture, StandInColor* colors,
-                                      int max);
+STANDIN_API int StandInPicturePalette(const StandInPicture* picture, StandInColor* colors, int max);
 
 /* Bitmaps and text lines, 0-based, in the order they were drawn. */
 STANDIN_API int StandInPictureGetBitmap(const StandInPicture* picture, int index,

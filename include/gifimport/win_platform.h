@@ -117,8 +117,9 @@ WINPLATFORM_API UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
  * quotes removed, the value cut to size - 1; result = characters copied.
  * A file name without a separator is looked up in the Windows directory.
  * A null section or key gives 0 and an empty buffer (no name lists). */
-WINPLATFORM_API DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
-                                                      LPSTR buffer, DWORD size, LPCSTR fileName);
+WINPLATFORM_API DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key,
+                                                      LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                                                      LPCSTR fileName);
 
 /* Files: only the open test is used (open for reading, then close): other
  * access or disposition values fail; only regular files open.

@@ -34,9 +34,9 @@ constexpr size_t kQuarantineBlocks = 64;
 struct Block {
   Family family;
   bool moveable;
-  void* data;    // null for a zero-size moveable block (a discarded block)
+  void* data;  // null for a zero-size moveable block (a discarded block)
   SIZE_T size;
-  int locks;     // moveable blocks only; fixed blocks are never locked
+  int locks;  // moveable blocks only; fixed blocks are never locked
 };
 
 unsigned long long InitialBudget() {
@@ -182,13 +182,17 @@ SIZE_T Size(Family family, void* handle) {
 
 extern "C" {
 
-HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) { return Allocate(Family::kGlobal, flags, bytes); }
+HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
+  return Allocate(Family::kGlobal, flags, bytes);
+}
 LPVOID WINAPI GlobalLock(HGLOBAL block) { return Lock(Family::kGlobal, block); }
 BOOL WINAPI GlobalUnlock(HGLOBAL block) { return Unlock(Family::kGlobal, block); }
 HGLOBAL WINAPI GlobalFree(HGLOBAL block) { return Free(Family::kGlobal, block); }
 SIZE_T WINAPI GlobalSize(HGLOBAL block) { return Size(Family::kGlobal, block); }
 
-HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) { return Allocate(Family::kLocal, flags, bytes); }
+HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
+  return Allocate(Family::kLocal, flags, bytes);
+}
 LPVOID WINAPI LocalLock(HLOCAL block) { return Lock(Family::kLocal, block); }
 BOOL WINAPI LocalUnlock(HLOCAL block) { return Unlock(Family::kLocal, block); }
 HLOCAL WINAPI LocalFree(HLOCAL block) { return Free(Family::kLocal, block); }
@@ -199,8 +203,8 @@ HLOCAL WINAPI LocalHandle(LPCVOID address) {
   MemoryRegistry& r = Registry();
   std::lock_guard<std::mutex> guard(r.mutex);
   auto moveable = r.moveables.find(address);
-  uintptr_t handle = moveable != r.moveables.end() ? moveable->second
-                                                   : reinterpret_cast<uintptr_t>(address);
+  uintptr_t handle =
+      moveable != r.moveables.end() ? moveable->second : reinterpret_cast<uintptr_t>(address);
   auto it = r.blocks.find(handle);
   if (it == r.blocks.end() || it->second.family != Family::kLocal) return nullptr;
   return reinterpret_cast<HLOCAL>(handle);

@@ -10,8 +10,8 @@ namespace {
 HINSTANCE registeredInstance = nullptr;
 
 __attribute__((constructor)) void AttachModule() {
-  registeredInstance = StandInRegisterModule(reinterpret_cast<const void*>(&AttachModule),
-                                             &gifinModuleResources);
+  registeredInstance =
+      StandInRegisterModule(reinterpret_cast<const void*>(&AttachModule), &gifinModuleResources);
   DllMain(registeredInstance, DLL_PROCESS_ATTACH, nullptr);
 }
 

@@ -70,14 +70,15 @@ bool FindValue(const std::string& path, const char* section, const char* key, st
     if (text.empty() || text[0] == ';') continue;
     if (text[0] == '[') {
       size_t close = text.find(']');
-      inSection = EqualIgnoringCase(Trim(text.substr(1, close == std::string::npos ? std::string::npos
-                                                                                   : close - 1)),
-                                    section);
+      inSection = EqualIgnoringCase(
+          Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1)),
+          section);
       continue;
     }
     if (!inSection) continue;
     size_t equals = text.find('=');
-    if (equals == std::string::npos || !EqualIgnoringCase(Trim(text.substr(0, equals)), key)) continue;
+    if (equals == std::string::npos || !EqualIgnoringCase(Trim(text.substr(0, equals)), key))
+      continue;
     *value = Unquote(Trim(text.substr(equals + 1)));
     return true;
   }

@@ -34,10 +34,10 @@ bool WriteEmf(const Picture& picture, Bytes* bytes) {
   return result == 0;
 }
 
-#define WRITE_EMF_OR_SKIP(picture, bytes)                                        \
-  if (!WriteEmf(picture, bytes)) {                                               \
-    if (!HasFailure()) GTEST_SKIP() << "stand-in built without libUEMF";         \
-    return;                                                                      \
+#define WRITE_EMF_OR_SKIP(picture, bytes)                                \
+  if (!WriteEmf(picture, bytes)) {                                       \
+    if (!HasFailure()) GTEST_SKIP() << "stand-in built without libUEMF"; \
+    return;                                                              \
   }
 
 uint32_t U32(const Bytes& b, size_t at) {
@@ -45,14 +45,23 @@ uint32_t U32(const Bytes& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 int32_t I32(const Bytes& b, size_t at) { return static_cast<int32_t>(U32(b, at)); }
-Rgb ColorRef(uint32_t ref) {
-  return {uint8_t(ref), uint8_t(ref >> 8), uint8_t(ref >> 16)};
-}
+Rgb ColorRef(uint32_t ref) { return {uint8_t(ref), uint8_t(ref >> 8), uint8_t(ref >> 16)}; }
 
 enum : uint32_t {
-  kHeader = 1, kEof = 14, kSetBkMode = 18, kSetTextAlign = 22, kSetTextColor = 24,
-  kSelectObject = 37, kCreatePen = 38, kCreateBrush = 39, kDeleteObject = 40, kRectangle = 43,
-  kStretchDIBits = 81, kCreateFont = 82, kTextOutA = 83, kAlphaBlend = 114,
+  kHeader = 1,
+  kEof = 14,
+  kSetBkMode = 18,
+  kSetTextAlign = 22,
+  kSetTextColor = 24,
+  kSelectObject = 37,
+  kCreatePen = 38,
+  kCreateBrush = 39,
+  kDeleteObject = 40,
+  kRectangle = 43,
+  kStretchDIBits = 81,
+  kCreateFont = 82,
+  kTextOutA = 83,
+  kAlphaBlend = 114,
 };
 
 // One drawing record as read back.
@@ -60,12 +69,12 @@ struct Drawn {
   uint32_t type = 0;
   int x = 0, y = 0, width = 0, height = 0;  // destination; text: reference point
   int bits = 0;
-  std::vector<Rgb> table;                   // DIB colour table
-  Bytes pixels;                             // DIB rows, bottom-up
+  std::vector<Rgb> table;  // DIB colour table
+  Bytes pixels;            // DIB rows, bottom-up
   std::string text, face;
   int fontHeight = 0, family = 0;
-  int advance = 0;                          // text: the sum of its advances
-  Rgb color;                                // text colour in force
+  int advance = 0;  // text: the sum of its advances
+  Rgb color;        // text colour in force
 };
 
 struct Metafile {
@@ -179,7 +188,8 @@ Metafile Walk(const Bytes& b) {
       EXPECT_LE(dx + 4 * count, size) << "one advance per character";
       d.text.assign(r.begin() + std::min<size_t>(offset, size),
                     r.begin() + std::min<size_t>(offset + count, size));
-      for (uint32_t i = 0; i < count && dx + 4 * i + 4 <= size; ++i) d.advance += I32(r, dx + 4 * i);
+      for (uint32_t i = 0; i < count && dx + 4 * i + 4 <= size; ++i)
+        d.advance += I32(r, dx + 4 * i);
       d.color = textColor;
       m.drawn.push_back(d);
     }
@@ -272,13 +282,31 @@ TEST(WriteEmf, BitmapsKeepTheirDepthAndPaletteAndLeaveOutExactlyTheBackIndex) {
     std::vector<int> bands;
     uint32_t expectedType;
   } cases[] = {
-      {"1 bit, width not a byte", 1, {{1, 0, 1, 1, 0, 1, 0, 0, 1}, {0, 1, 1, 0, 0, 0, 1, 1, 1}},
-       {kWhite, kBlue}, false, 0, {}, kStretchDIBits},
-      {"4 bits, local palette, odd width", 4, {{0, 1, 2}, {3, 2, 1}, {1, 1, 0}}, four, false, 0,
-       {2, 1}, kStretchDIBits},
+      {"1 bit, width not a byte",
+       1,
+       {{1, 0, 1, 1, 0, 1, 0, 0, 1}, {0, 1, 1, 0, 0, 0, 1, 1, 1}},
+       {kWhite, kBlue},
+       false,
+       0,
+       {},
+       kStretchDIBits},
+      {"4 bits, local palette, odd width",
+       4,
+       {{0, 1, 2}, {3, 2, 1}, {1, 1, 0}},
+       four,
+       false,
+       0,
+       {2, 1},
+       kStretchDIBits},
       {"8 bits, index past the palette", 8, {{0, 9, 1, 2, 3}}, four, false, 0, {}, kStretchDIBits},
       {"transparent but the index unused", 8, {{0, 1}, {2, 0}}, four, true, 3, {}, kStretchDIBits},
-      {"transparent index shares a colour", 4, {{0, 3, 1}, {3, 3, 0}}, four, true, 3, {},
+      {"transparent index shares a colour",
+       4,
+       {{0, 3, 1}, {3, 3, 0}},
+       four,
+       true,
+       3,
+       {},
        kAlphaBlend},
       {"band missing", 8, {{1}, {2}, {1}}, four, false, 0, {1, 1, 1}, kAlphaBlend},
   };
@@ -295,8 +323,8 @@ TEST(WriteEmf, BitmapsKeepTheirDepthAndPaletteAndLeaveOutExactlyTheBackIndex) {
     ASSERT_EQ(m.drawn.size(), 1u);
     const Drawn& d = m.drawn[0];
     EXPECT_EQ(std::vector<int>({int(d.type), d.x, d.y, d.width, d.height}),
-              std::vector<int>({int(c.expectedType), 2, 1, int(c.pixels[0].size()),
-                                int(c.pixels.size())}))
+              std::vector<int>(
+                  {int(c.expectedType), 2, 1, int(c.pixels[0].size()), int(c.pixels.size())}))
         << "type, place (frame y2 - picture top) and size";
     EXPECT_EQ(d.bits, d.type == kStretchDIBits ? c.depth : 32);
     for (int y = 0; y < d.height; ++y) {

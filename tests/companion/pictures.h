@@ -89,7 +89,7 @@ struct Image {
   // One letter a pixel: ' ' see-through, '?' a colour the art has no letter for.
   std::vector<std::string> Art() const {
     const std::map<char, Rgb> letters = {{'.', kBackground}, {'k', kBlack}, {'R', kRed},
-                                         {'G', kGreen}, {'B', kBlue}, {'W', kWhite},
+                                         {'G', kGreen},      {'B', kBlue},  {'W', kWhite},
                                          {'Y', kYellow}};
     std::vector<std::string> rows(height, std::string(width, '?'));
     for (int y = 0; y < height; ++y) {

@@ -68,8 +68,10 @@ TEST(RenderRgba, RefusesEmptyAndAbsurdFramesAndUnwritablePaths) {
   const struct {
     int x1, y1, x2, y2;
     const char* words;
-  } frames[] = {{0, 0, 0, 10, "empty"},        {5, 5, 2, 8, "empty"},
-                {0, 0, 16385, 1, "too large"}, {0, -16000, 1, 16000, "too large"}};
+  } frames[] = {{0, 0, 0, 10, "empty"},
+                {5, 5, 2, 8, "empty"},
+                {0, 0, 16385, 1, "too large"},
+                {0, -16000, 1, 16000, "too large"}};
   for (const auto& f : frames) {
     SCOPED_TRACE(f.words);
     const Picture picture = MakePicture(f.x1, f.y1, f.x2, f.y2);
@@ -130,13 +132,13 @@ TEST(RenderText, SitsOnTheBaselineAtTheOriginScaledToTheHeightAndClipped) {
     int height, x;
     std::vector<int> box;
   } cases[] = {
-      {"H", 10, 5, {5, 23, 9, 29}},     // 5 x 7 above the baseline
-      {"H", 20, 5, {5, 16, 14, 29}},    // twice as large
-      {"HH", 10, 5, {5, 23, 15, 29}},   // one blank column between letters
-      {"gy", 10, 5, {5, 25, 15, 31}},   // descenders reach two rows below
-      {"H", 0, 5, {5, 23, 9, 29}},      // no height set: readable anyway
-      {"H", 10, -3, {0, 23, 1, 29}},    // starts left of the frame
-      {"W", 300, 5, {35, 0, 59, 29}},   // huge: only its bottom row's strokes show
+      {"H", 10, 5, {5, 23, 9, 29}},    // 5 x 7 above the baseline
+      {"H", 20, 5, {5, 16, 14, 29}},   // twice as large
+      {"HH", 10, 5, {5, 23, 15, 29}},  // one blank column between letters
+      {"gy", 10, 5, {5, 25, 15, 31}},  // descenders reach two rows below
+      {"H", 0, 5, {5, 23, 9, 29}},     // no height set: readable anyway
+      {"H", 10, -3, {0, 23, 1, 29}},   // starts left of the frame
+      {"W", 300, 5, {35, 0, 59, 29}},  // huge: only its bottom row's strokes show
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.text) + " at height " + std::to_string(c.height));
@@ -152,8 +154,8 @@ Picture MixedPicture() {
   Picture picture = MakePicture(-4, 0, 29, 17);
   AddBitmap(&picture, -6, 15, 4, {{0, 1, 2, 3, 1}, {3, 2, 1, 0, 2}, {2, 2, 2, 2, 2}},
             {kRed, kGreen, kBlue, kWhite}, true, 2, {2, 1});
-  Bitmap& cut = AddBitmap(&picture, 10, 30, 1, Rows(20, {1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}),
-                          {kWhite, kBlue});
+  Bitmap& cut =
+      AddBitmap(&picture, 10, 30, 1, Rows(20, {1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}), {kWhite, kBlue});
   cut.bands.push_back(cut.bands[0]);
   cut.bands.back().left = -60;
   AddText(&picture, 0, 2, 10, "Ok <&>");

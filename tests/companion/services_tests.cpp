@@ -52,9 +52,12 @@ TEST(OptionsBlocks, KeepEachCodeAtItsSize) {
 }
 
 TEST(TextHelpers, DirectoryAndCopy) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"/opt/filters/gifin.so", "/opt/filters/"}, {"gifin.so", ""},
-      {"D:\\Filters\\gifin.dll", "D:\\Filters\\"}, {"/", "/"}, {"", ""}, {nullptr, ""}};
+  const std::pair<const char*, const char*> cases[] = {{"/opt/filters/gifin.so", "/opt/filters/"},
+                                                       {"gifin.so", ""},
+                                                       {"D:\\Filters\\gifin.dll", "D:\\Filters\\"},
+                                                       {"/", "/"},
+                                                       {"", ""},
+                                                       {nullptr, ""}};
   for (const auto& [path, directory] : cases) {
     char out[64];
     std::memset(out, 'x', sizeof out);

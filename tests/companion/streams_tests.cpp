@@ -132,8 +132,9 @@ TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
 }
 
 TEST_F(Streams, BadFormatsAndCountsReadNothing) {
-  const char* const formats[] = {"",    "c",     "0c", "1x", "1C", "1c1", "1 c", "2c-1s",
-                                 "99999999999999999999c", "4097c", "4096s", nullptr};
+  const char* const formats[] = {
+      "",      "c",     "0c",   "1x", "1C", "1c1", "1 c", "2c-1s", "99999999999999999999c",
+      "4097c", "4096s", nullptr};
   Bytes record(16, 0xEE);
   for (QvStream s : OpenAll(Pattern(64))) {
     for (const char* format : formats) {
@@ -334,9 +335,12 @@ TEST_F(Streams, SameCallsGiveTheSameLogWhateverTheInput) {
   EXPECT_EQ(RunOver(streams[2]), log);
   const std::string start =
       R"({"op":"QvStreamReadFormat","stream":"stream#1","format":"6c2s3c","count":1,"calls":1,)"
-      R"("result":1})" "\n"
-      R"({"op":"QvStreamReadChars","stream":"stream#1","count":1,"calls":3,"result":3})" "\n"
-      R"({"op":"QvStreamSeek","stream":"stream#1","offset":0,"origin":2,"result":16})" "\n";
+      R"("result":1})"
+      "\n"
+      R"({"op":"QvStreamReadChars","stream":"stream#1","count":1,"calls":3,"result":3})"
+      "\n"
+      R"({"op":"QvStreamSeek","stream":"stream#1","offset":0,"origin":2,"result":16})"
+      "\n";
   EXPECT_EQ(log.substr(0, start.size()), start) << "reads in a row are one entry that counts them";
   for (const char* part :
        {R"("names":["quote\"back\\slash","tab\t","\u00e9"])", R"("entries":[[0,0,0],[255,0,0]])",

@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
       alarm(limit);
       const e2e::ImportRun run = e2e::Import(bytes, options);
       alarm(0);
-      std::printf("result %d, %s%s\n", static_cast<int>(run.result), run.live.empty() ? "ok" : "FAIL, live: ",
-                  run.live.c_str());
+      std::printf("result %d, %s%s\n", static_cast<int>(run.result),
+                  run.live.empty() ? "ok" : "FAIL, live: ", run.live.c_str());
       failed += run.live.empty() ? 0 : 1;
     }
   }

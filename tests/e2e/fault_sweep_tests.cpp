@@ -45,14 +45,16 @@ Bytes RichGif() {
   for (int i = 0; i < 54; ++i) interlaced.pixels.push_back(static_cast<uint8_t>(i * 7 % 4));
   interlaced.lzw.subBlockSize = 5;
   gifwrite::GifBuilder gif(6, 9, {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {0, 0, 255}});
-  gif.GraphicControl(true, 3).Comment("sweep").AddImage(local).PlainText(0, 0, 6, 4, 1, 2, 1, 0, {"ab cd"});
+  gif.GraphicControl(true, 3).Comment("sweep").AddImage(local).PlainText(0, 0, 6, 4, 1, 2, 1, 0,
+                                                                         {"ab cd"});
   return gif.Application("NETSCAPE2.0", {1, 0, 0}).AddImage(interlaced).Trailer().bytes();
 }
 
 // A screen of size 0, taken from the image behind the comment: 3 blocks.
 Bytes ZeroScreenGif() {
   gifwrite::GifBuilder gif(0, 0);
-  gif.Comment("no screen").AddImage(Image{0, 0, 3, 2, false, {{1, 2, 3}, {4, 5, 6}}, {0, 1, 1, 0, 0, 1}, 0, {}, {}});
+  gif.Comment("no screen")
+      .AddImage(Image{0, 0, 3, 2, false, {{1, 2, 3}, {4, 5, 6}}, {0, 1, 1, 0, 0, 1}, 0, {}, {}});
   return gif.Trailer().bytes();
 }
 
@@ -77,7 +79,8 @@ Outcome ByImportFile(e2e::Road road, const Bytes& gif, const Arming& arm) {
   options.beforeImport = arm;
   const e2e::ImportRun run = e2e::Import(gif, options);
   std::string wrong = run.live + (run.recordsKept ? "" : " host records changed");
-  if (run.Errors() != (run.result ? std::vector<int32_t>{run.result} : std::vector<int32_t>{})) wrong += " reports";
+  if (run.Errors() != (run.result ? std::vector<int32_t>{run.result} : std::vector<int32_t>{}))
+    wrong += " reports";
   return {run.result, wrong};
 }
 
@@ -93,7 +96,8 @@ int32_t WINAPI UserZeroStream(uint32_t, int32_t op, void* buffer, int32_t value,
 Outcome ByEntry(Entry entry, const Bytes& gif, const Arming& arm) {
   HGLOBAL options = nullptr;
   GetFilterInfo(0, 0, &options, 0);
-  if (entry == kGRStream) EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStream), nullptr, 0);
+  if (entry == kGRStream)
+    EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStream), nullptr, 0);
   SourceDescriptor source{};
   if (entry != kGRMemory) std::snprintf(source.path, sizeof source.path, "%s", gifPath.c_str());
   source.memory = e2e::MemoryBlockOf(gif);
@@ -107,7 +111,8 @@ Outcome ByEntry(Entry entry, const Bytes& gif, const Arming& arm) {
   arm();
   Outcome out;
   if (entry == kEmbedded) out.result = ImportEmbeddedGR(0, &source, &result, options, 0, "Start");
-  if (entry == kCB) out.result = ImportCB(0, &source, &result, options, streamValue, e2e::ByteStreamProc);
+  if (entry == kCB)
+    out.result = ImportCB(0, &source, &result, options, streamValue, e2e::ByteStreamProc);
   if (entry <= kGRStream) out.result = ImportGR(0, &source, &result, options);
   if (entry == kInfoFile) out.result = GetFileInfo(gifPath.c_str(), record, 0, nullptr);
   if (entry == kInfoMemory) out.result = GetFileInfo("", record, memory, nullptr);
@@ -122,11 +127,14 @@ Outcome ByEntry(Entry entry, const Bytes& gif, const Arming& arm) {
   // ImportCB leaves its stream function in the block once a setup took it.
   const HostStreamProc function = &e2e::ByteStreamProc;
   const std::vector<uint8_t> after = e2e::PersistentBytes(options);
-  if (entry == kCB && after != persistent) std::memcpy(persistent.data(), &function, sizeof function);
+  if (entry == kCB && after != persistent)
+    std::memcpy(persistent.data(), &function, sizeof function);
   if (after != persistent) out.wrong += " persistent bytes changed";
-  if (std::count(area.begin() + 60, area.end(), 0xEE) != 12) out.wrong += " written past the record";
+  if (std::count(area.begin() + 60, area.end(), 0xEE) != 12)
+    out.wrong += " written past the record";
   const bool cleared = std::count(area.begin() + 4, area.begin() + 60, 0) == 56;
-  if (entry >= kInfoFile && out.result != 0 && !cleared) out.wrong += " items stored with a failure";
+  if (entry >= kInfoFile && out.result != 0 && !cleared)
+    out.wrong += " items stored with a failure";
   out.wrong += LeftLocked(source.memory);
   e2e::CloseByteStream(streamValue);
   GlobalFree(source.memory);
@@ -148,12 +156,13 @@ TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
     const char* name;
     int road;  // an e2e::Road, or -1 for an entry
     Entry entry;
-  } roads[] = {{"ImportFile by file", 0, kGRFile}, {"ImportFile by memory", 1, kGRFile},
-               {"ImportFile by stream", 2, kGRFile}, {"ImportGR by file", -1, kGRFile},
-               {"ImportGR by memory", -1, kGRMemory}, {"ImportGR by the block's stream", -1, kGRStream},
-               {"ImportEmbeddedGR", -1, kEmbedded}, {"ImportCB", -1, kCB},
-               {"GetFileInfo by file", -1, kInfoFile}, {"GetFileInfo by memory", -1, kInfoMemory},
-               {"GetFileInfo by stream", -1, kInfoStream}};
+  } roads[] = {
+      {"ImportFile by file", 0, kGRFile},        {"ImportFile by memory", 1, kGRFile},
+      {"ImportFile by stream", 2, kGRFile},      {"ImportGR by file", -1, kGRFile},
+      {"ImportGR by memory", -1, kGRMemory},     {"ImportGR by the block's stream", -1, kGRStream},
+      {"ImportEmbeddedGR", -1, kEmbedded},       {"ImportCB", -1, kCB},
+      {"GetFileInfo by file", -1, kInfoFile},    {"GetFileInfo by memory", -1, kInfoMemory},
+      {"GetFileInfo by stream", -1, kInfoStream}};
   const struct {
     Bytes gif;
     long blocks, recoveryReads;
@@ -173,7 +182,8 @@ TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
         long start = 0;
         const Outcome reference = run([&] { start = fault.made(); });
         const long made = fault.made() - start;
-        ASSERT_EQ(std::to_string(reference.result) + reference.wrong, std::to_string(ended)) << road.name;
+        ASSERT_EQ(std::to_string(reference.result) + reference.wrong, std::to_string(ended))
+            << road.name;
         std::vector<int32_t> results, expected(static_cast<size_t>(made), fault.number);
         for (long n = 1; n <= made; ++n) {
           SCOPED_TRACE(std::string(road.name) + ", " + fault.name + " " + std::to_string(n));
@@ -184,7 +194,8 @@ TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
         }
         runs[f] += made;
         if (f == kAllocation && captured && made > 0) expected[0] = kHostNoOptionsOrSetup;
-        if (f == kLibraryError) std::fill(expected.end() - std::min(made, 2L), expected.end(), ended);
+        if (f == kLibraryError)
+          std::fill(expected.end() - std::min(made, 2L), expected.end(), ended);
         if (f == kRead) std::fill_n(expected.begin() + 1, recoveryReads, -23);
         if (f == kRead && !info) {
           EXPECT_EQ(std::count(results.begin(), results.end(), ended), blocks) << road.name;
@@ -194,8 +205,10 @@ TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
       }
     }
   }
-  std::printf("fault sweep: %ld runs with an allocation failing, %ld with a library error, %ld with a read failing\n",
-              runs[kAllocation], runs[kLibraryError], runs[kRead]);
+  std::printf(
+      "fault sweep: %ld runs with an allocation failing, %ld with a library error, %ld with a read "
+      "failing\n",
+      runs[kAllocation], runs[kLibraryError], runs[kRead]);
 }
 
 }  // namespace

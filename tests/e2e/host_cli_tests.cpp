@@ -43,7 +43,9 @@ std::string Slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void Put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void Put(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 fs::path Put(const std::string& name, const Bytes& bytes) {
   Put(kDir / name, std::string(bytes.begin(), bytes.end()));
   return kDir / name;
@@ -51,8 +53,9 @@ fs::path Put(const std::string& name, const Bytes& bytes) {
 
 // The host with `args` (a shell word list, run in kDir), stdin from `in`.
 HostRun Host(const std::string& args, const std::string& in = "/dev/null") {
-  const std::string command = std::string("cd '") + kDir.string() + "' && " + GIFIMPORT_EMULATOR + " '" +
-                              GIFIMPORT_HOST + "' " + args + " <" + in + " >out.bin 2>err.txt";
+  const std::string command = std::string("cd '") + kDir.string() + "' && " + GIFIMPORT_EMULATOR +
+                              " '" + GIFIMPORT_HOST + "' " + args + " <" + in +
+                              " >out.bin 2>err.txt";
   HostRun run;
   const int status = std::system(command.c_str());
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -67,7 +70,8 @@ const std::vector<Color> kLocal = {{9, 9, 9}, {200, 100, 0}};
 Image Pattern(uint16_t left, uint16_t top, uint16_t width, uint16_t height, int colors,
               std::vector<Color> local = {}) {
   Image image{left, top, width, height, false, local, {}, 0, {}, {}};
-  for (int i = 0; i < width * height; ++i) image.pixels.push_back(static_cast<uint8_t>((i * 7 / 3) % colors));
+  for (int i = 0; i < width * height; ++i)
+    image.pixels.push_back(static_cast<uint8_t>((i * 7 / 3) % colors));
   return image;
 }
 
@@ -78,10 +82,13 @@ struct Layer {
   int transparent;  // -1: none
   std::vector<Color> palette;
 };
-[[maybe_unused]] std::vector<uint8_t> Expected(int width, int height, const std::vector<Layer>& layers, const Color* background) {
+[[maybe_unused]] std::vector<uint8_t> Expected(int width, int height,
+                                               const std::vector<Layer>& layers,
+                                               const Color* background) {
   std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4, 0);
   for (size_t i = 0; background && i < rgba.size(); i += 4) {
-    rgba[i] = background->r, rgba[i + 1] = background->g, rgba[i + 2] = background->b, rgba[i + 3] = 255;
+    rgba[i] = background->r, rgba[i + 1] = background->g, rgba[i + 2] = background->b,
+    rgba[i + 3] = 255;
   }
   for (const Layer& layer : layers) {
     const Image& m = layer.image;
@@ -123,7 +130,8 @@ bool ReadPng(const std::string& bytes, int* colorType, std::vector<uint8_t>* rgb
 }
 
 TEST_F(HostCli, PicturesKeepTransparencyAndUseAPaletteWhenOneFits) {
-  const Image full = Pattern(0, 0, 12, 8, 4), inner = Pattern(3, 2, 6, 5, 4), local = Pattern(1, 1, 5, 4, 2, kLocal);
+  const Image full = Pattern(0, 0, 12, 8, 4), inner = Pattern(3, 2, 6, 5, 4),
+              local = Pattern(1, 1, 5, 4, 2, kLocal);
   // Every one of 256 entries drawn: no entry is left for empty pixels, and
   // none is needed where the image covers the screen.
   std::vector<Color> gray;
@@ -140,22 +148,54 @@ TEST_F(HostCli, PicturesKeepTransparencyAndUseAPaletteWhenOneFits) {
     int colorType;
   } cases[] = {
       {"one transparent image smaller than the screen",
-       GifBuilder(12, 8, kColors, "89a", 2).GraphicControl(true, 1).AddImage(inner).Trailer().bytes(),
-       {{inner, 1, kColors}}, "", 3},
+       GifBuilder(12, 8, kColors, "89a", 2)
+           .GraphicControl(true, 1)
+           .AddImage(inner)
+           .Trailer()
+           .bytes(),
+       {{inner, 1, kColors}},
+       "",
+       3},
       {"the same with the background asked for",
-       GifBuilder(12, 8, kColors, "89a", 2).GraphicControl(true, 1).AddImage(inner).Trailer().bytes(),
-       {{inner, 1, kColors}}, "--background", 3},
+       GifBuilder(12, 8, kColors, "89a", 2)
+           .GraphicControl(true, 1)
+           .AddImage(inner)
+           .Trailer()
+           .bytes(),
+       {{inner, 1, kColors}},
+       "--background",
+       3},
       {"two images sharing the global palette, the second transparent",
-       GifBuilder(12, 8, kColors).AddImage(full).GraphicControl(true, 0).AddImage(inner).Trailer().bytes(),
-       {{full, -1, kColors}, {inner, 0, kColors}}, "-c 9", 3},
+       GifBuilder(12, 8, kColors)
+           .AddImage(full)
+           .GraphicControl(true, 0)
+           .AddImage(inner)
+           .Trailer()
+           .bytes(),
+       {{full, -1, kColors}, {inner, 0, kColors}},
+       "-c 9",
+       3},
       {"a local palette: RGBA",
-       GifBuilder(12, 8, kColors).GraphicControl(true, 3).AddImage(inner).GraphicControl(true, 0)
-           .AddImage(local).Trailer().bytes(),
-       {{inner, 3, kColors}, {local, 0, kLocal}}, "--compression=0", 6},
-      {"256 colours covering the screen", GifBuilder(16, 16, gray).AddImage(all256).Trailer().bytes(),
-       {{all256, -1, gray}}, "", 3},
+       GifBuilder(12, 8, kColors)
+           .GraphicControl(true, 3)
+           .AddImage(inner)
+           .GraphicControl(true, 0)
+           .AddImage(local)
+           .Trailer()
+           .bytes(),
+       {{inner, 3, kColors}, {local, 0, kLocal}},
+       "--compression=0",
+       6},
+      {"256 colours covering the screen",
+       GifBuilder(16, 16, gray).AddImage(all256).Trailer().bytes(),
+       {{all256, -1, gray}},
+       "",
+       3},
       {"256 colours leaving a column empty: RGBA",
-       GifBuilder(17, 16, gray).AddImage(corner).Trailer().bytes(), {{corner, -1, gray}}, "", 6},
+       GifBuilder(17, 16, gray).AddImage(corner).Trailer().bytes(),
+       {{corner, -1, gray}},
+       "",
+       6},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -167,14 +207,17 @@ TEST_F(HostCli, PicturesKeepTransparencyAndUseAPaletteWhenOneFits) {
     ASSERT_TRUE(ReadPng(Slurp(kDir / "pic.png"), &colorType, &rgba));
     EXPECT_EQ(colorType, c.colorType);
     const Color background = kColors[2];
-    EXPECT_EQ(rgba, Expected(c.gif[6], c.gif[8], c.layers, std::string(c.args) == "--background" ? &background : nullptr));
+    EXPECT_EQ(rgba, Expected(c.gif[6], c.gif[8], c.layers,
+                             std::string(c.args) == "--background" ? &background : nullptr));
   }
 }
 
 TEST_F(HostCli, StandardInputAndOutputGiveTheSamePictureAsFiles) {
-  const fs::path gif = Put("in.gif", GifBuilder(12, 8, kColors).AddImage(Pattern(0, 0, 12, 8, 4)).Trailer().bytes());
+  const fs::path gif =
+      Put("in.gif", GifBuilder(12, 8, kColors).AddImage(Pattern(0, 0, 12, 8, 4)).Trailer().bytes());
   ASSERT_EQ(Host("import in.gif -o file.png").status, 0);
-  for (const char* args : {"import - -o - -q", "import --stream - --output=- --format png", "import -m - -o -"}) {
+  for (const char* args :
+       {"import - -o - -q", "import --stream - --output=- --format png", "import -m - -o -"}) {
     const HostRun run = Host(args, gif.string());
     EXPECT_EQ(run.status, 0) << args << run.err;
     EXPECT_TRUE(run.out == Slurp(kDir / "file.png")) << args;
@@ -195,11 +238,13 @@ TEST_F(HostCli, FailuresSayWhereReadingStoppedAndLeaveTheTargetAlone) {
     std::string message;
   } cases[] = {
       {"truncated", truncated,
-       "truncated.gif: .*\\(error 21\\); reading stopped at byte " + std::to_string(truncated.size()) + " of " +
-           std::to_string(truncated.size()) + ", in image 1 of 1 \\(the file ends inside the data of image 1\\)\n"},
+       "truncated.gif: .*\\(error 21\\); reading stopped at byte " +
+           std::to_string(truncated.size()) + " of " + std::to_string(truncated.size()) +
+           ", in image 1 of 1 \\(the file ends inside the data of image 1\\)\n"},
       {"unknown", unknown,
-       "unknown.gif: .*\\(error 21\\); reading stopped at byte " + std::to_string(good.size() + 1) + " of " +
-           std::to_string(unknown.size()) + ", after image 1 of 1 \\(an extension of unknown label 0x99 at byte " +
+       "unknown.gif: .*\\(error 21\\); reading stopped at byte " + std::to_string(good.size() + 1) +
+           " of " + std::to_string(unknown.size()) +
+           ", after image 1 of 1 \\(an extension of unknown label 0x99 at byte " +
            std::to_string(good.size() - 1) + "\\)\n"},
   };
   for (const auto& c : cases) {
@@ -209,13 +254,15 @@ TEST_F(HostCli, FailuresSayWhereReadingStoppedAndLeaveTheTargetAlone) {
       Put(kDir / "old.png", "old picture");
       const HostRun run = Host(std::string("import ") + c.name + ".gif -o old.png " + way);
       EXPECT_EQ(run.status, 1);
-      EXPECT_TRUE(std::regex_match(run.err, std::regex("gifimport: [^\n]*" + c.message))) << run.err;
+      EXPECT_TRUE(std::regex_match(run.err, std::regex("gifimport: [^\n]*" + c.message)))
+          << run.err;
       EXPECT_EQ(Slurp(kDir / "old.png"), "old picture");
     }
   }
   // Ctrl-C while the host waits for its input: cancelled, the target as it was.
-  const std::string interrupted = "cd '" + kDir.string() + "' && mkfifo fifo.gif || exit 9; " + GIFIMPORT_EMULATOR +
-                                  " '" + GIFIMPORT_HOST + "' import fifo.gif -o old.png 2>err.txt & "
+  const std::string interrupted = "cd '" + kDir.string() + "' && mkfifo fifo.gif || exit 9; " +
+                                  GIFIMPORT_EMULATOR + " '" + GIFIMPORT_HOST +
+                                  "' import fifo.gif -o old.png 2>err.txt & "
                                   "exec 3>fifo.gif; kill -INT $!; exec 3>&-; wait $!";
   EXPECT_EQ(WEXITSTATUS(std::system(interrupted.c_str())), 130);
   EXPECT_EQ(Slurp(kDir / "err.txt"), "gifimport: fifo.gif: the import was cancelled\n");
@@ -226,11 +273,13 @@ TEST_F(HostCli, FailuresSayWhereReadingStoppedAndLeaveTheTargetAlone) {
   Put("c.gif", good);
   const HostRun run = Host("import a.gif truncated.gif missing.gif c.gif --output-dir outs");
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(std::regex_match(run.err, std::regex("gifimport: truncated.gif: [^\n]*\n"
-                                                   "gifimport: cannot open missing.gif: No such file or directory\n")))
+  EXPECT_TRUE(std::regex_match(
+      run.err, std::regex("gifimport: truncated.gif: [^\n]*\n"
+                          "gifimport: cannot open missing.gif: No such file or directory\n")))
       << run.err;
   std::vector<std::string> written;
-  for (const auto& entry : fs::directory_iterator(kDir / "outs")) written.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(kDir / "outs"))
+    written.push_back(entry.path().filename().string());
   std::sort(written.begin(), written.end());
   EXPECT_EQ(written, (std::vector<std::string>{"a.png", "c.png"}));
 #endif
@@ -292,8 +341,11 @@ TEST_F(HostCli, EmptyInputsGetOneAnswerOnEveryRoad) {
 }
 
 // A flat JSON reader: every scalar under its path ("images.1.left").
-void Flatten(const std::string& json, size_t* at, const std::string& path, std::map<std::string, std::string>* out) {
-  auto skip = [&] { while (*at < json.size() && json[*at] == ' ') ++*at; };
+void Flatten(const std::string& json, size_t* at, const std::string& path,
+             std::map<std::string, std::string>* out) {
+  auto skip = [&] {
+    while (*at < json.size() && json[*at] == ' ') ++*at;
+  };
   skip();
   const char c = json[*at];
   if (c == '{' || c == '[') {
@@ -337,7 +389,8 @@ TEST_F(HostCli, InfoJsonReadsBackAsTheFileWasBuilt) {
                   .bytes();
   gif.insert(gif.end(), {'x', 'y'});
   Put("all.gif", gif);
-  const HostRun run = Host("info --json all.gif " EXAMPLES "/transparent.gif " EXAMPLES "/plaintext.gif");
+  const HostRun run =
+      Host("info --json all.gif " EXAMPLES "/transparent.gif " EXAMPLES "/plaintext.gif");
   ASSERT_EQ(run.status, 0) << run.err;
   std::map<std::string, std::string> all, transparent, plaintext;
   std::istringstream lines(run.out);
@@ -348,20 +401,40 @@ TEST_F(HostCli, InfoJsonReadsBackAsTheFileWasBuilt) {
     Flatten(line, &at, "", into);
   }
   const std::map<std::string, std::string> expected[] = {
-      {{"version", "\"89a\""}, {"width", "20"}, {"height", "10"}, {"bitsPerPixel", "2"}, {"globalColors", "4"},
-       {"backgroundIndex", "3"}, {"images.0.control.transparentIndex", "2"}, {"images.0.control.delay", "150"},
-       {"images.0.localColors", "0"}, {"images.1.left", "2"}, {"images.1.top", "3"}, {"images.1.depth", "1"},
-       {"images.1.interlaced", "true"}, {"images.1.localColors", "2"}, {"comments.0", "\"made \\\"here\\\"\""},
-       {"plainTexts.0.cellHeight", "8"}, {"plainTexts.0.text", "\"Hi\""},
-       {"applications.0.identifier", "\"NETSCAPE2.0\""}, {"applications.0.loopCount", "5"},
-       {"trailer", "true"}, {"bytesAfterTrailer", "2"}},
-      {{"width", "80"}, {"images.1.left", "10"}, {"images.1.width", "60"}, {"images.1.localColors", "8"},
+      {{"version", "\"89a\""},
+       {"width", "20"},
+       {"height", "10"},
+       {"bitsPerPixel", "2"},
+       {"globalColors", "4"},
+       {"backgroundIndex", "3"},
+       {"images.0.control.transparentIndex", "2"},
+       {"images.0.control.delay", "150"},
+       {"images.0.localColors", "0"},
+       {"images.1.left", "2"},
+       {"images.1.top", "3"},
+       {"images.1.depth", "1"},
+       {"images.1.interlaced", "true"},
+       {"images.1.localColors", "2"},
+       {"comments.0", "\"made \\\"here\\\"\""},
+       {"plainTexts.0.cellHeight", "8"},
+       {"plainTexts.0.text", "\"Hi\""},
+       {"applications.0.identifier", "\"NETSCAPE2.0\""},
+       {"applications.0.loopCount", "5"},
+       {"trailer", "true"},
+       {"bytesAfterTrailer", "2"}},
+      {{"width", "80"},
+       {"images.1.left", "10"},
+       {"images.1.width", "60"},
+       {"images.1.localColors", "8"},
        {"images.1.control.transparent", "true"}},
-      {{"width", "160"}, {"plainTexts.0.text", "\"Hello from gifimport\""}, {"plainTexts.0.cellWidth", "8"}},
+      {{"width", "160"},
+       {"plainTexts.0.text", "\"Hello from gifimport\""},
+       {"plainTexts.0.cellWidth", "8"}},
   };
   const std::map<std::string, std::string>* got[] = {&all, &transparent, &plaintext};
   for (int i = 0; i < 3; ++i)
-    for (const auto& [key, value] : expected[i]) EXPECT_EQ((*got[i]).count(key) ? got[i]->at(key) : "(none)", value) << key;
+    for (const auto& [key, value] : expected[i])
+      EXPECT_EQ((*got[i]).count(key) ? got[i]->at(key) : "(none)", value) << key;
   EXPECT_EQ(all.count("images.0.interlaced") ? all.at("images.0.interlaced") : "", "false");
 }
 

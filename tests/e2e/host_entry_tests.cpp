@@ -37,11 +37,16 @@ const std::vector<gifwrite::Color> kColors = {{0, 0, 0}, {255, 255, 255}, {255, 
 
 // A screen of the given size with one pixel drawn.
 Bytes SolidGif(uint16_t width, uint16_t height) {
-  return GifBuilder(width, height, kColors).AddImage(Image{0, 0, 1, 1, false, {}, {2}, 0, {}, {}}).Trailer().bytes();
+  return GifBuilder(width, height, kColors)
+      .AddImage(Image{0, 0, 1, 1, false, {}, {2}, 0, {}, {}})
+      .Trailer()
+      .bytes();
 }
 
 enum class Entry { kGR, kCB, kEmbedded };
-const char* Name(Entry e) { return e == Entry::kGR ? "ImportGR" : e == Entry::kCB ? "ImportCB" : "ImportEmbeddedGR"; }
+const char* Name(Entry e) {
+  return e == Entry::kGR ? "ImportGR" : e == Entry::kCB ? "ImportCB" : "ImportEmbeddedGR";
+}
 
 struct Call {
   Entry entry = Entry::kGR;
@@ -55,7 +60,8 @@ struct Call {
 // The host's view of a result: 0 with an enhanced metafile (deleted here, as
 // the host does), or a number and no metafile. "" when it is one of the two.
 std::string Outcome(int32_t r, const ImportResult& result) {
-  if (r != 0) return result.metafile == nullptr ? "" : "a metafile beside result " + std::to_string(r);
+  if (r != 0)
+    return result.metafile == nullptr ? "" : "a metafile beside result " + std::to_string(r);
   if (GetObjectType(result.metafile) != OBJ_ENHMETAFILE) return "no enhanced metafile";
   DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
   return "";
@@ -69,7 +75,8 @@ int32_t CallEntry(const Call& c, ImportResult* result) {
   *result = ImportResult{};
   int32_t r = 0;
   if (c.entry == Entry::kGR) r = ImportGR(7, &source, result, c.options);
-  if (c.entry == Entry::kEmbedded) r = ImportEmbeddedGR(7, &source, result, c.options, 0, c.startText);
+  if (c.entry == Entry::kEmbedded)
+    r = ImportEmbeddedGR(7, &source, result, c.options, 0, c.startText);
   if (c.entry == Entry::kCB) {
     const uint32_t user = c.stream ? e2e::OpenByteStream(*c.stream) : 0x5EA0001;
     r = ImportCB(7, &source, result, c.options, user, c.stream ? e2e::ByteStreamProc : nullptr);
@@ -121,27 +128,32 @@ TEST_F(HostEntries, EachEntryReadsTheInputItIsGiven) {
     const char* startText;
     int32_t result, right, bottom, unitsPerInch;
   } cases[] = {
-      {Entry::kGR, true, false, nullptr, CaptureSuccess(), 600, 400, 120},    // the path wins over the block
-      {Entry::kGR, false, false, nullptr, CaptureSuccess(), 400, 600, 120},   // empty path: the block
-      {Entry::kCB, true, true, nullptr, CaptureSuccess(), 9, 4, 1},           // the stream wins over both
+      {Entry::kGR, true, false, nullptr, CaptureSuccess(), 600, 400,
+       120},  // the path wins over the block
+      {Entry::kGR, false, false, nullptr, CaptureSuccess(), 400, 600,
+       120},                                                         // empty path: the block
+      {Entry::kCB, true, true, nullptr, CaptureSuccess(), 9, 4, 1},  // the stream wins over both
       {Entry::kCB, false, false, nullptr, CaptureSuccess(), 400, 600, 120},
       {Entry::kEmbedded, true, false, "Start", CaptureSuccess(), 600, 400, 1440},
-      {Entry::kEmbedded, false, false, nullptr, 7, 0, 0, 1440},        // never the block
+      {Entry::kEmbedded, false, false, nullptr, 7, 0, 0, 1440},  // never the block
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(Name(c.entry)) + (c.withPath ? " path" : " no path"));
     StandInClearLog();
     ImportResult result;
-    const Call call{c.entry, c.withPath ? file_ : "", memory, options, c.withStream ? &streamGif : nullptr, c.startText};
+    const Call call{
+        c.entry,    c.withPath ? file_ : "", memory, options, c.withStream ? &streamGif : nullptr,
+        c.startText};
     EXPECT_EQ(CallEntry(call, &result), c.result);
     // ImportCB left its stream function in the block; a host clears it.
     EscapeSetup(options, 0x51, 4, nullptr, nullptr, 0);
-    EXPECT_EQ(std::vector<int32_t>({result.left, result.top, result.right, result.bottom, result.unitsPerInch}),
+    EXPECT_EQ(std::vector<int32_t>(
+                  {result.left, result.top, result.right, result.bottom, result.unitsPerInch}),
               std::vector<int32_t>({0, 0, c.right, c.bottom, c.unitsPerInch}));
     const Strings begun = Logged("QvMetafileBegin");
     ASSERT_EQ(begun.size(), 1u);
-    EXPECT_EQ(Strings({LogField(begun[0], "title"), LogField(begun[0], "path"), LogField(begun[0], "version"),
-                       LogField(begun[0], "value")}),
+    EXPECT_EQ(Strings({LogField(begun[0], "title"), LogField(begun[0], "path"),
+                       LogField(begun[0], "version"), LogField(begun[0], "value")}),
               Strings({"\"GIF Import\"", Quoted(call.path), "33554438", "77"}));
     if (c.startText != nullptr) {
       ASSERT_EQ(Logged("QvDocOpen").size(), 1u);
@@ -185,9 +197,10 @@ TEST_F(HostEntries, BlocksOfTheirOwnRefusalsAndBadRecords) {
     SCOPED_TRACE(Name(c.entry));
     StandInClearLog();
     const long allocations = PlatformAllocationCount();
-    EXPECT_EQ(c.entry == Entry::kGR   ? ImportGR(0, c.source, c.result, c.options)
-              : c.entry == Entry::kCB ? ImportCB(0, c.source, c.result, c.options, 0, nullptr)
-                                      : ImportEmbeddedGR(0, c.source, c.result, c.options, 0, nullptr),
+    EXPECT_EQ(c.entry == Entry::kGR ? ImportGR(0, c.source, c.result, c.options)
+              : c.entry == Entry::kCB
+                  ? ImportCB(0, c.source, c.result, c.options, 0, nullptr)
+                  : ImportEmbeddedGR(0, c.source, c.result, c.options, 0, nullptr),
               c.expected);
     EXPECT_EQ(PlatformAllocationCount(), allocations) << "no block and no setup made";
     EXPECT_TRUE(Logged("QvMetafileBegin").empty());
@@ -200,7 +213,8 @@ TEST_F(HostEntries, BlocksOfTheirOwnRefusalsAndBadRecords) {
 // road every entry given none reads, with a user value of 0, until the host
 // clears it; the other bytes travel unchanged.
 uint32_t streamOfUserZero = 0;
-int32_t WINAPI StreamOfUserZero(uint32_t user, int32_t op, void* buffer, int32_t value, int32_t origin) {
+int32_t WINAPI StreamOfUserZero(uint32_t user, int32_t op, void* buffer, int32_t value,
+                                int32_t origin) {
   return e2e::ByteStreamProc(user == 0 ? streamOfUserZero : user, op, buffer, value, origin);
 }
 
@@ -209,13 +223,15 @@ TEST_F(HostEntries, PersistentBytesCarryTheStreamFunction) {
   uint32_t second = 0xA1B2C3D4;
   EscapeSetup(options, 0x52, 4, &second, nullptr, 0);
   std::vector<uint8_t> before = e2e::PersistentBytes(options);
-  for (size_t i = kPersistentOptionsBytes - 16; i < before.size(); ++i) before[i] = static_cast<uint8_t>(i);
+  for (size_t i = kPersistentOptionsBytes - 16; i < before.size(); ++i)
+    before[i] = static_cast<uint8_t>(i);
   QvOptionsControl(options, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
 
   const Bytes gif = SolidGif(9, 4);
   ImportResult result;
   EXPECT_EQ(CallEntry({Entry::kCB, file_, nullptr, options, &gif}, &result), CaptureSuccess());
-  EXPECT_EQ(std::vector<int32_t>({result.right, result.unitsPerInch}), std::vector<int32_t>({9, 96}))
+  EXPECT_EQ(std::vector<int32_t>({result.right, result.unitsPerInch}),
+            std::vector<int32_t>({9, 96}))
       << "the capture's own units per inch";
   std::vector<uint8_t> after = e2e::PersistentBytes(options);
   PersistentOptions stored{};
@@ -251,10 +267,14 @@ TEST_F(HostEntries, GetFilterInfoAndGetFilterPref) {
     int16_t info;
     int option28;  // -1: no block
     bool dialog;
-  } cases[] = {{false, 0, 2, 0xFF, true}, {true, 0, 2, 0, false}, {false, 1, 0, -1, false}, {false, 2, 2, 0, false}};
+  } cases[] = {{false, 0, 2, 0xFF, true},
+               {true, 0, 2, 0, false},
+               {false, 1, 0, -1, false},
+               {false, 2, 2, 0, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.brokenProfile) + " " + std::to_string(c.failAllocation));
-    setenv("WINDIR", c.brokenProfile ? profile.substr(0, profile.rfind('/')).c_str() : windir.c_str(), 1);
+    setenv("WINDIR",
+           c.brokenProfile ? profile.substr(0, profile.rfind('/')).c_str() : windir.c_str(), 1);
     PlatformFailAllocationAt(c.failAllocation);
     HGLOBAL block = reinterpret_cast<HGLOBAL>(0x1234);
     EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), c.info);
@@ -277,7 +297,8 @@ TEST_F(HostEntries, GetFilterInfoAndGetFilterPref) {
       const Strings dialogs = Logged("QvPreferencesDialog");
       EXPECT_EQ(dialogs.size(), owner != 0 && c.dialog ? 1u : 0u);
       for (const std::string& dialog : dialogs) {
-        EXPECT_EQ(Strings({LogField(dialog, "hostValue"), LogField(dialog, "flag"), LogField(dialog, "editResult")}),
+        EXPECT_EQ(Strings({LogField(dialog, "hostValue"), LogField(dialog, "flag"),
+                           LogField(dialog, "editResult")}),
                   Strings({"42", "1", "0"}));
       }
     }
@@ -301,7 +322,8 @@ TEST_F(HostEntries, FailedCapturesLeaveNoMetafile) {
       {"not a GIF", notGif, [] {}, -23},
       {"cut in the image", cut, [] {}, 21},
       {"stopped by the capture", SolidGif(8, 6), [] { StandInStopCaptureAtProgress(1); }, 61},
-      {"library stop", SolidGif(8, 6), [] { StandInSetPendingErrorAfter("QvBitmapBand", 1, 901, 0); }, 61},
+      {"library stop", SolidGif(8, 6),
+       [] { StandInSetPendingErrorAfter("QvBitmapBand", 1, 901, 0); }, 61},
       {"close fails", SolidGif(8, 6), [] { StandInSetDocCloseResult(303); }, 15},
       {"screen too wide for the picture", SolidGif(40000, 2), [] {}, 28},
   };

@@ -121,7 +121,8 @@ std::vector<std::string> ImportRun::Ops() const {
 
 std::vector<uint8_t> PersistentBytes(HGLOBAL optionsBlock) {
   std::vector<uint8_t> bytes(kPersistentOptionsBytes);
-  QvOptionsControl(optionsBlock, 0x2B, static_cast<int32_t>(bytes.size()), nullptr, bytes.data(), 0);
+  QvOptionsControl(optionsBlock, 0x2B, static_cast<int32_t>(bytes.size()), nullptr, bytes.data(),
+                   0);
   return bytes;
 }
 
@@ -158,7 +159,8 @@ std::string LogField(const std::string& entry, const std::string& key) {
 std::string WriteScratchFile(const std::string& name, const Bytes& bytes) {
   const std::string path = (ScratchPath() / name).string();
   std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -194,11 +196,13 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   if (options.road == Road::kMemory) {
     // A zero-sized movable block is a discarded one: a live handle that
     // locks to null.
-    context.inputMemory = options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
+    context.inputMemory =
+        options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
   }
   if (options.road == Road::kStream) {
     request.streamUserValue = OpenByteStream(gif);
-    EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(&ByteStreamProc), nullptr, 0);
+    EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(&ByteStreamProc), nullptr,
+                0);
   }
   HGLOBAL memory = context.inputMemory;
   const uint32_t stream = request.streamUserValue;
@@ -210,7 +214,8 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   std::memcpy(requestBefore, &request, sizeof request);
   std::memcpy(contextBefore, &context, sizeof context);
   if (options.beforeImport) options.beforeImport();
-  run.result = ImportFile(0, options.openName.c_str(), options.startName.c_str(), path.c_str(), &request);
+  run.result =
+      ImportFile(0, options.openName.c_str(), options.startName.c_str(), path.c_str(), &request);
   PlatformFailAllocationAt(0);
   run.recordsKept = std::memcmp(&request, requestBefore, sizeof request) == 0 &&
                     std::memcmp(&context, contextBefore, sizeof context) == 0 &&

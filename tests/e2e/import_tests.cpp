@@ -36,7 +36,8 @@ const std::vector<Color> kLocal2 = {{10, 20, 30}, {40, 50, 60}};
 std::vector<Color> Ramp(int count) {
   std::vector<Color> colors;
   for (int i = 0; i < count; ++i)
-    colors.push_back({static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i * 7), static_cast<uint8_t>(i)});
+    colors.push_back(
+        {static_cast<uint8_t>(i * 7), static_cast<uint8_t>(255 - i * 7), static_cast<uint8_t>(i)});
   return colors;
 }
 
@@ -54,7 +55,8 @@ Image Patterned(uint16_t left, uint16_t top, uint16_t width, uint16_t height, in
                 const std::vector<Color>& local = {}, bool interlaced = false) {
   Image image{left, top, width, height, interlaced, local, {}, 0, {}, {}};
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.pixels.push_back(static_cast<uint8_t>((x + 2 * y) % colors));
+    for (int x = 0; x < width; ++x)
+      image.pixels.push_back(static_cast<uint8_t>((x + 2 * y) % colors));
   return image;
 }
 
@@ -63,7 +65,9 @@ Image Patterned(uint16_t left, uint16_t top, uint16_t width, uint16_t height, in
 GifBuilder RichGif() {
   GifBuilder gif(6, 5, kGlobal4);
   gif.GraphicControl(true, 3).Comment("hi").PlainText(0, 0, 6, 4, 1, 2, 1, 0, {"ab cd"});
-  gif.AddImage(Patterned(1, 1, 4, 3, 2, kLocal2)).AddImage(Patterned(0, 0, 6, 5, 4, {}, true)).Trailer();
+  gif.AddImage(Patterned(1, 1, 4, 3, 2, kLocal2))
+      .AddImage(Patterned(0, 0, 6, 5, 4, {}, true))
+      .Trailer();
   return gif;
 }
 
@@ -74,8 +78,10 @@ std::string Summary(const standin::Picture& p, int colors) {
   for (const standin::Bitmap& b : p.bitmaps) {
     bool pattern = true;
     for (int y = 0; y < b.height; ++y)
-      for (int x = 0; x < b.width; ++x) pattern = pattern && b.PixelIndex(x, y) == (x + 2 * y) % colors;
-    out += "d" + std::to_string(b.depth) + (b.transparent ? " t" + std::to_string(b.backColorIndex) : " o") +
+      for (int x = 0; x < b.width; ++x)
+        pattern = pattern && b.PixelIndex(x, y) == (x + 2 * y) % colors;
+    out += "d" + std::to_string(b.depth) +
+           (b.transparent ? " t" + std::to_string(b.backColorIndex) : " o") +
            (pattern ? " pattern; " : " other pixels; ");
   }
   return out + (p.texts.empty() ? "" : "text");
@@ -113,22 +119,31 @@ TEST_F(ImportTest, CompleteRunCallsTheLibraryInTheDesignOrder) {
   const Strings ops = run.Ops();
   Strings drawing;  // without the reads, seeks and error queries
   for (const std::string& op : ops)
-    if (op.rfind("QvStreamRead", 0) != 0 && op != "QvStreamSeek" && op != "QvGetError") drawing.push_back(op);
-  EXPECT_EQ(drawing,
-            (Strings{"QvStreamOpen", "QvDocCreate", "QvDocSetNames", "QvDocOpen", "QvDocStart",
-                     "QvSetFontTable", "QvPictureBegin", "QvSetFrame", "QvSetScale", "QvSetWindow",
-                     "QvPictureHeaderEnd", "QvSetPalette", "QvSetBackgroundColor",   // global
-                     "QvSetBackMode", "QvSetBackColorIndex",                          // control
-                     "QvSetPalette", "QvBitmapBegin", "QvBitmapBand", "QvBitmapEnd",  // image 1
-                     "QvSetPalette", "QvBitmapBegin", "QvBitmapBand", "QvBitmapEnd",  // image 2
-                     "QvPictureEnd", "QvDocFinish", "QvDocClose", "QvDocDestroy", "QvStreamClose"}));
+    if (op.rfind("QvStreamRead", 0) != 0 && op != "QvStreamSeek" && op != "QvGetError")
+      drawing.push_back(op);
+  EXPECT_EQ(drawing, (Strings{"QvStreamOpen",         "QvDocCreate",
+                              "QvDocSetNames",        "QvDocOpen",
+                              "QvDocStart",           "QvSetFontTable",
+                              "QvPictureBegin",       "QvSetFrame",
+                              "QvSetScale",           "QvSetWindow",
+                              "QvPictureHeaderEnd",   "QvSetPalette",
+                              "QvSetBackgroundColor",                         // global
+                              "QvSetBackMode",        "QvSetBackColorIndex",  // control
+                              "QvSetPalette",         "QvBitmapBegin",
+                              "QvBitmapBand",         "QvBitmapEnd",  // image 1
+                              "QvSetPalette",         "QvBitmapBegin",
+                              "QvBitmapBand",         "QvBitmapEnd",  // image 2
+                              "QvPictureEnd",         "QvDocFinish",
+                              "QvDocClose",           "QvDocDestroy",
+                              "QvStreamClose"}));
 
   // The header is read and the input measured before the document exists,
   // the position put back behind the 13 header bytes; the last status check
   // comes after the trailer, before the picture ends.
   ASSERT_GE(ops.size(), 6u);
   EXPECT_EQ(Strings(ops.begin() + 1, ops.begin() + 6),
-            (Strings{"QvStreamReadFormat", "QvStreamSeek", "QvStreamSeek", "QvStreamSeek", "QvDocCreate"}));
+            (Strings{"QvStreamReadFormat", "QvStreamSeek", "QvStreamSeek", "QvStreamSeek",
+                     "QvDocCreate"}));
   EXPECT_EQ(e2e::LogField(run.log[1], "format"), "\"6c2s3c\"");
   EXPECT_EQ(e2e::LogField(run.log[4], "offset"), "13");
   const auto pictureEnd = std::find(ops.begin(), ops.end(), "QvPictureEnd");
@@ -145,7 +160,8 @@ TEST_F(ImportTest, CompleteRunCallsTheLibraryInTheDesignOrder) {
   const Strings palettes = Fields(run, "QvSetPalette", "entries");
   EXPECT_EQ(palettes[2], palettes[0]);
   // Picture space points up: y is the screen height less the GIF's.
-  EXPECT_EQ(Fields(run, "QvBitmapBegin", "corners"), (Strings{"[[1,5],[4,3],[4,5]]", "[[0,3],[8,0],[8,3]]"}));
+  EXPECT_EQ(Fields(run, "QvBitmapBegin", "corners"),
+            (Strings{"[[1,5],[4,3],[4,5]]", "[[0,3],[8,0],[8,3]]"}));
   EXPECT_EQ(Fields(run, "QvBitmapBand", "corners"), Fields(run, "QvBitmapBegin", "corners"));
   EXPECT_EQ(Fields(run, "QvBitmapBegin", "size"), (Strings{"[3,2]", "[8,3]"}));
   EXPECT_EQ(Fields(run, "QvBitmapBegin", "negDepth"), (Strings{"-1", "-4"}));
@@ -155,8 +171,9 @@ TEST_F(ImportTest, CompleteRunCallsTheLibraryInTheDesignOrder) {
   // The host hears the range first and 100 last, and nothing went wrong.
   ASSERT_FALSE(run.calls.empty());
   const testhost::StatusCall& first = run.calls.front();
-  EXPECT_EQ(Codes({first.kind, first.code, first.value2, run.calls.back().code, run.calls.back().value1}),
-            Codes({kStatusProgress, -1, 100, 0, 100}));
+  EXPECT_EQ(
+      Codes({first.kind, first.code, first.value2, run.calls.back().code, run.calls.back().value1}),
+      Codes({kStatusProgress, -1, 100, 0, 100}));
   EXPECT_TRUE(run.Errors().empty());
 }
 
@@ -176,14 +193,18 @@ TEST_F(ImportTest, EveryKindOfBlockReachesThePicture) {
        [](GifBuilder& g) { g.AddImage(Patterned(0, 0, 5, 3, 8, Ramp(8))); }, "d4 o pattern; "},
       {"global size field 4 (32 colours): depth 8", Ramp(32), 32,
        [](GifBuilder& g) { g.AddImage(Patterned(0, 0, 5, 3, 32)); }, "d8 o pattern; "},
-      {"no global table, header size field 7: depth 8", {}, 4,
+      {"no global table, header size field 7: depth 8",
+       {},
+       4,
        [](GifBuilder& g) { g.SetHeaderSizeField(7).AddImage(Patterned(0, 0, 5, 3, 4)); },
        "no background; d8 o pattern; "},
       {"interlaced, all four passes", kGlobal4, 4,
        [](GifBuilder& g) { g.AddImage(Patterned(0, 0, 5, 9, 4, {}, true)); }, "d4 o pattern; "},
       {"transparency holds until a control block clears it", kGlobal4, 4,
        [](GifBuilder& g) {
-         g.GraphicControl(true, 2).AddImage(Patterned(0, 0, 2, 2, 4)).AddImage(Patterned(2, 0, 2, 2, 4));
+         g.GraphicControl(true, 2)
+             .AddImage(Patterned(0, 0, 2, 2, 4))
+             .AddImage(Patterned(2, 0, 2, 2, 4));
          g.GraphicControl(false, 0).AddImage(Patterned(4, 0, 2, 2, 4));
        },
        "d4 t2 pattern; d4 t2 pattern; d4 o pattern; "},
@@ -195,7 +216,9 @@ TEST_F(ImportTest, EveryKindOfBlockReachesThePicture) {
        "d4 t2 pattern; "},
       {"comment and application blocks are skipped; junk between blocks too", kGlobal4, 4,
        [](GifBuilder& g) {
-         g.Comment(std::string(300, 'c')).Raw({0x00, 0x42, 0x99}).Application("NETSCAPE2.0", {1, 0, 0});
+         g.Comment(std::string(300, 'c'))
+             .Raw({0x00, 0x42, 0x99})
+             .Application("NETSCAPE2.0", {1, 0, 0});
          g.AddImage(Patterned(0, 0, 3, 2, 4)).Raw({0x07});
        },
        "d4 o pattern; "},
@@ -221,7 +244,8 @@ TEST_F(ImportTest, PictureReadBackThroughTheCApiMatchesTheCalls) {
   gif.PlainText(0, 0, 48, 32, 8, 16, 1, 0, {"hello there, host"}).GraphicControl(true, 1);
   // Rows that fill their 4 bytes (the padding's bytes are not the picture's);
   // the 8-bit rows come in more than one band.
-  gif.AddImage(Patterned(1, 1, 32, 3, 2, kLocal2)).AddImage(Patterned(2, 2, 8, 7, 16, Ramp(16), true));
+  gif.AddImage(Patterned(1, 1, 32, 3, 2, kLocal2))
+      .AddImage(Patterned(2, 2, 8, 7, 16, Ramp(16), true));
   gif.AddImage(Patterned(0, 0, 300, 120, 256)).Trailer();
   struct Read {
     StandInBitmapInfo info;
@@ -247,10 +271,12 @@ TEST_F(ImportTest, PictureReadBackThroughTheCApiMatchesTheCalls) {
     StandInColor local[2];
     EXPECT_EQ(StandInPictureBitmapPalette(picture, 0, local, 2), 256);
     EXPECT_EQ(local[1].blue, kLocal2[1].b);
-    for (StandInTextInfo t; StandInPictureGetText(picture, static_cast<int>(texts.size()), &t) == 0;) {
-      texts.push_back(std::string(t.text) + "@" + std::to_string(t.x) + "," + std::to_string(t.y) + " extent " +
-                      std::to_string(t.extentX) + "," + std::to_string(t.extentY) + " colour " +
-                      std::to_string(t.colorIndex) + (t.color.red == Ramp(256)[t.colorIndex].r ? "" : " wrong"));
+    for (StandInTextInfo t;
+         StandInPictureGetText(picture, static_cast<int>(texts.size()), &t) == 0;) {
+      texts.push_back(std::string(t.text) + "@" + std::to_string(t.x) + "," + std::to_string(t.y) +
+                      " extent " + std::to_string(t.extentX) + "," + std::to_string(t.extentY) +
+                      " colour " + std::to_string(t.colorIndex) +
+                      (t.color.red == Ramp(256)[t.colorIndex].r ? "" : " wrong"));
     }
     EXPECT_EQ(StandInPictureGetBitmap(picture, info.bitmapCount, nullptr), -1);
   };
@@ -270,8 +296,9 @@ TEST_F(ImportTest, PictureReadBackThroughTheCApiMatchesTheCalls) {
         if (&e < &entry && e2e::LogField(e, "op") == "\"QvSetTextColorIndex\"")
           color = std::stoi(e2e::LogField(e, "index"));
       const std::string text = e2e::LogField(entry, "text");
-      drawn.push_back(text.substr(1, text.size() - 2) + "@" + std::to_string(x) + "," + std::to_string(y) +
-                      " extent " + std::to_string(ex) + "," + std::to_string(ey) + " colour " + std::to_string(color));
+      drawn.push_back(text.substr(1, text.size() - 2) + "@" + std::to_string(x) + "," +
+                      std::to_string(y) + " extent " + std::to_string(ex) + "," +
+                      std::to_string(ey) + " colour " + std::to_string(color));
     }
     if (op != "\"QvBitmapBand\"") continue;
     ASSERT_GE(bitmap, 0);
@@ -285,15 +312,18 @@ TEST_F(ImportTest, PictureReadBackThroughTheCApiMatchesTheCalls) {
     for (int r = 0; r < rows; ++r) {
       for (int x = 0; x < width; ++x) {
         const int bit = x * b.info.depth;
-        const uint8_t pixel = b.pixels[static_cast<size_t>(b.info.top - top + r) * b.info.width + (left - b.info.left) + x];
-        packed[r * rowBytes + bit / 8] |= static_cast<uint8_t>(pixel << (8 - b.info.depth - bit % 8));
+        const uint8_t pixel = b.pixels[static_cast<size_t>(b.info.top - top + r) * b.info.width +
+                                       (left - b.info.left) + x];
+        packed[r * rowBytes + bit / 8] |=
+            static_cast<uint8_t>(pixel << (8 - b.info.depth - bit % 8));
       }
     }
     uint32_t hash = 2166136261u;  // the log's FNV-1a
     for (uint8_t byte : packed) hash = (hash ^ byte) * 16777619u;
     char checksum[16];
     std::snprintf(checksum, sizeof checksum, "\"%08x\"", hash);
-    EXPECT_EQ(e2e::LogField(entry, "checksum"), checksum) << "bitmap " << bitmap << " band at row " << top;
+    EXPECT_EQ(e2e::LogField(entry, "checksum"), checksum)
+        << "bitmap " << bitmap << " band at row " << top;
     ++bands;
   }
   EXPECT_EQ(bitmap + 1, 3);
@@ -339,7 +369,9 @@ Codes InfoByEveryRoad(const Bytes& gif) {
 // result, the same calls of the library after the open, and the input that
 // wins opened; GetFileInfo gives one answer by every road too.
 TEST_F(ImportTest, EveryRoadAndHostGiveTheSameImport) {
-  const auto withImage = [](GifBuilder g) { return g.AddImage(Patterned(0, 0, 2, 2, 4)).Trailer().bytes(); };
+  const auto withImage = [](GifBuilder g) {
+    return g.AddImage(Patterned(0, 0, 2, 2, 4)).Trailer().bytes();
+  };
   Bytes badSignature = withImage(GifBuilder(4, 4, kGlobal4));
   badSignature[2] = 'X';
   const Bytes header = GifBuilder(4, 4, kGlobal4).bytes();
@@ -349,7 +381,8 @@ TEST_F(ImportTest, EveryRoadAndHostGiveTheSameImport) {
     int32_t result, info;
   } inputs[] = {
       {"every kind of block", RichGif().bytes(), 0, 0},
-      {"extension label 0x2C, as no extension has", GifBuilder(4, 4, kGlobal4).Raw({0x21, 0x2C, 0x00}).Trailer().bytes(), 21, 0},
+      {"extension label 0x2C, as no extension has",
+       GifBuilder(4, 4, kGlobal4).Raw({0x21, 0x2C, 0x00}).Trailer().bytes(), 21, 0},
       {"not a GIF", badSignature, -23, -23},
       {"version above 89", withImage(GifBuilder(4, 4, kGlobal4, "90a")), -24, -24},
       {"empty input", {}, 21, 21},
@@ -366,10 +399,12 @@ TEST_F(ImportTest, EveryRoadAndHostGiveTheSameImport) {
   } ways[] = {{Road::kMemory, false, true, true, "\"memory\""},
               {Road::kMemory, true, true, true, "\"file\""},  // a path wins over a memory block
               {Road::kStream, false, true, true, "\"host\""},
-              {Road::kStream, true, true, true, "\"host\""},  // a stream wins over a path
-              {Road::kFile, false, false, true, "\"file\""},  // no status callback
+              {Road::kStream, true, true, true, "\"host\""},   // a stream wins over a path
+              {Road::kFile, false, false, true, "\"file\""},   // no status callback
               {Road::kFile, false, true, false, "\"file\""}};  // no host context
-  const auto afterOpen = [](const ImportRun& run) { return Strings(run.log.begin() + 1, run.log.end()); };
+  const auto afterOpen = [](const ImportRun& run) {
+    return Strings(run.log.begin() + 1, run.log.end());
+  };
   for (const auto& input : inputs) {
     SCOPED_TRACE(input.name);
     EXPECT_EQ(InfoByEveryRoad(input.gif), Codes(3, input.info));
@@ -390,11 +425,11 @@ TEST_F(ImportTest, EveryRoadAndHostGiveTheSameImport) {
       ASSERT_FALSE(run.log.empty());
       EXPECT_EQ(e2e::LogField(run.log[0], "kind"), way.opened) << run.log[0];
       // Without a context the document is opened without one; nothing else differs.
-      EXPECT_EQ(way.context ? afterOpen(run) : run.Ops(), way.context ? afterOpen(byFile) : byFile.Ops());
+      EXPECT_EQ(way.context ? afterOpen(run) : run.Ops(),
+                way.context ? afterOpen(byFile) : byFile.Ops());
     }
   }
 }
-
 
 // Coordinates go to the library as signed 16-bit values and rows in bands of
 // at most 32767 bytes: a screen or an image beyond either is refused with 28
@@ -420,7 +455,8 @@ TEST_F(ImportTest, SizesBeyondThePicturesCoordinatesAreRefused) {
     SCOPED_TRACE(c.name);
     GifBuilder gif(c.screenWidth, c.screenHeight, kGlobal4);
     gif.AddImage(Patterned(0, 0, 1, 1, 4));
-    gif.AddImage(Image{c.left, c.top, c.width, c.height, false, Ramp(c.localColors), {}, 0, {}, {}});
+    gif.AddImage(
+        Image{c.left, c.top, c.width, c.height, false, Ramp(c.localColors), {}, 0, {}, {}});
     const ImportRun run = Import(gif.Trailer().bytes());
     EXPECT_EQ(run.result, c.result);
     EXPECT_EQ(run.Errors(), Reported(c.result));
@@ -444,7 +480,8 @@ TEST_F(ImportTest, ProfileColoursReplaceOnlyTheGlobalTablesFirstEntries) {
     uint8_t background;
   } cases[] = {{10, 4, 5}, {10, 4, 3}, {2, 2, 1}, {0, 0, 0}, {-3, 0, 200}, {300, 4, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE("override " + std::to_string(c.overrideCount) + ", background " + std::to_string(c.background));
+    SCOPED_TRACE("override " + std::to_string(c.overrideCount) + ", background " +
+                 std::to_string(c.background));
     GifBuilder gif(6, 4, kGlobal4, "89a", c.background);
     gif.AddImage(Patterned(0, 0, 2, 2, 2, kLocal2)).AddImage(Patterned(2, 0, 2, 2, 4)).Trailer();
     ImportOptions options;
@@ -461,7 +498,8 @@ TEST_F(ImportTest, ProfileColoursReplaceOnlyTheGlobalTablesFirstEntries) {
     const std::vector<standin::Bitmap>& bitmaps = run.picture->bitmaps;
     ASSERT_EQ(bitmaps.size(), 2u);
     // A local table keeps its colours; the global one is restored with them.
-    EXPECT_EQ(std::vector<Rgb>(bitmaps[0].palette.begin(), bitmaps[0].palette.begin() + 2), AsRgb(kLocal2));
+    EXPECT_EQ(std::vector<Rgb>(bitmaps[0].palette.begin(), bitmaps[0].palette.begin() + 2),
+              AsRgb(kLocal2));
     EXPECT_EQ(bitmaps[1].palette, expected);
     EXPECT_EQ(run.picture->background, c.background < 4 ? expected[c.background] : Rgb{});
   }
@@ -471,7 +509,7 @@ TEST_F(ImportTest, ProfileColoursReplaceOnlyTheGlobalTablesFirstEntries) {
 // their 260-byte fields: refused, never written past.
 TEST_F(ImportTest, RequestsThatCannotBeServedAreRefused) {
   const Bytes gif = RichGif().bytes();
-  HGLOBAL discarded = GlobalAlloc(GMEM_MOVEABLE, 0);  // a live handle that locks to null
+  HGLOBAL discarded = GlobalAlloc(GMEM_MOVEABLE, 0);             // a live handle that locks to null
   HGLOBAL small = e2e::MemoryBlockOf({0xCC, 0xDD, 0xEE, 0xFF});  // starts like a setup
   HGLOBAL options = QvOptionsCreate(0, 0, 0, 0);
   HGLOBAL freed = GlobalAlloc(GMEM_MOVEABLE, kSetupBlockBytes);
@@ -510,7 +548,9 @@ TEST_F(ImportTest, RequestsThatCannotBeServedAreRefused) {
     names.adjustSetup = [&path](FilterSetup* setup) {
       std::snprintf(setup->inputPath, kTextFieldBytes, "%s", path.c_str());
     };
-    names.adjustRequest = [&c](ImportRequest* request) { request->docNames[1] = c.docName.c_str(); };
+    names.adjustRequest = [&c](ImportRequest* request) {
+      request->docNames[1] = c.docName.c_str();
+    };
     const ImportRun run = Import({}, names);
     EXPECT_EQ(run.result, c.result);
     EXPECT_EQ(run.Errors(), Reported(c.result));
@@ -533,7 +573,8 @@ int32_t WINAPI ReenteringCallback(uint32_t, int32_t, int32_t, int32_t, int32_t, 
   HGLOBAL setup = reentry.request->setupHandle;
   uint32_t second = 1;
   for (int32_t r : {DestroySetup(setup), ImportFile(0, "", "", "", reentry.request),
-                    EscapeSetup(setup, 0x51, 4, nullptr, nullptr, 0), EscapeSetup(setup, 0x52, 4, &second, nullptr, 0)})
+                    EscapeSetup(setup, 0x51, 4, nullptr, nullptr, 0),
+                    EscapeSetup(setup, 0x52, 4, &second, nullptr, 0)})
     reentry.results.insert(r);
   return 0;
 }
@@ -549,7 +590,8 @@ TEST_F(ImportTest, AStatusCallbackCannotFreeOrReuseTheSetupInUse) {
         reentry.request = request;
         request->hostContext->statusCallback = ReenteringCallback;
       };
-      if (fails) options.beforeImport = [] { StandInSetPendingErrorAfter("QvBitmapBand", 1, 300, 0); };
+      if (fails)
+        options.beforeImport = [] { StandInSetPendingErrorAfter("QvBitmapBand", 1, 300, 0); };
       const ImportRun run = Import(RichGif().bytes(), options);
       EXPECT_EQ(run.result, fails ? 27 : 0);
       EXPECT_EQ(reentry.results, std::set<int32_t>{kSetupBusy});
@@ -593,7 +635,10 @@ TEST_F(ImportTest, CancellationThroughTheStatusCallback) {
 // budget: past it the import ends with 27, reported once, and everything is
 // given back; the output writers keep within it too.
 TEST_F(ImportTest, OneMemoryBudgetForTheImportAndItsOutput) {
-  const Bytes gif = GifBuilder(1000, 1000, Ramp(256)).AddImage(Patterned(0, 0, 1000, 1000, 256)).Trailer().bytes();
+  const Bytes gif = GifBuilder(1000, 1000, Ramp(256))
+                        .AddImage(Patterned(0, 0, 1000, 1000, 256))
+                        .Trailer()
+                        .bytes();
   const unsigned long long inUse = PlatformMemoryInUse();
   const struct {
     const char* name;

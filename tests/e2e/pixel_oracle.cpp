@@ -121,7 +121,8 @@ int main(int argc, char** argv) {
   for (const char* directory : kSampleDirectories) {
     if (!fs::is_directory(root / directory)) continue;
     for (const auto& entry : fs::directory_iterator(root / directory)) {
-      if (entry.is_regular_file()) names.push_back(fs::relative(entry.path(), root).generic_string());
+      if (entry.is_regular_file())
+        names.push_back(fs::relative(entry.path(), root).generic_string());
     }
   }
   std::sort(names.begin(), names.end());

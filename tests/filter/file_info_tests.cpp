@@ -122,10 +122,12 @@ TEST_F(FileInfoTest, EveryInputGivesTheSameAnswer) {
     std::vector<int32_t> expected;  // result, width, height, bits, flags
   } cases[] = {
       {"320x200, 256 colours", kGif320x200, {0, 320, 200, 8, 0x4C}},
-      {"65535x40000, more than an import takes", gifwrite::GifBuilder(65535, 40000).bytes(),
+      {"65535x40000, more than an import takes",
+       gifwrite::GifBuilder(65535, 40000).bytes(),
        {0, 65535, 40000, 1, 0x4C}},
       {"zero width, recovered", ZeroWidthGif(), {0, 320, 200, 2, 0x4C}},
-      {"recovered image of width 0", gifwrite::GifBuilder(0, 0).AddImage(empty).bytes(),
+      {"recovered image of width 0",
+       gifwrite::GifBuilder(0, 0).AddImage(empty).bytes(),
        {kFileInfoBadValue, 0, 0, 0, 0}},
       {"12 bytes", Bytes(kSmall.begin(), kSmall.begin() + 12), {kErrRead, 0, 0, 0, 0}},
   };
@@ -152,12 +154,18 @@ TEST_F(FileInfoTest, WritesOnlyInsideTheRecordItsSizeAllows) {
     bool flags;
   } cases[] = {
       {std::numeric_limits<int32_t>::min(), kFileInfoBadRecord, 0, false},
-      {0, kFileInfoBadRecord, 0, false},  {3, kFileInfoBadValue, 0, false},
-      {17, kFileInfoBadValue, 0, false},  {20, kFileInfoBadValue, 1, false},
-      {35, kFileInfoBadValue, 1, false},  {36, kFileInfoBadValue, 2, false},
-      {47, kFileInfoBadValue, 2, false},  {48, 0, 3, false},
-      {59, 0, 3, false},                  {60, 0, 3, true},
-      {64, 0, 3, true},                   {65, kFileInfoBadRecord, 0, false},
+      {0, kFileInfoBadRecord, 0, false},
+      {3, kFileInfoBadValue, 0, false},
+      {17, kFileInfoBadValue, 0, false},
+      {20, kFileInfoBadValue, 1, false},
+      {35, kFileInfoBadValue, 1, false},
+      {36, kFileInfoBadValue, 2, false},
+      {47, kFileInfoBadValue, 2, false},
+      {48, 0, 3, false},
+      {59, 0, 3, false},
+      {60, 0, 3, true},
+      {64, 0, 3, true},
+      {65, kFileInfoBadRecord, 0, false},
       {100000, kFileInfoBadRecord, 0, false},
   };
   constexpr size_t kGuard = 32;
@@ -224,11 +232,16 @@ TEST(SetFileInfoItem, RefusesBadIdsValuesAndFieldsThatDoNotFit) {
     int32_t whole;  // for the others
     int32_t result;
   } cases[] = {
-      {60, 0, 0, 5, kFileInfoBadItem},    {60, 10, 0, 5, kFileInfoBadItem},
-      {60, 1, nan, 0, kFileInfoBadValue}, {60, 8, 0, 2, kFileInfoBadValue},
-      {60, 8, 0, 0, 0},                   {0, 3, 0, 0, kFileInfoBadValue},
-      {16, 1, 2.5, 0, 0},                 {15, 1, 2.5, 0, kFileInfoBadItem},
-      {55, 9, 0, 4, kFileInfoBadItem},    {56, 9, 0, 4, 0},
+      {60, 0, 0, 5, kFileInfoBadItem},
+      {60, 10, 0, 5, kFileInfoBadItem},
+      {60, 1, nan, 0, kFileInfoBadValue},
+      {60, 8, 0, 2, kFileInfoBadValue},
+      {60, 8, 0, 0, 0},
+      {0, 3, 0, 0, kFileInfoBadValue},
+      {16, 1, 2.5, 0, 0},
+      {15, 1, 2.5, 0, kFileInfoBadItem},
+      {55, 9, 0, 4, kFileInfoBadItem},
+      {56, 9, 0, 4, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("size " + std::to_string(c.size) + ", item " + std::to_string(c.id));
@@ -245,7 +258,8 @@ TEST(SetFileInfoItem, RefusesBadIdsValuesAndFieldsThatDoNotFit) {
     EXPECT_EQ(flags, otherFlags | bit) << "only the item's own bit, and only when it is stored";
     std::memset(area + 56, 0, 4);
     const size_t end = static_cast<size_t>(std::max(c.size, 4));
-    EXPECT_EQ(std::vector<uint8_t>(area + end, std::end(area)), std::vector<uint8_t>(sizeof area - end))
+    EXPECT_EQ(std::vector<uint8_t>(area + end, std::end(area)),
+              std::vector<uint8_t>(sizeof area - end))
         << "bytes past the record";
   }
 }

@@ -65,8 +65,9 @@ TEST_F(SetupLifecycle, HostNamesAndDefaults) {
     EXPECT_EQ((std::vector<std::string>{setup->driverName, setup->colorTableSource,
                                         setup->modeSection, setup->profilePath}),
               c.fields);
-    EXPECT_EQ((std::vector<int32_t>{setup->colorCount, setup->overrideColorCount, setup->fontCount}),
-              (std::vector<int32_t>{0, 0, 0}));
+    EXPECT_EQ(
+        (std::vector<int32_t>{setup->colorCount, setup->overrideColorCount, setup->fontCount}),
+        (std::vector<int32_t>{0, 0, 0}));
     const auto* persistent = reinterpret_cast<const uint8_t*>(&setup->persistentOptions);
     EXPECT_EQ(std::vector<uint8_t>(persistent, persistent + kPersistentBytes),
               std::vector<uint8_t>(kPersistentOptionsBytes));
@@ -93,7 +94,8 @@ class EscapeTarget : public SetupLifecycle, public ::testing::WithParamInterface
       GlobalUnlock(handle_);
     } else {
       handle_ = QvOptionsCreate(0, 0, 0, 0);
-      QvOptionsControl(handle_, kOptionStorePersistent, kPersistentBytes, pattern_.data(), nullptr, 0);
+      QvOptionsControl(handle_, kOptionStorePersistent, kPersistentBytes, pattern_.data(), nullptr,
+                       0);
     }
   }
   void TearDown() override {

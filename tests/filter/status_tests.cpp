@@ -99,15 +99,15 @@ TEST_F(StatusTest, ErrorReportsCarryTenExtraValuesAndTheirSeverity) {
                                  "3/27 0,0 s0 extra[]"}));
 
   const std::pair<FilterError, int32_t> severities[] = {
-      {9, 1},   {56, 1},  {60, 1},   {4867, 1}, {57, 2},  {59, 2},  {527, 2},  {775, 2},
-      {784, 2}, {0, 0},   {8, 0},    {10, 0},   {21, 0},  {27, 0},  {58, 0},   {61, 0},
-      {-23, 0}, {-24, 0}, {4866, 0}, {526, 0},  {785, 0}, {14, 0},  {-9, 0},   {0x10009, 0},
+      {9, 1},   {56, 1},  {60, 1},   {4867, 1}, {57, 2},  {59, 2}, {527, 2}, {775, 2},
+      {784, 2}, {0, 0},   {8, 0},    {10, 0},   {21, 0},  {27, 0}, {58, 0},  {61, 0},
+      {-23, 0}, {-24, 0}, {4866, 0}, {526, 0},  {785, 0}, {14, 0}, {-9, 0},  {0x10009, 0},
   };
   for (const auto& [code, severity] : severities) {
     host.Clear();
     ReportFilterError(job.job(), code);
-    EXPECT_EQ(host.Texts(), Texts{"3/" + std::to_string(code) + " 0,0 s" + std::to_string(severity) +
-                                  " extra[]"});
+    EXPECT_EQ(host.Texts(), Texts{"3/" + std::to_string(code) + " 0,0 s" +
+                                  std::to_string(severity) + " extra[]"});
   }
 }
 
@@ -117,10 +117,10 @@ TEST_F(StatusTest, LibraryErrorTranslation) {
     int16_t code, operation;
     FilterError expected;
   } table[] = {
-      {0, 0, 0},     {76, 0, 0},     {76, 269, 0},   {20, 0, 65},    {19, 0, 26},   {21, 0, 12},
-      {26, 0, 12},   {27, 0, 26},    {160, 0, 26},   {161, 0, 13},   {166, 0, 13},  {167, 0, 26},
-      {168, 0, 25},  {169, 0, 26},   {300, 0, 27},   {301, 0, 23},   {302, 269, 9}, {302, 0, 14},
-      {302, -1, 14}, {303, 269, 15}, {304, 0, 19},   {305, 0, 19},   {306, 0, 26},  {901, 0, 61},
+      {0, 0, 0},     {76, 0, 0},     {76, 269, 0},    {20, 0, 65},    {19, 0, 26},   {21, 0, 12},
+      {26, 0, 12},   {27, 0, 26},    {160, 0, 26},    {161, 0, 13},   {166, 0, 13},  {167, 0, 26},
+      {168, 0, 25},  {169, 0, 26},   {300, 0, 27},    {301, 0, 23},   {302, 269, 9}, {302, 0, 14},
+      {302, -1, 14}, {303, 269, 15}, {304, 0, 19},    {305, 0, 19},   {306, 0, 26},  {901, 0, 61},
       {900, 0, 26},  {-1, 0, 26},    {-32768, 0, 26}, {32767, 0, 26},
   };
   for (const auto& row : table) {
@@ -147,7 +147,10 @@ int32_t WINAPI FakeStreamProc(uint32_t, int32_t operation, void*, int32_t value,
   if (operation == kHostStreamRead) return 0;
   if (fake.cannotTell) return -1;
   if (operation == kHostStreamTell) return fake.position;
-  const int64_t target = (origin == 0 ? 0 : origin == 1 ? fake.position : fake.length) + int64_t{value};
+  const int64_t target = (origin == 0   ? 0
+                          : origin == 1 ? fake.position
+                                        : fake.length) +
+                         int64_t{value};
   if (target < 0 || target > INT32_MAX) return -1;
   return fake.position = static_cast<int32_t>(target);
 }

@@ -63,10 +63,28 @@ TEST(GifHeaderTest, SignatureAndVersion) {
     std::string start;
     FilterError expected;
   } cases[] = {
-      {"GIF89a", 0},    {"GIF87a", 0},    {"gif89a", 0},    {"gIf87A", 0},    {"GIFxxa", 0},
-      {"GIF8xa", 0},    {"GIF89z", 0},    {"GIF00a", 0},    {"GIF9 a", 0},    {"gif100", 0},
-      {std::string("GIF\0" "89", 6), 0}, {"GIF90a", kErrVersion}, {"GIF99a", kErrVersion},
-      {"JIF89a", kErrNotGif}, {"GI", kErrNotGif}, {std::string("GI\0" "89a", 6), kErrNotGif},
+      {"GIF89a", 0},
+      {"GIF87a", 0},
+      {"gif89a", 0},
+      {"gIf87A", 0},
+      {"GIFxxa", 0},
+      {"GIF8xa", 0},
+      {"GIF89z", 0},
+      {"GIF00a", 0},
+      {"GIF9 a", 0},
+      {"gif100", 0},
+      {std::string("GIF\0"
+                   "89",
+                   6),
+       0},
+      {"GIF90a", kErrVersion},
+      {"GIF99a", kErrVersion},
+      {"JIF89a", kErrNotGif},
+      {"GI", kErrNotGif},
+      {std::string("GI\0"
+                   "89a",
+                   6),
+       kErrNotGif},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.start);
@@ -100,7 +118,8 @@ TEST(GifHeaderTest, ZeroScreenSizeIsTakenFromTheFirstImageOnceItsSizeIsThere) {
     const size_t sizeEnd = c.gif.blockOffsets()[image] + 9;  // introducer, left, top, width, height
     for (size_t size = 13; size <= full.size(); ++size) {
       SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " cut at " << size);
-      const HeaderResult r = ReadHeader(Bytes(full.begin(), full.begin() + static_cast<long>(size)));
+      const HeaderResult r =
+          ReadHeader(Bytes(full.begin(), full.begin() + static_cast<long>(size)));
       EXPECT_EQ(r.result, size >= sizeEnd ? 0 : kErrNotGif);
       if (r.result == 0) {
         EXPECT_EQ((std::vector<int32_t>{r.width, r.height, r.position}),
@@ -119,13 +138,15 @@ struct HostBuffer {
   int32_t position = 0;
 } hostBuffer;
 
-int32_t WINAPI BufferStream(uint32_t, int32_t operation, void* buffer, int32_t value, int32_t origin) {
+int32_t WINAPI BufferStream(uint32_t, int32_t operation, void* buffer, int32_t value,
+                            int32_t origin) {
   HostBuffer& b = hostBuffer;
   const auto size = static_cast<int32_t>(b.bytes.size());
   if (operation == kHostStreamRead) {
     const int32_t n = b.endless ? value : std::max(0, std::min(value, size - b.position));
     for (int32_t i = 0; i < n; ++i, ++b.position) {
-      static_cast<uint8_t*>(buffer)[i] = b.position < size ? b.bytes[static_cast<size_t>(b.position)] : 0;
+      static_cast<uint8_t*>(buffer)[i] =
+          b.position < size ? b.bytes[static_cast<size_t>(b.position)] : 0;
     }
     return n;
   }
@@ -140,7 +161,8 @@ TEST(GifHeaderTest, RecoveryGivesUpOnAStreamThatCannotBePutBackOrNeverEnds) {
   zeroSize[6] = zeroSize[7] = 0;
   // One stream cannot tell its position; in the other, zeros read as empty
   // extensions, one after another, without end.
-  for (const HostBuffer& buffer : {HostBuffer{ZeroWidthGif().bytes(), false, false}, HostBuffer{zeroSize, true, true}}) {
+  for (const HostBuffer& buffer :
+       {HostBuffer{ZeroWidthGif().bytes(), false, false}, HostBuffer{zeroSize, true, true}}) {
     SCOPED_TRACE(buffer.endless ? "never ends" : "position unknown");
     hostBuffer = buffer;
     StreamOpenDescriptor descriptor = {};

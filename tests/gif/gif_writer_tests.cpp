@@ -34,7 +34,8 @@ Decoded Decode(const Bytes& data) {
     const size_t n = data[at++];
     if (at + n > data.size()) return d.error = "sub-block runs past the data", d;
     d.subBlockSizes.push_back(n);
-    stream.insert(stream.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+    stream.insert(stream.end(), data.begin() + static_cast<long>(at),
+                  data.begin() + static_cast<long>(at + n));
     at += n;
   }
   if (at + 1 != data.size()) return d.error = "no terminator, or bytes after it", d;
@@ -127,7 +128,8 @@ TEST(GifWriterLzw, RoundTripsEveryCodeSizeAndOption) {
       EXPECT_EQ(d.endCode, c.options.endCode);
       EXPECT_TRUE(!c.options.endCode || d.bitsLeftOver < 8) << "padding after the end code";
       for (size_t i = 0; i + 1 < d.subBlockSizes.size(); ++i) {
-        ASSERT_EQ(d.subBlockSizes[i], static_cast<size_t>(c.options.subBlockSize)) << "sub-block " << i;
+        ASSERT_EQ(d.subBlockSizes[i], static_cast<size_t>(c.options.subBlockSize))
+            << "sub-block " << i;
       }
       const int extraClears = d.clears - (c.options.initialClear ? 1 : 0);
       // Only a deferred clear runs on with a full table, and it never clears.
@@ -147,13 +149,22 @@ TEST(GifWriterLzw, RoundTripsEveryCodeSizeAndOption) {
 TEST(GifWriterLzw, PackCodesPutsCodesLsbFirstInSubBlocks) {
   // 100, 001, 101 from the lowest bit up: 0b01001100 then 0b1.
   EXPECT_EQ(gifwrite::PackCodes(2, {{4, 3}, {1, 3}, {5, 3}}), (Bytes{2, 2, 0x4C, 0x01, 0}));
-  EXPECT_EQ(gifwrite::PackCodes(2, {{4, 3}, {1, 3}, {5, 3}}, 1, false), (Bytes{2, 1, 0x4C, 1, 0x01}));
+  EXPECT_EQ(gifwrite::PackCodes(2, {{4, 3}, {1, 3}, {5, 3}}, 1, false),
+            (Bytes{2, 1, 0x4C, 1, 0x01}));
 }
 
 TEST(GifWriterBuilder, InterlacedImagesAreStoredInPassOrder) {
   const std::vector<std::vector<int>> expected = {
-      {}, {0}, {0, 1}, {0, 2, 1}, {0, 2, 1, 3}, {0, 4, 2, 1, 3}, {0, 4, 2, 1, 3, 5},
-      {0, 4, 2, 6, 1, 3, 5}, {0, 4, 2, 6, 1, 3, 5, 7}, {0, 8, 4, 2, 6, 1, 3, 5, 7},
+      {},
+      {0},
+      {0, 1},
+      {0, 2, 1},
+      {0, 2, 1, 3},
+      {0, 4, 2, 1, 3},
+      {0, 4, 2, 1, 3, 5},
+      {0, 4, 2, 6, 1, 3, 5},
+      {0, 4, 2, 6, 1, 3, 5, 7},
+      {0, 8, 4, 2, 6, 1, 3, 5, 7},
   };
   for (int height = 1; height <= 9; ++height) {
     SCOPED_TRACE("height " + std::to_string(height));
@@ -163,11 +174,14 @@ TEST(GifWriterBuilder, InterlacedImagesAreStoredInPassOrder) {
     image.height = static_cast<uint16_t>(height);
     image.interlaced = true;
     for (int row = 0; row < height; ++row) image.pixels.push_back(static_cast<uint8_t>(row));
-    const Bytes bytes = gifwrite::GifBuilder(1, image.height, std::vector<gifwrite::Color>(16)).AddImage(image).bytes();
+    const Bytes bytes = gifwrite::GifBuilder(1, image.height, std::vector<gifwrite::Color>(16))
+                            .AddImage(image)
+                            .bytes();
     const size_t descriptor = 13 + 16 * 3;
     EXPECT_EQ(bytes[descriptor + 9], 0x40) << "interlace flag";
     const Decoded d = Decode(Bytes(bytes.begin() + descriptor + 10, bytes.end()));
-    EXPECT_EQ(std::vector<int>(d.pixels.begin(), d.pixels.end()), expected[static_cast<size_t>(height)]);
+    EXPECT_EQ(std::vector<int>(d.pixels.begin(), d.pixels.end()),
+              expected[static_cast<size_t>(height)]);
   }
 }
 
@@ -175,12 +189,15 @@ TEST(GifWriterBuilder, WritesHeaderTablesAndExtensionsByteForByte) {
   gifwrite::GifBuilder gif(0x0140, 0x00C8, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, "87a", 2);
   gif.GraphicControl(true, 5, 0x0102).Comment("").Application("NETSCAPE2.0", {1, 0, 0});
   gif.PlainText(1, 2, 3, 4, 8, 12, 1, 0, {std::string(300, 'x')}).Trailer();
+  // clang-format off
   Bytes expected = {'G', 'I', 'F', '8', '7', 'a', 0x40, 0x01, 0xC8, 0x00, 0x91, 2, 0,  // header
                     1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0,  // table padded to 4 entries
                     0x21, 0xF9, 4, 1, 2, 1, 5, 0,        // graphic control
                     0x21, 0xFE, 0,                       // empty comment
-                    0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0,
+                    0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
+                    3, 1, 0, 0, 0,                       // loop forever
                     0x21, 0x01, 12, 1, 0, 2, 0, 3, 0, 4, 0, 8, 12, 1, 0, 255};
+  // clang-format on
   expected.insert(expected.end(), 255, 'x');
   expected.push_back(45);
   expected.insert(expected.end(), 45, 'x');

@@ -23,12 +23,13 @@ e2e::ImportRun ImportWithPendingError(const char* operation, int nth) {
   gifwrite::Image local = plain;
   local.left = 2;
   local.localColors = {{1, 2, 3}, {4, 5, 6}};
-  const gifwrite::Bytes gif = gifwrite::GifBuilder(10, 8, {{0, 0, 0}, {255, 255, 255}, {9, 9, 9}, {7, 7, 7}})
-                                  .AddImage(plain)
-                                  .PlainText(0, 0, 10, 8, 4, 4, 1, 0, {"ab cd"})
-                                  .AddImage(local)
-                                  .Trailer()
-                                  .bytes();
+  const gifwrite::Bytes gif =
+      gifwrite::GifBuilder(10, 8, {{0, 0, 0}, {255, 255, 255}, {9, 9, 9}, {7, 7, 7}})
+          .AddImage(plain)
+          .PlainText(0, 0, 10, 8, 4, 4, 1, 0, {"ab cd"})
+          .AddImage(local)
+          .Trailer()
+          .bytes();
   e2e::ImportOptions options;
   options.beforeImport = [=] { StandInSetPendingErrorAfter(operation, nth, 304, 1); };
   e2e::ImportRun run = e2e::Import(gif, options);
@@ -38,10 +39,11 @@ e2e::ImportRun ImportWithPendingError(const char* operation, int nth) {
 
 TEST(ImportDriverTest, NoLibraryErrorEndsAsASuccess) {
   static const char* const kOperations[] = {
-      "QvDocSetNames", "QvDocStart", "QvSetFontTable", "QvPictureBegin", "QvSetFrame",
-      "QvSetScale", "QvSetWindow", "QvPictureHeaderEnd", "QvSetPalette", "QvSetBackgroundColor",
-      "QvSetTextHeight", "QvSetTextColorIndex", "QvSetBackColorIndex", "QvDrawText",
-      "QvBitmapBegin", "QvBitmapBand", "QvBitmapEnd", "QvPictureEnd", "QvDocFinish"};
+      "QvDocSetNames",       "QvDocStart",           "QvSetFontTable",  "QvPictureBegin",
+      "QvSetFrame",          "QvSetScale",           "QvSetWindow",     "QvPictureHeaderEnd",
+      "QvSetPalette",        "QvSetBackgroundColor", "QvSetTextHeight", "QvSetTextColorIndex",
+      "QvSetBackColorIndex", "QvDrawText",           "QvBitmapBegin",   "QvBitmapBand",
+      "QvBitmapEnd",         "QvPictureEnd",         "QvDocFinish"};
   const std::set<std::string> pictureHeader = {"QvSetFrame", "QvSetScale", "QvSetWindow",
                                                "QvPictureHeaderEnd"};
   for (const char* operation : kOperations) {

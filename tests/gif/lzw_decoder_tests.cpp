@@ -28,7 +28,7 @@ struct Decoded {
   Pixels pixels;  // read back from the bands, top row first
   size_t bands = 0;
   int32_t streamPosition = -1;
-  std::vector<int32_t> errors;  // kind-3 codes reported
+  std::vector<int32_t> errors;          // kind-3 codes reported
   std::vector<std::string> calls, log;  // the host's status calls, the companion's
 };
 
@@ -73,7 +73,8 @@ Decoded Decode(const Bytes& data, uint16_t width, uint16_t height, bool interlac
   const standin::Bitmap& bitmap = StandInLastPicture()->bitmaps.back();
   out.bands = bitmap.bands.size();
   for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) out.pixels.push_back(static_cast<uint8_t>(bitmap.PixelIndex(x, y)));
+    for (int x = 0; x < width; ++x)
+      out.pixels.push_back(static_cast<uint8_t>(bitmap.PixelIndex(x, y)));
   }
   return out;
 }
@@ -152,7 +153,8 @@ TEST_F(LzwDecoderTest, HandBuiltStreamsFollowTheTable) {
       // 6 is the next free code: the previous string and its first pixel.
       {"code equal to next", {{4, 3}, {1, 3}, {6, 3}, {6, 3}, {5, 4}}, {1, 1, 1, 1, 1}},
       // 8 = "2 3" and its own first pixel.
-      {"code equal to next after a string", {{4, 3}, {2, 3}, {3, 3}, {6, 3}, {8, 4}, {5, 4}},
+      {"code equal to next after a string",
+       {{4, 3}, {2, 3}, {3, 3}, {6, 3}, {8, 4}, {5, 4}},
        {2, 3, 2, 3, 2, 3, 2}},
       // 7 writes nothing and makes no entry, but becomes the prefix of entry
       // 6, whose string then leads into the empty entry 7 ("0 0").
@@ -168,10 +170,13 @@ TEST_F(LzwDecoderTest, HandBuiltStreamsFollowTheTable) {
       // first code and writes it, and 6 again makes entry 6 its own prefix:
       // the walk of that cycle ends the image, with the pixels so far kept.
       {"prefix cycle through a stale entry",
-       {{4, 3}, {1, 3}, {2, 3}, {4, 3}, {6, 3}, {6, 3}, {5, 3}}, {1, 2, 1, 2, 0, 0, 0, 0}},
+       {{4, 3}, {1, 3}, {2, 3}, {4, 3}, {6, 3}, {6, 3}, {5, 3}},
+       {1, 2, 1, 2, 0, 0, 0, 0}},
       // Clear 2, end 3, first free 4 = 1 << 2: the second code is 3 bits.
-      {"code size 1 grows right after the first code", {{2, 2}, {1, 2}, {0, 3}, {4, 3}, {3, 3}},
-       {1, 0, 1, 0}, 1},
+      {"code size 1 grows right after the first code",
+       {{2, 2}, {1, 2}, {0, 3}, {4, 3}, {3, 3}},
+       {1, 0, 1, 0},
+       1},
       {"code size 11: 12-bit codes from the start", {{2048, 12}, {7, 12}, {2049, 12}}, {7}, 11},
       // The clears use up the loaded window long before the code after them.
       {"thirty clears in one-byte sub-blocks", clears, {1, 2, 1, 2}, 2, 1},
@@ -204,9 +209,9 @@ TEST_F(LzwDecoderTest, ThePixelsAndTheStreamsEndDependOnlyOnTheData) {
     bool trailing;  // junk sub-blocks before the terminator
   };
   const Case cases[] = {
-      {255, false, 700, 1, false}, {1, false, 700, 1, false},  {2, false, 700, 1, false},
-      {3, false, 700, 1, false},   {7, false, 700, 1, false},  {100, false, 700, 1, false},
-      {255, true, 600, 1, true},   {5, true, 700, 1, true},    {255, false, 600, 1, true},
+      {255, false, 700, 1, false}, {1, false, 700, 1, false}, {2, false, 700, 1, false},
+      {3, false, 700, 1, false},   {7, false, 700, 1, false}, {100, false, 700, 1, false},
+      {255, true, 600, 1, true},   {5, true, 700, 1, true},   {255, false, 600, 1, true},
       {9, false, 300, 1, true},    {255, true, 600, 0, true},
   };
   for (const Case& c : cases) {
@@ -243,7 +248,8 @@ TEST_F(LzwDecoderTest, BadDataIsReportedOnceAndSendsNothing) {
 }
 
 TEST_F(LzwDecoderTest, ProgressAndTheHostsAnswerAfterEverySubBlock) {
-  const Bytes data = EncodeImageData(MakePixels(5000, 8, 4), 8, LzwOptions{true, true, true, 0, 64});
+  const Bytes data =
+      EncodeImageData(MakePixels(5000, 8, 4), 8, LzwOptions{true, true, true, 0, 64});
   testhost::RecordingHost counting;
   ASSERT_EQ(Decode(data, 100, 50, true, &counting).result, 0);
   const std::vector<int32_t> progress = counting.ProgressValues();
@@ -307,7 +313,8 @@ TEST_F(LzwDecoderTest, MatchesThePlainDecoderCallForCall) {
     Bytes data = EncodeImageData(MakePixels(count, codeSize, round, below(2) != 0), codeSize, lzw);
     switch (below(6)) {
       case 1:  // flipped bits
-        for (uint32_t n = 1 + below(4); n != 0; --n) data[1 + below(data.size() - 1)] ^= 1 << below(8);
+        for (uint32_t n = 1 + below(4); n != 0; --n)
+          data[1 + below(data.size() - 1)] ^= 1 << below(8);
         break;
       case 2:  // cut anywhere
         data.resize(1 + below(data.size()));
@@ -332,8 +339,8 @@ TEST_F(LzwDecoderTest, MatchesThePlainDecoderCallForCall) {
     for (int which = 0; which < 2; ++which) {
       testhost::RecordingHost host;
       if (stopAt) host.AnswerProgress(stopAt, 1);
-      d[which] = Decode(data, width, height, interlaced, &host, 0,
-                        which ? PlainDecodeImage : DecodeImage);
+      d[which] =
+          Decode(data, width, height, interlaced, &host, 0, which ? PlainDecodeImage : DecodeImage);
     }
     ASSERT_EQ(d[0].result, d[1].result);
     ASSERT_EQ(d[0].pixels, d[1].pixels);

@@ -38,7 +38,8 @@ struct Input {
       std::memmove(bytes, bytes + at, keep);
       available = keep;
       bitPosition &= 7;
-      if (QvStreamRead(stream, bytes + available, blockLength) != blockLength) return Fail(job, kErrRead);
+      if (QvStreamRead(stream, bytes + available, blockLength) != blockLength)
+        return Fail(job, kErrRead);
       available += blockLength;
       if (QvStreamRead(stream, &blockLength, 1) != 1) return Fail(job, kErrRead);
       if (FilterError err = Report()) return err;
@@ -151,8 +152,8 @@ FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsP
                              uint16_t width, uint16_t left, int32_t topY, uint16_t height,
                              QvStream stream) {
   uint8_t minimumCodeSize = 0, blockLength = 0;
-  if (QvStreamRead(stream, &minimumCodeSize, 1) != 1 || QvStreamRead(stream, &blockLength, 1) != 1 ||
-      minimumCodeSize > 11) {
+  if (QvStreamRead(stream, &minimumCodeSize, 1) != 1 ||
+      QvStreamRead(stream, &blockLength, 1) != 1 || minimumCodeSize > 11) {
     return Fail(job, kErrRead);
   }
   const size_t bytes = ((size_t{width} + 3) & ~size_t{3}) * height;

@@ -28,7 +28,9 @@ gifwrite::GifBuilder TextGif(const Grid& g, const std::vector<std::string>& text
   image.width = image.height = 1;
   image.pixels = {0};
   gifwrite::GifBuilder gif(320, 100);
-  gif.PlainText(g.left, g.top, g.width, g.height, 8, g.cellHeight, 3, 9, texts).AddImage(image).Trailer();
+  gif.PlainText(g.left, g.top, g.width, g.height, 8, g.cellHeight, 3, 9, texts)
+      .AddImage(image)
+      .Trailer();
   return gif;
 }
 
@@ -60,13 +62,24 @@ TEST(PlainTextTest, LinesBreakAfterAWordAndGoDownACellEach) {
       {"one row of cells is one line", 12, 12, 7, {words}, {words + " @77"}},
       {"grid lower than a cell is one line", 5, 12, 7, {words}, {words + " @77"}},
       // Bytes outside 0x20..0x7F are drawn as "2", which starts a word.
-      {"control byte as a digit", 60, 12, 7, {std::string("wx \x0A" "b cd")}, {"wx  @77", "2b cd @65"}},
+      {"control byte as a digit",
+       60,
+       12,
+       7,
+       {std::string("wx \x0A"
+                    "b cd")},
+       {"wx  @77", "2b cd @65"}},
       {"high byte as a digit", 36, 12, 7, {std::string("ab \xE9\x7F")}, {"ab  @77", "2\x7F @65"}},
       {"no spaces at all", 60, 12, 7, {"abcdefghijklmnop"}, {"abcdefghijklmnop @77"}},
       // No letter or digit ever ends the scan past the proposed length.
       {"spaces only", 36, 12, 7, {"      "}, {"       @77"}},
       // N = 3; the second sub-block starts again from its own size / N = 2.
-      {"two sub-blocks", 48, 12, 7, {"aaa bbb ccc", "ddd eee"}, {"aaa  @77", "bbb ccc @65", "ddd  @53", "eee @41"}},
+      {"two sub-blocks",
+       48,
+       12,
+       7,
+       {"aaa bbb ccc", "ddd eee"},
+       {"aaa  @77", "bbb ccc @65", "ddd  @53", "eee @41"}},
       // No rows to count: every line stays on the first.
       {"cell height 0", 48, 0, 0, {"one two", "three"}, {"one two @89", "three @89"}},
       {"cell height 16", 48, 16, 10, {"hi"}, {"hi @73"}},
@@ -84,8 +97,9 @@ TEST(PlainTextTest, LinesBreakAfterAWordAndGoDownACellEach) {
     EXPECT_EQ(run.live, "");
     EXPECT_EQ(Lines(run, true), c.lines);
     for (const standin::TextLine& t : run.picture.value().texts) {
-      EXPECT_EQ(std::vector<int>({t.x, t.extentX, t.extentY, t.height, t.colorIndex, t.backColorIndex}),
-                std::vector<int>({0x3B, 200, c.gridHeight, c.textHeight, 3, 9}));
+      EXPECT_EQ(
+          std::vector<int>({t.x, t.extentX, t.extentY, t.height, t.colorIndex, t.backColorIndex}),
+          std::vector<int>({0x3B, 200, c.gridHeight, c.textHeight, 3, 9}));
     }
   }
 }
@@ -136,7 +150,8 @@ TEST(PlainTextTest, CutShortGives21AndKeepsWhatWasDrawn) {
   const size_t firstDrawn = start + 3 + 12 + 1 + 11;  // "!", label, sizes, record, text
   for (size_t keep = start + 1; keep < end; ++keep) {
     SCOPED_TRACE(keep);
-    const e2e::ImportRun run = e2e::Import(gifwrite::Bytes(gif.bytes().begin(), gif.bytes().begin() + keep));
+    const e2e::ImportRun run =
+        e2e::Import(gifwrite::Bytes(gif.bytes().begin(), gif.bytes().begin() + keep));
     EXPECT_EQ(run.result, kErrRead);
     EXPECT_EQ(run.Errors(), std::vector<int32_t>{kErrRead});
     EXPECT_EQ(run.live, "");

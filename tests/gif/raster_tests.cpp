@@ -34,13 +34,15 @@ e2e::ImportRun ImportImage(const Pixels& pixels, uint16_t width, uint16_t height
   image.pixels = pixels;
   const std::vector<gifwrite::Color> colors(size_t{1} << depth, {1, 2, 3});
   const auto screenWidth = static_cast<uint16_t>(std::min(width + 3, 0xFFFF));
-  return e2e::Import(gifwrite::GifBuilder(screenWidth, 500, colors).AddImage(image).Trailer().bytes());
+  return e2e::Import(
+      gifwrite::GifBuilder(screenWidth, 500, colors).AddImage(image).Trailer().bytes());
 }
 
 Pixels Indices(const standin::Bitmap& bitmap) {
   Pixels out;
   for (int y = 0; y < bitmap.height; ++y) {
-    for (int x = 0; x < bitmap.width; ++x) out.push_back(static_cast<uint8_t>(bitmap.PixelIndex(x, y)));
+    for (int x = 0; x < bitmap.width; ++x)
+      out.push_back(static_cast<uint8_t>(bitmap.PixelIndex(x, y)));
   }
   return out;
 }
@@ -77,8 +79,9 @@ TEST(RasterTest, BandsRunTopDownWithinTheBandSize) {
     for (size_t i = 0; i < c.bandRows.size(); ++i) {
       const standin::Bitmap::Band& band = bitmap.bands[i];
       const int rows = c.bandRows[i];
-      EXPECT_EQ((std::vector<int>{band.left, band.top, band.right, band.bottom, band.width, band.rows}),
-                (std::vector<int>{3, top, static_cast<int16_t>(3 + c.width), top - rows, c.width, rows}))
+      EXPECT_EQ(
+          (std::vector<int>{band.left, band.top, band.right, band.bottom, band.width, band.rows}),
+          (std::vector<int>{3, top, static_cast<int16_t>(3 + c.width), top - rows, c.width, rows}))
           << "band " << i;
       top -= rows;
     }
@@ -131,7 +134,8 @@ TEST(RasterTest, EveryWidthAndDepthReachesThePictureIntact) {
         for (size_t row = 0; row < height; ++row) {
           for (size_t x = width; x < unpadded * 8 / depth; ++x) {
             const size_t next = row * width + x;
-            ASSERT_EQ(PackedPixel(&data[row * rowLength], depth, x), next < pixels.size() ? pixels[next] : 0)
+            ASSERT_EQ(PackedPixel(&data[row * rowLength], depth, x),
+                      next < pixels.size() ? pixels[next] : 0)
                 << "row " << row << ", position " << x;
           }
         }

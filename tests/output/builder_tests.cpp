@@ -48,7 +48,8 @@ class BuilderTest : public ::testing::Test {
     StandInResetFaults();
     job->picture = QvDocCreate(0);
     ASSERT_NE(job->picture, nullptr);
-    if (pending.after) StandInSetPendingErrorAfter(pending.after, 1, pending.code, pending.operation);
+    if (pending.after)
+      StandInSetPendingErrorAfter(pending.after, 1, pending.code, pending.operation);
     host.Clear();
     StandInClearLog();
   }
@@ -77,9 +78,18 @@ TEST_F(BuilderTest, BeginDocumentAgainstLibraryErrors) {
       {"opened and started", 0, {}, 0, {range}, {"QvDocOpen", "QvDocStart"}},
       {"76: nothing to do, not started", 76, {}, 0, {range}, {"QvDocOpen"}},
       {"open returns 302", 302, {}, 14, {range, "3/14 0,0 s0 extra[]"}, {"QvDocOpen"}},
-      {"open leaves 303", 0, {"QvDocOpen", 303, 0}, 15, {range, "3/15 0,0 s0 extra[]"}, {"QvDocOpen"}},
-      {"start leaves 300: closed again", 0, {"QvDocStart", 300, 0}, 27,
-       {range, "3/27 0,0 s0 extra[]"}, {"QvDocOpen", "QvDocStart", "QvDocClose"}},
+      {"open leaves 303",
+       0,
+       {"QvDocOpen", 303, 0},
+       15,
+       {range, "3/15 0,0 s0 extra[]"},
+       {"QvDocOpen"}},
+      {"start leaves 300: closed again",
+       0,
+       {"QvDocStart", 300, 0},
+       27,
+       {range, "3/27 0,0 s0 extra[]"},
+       {"QvDocOpen", "QvDocStart", "QvDocClose"}},
       {"start leaves 76", 0, {"QvDocStart", 76, 0}, 0, {range}, {"QvDocOpen", "QvDocStart"}},
   };
   for (const auto& row : table) {
@@ -123,8 +133,11 @@ TEST_F(BuilderTest, FinishDocumentAlwaysClosesAndKeepsTheRightError) {
 // request the table is the profile's faces. 32 entries at most, whether
 // requested or from a setup whose count says more than it holds.
 TEST_F(BuilderTest, FontTables) {
-  const char* mapped[][2] = {{"Roman", "Times"}, {"Sans", "Helvetica"}, {"Mono", "Courier"},
-                             {"Courier", "Elite"}, {"SANS", "Arial"}};
+  const char* mapped[][2] = {{"Roman", "Times"},
+                             {"Sans", "Helvetica"},
+                             {"Mono", "Courier"},
+                             {"Courier", "Elite"},
+                             {"SANS", "Arial"}};
   Texts faces, names;
   std::vector<const char*> requested;
   for (int k = 0; k < kMaxProfileFonts; ++k) {
@@ -212,7 +225,8 @@ TEST_F(BuilderTest, ColorTables) {
     SCOPED_TRACE(row.count);
     Begin();
     EXPECT_EQ(SetColorTable(job.job(), 0, row.count, rgb.data()), row.result);
-    EXPECT_EQ(host.Codes(3), row.result ? std::vector<int32_t>{row.result} : std::vector<int32_t>{});
+    EXPECT_EQ(host.Codes(3),
+              row.result ? std::vector<int32_t>{row.result} : std::vector<int32_t>{});
     EXPECT_EQ(LoggedOps().empty(), row.result != 0);
     std::vector<standin::Rgb> expected;
     for (int32_t i = 0; row.result == 0 && i < row.count; ++i)

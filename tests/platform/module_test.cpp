@@ -22,7 +22,8 @@ std::string ExecutablePath() {
 }
 
 TEST(PlatformModules, LoadStringCopiesAtMostMaxMinusOne) {
-  HINSTANCE instance = StandInRegisterModule(reinterpret_cast<const void*>(&ExecutablePath), &kResources);
+  HINSTANCE instance =
+      StandInRegisterModule(reinterpret_cast<const void*>(&ExecutablePath), &kResources);
   ASSERT_NE(instance, nullptr);
   const auto unregistered = reinterpret_cast<HINSTANCE>(const_cast<ModuleResources*>(&kResources));
   const struct {
@@ -31,17 +32,22 @@ TEST(PlatformModules, LoadStringCopiesAtMostMaxMinusOne) {
     int max;
     const char* expect;
   } cases[] = {
-      {instance, 5103, 260, "GIF Import"}, {instance, 5103, 11, "GIF Import"},
-      {instance, 5103, 10, "GIF Impor"},   {instance, 5103, 1, ""},
-      {instance, 1, 260, "~Mode"},         {instance, 7, 260, ""},
+      {instance, 5103, 260, "GIF Import"},
+      {instance, 5103, 11, "GIF Import"},
+      {instance, 5103, 10, "GIF Impor"},
+      {instance, 5103, 1, ""},
+      {instance, 1, 260, "~Mode"},
+      {instance, 7, 260, ""},
       {instance, 2, 260, ""},  // no such id
-      {nullptr, 1, 260, ""},   {unregistered, 1, 260, ""},
+      {nullptr, 1, 260, ""},
+      {unregistered, 1, 260, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.id) + " max " + std::to_string(c.max));
     char buffer[300];
     std::memset(buffer, 'X', sizeof buffer);
-    EXPECT_EQ(LoadStringA(c.instance, c.id, buffer, c.max), static_cast<int>(std::strlen(c.expect)));
+    EXPECT_EQ(LoadStringA(c.instance, c.id, buffer, c.max),
+              static_cast<int>(std::strlen(c.expect)));
     EXPECT_STREQ(buffer, c.expect);
     EXPECT_EQ(buffer[c.max], 'X');
   }

@@ -62,7 +62,7 @@ TEST_F(PlatformFiles, ProfileValues) {
       {"Mode A", "Mixed", "", 260, "\"half'"},
       {"Mode A", "Inner", "", 260, "a \"b\" c"},
       {"Mode A", "Quotes", "x", 260, ""},
-      {"Mode A", "Empty", "x", 260, ""},  // present but empty: not the default
+      {"Mode A", "Empty", "x", 260, ""},              // present but empty: not the default
       {"Mode A", "Color[000]", "none", 260, "none"},  // commented out
       {"Mode A", "Later", "", 260, "from the repeated section"},
       {"Other", "Driver", "", 260, "wrong section"},
@@ -114,9 +114,13 @@ TEST_F(PlatformFiles, OpenTestGivesCountedHandlesForReadableFilesOnly) {
   chmod(unreadable.c_str(), 0);
   ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
   const std::pair<std::string, bool> cases[] = {
-      {file, true},  {dir_ + "\\PRESENT.INI", true}, {dir_ + "/absent.ini", false},
-      {dir_, false}, {dir_ + "/fifo", false},  // must not wait for a writer
-      {"", false},   {geteuid() == 0 ? "" : unreadable, false},
+      {file, true},
+      {dir_ + "\\PRESENT.INI", true},
+      {dir_ + "/absent.ini", false},
+      {dir_, false},
+      {dir_ + "/fifo", false},  // must not wait for a writer
+      {"", false},
+      {geteuid() == 0 ? "" : unreadable, false},
   };
   const int before = PlatformLiveFileHandles();
   for (const auto& [name, opens] : cases) {

@@ -82,7 +82,8 @@ class ScopedEnv {
 // The filter module copied to `directory`/`fileName` and loaded from there.
 class FilterModuleCopy {
  public:
-  explicit FilterModuleCopy(const std::string& directory, const std::string& fileName = "gifin.so") {
+  explicit FilterModuleCopy(const std::string& directory,
+                            const std::string& fileName = "gifin.so") {
     const std::string path = directory + "/" + fileName;
     fs::create_directories(directory);
     fs::copy_file(GIFIN_MODULE_FILE, path, fs::copy_options::overwrite_existing);

@@ -63,25 +63,47 @@ TEST_F(ProfileLocation, EachPlaceWinsInTurn) {
     std::string expectPath;       // "" when no profile is found
     std::string expectDriver;
   } cases[] = {
-      {"host's full path before the others", root + "host/my.INI",
-       {"host/my.INI", "module/my.INI", "windows/my.INI"}, root + "host/my.INI", "host"},
-      {"bare host name beside the module", "my.INI", {"module/my.INI", "windows/my.INI"},
-       root + "module/my.INI", "module"},
-      {"bare host name in the Windows directory", "my.INI", {"windows/my.INI"},
-       root + "windows/my.INI", "windows"},
-      {"bare host name in the working directory, read from there", "my.INI",
-       {"cwd/my.INI", "windows/my.INI"}, "my.INI", "cwd"},
-      {"named after the module, beside it", "", {"module/gifin.INI", "windows/gifin.INI"},
-       root + "module/gifin.INI", "module"},
-      {"named after the module, in the Windows directory", "", {"windows/gifin.INI"},
-       root + "windows/gifin.INI", "windows"},
-      {"a host name that opens nowhere", "nowhere.INI", {"module/gifin.INI", "windows/gifin.INI"},
-       "", "ir_gif.0"},
+      {"host's full path before the others",
+       root + "host/my.INI",
+       {"host/my.INI", "module/my.INI", "windows/my.INI"},
+       root + "host/my.INI",
+       "host"},
+      {"bare host name beside the module",
+       "my.INI",
+       {"module/my.INI", "windows/my.INI"},
+       root + "module/my.INI",
+       "module"},
+      {"bare host name in the Windows directory",
+       "my.INI",
+       {"windows/my.INI"},
+       root + "windows/my.INI",
+       "windows"},
+      {"bare host name in the working directory, read from there",
+       "my.INI",
+       {"cwd/my.INI", "windows/my.INI"},
+       "my.INI",
+       "cwd"},
+      {"named after the module, beside it",
+       "",
+       {"module/gifin.INI", "windows/gifin.INI"},
+       root + "module/gifin.INI",
+       "module"},
+      {"named after the module, in the Windows directory",
+       "",
+       {"windows/gifin.INI"},
+       root + "windows/gifin.INI",
+       "windows"},
+      {"a host name that opens nowhere",
+       "nowhere.INI",
+       {"module/gifin.INI", "windows/gifin.INI"},
+       "",
+       "ir_gif.0"},
       {"nothing anywhere", "", {"module/other.INI"}, "", "ir_gif.0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const std::string& file : c.at) dir_.Write(file, ProfileFor(file.substr(0, file.find('/'))));
+    for (const std::string& file : c.at)
+      dir_.Write(file, ProfileFor(file.substr(0, file.find('/'))));
     auto setup = MakeSetup(filter_, c.hostName.empty() ? nullptr : c.hostName.c_str(), nullptr);
     ASSERT_NE(setup, nullptr);
     EXPECT_EQ(setup->profilePath, c.expectPath);
@@ -220,9 +242,10 @@ TEST_F(ModeSection, ImportsShowTheProfileColoursAndFaces) {
                .AddImage(image)
                .Trailer()
                .bytes()));
-  const std::string profile = dir_->Write(
-      "import.INI", "[Mode]\nDriver=D\nColorTableSource=PROFILE\nColor[000]=(250, 10, 20)\n"
-                    "Color[001]=(5, 240, 15)\nFont[001]=\"swiss:helvetica\", \"Arial\"\n");
+  const std::string profile =
+      dir_->Write("import.INI",
+                  "[Mode]\nDriver=D\nColorTableSource=PROFILE\nColor[000]=(250, 10, 20)\n"
+                  "Color[001]=(5, 240, 15)\nFont[001]=\"swiss:helvetica\", \"Arial\"\n");
   HGLOBAL setup = filter_->CreateSetup(nullptr, profile.c_str(), "Mode", 0);
   ASSERT_NE(setup, nullptr);
   HostContext context{};

@@ -205,15 +205,20 @@ Bytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codes, 
 GifBuilder::GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>& globalColors,
                        const std::string& version, uint8_t backgroundIndex) {
   std::string v = (version + "   ").substr(0, 3);
-  bytes_ = {'G', 'I', 'F', static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
+  bytes_ = {'G',
+            'I',
+            'F',
+            static_cast<uint8_t>(v[0]),
+            static_cast<uint8_t>(v[1]),
             static_cast<uint8_t>(v[2])};
   Put16(&bytes_, width);
   Put16(&bytes_, height);
   hasGlobal_ = !globalColors.empty();
   globalCount_ = hasGlobal_ ? (size_t{2} << SizeFieldFor(globalColors.size())) : 0;
   uint8_t packed = 0;
-  if (hasGlobal_) packed = static_cast<uint8_t>(0x80 | (SizeFieldFor(globalColors.size()) << 4) |
-                                                SizeFieldFor(globalColors.size()));
+  if (hasGlobal_)
+    packed = static_cast<uint8_t>(0x80 | (SizeFieldFor(globalColors.size()) << 4) |
+                                  SizeFieldFor(globalColors.size()));
   bytes_.push_back(packed);
   bytes_.push_back(backgroundIndex);
   bytes_.push_back(0);  // aspect ratio
@@ -232,8 +237,7 @@ GifBuilder& GifBuilder::SetHeaderSizeField(int n) {
   return *this;
 }
 
-GifBuilder& GifBuilder::GraphicControl(bool transparent, uint8_t transparentIndex,
-                                       uint16_t delay) {
+GifBuilder& GifBuilder::GraphicControl(bool transparent, uint8_t transparentIndex, uint16_t delay) {
   blockOffsets_.push_back(bytes_.size());
   bytes_.insert(bytes_.end(), {0x21, 0xF9, 0x04, static_cast<uint8_t>(transparent ? 1 : 0)});
   Put16(&bytes_, delay);
@@ -290,7 +294,7 @@ GifBuilder& GifBuilder::AddImage(const Image& image) {
   }
   int codeSize = image.minCodeSize;
   if (codeSize == 0) {
-    size_t colors = hasLocal    ? image.localColors.size()
+    size_t colors = hasLocal     ? image.localColors.size()
                     : hasGlobal_ ? globalCount_
                                  : (size_t{2} << headerSizeField_);
     codeSize = CodeSizeForColors(colors);

@@ -23,8 +23,8 @@ struct LzwOptions {
   // Emit a clear code when the table fills (4096); false keeps going with
   // 12-bit codes and a full table ("deferred clear").
   bool clearWhenFull = true;
-  int clearEvery = 0;        // > 0: also clear after this many codes
-  int subBlockSize = 255;    // 1..255
+  int clearEvery = 0;      // > 0: also clear after this many codes
+  int subBlockSize = 255;  // 1..255
 };
 
 // LZW-encodes pixel indices (each < 2^minCodeSize; higher bits are dropped)
@@ -45,9 +45,9 @@ struct Image {
   // width x height indices in display order; an interlaced image is written
   // in interlace row order. Any other count is encoded as it stands.
   std::vector<uint8_t> pixels;
-  int minCodeSize = 0;             // 0: from the colour count (at least 2)
+  int minCodeSize = 0;  // 0: from the colour count (at least 2)
   LzwOptions lzw;
-  Bytes rawData;                   // non-empty: used instead of encoding
+  Bytes rawData;  // non-empty: used instead of encoding
 };
 
 // Builds a GIF block by block.

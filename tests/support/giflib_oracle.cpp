@@ -38,7 +38,8 @@ bool SlurpGiflib(const uint8_t* data, size_t size, std::vector<GifImage>* images
     image.width = saved.ImageDesc.Width;
     image.height = saved.ImageDesc.Height;
     const size_t count = size_t(image.width) * size_t(image.height);
-    if (saved.RasterBits != nullptr) image.pixels.assign(saved.RasterBits, saved.RasterBits + count);
+    if (saved.RasterBits != nullptr)
+      image.pixels.assign(saved.RasterBits, saved.RasterBits + count);
     images->push_back(std::move(image));
   }
   DGifCloseFile(file, &error);

@@ -38,7 +38,7 @@ class RecordingHost {
   // `answer`, nth 0 standing for every other one. Unscripted: 0, follow-up 1.
   void AnswerProgress(int nth, int32_t answer) { progressAnswers_[nth] = answer; }
   void AnswerFollowUp(int32_t answer) { followUpAnswer_ = answer; }  // kind 2
-  void AnswerOthers(int32_t answer) { otherAnswer_ = answer; }  // range and error reports
+  void AnswerOthers(int32_t answer) { otherAnswer_ = answer; }       // range and error reports
 
   const std::vector<StatusCall>& calls() const { return calls_; }
   std::vector<int32_t> Codes(int32_t kind) const;  // kind 3: the error numbers

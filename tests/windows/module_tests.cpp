@@ -21,10 +21,9 @@ struct LoadedModule {
 TEST(WindowsModules, FilterExportsTheTwelveNamesAndNoOthers) {
   LoadedModule filter("gifin.dll");
   ASSERT_NE(filter.handle, nullptr) << GetLastError();
-  for (const char* name :
-       {"ImportFile", "CreateSetup", "DestroySetup", "EditSetup", "EscapeSetup", "GetFileInfo",
-        "GetFilterInfo", "GetFilterPref", "ImportGR", "ImportCB", "ImportEmbeddedGR",
-        "QVRGetFilterVersion"}) {
+  for (const char* name : {"ImportFile", "CreateSetup", "DestroySetup", "EditSetup", "EscapeSetup",
+                           "GetFileInfo", "GetFilterInfo", "GetFilterPref", "ImportGR", "ImportCB",
+                           "ImportEmbeddedGR", "QVRGetFilterVersion"}) {
     EXPECT_NE(GetProcAddress(filter.handle, name), nullptr) << name;
   }
   // Neither the entry routine nor decorated aliases nor the module's state.
@@ -61,8 +60,8 @@ TEST(WindowsModules, StringTableAndVersionResourceHoldTheFilterTexts) {
   const struct {
     UINT id;
     const char* text;
-  } kStrings[] = {{0, "~Defaults"}, {1, "~Mode"},  {4, "Driver"}, {5, "ColorTableSource"},
-                  {7, "Font"},      {8, "Color"},  {9, "FILE"},   {10, "PROFILE"},
+  } kStrings[] = {{0, "~Defaults"},    {1, "~Mode"}, {4, "Driver"}, {5, "ColorTableSource"},
+                  {7, "Font"},         {8, "Color"}, {9, "FILE"},   {10, "PROFILE"},
                   {5103, "GIF Import"}};
   for (const auto& entry : kStrings) {
     char text[260] = {};
@@ -89,8 +88,8 @@ TEST(WindowsModules, StringTableAndVersionResourceHoldTheFilterTexts) {
     char* value = nullptr;
     UINT length = 0;
     const std::string query = std::string("\\StringFileInfo\\040904E4\\") + entry.key;
-    ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&value),
-                               &length))
+    ASSERT_TRUE(
+        VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
         << entry.key;
     EXPECT_STREQ(value, entry.value);
   }
