@@ -7,6 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# Formatting first: it takes a second and says at once what a reviewer would.
+bash scripts/check-format.sh || { echo "formatting differs: run scripts/check-format.sh --fix"; exit 1; }
 presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz mingw-x64 mingw-i686})
 jobs=$(nproc)
 status=0
