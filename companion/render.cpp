@@ -25,6 +25,27 @@ int BandRow(const Picture& picture, const Bitmap::Band& band) {
   return picture.frame[3] - band.top;
 }
 
+// What a band holds of image row `row`: its bytes, its first column in image
+// space and how many of its pixels are there (a band whose data stop short
+// shows what it has). False when the band has nothing of that row.
+struct BandRowSlice {
+  const uint8_t* data;
+  int column0;
+  int64_t pixels;
+};
+bool SliceOfRow(const Picture& picture, const Bitmap::Band& band, int depth, int row,
+                BandRowSlice* slice) {
+  const size_t rowLength = BandRowLength(depth, band.width);
+  const size_t start = static_cast<size_t>(row - BandRow(picture, band)) * rowLength;
+  if (rowLength == 0 || start >= band.data.size()) return false;
+  const size_t present = std::min(rowLength, band.data.size() - start);
+  slice->data = band.data.data() + start;
+  slice->column0 = BandColumn(picture, band);
+  slice->pixels = std::min<int64_t>(static_cast<int64_t>(band.width),
+                                    static_cast<int64_t>(present) * 8 / depth);
+  return true;
+}
+
 }  // namespace
 
 void Canvas::Put(int x, int y, const Rgb& color) {
@@ -108,19 +129,13 @@ void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
   const int back = bitmap_.backColorIndex;
   for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1];
        ++k) {
-    const Bitmap::Band& band = bitmap_.bands[bands_[k]];
-    const size_t rowLength = BandRowLength(depth, band.width);
-    const size_t start = static_cast<size_t>(row - BandRow(picture_, band)) * rowLength;
-    if (rowLength == 0 || start >= band.data.size()) continue;
-    // A band whose data stop short shows what it has.
-    const size_t present = std::min(rowLength, band.data.size() - start);
-    const uint8_t* data = band.data.data() + start;
-    const int column0 = BandColumn(picture_, band);
-    const int first = std::max(0, x0 - column0);
-    const int end = static_cast<int>(std::min<int64_t>(
-        {static_cast<int64_t>(band.width), static_cast<int64_t>(x0) + width - column0,
-         static_cast<int64_t>(present) * 8 / depth}));
-    int16_t* o = out + (column0 - x0);
+    BandRowSlice slice;
+    if (!SliceOfRow(picture_, bitmap_.bands[bands_[k]], depth, row, &slice)) continue;
+    const uint8_t* data = slice.data;
+    const int first = std::max(0, x0 - slice.column0);
+    const int end = static_cast<int>(
+        std::min<int64_t>(slice.pixels, static_cast<int64_t>(x0) + width - slice.column0));
+    int16_t* o = out + (slice.column0 - x0);
     for (int c = first; c < end; ++c) {
       const int index = depth == 8   ? data[c]
                         : depth == 4 ? (c & 1 ? data[c >> 1] & 0x0F : data[c >> 1] >> 4)
@@ -136,17 +151,12 @@ void BitmapRows::Spans(int row, int x0, int width, std::vector<std::pair<int, in
   const int depth = bitmap_.depth;
   for (uint32_t k = first_[static_cast<size_t>(row)]; k < first_[static_cast<size_t>(row) + 1];
        ++k) {
-    const Bitmap::Band& band = bitmap_.bands[bands_[k]];
-    const size_t rowLength = BandRowLength(depth, band.width);
-    const size_t start = static_cast<size_t>(row - BandRow(picture_, band)) * rowLength;
-    if (rowLength == 0 || start >= band.data.size()) continue;
-    const size_t present = std::min(rowLength, band.data.size() - start);
-    const int column0 = BandColumn(picture_, band);
-    const int64_t end = std::min<int64_t>({static_cast<int64_t>(band.width),
-                                           static_cast<int64_t>(present) * 8 / depth,
-                                           static_cast<int64_t>(x0) + width - column0});
-    const int from = std::max(0, column0 - x0);
-    const int to = static_cast<int>(column0 - x0 + end);
+    BandRowSlice slice;
+    if (!SliceOfRow(picture_, bitmap_.bands[bands_[k]], depth, row, &slice)) continue;
+    const int64_t end =
+        std::min<int64_t>(slice.pixels, static_cast<int64_t>(x0) + width - slice.column0);
+    const int from = std::max(0, slice.column0 - x0);
+    const int to = static_cast<int>(slice.column0 - x0 + end);
     if (from < to) spans->emplace_back(from, to);
   }
 }

@@ -19,6 +19,7 @@
 #include <stdint.h>
 
 #include "gifimport/host_stream.h"
+#include "gifimport/layout_check.h"
 #include "gifimport/win_platform.h"
 
 #ifndef QV_API
@@ -242,15 +243,6 @@ QV_API void WINAPI QvPathDirectory(char* destination, const char* source);
 #endif
 
 /* ---- Layout checks ---------------------------------------------------------- */
-#ifndef GIFIMPORT_STATIC_ASSERT
-#if defined(__cplusplus)
-#define GIFIMPORT_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#define GIFIMPORT_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
-#else /* before C11: an array of negative size where a check fails */
-#define GIFIMPORT_STATIC_ASSERT(cond, msg) extern int gifimport_layout_check[(cond) ? 1 : -1]
-#endif
-#endif
 GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 4 ||
                             (sizeof(StreamOpenDescriptor) == 24 &&
                              offsetof(StreamOpenDescriptor, size) == 4 &&

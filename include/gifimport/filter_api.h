@@ -24,6 +24,7 @@
 #include <stdint.h>
 
 #include "gifimport/host_stream.h"
+#include "gifimport/layout_check.h"
 #include "gifimport/win_platform.h"
 
 #ifndef GIFIN_API
@@ -283,15 +284,6 @@ GIFIN_API uint32_t WINAPI QVRGetFilterVersion(void);
 #endif
 
 /* ---- Layout checks ---------------------------------------------------------- */
-#ifndef GIFIMPORT_STATIC_ASSERT
-#if defined(__cplusplus)
-#define GIFIMPORT_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
-#define GIFIMPORT_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
-#else /* before C11: an array of negative size where a check fails */
-#define GIFIMPORT_STATIC_ASSERT(cond, msg) extern int gifimport_layout_check[(cond) ? 1 : -1]
-#endif
-#endif
 #define GIFIN_PTR32 (sizeof(void*) == 4)
 GIFIMPORT_STATIC_ASSERT(offsetof(FileInfoRecord, width) == 16 &&
                             offsetof(FileInfoRecord, item2) == 24 &&
