@@ -95,9 +95,8 @@ def candidates(path, text):
 
 
 def pick(root, seed, count, only):
-    areas = [a for a in AREAS if not only or a in only]
     per_area = {}
-    for area in areas:
+    for area in AREAS:
         # One generator per area, so an area's mutants are the same whichever areas are run.
         rng = random.Random("%d:%s" % (seed, area))
         muts = []
@@ -113,9 +112,11 @@ def pick(root, seed, count, only):
     # Spread the count over the areas in proportion to their candidates, at least 20 each.
     total = sum(len(m) for m in per_area.values()) or 1
     chosen = []
+    # The shares are taken over every area, so `--area X` runs exactly X's mutants of a full run.
     for area, muts in per_area.items():
         n = max(min(20, len(muts), count), round(count * len(muts) / total))
-        chosen += muts[:n]
+        if not only or area in only:
+            chosen += muts[:n]
     return chosen
 
 
