@@ -32,26 +32,21 @@ inline Picture MakePicture(int x1, int y1, int x2, int y2, bool background = tru
   return picture;
 }
 
-// A bitmap with its top-left pixel at picture (left, top), y up, sent in
-// bands of bandRows rows (empty: one band). Rows are packed as the filter
-// sends them, padded to 4 bytes with ones, so that reading past a row shows.
+// A bitmap with its top-left pixel at picture (left, top), y up, see-through
+// where its index is `back` (-1: nowhere), sent in bands of bandRows rows
+// (empty: one band). Rows are packed as the filter sends them, padded to 4
+// bytes with ones, so that reading past a row shows.
 inline Bitmap& AddBitmap(Picture* picture, int left, int top, int depth, const Rows& pixels,
-                         const std::vector<Rgb>& palette, bool transparent = false,
-                         int backIndex = 0, std::vector<int> bandRows = {}) {
-  Bitmap bitmap;
-  const int width = static_cast<int>(pixels[0].size());
-  bitmap.left = static_cast<int16_t>(left);
-  bitmap.top = static_cast<int16_t>(top);
-  bitmap.width = static_cast<uint16_t>(width);
-  bitmap.height = static_cast<uint16_t>(pixels.size());
-  bitmap.right = static_cast<int16_t>(left + width);
-  bitmap.bottom = static_cast<int16_t>(top - bitmap.height);
-  bitmap.depth = depth;
-  bitmap.transparent = transparent;
-  bitmap.backColorIndex = static_cast<uint16_t>(backIndex);
-  bitmap.palette = palette;
-  bitmap.ended = true;
-  if (bandRows.empty()) bandRows = {bitmap.height};
+                         const std::vector<Rgb>& palette, int back = -1,
+                         std::vector<int> bandRows = {}) {
+  Bitmap b;
+  const int width = static_cast<int>(pixels[0].size()), height = static_cast<int>(pixels.size());
+  b.left = int16_t(left), b.top = int16_t(top), b.width = uint16_t(width);
+  b.right = int16_t(left + width), b.bottom = int16_t(top - height), b.height = uint16_t(height);
+  b.depth = depth, b.transparent = back >= 0, b.backColorIndex = uint16_t(back < 0 ? 0 : back);
+  b.palette = palette;
+  b.ended = true;
+  if (bandRows.empty()) bandRows = {height};
   const size_t rowLength = ((depth * width + 7) / 8 + 3) / 4 * 4;
   int done = 0;
   for (const int rows : bandRows) {
@@ -60,25 +55,23 @@ inline Bitmap& AddBitmap(Picture* picture, int left, int top, int depth, const R
       for (int x = 0; x < width; ++x) {
         uint8_t& byte = data[y * rowLength + x * depth / 8];
         const int shift = 8 - depth - x * depth % 8;
-        byte = static_cast<uint8_t>((byte & ~(((1 << depth) - 1) << shift)) |
-                                    (pixels[done + y][x] << shift));
+        byte = uint8_t((byte & ~(((1 << depth) - 1) << shift)) | (pixels[done + y][x] << shift));
       }
     }
-    bitmap.bands.push_back({bitmap.left, static_cast<int16_t>(top - done), bitmap.right,
-                            static_cast<int16_t>(top - done - rows), bitmap.width,
-                            static_cast<uint16_t>(rows), data});
+    b.bands.push_back({b.left, int16_t(top - done), b.right, int16_t(top - done - rows), b.width,
+                       uint16_t(rows), data});
     done += rows;
   }
   picture->order.push_back({Picture::Item::kBitmap, picture->bitmaps.size()});
-  picture->bitmaps.push_back(bitmap);
+  picture->bitmaps.push_back(b);
   return picture->bitmaps.back();
 }
 
 inline void AddText(Picture* picture, int x, int y, int height, const std::string& text,
                     const Rgb& color = kYellow, const std::string& face = "SWISS:HELVETICA") {
   picture->order.push_back({Picture::Item::kText, picture->texts.size()});
-  picture->texts.push_back({static_cast<int16_t>(x), static_cast<int16_t>(y), 0, 0,
-                            static_cast<int16_t>(height), 0, 0, color, face, text});
+  picture->texts.push_back(
+      {int16_t(x), int16_t(y), 0, 0, int16_t(height), 0, 0, color, face, text});
 }
 
 struct Image {

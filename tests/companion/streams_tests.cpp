@@ -1,6 +1,6 @@
-// Input streams of the companion stand-in: the same bytes, reads, structured
-// reads and seeks through a file, a memory block and a host stream, the ways
-// a host stream or a file can let a reader down, and the call log of them.
+// Input streams of the companion stand-in: the same bytes, structured reads
+// and seeks through a file, a memory block and a host stream, the ways a
+// host stream or a file can let a reader down, and the call log of them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,11 +30,11 @@ Bytes Pattern(size_t size) {
 // A host stream over a byte vector, with the misbehaviours hosts have.
 struct HostStream {
   Bytes data;
-  int32_t position = 0;
   int32_t chunk = 0;       // > 0: deliver at most this many bytes per call
   int32_t lieBy = 0;       // claim this many bytes more than delivered
   int32_t readResult = 0;  // non-zero: every read returns this, delivers nothing
   bool broken = false;     // seek and tell fail
+  int32_t position = 0;
 };
 std::vector<HostStream*> hosts;
 
@@ -42,7 +42,7 @@ int32_t WINAPI HostProc(uint32_t user, int32_t op, void* buffer, int32_t value, 
   HostStream& h = *hosts.at(user);
   if (op == kHostStreamTell) return h.broken ? -1 : h.position;
   if (op == kHostStreamSeek) {
-    int64_t base = origin == 0 ? 0 : origin == 1 ? h.position : int64_t(h.data.size());
+    const int64_t base = origin == 0 ? 0 : origin == 1 ? h.position : int64_t(h.data.size());
     return h.broken || base + value < 0 ? -1 : (h.position = int32_t(base + value));
   }
   if (h.readResult != 0) return h.readResult;
@@ -53,8 +53,8 @@ int32_t WINAPI HostProc(uint32_t user, int32_t op, void* buffer, int32_t value, 
   return n + h.lieBy;
 }
 
-// Opens the same bytes as a file, a memory block and a host stream; closes
-// whatever is still open at the end.
+// Opens bytes as a file, a memory block or a host stream; closes what is
+// still open at the end, when nothing may be left.
 class Streams : public ::testing::Test {
  protected:
   void SetUp() override { StandInResetFaults(); }
@@ -79,32 +79,29 @@ class Streams : public ::testing::Test {
     d.streamFunction = &HostProc;
     return Keep(QvStreamOpen("carried.gif", &d, 0));
   }
-  std::vector<QvStream> OpenAll(const Bytes& bytes) {
-    memory_ = bytes;
-    address_ = memory_.data();
+  std::vector<QvStream> OpenAll(const Bytes& bytes, int32_t hostChunk = 0) {
+    memory_.push_back(std::make_unique<Bytes>(bytes));
+    addresses_.push_back(std::make_unique<const uint8_t*>(memory_.back()->data()));
     StreamOpenDescriptor d = {};
-    d.source = reinterpret_cast<uintptr_t>(&address_);
-    d.size = uint32_t(memory_.size());
-    host_ = HostStream{bytes};
-    return {OpenFile(bytes), Keep(QvStreamOpen(nullptr, &d, 0)), OpenHost(&host_)};
+    d.source = reinterpret_cast<uintptr_t>(addresses_.back().get());
+    d.size = uint32_t(bytes.size());
+    host_.push_back(std::make_unique<HostStream>(HostStream{bytes, hostChunk}));
+    return {OpenFile(bytes), Keep(QvStreamOpen(nullptr, &d, 0)), OpenHost(host_.back().get())};
   }
   QvStream Keep(QvStream s) {
-    EXPECT_NE(s, nullptr);
     if (s != nullptr) open_.push_back(s);
     return s;
   }
-
   std::vector<QvStream> open_;
-  Bytes memory_;
-  const uint8_t* address_ = nullptr;
-  HostStream host_;
+  std::vector<std::unique_ptr<Bytes>> memory_;
+  std::vector<std::unique_ptr<const uint8_t*>> addresses_;
+  std::vector<std::unique_ptr<HostStream>> host_;
 };
 
 const char* const kKinds[] = {"file", "memory", "host"};
 
-TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
+TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsetsAndRefuseBadFormats) {
   const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00};
-  const Bytes two = {1, 0xEE, 2, 3, 4, 0xEE, 5, 6};
   const struct {
     const char* format;
     Bytes input;
@@ -113,9 +110,7 @@ TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
   } cases[] = {
       {"1c1s1c", {0x05, 0x34, 0x12, 0x09}, 1, 1, {0x05, 0xEE, 0x34, 0x12, 0x09}},
       {"6c2s3c", gif, 1, 1, gif},
-      {"3c", {1, 2, 3, 4, 5, 6, 7, 8, 9}, 3, 3, {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-      {"4s1c", {1, 0, 2, 0, 3, 0, 4, 0, 0x80}, 1, 1, {1, 0, 2, 0, 3, 0, 4, 0, 0x80}},
-      {"1c1s", {1, 2, 3, 4, 5, 6}, 2, 2, two},  // the second record starts at offset 4
+      {"1c1s", {1, 2, 3, 4, 5, 6}, 2, 2, {1, 0xEE, 2, 3, 4, 0xEE, 5, 6}},  // records start even
       {"1c1s1c", {1, 2, 3, 4, 5, 6, 7}, 2, 1, {1, 0xEE, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
       {"3c", {1, 2, 3, 4, 5}, 3, 1, {1, 2, 3, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
       {"6c2s3c", {'G', 'I', 'F'}, 1, 0, Bytes(13, 0xEE)},
@@ -123,24 +118,17 @@ TEST_F(Streams, StructuredReadsPlaceShortsAtEvenOffsets) {
   for (const auto& c : cases) {
     auto streams = OpenAll(c.input);
     for (size_t k = 0; k < streams.size(); ++k) {
-      SCOPED_TRACE(std::string(c.format) + " via " + kKinds[k]);
       Bytes record(c.record.size(), 0xEE);
       EXPECT_EQ(QvStreamReadFormat(streams[k], c.format, record.data(), c.count), c.expected);
-      EXPECT_EQ(record, c.record);
+      EXPECT_EQ(record, c.record) << c.format << " via " << kKinds[k];
     }
   }
-}
-
-TEST_F(Streams, BadFormatsAndCountsReadNothing) {
-  const char* const formats[] = {
-      "",      "c",     "0c",   "1x", "1C", "1c1", "1 c", "2c-1s", "99999999999999999999c",
-      "4097c", "4096s", nullptr};
   Bytes record(16, 0xEE);
   for (QvStream s : OpenAll(Pattern(64))) {
-    for (const char* format : formats) {
-      SCOPED_TRACE(format ? format : "(null)");
-      EXPECT_EQ(QvStreamReadFormat(s, format, record.data(), 1), 0);
-    }
+    for (const char* format : {"", "c", "0c", "1x", "1C", "1c1", "1 c", "2c-1s",
+                               "99999999999999999999c", "4097c", "4096s"})
+      EXPECT_EQ(QvStreamReadFormat(s, format, record.data(), 1), 0) << format;
+    EXPECT_EQ(QvStreamReadFormat(s, nullptr, record.data(), 1), 0);
     EXPECT_EQ(QvStreamReadFormat(s, "2c", record.data(), 0), 0);
     EXPECT_EQ(QvStreamReadFormat(s, "2c", record.data(), -3), 0);
     EXPECT_EQ(QvStreamSeek(s, 0, 1), 0) << "the stream moved";
@@ -149,153 +137,105 @@ TEST_F(Streams, BadFormatsAndCountsReadNothing) {
   EXPECT_EQ(QvStreamReadFormat(nullptr, "1c", record.data(), 1), 0);
 }
 
-TEST_F(Streams, SeekLikeAFile) {
+// Sizes across the 64 KiB file buffer and seeks like a file's: the three
+// kinds deliver the very same bytes, whatever pieces a host hands out.
+TEST_F(Streams, ThreeKindsReadAndSeekAlike) {
+  const Bytes data = Pattern(200000);
   const struct {
     int32_t offset, origin, expected;
-    int32_t readExpected;  // bytes a 4-byte read gives afterwards
-  } steps[] = {
-      {0, 2, 100, 0},   {-10, 2, 90, 4}, {-1, 0, -1, 4},  // before the start fails, stays
-      {-200, 1, -1, 4}, {5, 0, 5, 4},    {3, 1, 8, 4},
-      {50, 2, 150, 0},  {0, 1, 150, 0},  {2, 3, -1, 0},  // past the end; no origin 3
-      {-4, 2, 96, 4},
-  };
-  const Bytes data = Pattern(100);
-  auto streams = OpenAll(data);
-  for (size_t k = 0; k < streams.size(); ++k) {
-    int32_t position = 0;
-    for (const auto& step : steps) {
-      SCOPED_TRACE(std::string(kKinds[k]) + " " + std::to_string(step.offset) + "," +
-                   std::to_string(step.origin));
-      const int32_t result = QvStreamSeek(streams[k], step.offset, step.origin);
-      EXPECT_EQ(result, step.expected);
-      if (result >= 0) position = result;
-      Bytes got(4);
-      ASSERT_EQ(QvStreamRead(streams[k], got.data(), 4), step.readExpected);
-      EXPECT_TRUE(step.readExpected == 0 || std::equal(got.begin(), got.end(), &data[position]));
-      QvStreamSeek(streams[k], position, 0);
-    }
-  }
-  EXPECT_EQ(QvStreamSeek(nullptr, 0, 1), -1);
-}
-
-// A mix of sizes across the 64 KiB file buffer, seeks included: the three
-// kinds must deliver the very same bytes.
-TEST_F(Streams, ThreeKindsDeliverTheSameBytes) {
-  const Bytes data = Pattern(200000);
-  auto streams = OpenAll(data);
-  host_.chunk = 777;  // a host that hands out small pieces
+  } seeks[] = {{-1, 0, -1},      {-200001, 1, -1}, {5, 0, 5},  {3, 1, 8},
+               {-10, 2, 199990}, {50, 2, 200050},  {2, 3, -1}, {65534, 0, 65534}};
+  auto streams = OpenAll(data, 777);
   for (size_t k = 0; k < streams.size(); ++k) {
     SCOPED_TRACE(kKinds[k]);
     Bytes got;
     for (int32_t size : {1, 13, 65535, 2, 70000, 3, 40000, 100000}) {
       Bytes part(static_cast<size_t>(size));
-      const int32_t n = QvStreamRead(streams[k], part.data(), size);
-      got.insert(got.end(), part.begin(), part.begin() + n);
+      got.insert(got.end(), part.begin(),
+                 part.begin() + QvStreamRead(streams[k], part.data(), size));
     }
     EXPECT_EQ(got, data);
-    ASSERT_EQ(QvStreamSeek(streams[k], 65534, 0), 65534);
+    int32_t position = 200000;
+    for (const auto& seek : seeks) {
+      const int32_t result = QvStreamSeek(streams[k], seek.offset, seek.origin);
+      EXPECT_EQ(result, seek.expected) << seek.offset << "," << seek.origin;
+      position = result >= 0 ? result : position;  // a failed seek stays
+      uint8_t byte = 0;
+      EXPECT_EQ(QvStreamRead(streams[k], &byte, 1), position < 200000 ? 1 : 0);
+      EXPECT_TRUE(position >= 200000 || byte == data[position]);
+      QvStreamSeek(streams[k], position, 0);
+    }
     uint16_t value[2];
     ASSERT_EQ(QvStreamReadShorts(streams[k], value, 2), 2);
-    EXPECT_EQ(std::vector<int>({value[0], value[1]}),
-              std::vector<int>({data[65534] | data[65535] << 8, data[65536] | data[65537] << 8}));
+    EXPECT_EQ(value[1], data[65536] | data[65537] << 8);
     ASSERT_EQ(QvStreamSeek(streams[k], -3, 2), 199997);
     EXPECT_EQ(QvStreamReadShorts(streams[k], value, 2), 1) << "an odd byte is no short";
+    StandInFailStreamReadAt(2);  // the second read from now fails once and reads nothing
+    EXPECT_EQ(std::vector<int32_t>(
+                  {QvStreamSeek(streams[k], 0, 0), QvStreamRead(streams[k], &value, 4),
+                   QvStreamReadFormat(streams[k], "4c", &value, 1), QvStreamSeek(streams[k], 0, 1),
+                   QvStreamReadChars(streams[k], &value, 4)}),
+              std::vector<int32_t>({0, 4, 0, 4, 4}));
   }
-}
-
-TEST_F(Streams, ByteAtATimeFileReadsAreBuffered) {
-  const Bytes data = Pattern(300000);
-  QvStream s = OpenFile(data);
+  // Byte-at-a-time reads of a file are served from its buffer.
   const long before = StandInFileSystemReads();
   uint8_t byte;
-  size_t same = 0;
-  while (same < data.size() && QvStreamReadChars(s, &byte, 1) == 1 && byte == data[same]) ++same;
-  EXPECT_EQ(same, data.size());
-  EXPECT_EQ(QvStreamReadChars(s, &byte, 1), 0);
-  EXPECT_LE(StandInFileSystemReads() - before, 300000 / 65536 + 3);
+  QvStreamSeek(streams[0], 0, 0);
+  for (size_t at = 0; at < data.size(); ++at)
+    ASSERT_TRUE(QvStreamReadChars(streams[0], &byte, 1) == 1 && byte == data[at]) << at;
+  EXPECT_LE(StandInFileSystemReads() - before, 200000 / 65536 + 3);
 }
 
-TEST_F(Streams, FailingOrLyingHostsNeverOverrun) {
+TEST_F(Streams, FailingOrLyingHostsAndFailedOpensNeverOverrunNorLeak) {
   const struct {
-    const char* name;
-    int32_t readResult, lieBy, chunk;
-    int32_t expected;  // of a 16-byte read from 64 bytes
+    int32_t readResult, lieBy, chunk, expected;  // of a 16-byte read from 64 bytes
   } cases[] = {
-      {"fails", -1, 0, 0, 0},
-      {"odd failure", -7, 0, 0, 0},
-      {"claims too much", 0, 1000, 0, 16},
-      {"one byte a call", 0, 0, 1, 16},
-      {"claims a huge count", 0x7FFFFFF0, 0, 0, 16},
-  };
+      {-1, 0, 0, 0}, {-7, 0, 0, 0}, {0, 1000, 0, 16}, {0, 0, 1, 16}, {0x7FFFFFF0, 0, 0, 16}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    HostStream host{Pattern(64), 0, c.chunk, c.lieBy, c.readResult};
+    HostStream host{Pattern(64), c.chunk, c.lieBy, c.readResult};
     QvStream s = OpenHost(&host);
-    // Exactly 16 bytes of room: ASan reports any write past them.
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[16]);
-    EXPECT_EQ(QvStreamRead(s, buffer.get(), 16), c.expected);
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[16]);  // ASan sees any write past it
+    EXPECT_EQ(QvStreamRead(s, buffer.get(), 16), c.expected) << c.readResult << " " << c.lieBy;
     Bytes record(13);
     EXPECT_LE(QvStreamReadFormat(s, "6c2s3c", record.data(), 1), 1);
-    // Closed while its host lives: closing asks the host where it stands.
-    QvStreamClose(s);
+    QvStreamClose(s);  // while its host lives: closing asks the host where it stands
     open_.pop_back();
   }
-  HostStream broken{{}, 0, 0, 0, 0, true};
+  HostStream broken{{}, 0, 0, 0, true};
   QvStream s = OpenHost(&broken);
   for (const int32_t origin : {0, 1, 2}) EXPECT_EQ(QvStreamSeek(s, origin - 1, origin), -1);
-  QvStreamClose(s);
-  open_.pop_back();
-}
 
-TEST_F(Streams, OpenFailuresLeaveNothingOpen) {
   const uint8_t* none = nullptr;
   StreamOpenDescriptor noSource = {}, nullAddress = {};
-  noSource.size = 10;
+  noSource.size = nullAddress.size = 10;
   nullAddress.source = reinterpret_cast<uintptr_t>(&none);
-  nullAddress.size = 10;
   char fifo[] = "/tmp/companion_fifoXXXXXX";
   close(mkstemp(fifo));
   unlink(fifo);
   ASSERT_EQ(mkfifo(fifo, 0600), 0);
   EXPECT_EQ(QvStreamOpen(fifo, nullptr, 0), nullptr) << "waiting for a writer would hang";
   unlink(fifo);
-  for (const char* path : {"/nonexistent/x.gif", "/tmp", ""}) {
+  for (const char* path : {"/nonexistent/x.gif", "/tmp", ""})
     EXPECT_EQ(QvStreamOpen(path, nullptr, 0), nullptr) << path;
-  }
   EXPECT_EQ(QvStreamOpen(nullptr, nullptr, 0), nullptr);
   EXPECT_EQ(QvStreamOpen(nullptr, &noSource, 0), nullptr);
   EXPECT_EQ(QvStreamOpen(nullptr, &nullAddress, 0), nullptr);
-  EXPECT_EQ(StandInLiveStreams(), 0);
-  QvStreamClose(nullptr);
-
-  // An empty block is an empty stream, not a failure.
-  nullAddress.size = 0;
-  QvStream empty = Keep(QvStreamOpen(nullptr, &nullAddress, 0));
   EXPECT_EQ(StandInLiveStreams(), 1);
-  EXPECT_EQ(QvStreamRead(empty, &none, 4), 0);
-  EXPECT_EQ(QvStreamSeek(empty, 0, 2), 0);
+  QvStreamClose(nullptr);
+  nullAddress.size = 0;  // an empty block is an empty stream, not a failure
+  QvStream empty = Keep(QvStreamOpen(nullptr, &nullAddress, 0));
+  EXPECT_EQ(std::vector<int32_t>({QvStreamRead(empty, &none, 4), QvStreamSeek(empty, 0, 2)}),
+            std::vector<int32_t>({0, 0}));
 }
 
-TEST_F(Streams, NthReadFailsOnce) {
-  for (QvStream s : OpenAll(Pattern(32))) {
-    uint8_t buffer[4];
-    StandInFailStreamReadAt(2);
-    EXPECT_EQ(QvStreamRead(s, buffer, 4), 4);
-    EXPECT_EQ(QvStreamReadFormat(s, "4c", buffer, 1), 0);
-    EXPECT_EQ(QvStreamSeek(s, 0, 1), 4) << "a failed read reads nothing";
-    EXPECT_EQ(QvStreamReadChars(s, buffer, 4), 4);
-  }
-}
-
-// One run of calls as an import makes them, over a given stream; the log
-// is cleared after the open, so that the stream is numbered anew.
+// One run of calls as an import makes them; the log is cleared after the
+// open, so that the stream is numbered anew.
 std::string RunOver(QvStream stream) {
   StandInClearLog();
   uint8_t header[13];
   QvStreamReadFormat(stream, "6c2s3c", header, 1);
   for (int i = 0; i < 3; ++i) QvStreamReadChars(stream, header, 1);
   QvStreamSeek(stream, 0, 2);
-  QvStreamSeek(stream, 0, 0);
   QvPicture doc = QvDocCreate(0);
   HGLOBAL options = QvOptionsCreate(0, 0, 0, 0);
   HostContext context = {};
@@ -319,31 +259,19 @@ std::string RunOver(QvStream stream) {
 }
 
 TEST_F(Streams, SameCallsGiveTheSameLogWhateverTheInput) {
-  const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';', 0, 0};
-  const auto streams = OpenAll(gif);
+  const auto streams = OpenAll({'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';', 0, 0});
+  open_.clear();  // each run closes its stream
   const std::string log = RunOver(streams[0]);
-  EXPECT_EQ(RunOver(streams[1]), log);
-  // Unlogged, the same calls leave no entry but the same picture; logged
-  // again, the objects are numbered as before.
-  const standin::Bitmap logged = StandInLastPicture()->bitmaps.at(0);
-  StandInSetLogging(0);
-  EXPECT_EQ(RunOver(OpenFile(gif)), "");
+  StandInSetLogging(0);  // unlogged: no entry, the same picture
+  EXPECT_EQ(RunOver(streams[1]), "");
   StandInSetLogging(1);
-  const standin::Bitmap& unlogged = StandInLastPicture()->bitmaps.at(0);
-  EXPECT_EQ(unlogged.bands.at(0).data, logged.bands.at(0).data);
-  EXPECT_EQ(unlogged.palette, logged.palette);
+  EXPECT_EQ(StandInLastPicture()->bitmaps.at(0).bands.at(0).data, Bytes({1, 2, 3, 0, 4, 5, 6, 0}));
   EXPECT_EQ(RunOver(streams[2]), log);
-  const std::string start =
-      R"({"op":"QvStreamReadFormat","stream":"stream#1","format":"6c2s3c","count":1,"calls":1,)"
-      R"("result":1})"
-      "\n"
-      R"({"op":"QvStreamReadChars","stream":"stream#1","count":1,"calls":3,"result":3})"
-      "\n"
-      R"({"op":"QvStreamSeek","stream":"stream#1","offset":0,"origin":2,"result":16})"
-      "\n";
-  EXPECT_EQ(log.substr(0, start.size()), start) << "reads in a row are one entry that counts them";
   for (const char* part :
-       {R"("names":["quote\"back\\slash","tab\t","\u00e9"])", R"("entries":[[0,0,0],[255,0,0]])",
+       {"{\"op\":\"QvStreamReadFormat\",\"stream\":\"stream#1\",\"format\":\"6c2s3c\",\"count\":1,"
+        "\"calls\":1,\"result\":1}\n{\"op\":\"QvStreamReadChars\",\"stream\":\"stream#1\","
+        "\"count\":1,\"calls\":3,\"result\":3}\n",  // reads in a row: one entry that counts them
+        R"("names":["quote\"back\\slash","tab\t","\u00e9"])", R"("entries":[[0,0,0],[255,0,0]])",
         R"("options":"block#1","context":"ptr#)",
         R"("size":[3,2],"negDepth":-8,"reserved":1,"bytes":8,"checksum":")"}) {
     EXPECT_NE(log.find(part), std::string::npos) << part;
@@ -356,7 +284,6 @@ TEST_F(Streams, SameCallsGiveTheSameLogWhateverTheInput) {
   unlink(out.c_str());
   EXPECT_EQ(written.str(), log);
   EXPECT_NE(StandInWriteLog("/nonexistent/dir/log.jsonl"), 0);
-  EXPECT_EQ(StandInLiveDocuments(), 0);
 }
 
 }  // namespace
