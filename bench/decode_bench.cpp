@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "gif/lzw_decoder.h"
 #include "gif/raster.h"
 #include "tests/support/gif_writer.h"

@@ -13,6 +13,7 @@
 #include "companion/file_input.h"
 #include "companion/standin.h"
 #include "companion/standin_internal.h"
+#include "gifimport/input_stream.h"
 
 using standin::internal::Entry;
 using standin::internal::JsonText;

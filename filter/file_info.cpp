@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "filter/input_source.h"
+#include "core/input_source.h"
 #include "gif/gif_header.h"
 
 namespace {

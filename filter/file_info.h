@@ -11,8 +11,9 @@
 #include <cstdint>
 
 #include "gifimport/filter_api.h"
-#include "filter/status.h"
+#include "core/status.h"
 #include "gifimport/companion.h"
+#include "gifimport/input_stream.h"
 
 constexpr int32_t kFileInfoMaxRecordBytes = 64;  // larger records are refused
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "gifimport/companion.h"
 #include "gifimport/win_platform.h"
 #include "resources/string_ids.h"

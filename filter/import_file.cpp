@@ -1,6 +1,6 @@
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 #include "gif/import_driver.h"
 
 namespace {

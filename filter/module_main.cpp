@@ -1,4 +1,4 @@
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 
 HINSTANCE moduleInstance = nullptr;
 

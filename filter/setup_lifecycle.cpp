@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 #include "gifimport/companion.h"
 #include "profile/profile.h"
 #include "resources/string_ids.h"

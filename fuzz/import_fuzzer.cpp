@@ -24,7 +24,7 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
-#include "filter/status.h"
+#include "core/status.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "fuzz/fuzz_input.h"
 #include "tests/e2e/import_host.h"
 #include "tests/support/gif_writer.h"

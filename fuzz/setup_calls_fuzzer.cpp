@@ -25,7 +25,7 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/platform_test.h"
 #include "tests/support/gif_writer.h"

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "gifimport/companion.h"
+#include "gifimport/input_stream.h"
 
 // Bytes that start a block.
 constexpr uint8_t kExtensionIntroducer = 0x21;  // '!'

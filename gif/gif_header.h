@@ -11,8 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filter/status.h"
+#include "core/status.h"
 #include "gifimport/companion.h"
+#include "gifimport/input_stream.h"
 
 struct GifHeader {
   char signature[3];

@@ -2,8 +2,8 @@
 #ifndef GIFIMPORT_GIF_IMPORT_DRIVER_H
 #define GIFIMPORT_GIF_IMPORT_DRIVER_H
 
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 
 // Opens the input (host stream, memory block or file), builds the picture
 // block by block and closes everything again. The first failure is the

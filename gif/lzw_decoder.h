@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 #include "gifimport/companion.h"
+#include "gifimport/input_stream.h"
 
 // The string table: 32-bit entries, suffix (a pixel value) in the low half,
 // prefix code in the high half. Codes are at most 12 bits, so entries stop

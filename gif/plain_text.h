@@ -2,8 +2,8 @@
 #ifndef GIFIMPORT_GIF_PLAIN_TEXT_H
 #define GIFIMPORT_GIF_PLAIN_TEXT_H
 
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 #include "gif/gif_header.h"
 
 // The stream stands after the label 0x01. Returns 0 (the block loop goes on

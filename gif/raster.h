@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 
 constexpr uint32_t kMaxBandBytes = 0x7FFF;
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "gifimport/companion.h"
 #include "gifimport/filter_api.h"
 #include "host/commands.h"
 #include "host/errors.h"

@@ -10,7 +10,7 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "host/commands.h"
 #include "host/filter_module.h"
 #include "resources/string_ids.h"

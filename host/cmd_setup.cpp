@@ -8,7 +8,7 @@
 #include <string>
 
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "host/commands.h"
 #include "host/filter_module.h"
 #include "host/setup_options.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "gifimport/companion.h"
+#include "gifimport/host_stream.h"
 #include "gifimport/win_platform.h"
 
 namespace host {

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 #include "gifimport/companion.h"
 
 constexpr int kMaxFontTableEntries = 32;

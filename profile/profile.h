@@ -7,7 +7,7 @@
 #ifndef GIFIMPORT_PROFILE_PROFILE_H
 #define GIFIMPORT_PROFILE_PROFILE_H
 
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "gifimport/win_platform.h"
 
 // The filter's own profile section (it holds "~Mode"), and the stem of the

@@ -27,7 +27,7 @@ AREAS = {
     "decoder": ["gif/lzw_decoder.cpp", "gif/gif_header.cpp", "gif/import_driver.cpp",
                 "gif/plain_text.cpp"],
     "raster": ["gif/raster.cpp"],
-    "status": ["filter/status.cpp"],
+    "status": ["core/status.cpp"],
     "builder": ["output/builder_steps.cpp"],
     "profile": ["profile/profile.cpp", "profile/mode_section.cpp"],
     "entries": ["filter/host_entries.cpp", "filter/setup_lifecycle.cpp",

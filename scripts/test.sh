@@ -9,6 +9,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 # Formatting first: it takes a second and says at once what a reviewer would.
 bash scripts/check-format.sh || { echo "formatting differs: run scripts/check-format.sh --fix"; exit 1; }
+# Then the layers: no folder includes a header of a folder above it.
+python3 scripts/check-layers.py
 presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz mingw-x64 mingw-i686})
 jobs=$(nproc)
 status=0

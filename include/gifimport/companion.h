@@ -1,10 +1,11 @@
 /* gifimport: the companion graphics library QvGdi32, every operation the
  * filter calls (a host calls some of them too: options blocks, captures).
  *
- * The library supplies input streams, the output document ("picture"),
- * options blocks, the preferences dialog and metafile capture. Coordinates
- * travel as signed 16-bit values in the first two bytes of 8-byte slots,
- * sizes as 16-bit values in 4-byte slots; the picture's y axis points up.
+ * The library supplies the output document ("picture"), options blocks, the
+ * preferences dialog and metafile capture; its input streams have a header
+ * of their own (gifimport/input_stream.h). Coordinates travel as signed
+ * 16-bit values in the first two bytes of 8-byte slots, sizes as 16-bit
+ * values in 4-byte slots; the picture's y axis points up.
  * Only QvDocOpen, QvDocClose and QvMetafileEnd return a library error code;
  * every other picture error stays pending until QvGetError collects it.
  *
@@ -18,7 +19,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "gifimport/host_stream.h"
 #include "gifimport/layout_check.h"
 #include "gifimport/win_platform.h"
 
@@ -30,29 +30,9 @@
 extern "C" {
 #endif
 
-typedef struct QvStreamRec* QvStream;   /* an open input stream */
 typedef struct QvPictureRec* QvPicture; /* an output document */
 typedef uint32_t QvCapture;             /* a metafile capture; 0 is none */
 struct HostContext;                     /* gifimport/filter_api.h */
-
-/* Input that is not a file (24 bytes on 32-bit targets; all fields 0 unless
- * set):
- *   +0  source: memory input - address of the variable that holds the locked
- *                 block's address; host stream - the stream's user value
- *   +4  size:   memory input - the block's size in bytes (GlobalSize)
- *   +8, +12     reserved, 0
- *   +16 streamFunction: host stream input - the host stream function
- *   +20         reserved, 0
- * On 64-bit Linux: source +0 (8), size +8, reserved +12 +16,
- * streamFunction +24 (8), reserved +32; 40 bytes. */
-typedef struct StreamOpenDescriptor {
-  uintptr_t source;
-  uint32_t size;
-  uint32_t reserved2;
-  uint32_t reserved3;
-  HostStreamProc streamFunction;
-  uint32_t reserved5;
-} StreamOpenDescriptor;
 
 /* A coordinate: signed 16-bit value in the first two bytes of 8. */
 typedef struct CoordSlot {
@@ -106,31 +86,6 @@ enum { kQvOpDocOpen = 0, kQvOpDocClose = 2, kQvOpSetFontTable = 269 };
 
 /* The filter's edit operation handed to the preferences dialog. */
 typedef int32_t(WINAPI* EditSetupProc)(uintptr_t a, uintptr_t b, uintptr_t c);
-
-/* ---- Streams -------------------------------------------------------------- */
-
-/* path: a file to open, or null/ignored when `descriptor` is given. With a
- * descriptor: host stream input when its streamFunction is set (path is then
- * only carried along), else memory input. Returns null on failure. */
-QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor* descriptor,
-                                    int32_t reserved);
-QV_API void WINAPI QvStreamClose(QvStream stream);
-/* Bytes read into destination (0 for a null stream). */
-QV_API int32_t WINAPI QvStreamRead(QvStream stream, void* destination, int32_t count);
-/* 8-bit values read. */
-QV_API int32_t WINAPI QvStreamReadChars(QvStream stream, void* destination, int32_t count);
-/* 16-bit little-endian values read, stored in host order. */
-QV_API int32_t WINAPI QvStreamReadShorts(QvStream stream, void* destination, int32_t count);
-/* Structured read: `count` records described by `format` (decimal counts and
- * letters: c = 8-bit, s = 16-bit little-endian stored at the next even record
- * offset). Returns the records read whole; 0 for a null stream; a bad format
- * string reads nothing and returns 0. */
-QV_API int32_t WINAPI QvStreamReadFormat(QvStream stream, const char* format, void* record,
-                                         int32_t count);
-/* Seek origins. */
-enum { kQvSeekStart = 0, kQvSeekCurrent = 1, kQvSeekEnd = 2 };
-/* From `origin`; the new position, or -1 (before the start is a failure). */
-QV_API int32_t WINAPI QvStreamSeek(QvStream stream, int32_t offset, int32_t origin);
 
 /* Interface version of the library (0x02000006 or above for this filter). */
 QV_API int32_t WINAPI QvGetVersion(void);
@@ -243,15 +198,6 @@ QV_API void WINAPI QvPathDirectory(char* destination, const char* source);
 #endif
 
 /* ---- Layout checks ---------------------------------------------------------- */
-GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 4 ||
-                            (sizeof(StreamOpenDescriptor) == 24 &&
-                             offsetof(StreamOpenDescriptor, size) == 4 &&
-                             offsetof(StreamOpenDescriptor, streamFunction) == 16),
-                        "StreamOpenDescriptor layout");
-GIFIMPORT_STATIC_ASSERT(sizeof(void*) != 8 ||
-                            (sizeof(StreamOpenDescriptor) == 40 &&
-                             offsetof(StreamOpenDescriptor, streamFunction) == 24),
-                        "StreamOpenDescriptor 64-bit layout");
 GIFIMPORT_STATIC_ASSERT(sizeof(PaletteEntry) == 12 && sizeof(CoordSlot) == 8 &&
                             sizeof(PictureRect) == 32 && sizeof(BitmapCorners) == 48 &&
                             sizeof(BitmapSize) == 8 && sizeof(LibraryErrorPair) == 4,

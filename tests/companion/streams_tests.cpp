@@ -15,6 +15,7 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
+#include "gifimport/input_stream.h"
 
 namespace {
 

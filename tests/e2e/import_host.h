@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "tests/support/recording_host.h"
 
 #ifdef _WIN32

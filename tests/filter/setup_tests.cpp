@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/status.h"
+#include "core/status.h"
 #include "tests/profile/filter_module.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "companion/standin.h"
-#include "filter/status.h"
+#include "core/status.h"
 #include "tests/support/recording_host.h"
 
 namespace {

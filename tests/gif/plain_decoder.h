@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
-#include "filter/filter_setup.h"
-#include "filter/status.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
 #include "gifimport/companion.h"
+#include "gifimport/input_stream.h"
 
 FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel,
                              uint16_t width, uint16_t left, int32_t topY, uint16_t height,

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/status.h"
+#include "core/status.h"
 #include "tests/e2e/import_host.h"
 #include "tests/support/gif_writer.h"
 

@@ -18,7 +18,7 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "host/filter_module.h"
 #include "platform/platform_test.h"
 #include "tests/support/recording_host.h"

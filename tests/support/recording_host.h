@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "gifimport/filter_api.h"
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 
 namespace testhost {
 

@@ -21,8 +21,8 @@
 //   +12000 persistentOptions (24 bytes: streamFunction, secondOption, 16 more)
 // On 64-bit Linux the handle and pointer fields are 8 bytes; the reserved
 // area shrinks so that persistentOptions still starts at 12000.
-#ifndef GIFIMPORT_FILTER_FILTER_SETUP_H
-#define GIFIMPORT_FILTER_FILTER_SETUP_H
+#ifndef GIFIMPORT_CORE_FILTER_SETUP_H
+#define GIFIMPORT_CORE_FILTER_SETUP_H
 
 #include <cstddef>
 #include <cstdint>

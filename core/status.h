@@ -5,13 +5,14 @@
 // FilterError that stopped it, reported once, through Fail, by the step
 // that met it. Readers that report nothing say so (ReadGifHeader,
 // OpenInput); their callers report.
-#ifndef GIFIMPORT_FILTER_STATUS_H
-#define GIFIMPORT_FILTER_STATUS_H
+#ifndef GIFIMPORT_CORE_STATUS_H
+#define GIFIMPORT_CORE_STATUS_H
 
 #include <cstdint>
 
-#include "filter/filter_setup.h"
+#include "core/filter_setup.h"
 #include "gifimport/companion.h"
+#include "gifimport/input_stream.h"
 
 using FilterError = int32_t;
 

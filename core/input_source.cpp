@@ -1,4 +1,4 @@
-#include "filter/input_source.h"
+#include "core/input_source.h"
 
 #include <cstring>
 

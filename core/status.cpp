@@ -1,4 +1,4 @@
-#include "filter/status.h"
+#include "core/status.h"
 
 #include <cstdint>
 

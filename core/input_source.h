@@ -1,12 +1,13 @@
 // The three roads into a GIF, shared by GetFileInfo and the import:
 // a host stream, a global memory block holding the whole file, or a file.
-#ifndef GIFIMPORT_FILTER_INPUT_SOURCE_H
-#define GIFIMPORT_FILTER_INPUT_SOURCE_H
+#ifndef GIFIMPORT_CORE_INPUT_SOURCE_H
+#define GIFIMPORT_CORE_INPUT_SOURCE_H
 
 #include <cstdint>
 
-#include "filter/status.h"
+#include "core/status.h"
 #include "gifimport/companion.h"
+#include "gifimport/input_stream.h"
 #include "gifimport/win_platform.h"
 #include "platform/locked_global.h"
 
