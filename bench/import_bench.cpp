@@ -112,10 +112,12 @@ std::string ScratchPath(const std::string& name) {
 
 HGLOBAL GlobalBlockOf(const gifwrite::Bytes& bytes) {
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  void* address = block != nullptr ? GlobalLock(block) : nullptr;
-  if (address == nullptr) return nullptr;
-  std::memcpy(address, bytes.data(), bytes.size());
-  GlobalUnlock(block);
+  LockedGlobal address(block);
+  if (!address) {
+    if (block != nullptr) GlobalFree(block);
+    return nullptr;
+  }
+  std::memcpy(address.As<void>(), bytes.data(), bytes.size());
   return block;
 }
 

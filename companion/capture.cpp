@@ -19,6 +19,7 @@
 #include "companion/standin_internal.h"
 #include "gifimport/filter_api.h"
 #include "gifimport/win_platform.h"
+#include "platform/locked_global.h"
 
 using standin::internal::Entry;
 using standin::internal::ForeignId;
@@ -172,10 +173,9 @@ QV_API void WINAPI QvPreferencesDialog(uintptr_t owner, HGLOBAL setup, uint32_t 
   std::printf("  host value: %u\n", static_cast<unsigned>(hostValue));
   std::printf("  flag:       %d\n", static_cast<int>(flag));
   const SIZE_T setupBytes = setup != nullptr ? GlobalSize(setup) : 0;
-  if (const void* fields = setupBytes >= sizeof(uint32_t) ? GlobalLock(setup) : nullptr) {
+  if (LockedGlobal fields(setupBytes >= sizeof(uint32_t) ? setup : nullptr); fields) {
     uint32_t firstWord = 0;
-    std::memcpy(&firstWord, fields, sizeof firstWord);
-    GlobalUnlock(setup);
+    std::memcpy(&firstWord, fields.As<void>(), sizeof firstWord);
     std::printf("  setup:      %s, a block of %lu bytes beginning 0x%08X\n",
                 PrintableHandle(setup).c_str(), static_cast<unsigned long>(setupBytes),
                 static_cast<unsigned>(firstWord));

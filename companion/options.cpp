@@ -6,6 +6,7 @@
 
 #include "companion/standin.h"
 #include "companion/standin_internal.h"
+#include "platform/locked_global.h"
 
 using standin::internal::Entry;
 using standin::internal::LogId;
@@ -55,11 +56,9 @@ OptionsState& State() {
 // would count as a fault.
 bool IsLiveBlock(HGLOBAL handle, uint32_t serial) {
   if (GlobalSize(handle) < sizeof(OptionsBlock)) return false;
-  auto* block = static_cast<const OptionsBlock*>(GlobalLock(handle));
-  if (block == nullptr) return false;
-  bool ours = block->magic == kOptionsMagic && block->serial == serial;
-  GlobalUnlock(handle);
-  return ours;
+  LockedGlobal locked(handle);
+  const auto* block = locked.As<const OptionsBlock>();
+  return block != nullptr && block->magic == kOptionsMagic && block->serial == serial;
 }
 
 }  // namespace
@@ -130,8 +129,8 @@ int32_t Control(HGLOBAL handle, int32_t code, int32_t size, const void* source, 
   if ((code == 0x2A && source == nullptr) || (code == 0x2B && destination == nullptr)) {
     return kQvOptionsNoData;
   }
-  auto* block = static_cast<OptionsBlock*>(GlobalLock(handle));
-  void* field = OptionField(block, code);
+  LockedGlobal locked(handle);
+  void* field = OptionField(locked.As<OptionsBlock>(), code);
   // 0x2A only stores and 0x2B only fetches; the other codes do what the
   // caller's addresses ask, store first.
   if (source != nullptr && code != 0x2B) {
@@ -142,7 +141,6 @@ int32_t Control(HGLOBAL handle, int32_t code, int32_t size, const void* source, 
     std::memcpy(destination, field, static_cast<size_t>(size));
     if (!persistent) entry->Int("fetched", SmallValue(field, size));
   }
-  GlobalUnlock(handle);
   return 0;
 }
 
@@ -154,7 +152,8 @@ QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d
   Entry entry("QvOptionsCreate");
   entry.Int("a", a).Int("b", b).Int("c", c).Int("d", d);
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(OptionsBlock));
-  auto* block = handle != nullptr ? static_cast<OptionsBlock*>(GlobalLock(handle)) : nullptr;
+  LockedGlobal locked(handle);
+  auto* block = locked.As<OptionsBlock>();
   if (block == nullptr) {
     if (handle != nullptr) GlobalFree(handle);
     entry.Raw("result", "null").Log();
@@ -162,10 +161,11 @@ QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d
   }
   OptionsState& s = State();
   block->magic = kOptionsMagic;
-  block->serial = ++s.lastSerial;
-  GlobalUnlock(handle);
+  const uint32_t serial = ++s.lastSerial;
+  block->serial = serial;
+  locked.Release();
   Tracked& tracked = s.blocks[handle];
-  tracked = Tracked{block->serial, LogTag()};
+  tracked = Tracked{serial, LogTag()};
   if (entry.on()) entry.Raw("result", LogId("block", &tracked.tag)).Log();
   return handle;
 }

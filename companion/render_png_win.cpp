@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "companion/render_internal.h"
+#include "platform/locked_global.h"
 
 namespace standin {
 namespace render {
@@ -65,11 +66,10 @@ HRESULT Encode(const uint8_t* rgba, int width, int height, std::vector<uint8_t>*
   if (FAILED(result = GetHGlobalFromStream(stream.pointer, &memory))) return result;
   STATSTG stat = {};
   if (FAILED(result = stream->Stat(&stat, STATFLAG_NONAME))) return result;
-  const void* bytes = GlobalLock(memory);
-  if (bytes == nullptr) return E_OUTOFMEMORY;
-  const auto* begin = static_cast<const uint8_t*>(bytes);
+  LockedGlobal bytes(memory);
+  if (!bytes) return E_OUTOFMEMORY;
+  const auto* begin = bytes.As<const uint8_t>();
   png->assign(begin, begin + stat.cbSize.QuadPart);
-  GlobalUnlock(memory);
   return S_OK;
 }
 
