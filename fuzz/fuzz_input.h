@@ -1,77 +1,92 @@
-// What the fuzz entry points share: how an input is split into control bytes
-// and data bytes, faults armed from them, a host stream, the check that
-// nothing is left live, and how a broken expectation ends the run.
-//
-// Every input is  [control bytes][data bytes]. The control bytes choose the
-// host's side of the call (status callback, when to ask for a stop, which
-// allocation or stream read fails, which road the input takes), so that
-// libFuzzer mutates them along with the file. An input shorter than the
-// control bytes is padded with 0, which means: no fault, no cancellation.
+// What the fuzz entry points share. An input is [4 control bytes][data]: the
+// control bytes choose the host's side of the call (callback, stop, faults,
+// road) and libFuzzer mutates them with the file; missing ones are 0 (none).
 #ifndef GIFIMPORT_FUZZ_FUZZ_INPUT_H
 #define GIFIMPORT_FUZZ_FUZZ_INPUT_H
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-#include "gifimport/win_platform.h"
-
-namespace fuzzin {
+#include "platform/platform_test.h"
+#include "tests/e2e/import_host.h"  // the host, its streams and blocks; the stand-ins
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kControlBytes = 4;
-
-struct SplitInput {
-  uint8_t control[kControlBytes] = {};
+struct Input {
+  Input(const uint8_t* data, size_t size) : gif(data + std::min<size_t>(size, 4), data + size) {
+    std::copy(data, data + std::min<size_t>(size, 4), control);
+  }
+  uint8_t control[4] = {};
   Bytes gif;
 };
-SplitInput Split(const uint8_t* data, size_t size);
 
-// The memory budget of every import a fuzzer makes (set when the fuzzer
-// starts): valid images of any size up to it are imported, big ones
-// included (2^21 pixels already hold rows longer than a band), and larger
-// ones are refused as cheaply as the small ones; each big one costs as much
-// as hundreds of small inputs, so the budget is kept low.
-constexpr unsigned long long kFuzzBudgetBytes = 16ull << 20;
+// Every import's memory budget: past 2^21 pixels (rows longer than a band),
+// yet low, as one big image costs as much as hundreds of small inputs.
+inline const bool budgetSet = (PlatformSetMemoryBudget(16ull << 20), true);
 
-// A movable global block holding `bytes` (1 zero byte when empty), unlocked;
-// null when it cannot be had. The caller frees it.
-void* BlockHolding(const Bytes& bytes);
+// Says what broke, with the numbers, and aborts: libFuzzer keeps the input.
+template <typename... Numbers>
+void Check(bool holds, const std::string& what, Numbers... numbers) {
+  if (holds) return;
+  std::fprintf(stderr, "fuzz finding: %s", what.c_str());
+  (std::fprintf(stderr, " %lld", static_cast<long long>(numbers)), ...);
+  std::fprintf(stderr, "\n");
+  std::abort();
+}
+inline void ExpectNothingLive(const std::string& entry) {
+  const std::string live = testhost::DescribeLive();
+  Check(live.empty(), entry + " left live: " + live);
+}
 
-// A host stream over `bytes` (kept by the caller until the next call) that
-// serves any user value; StreamCallsFrom counts the calls that came with
-// another user value than `expected`.
-void ServeStream(const Bytes* bytes, uint32_t expected);
-int32_t WINAPI StreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
-                          int32_t origin);
-int StrangerStreamCalls();
+// A movable block holding `bytes` (one zero byte when empty); the caller frees it.
+inline HGLOBAL BlockHolding(const Bytes& bytes) {
+  return e2e::MemoryBlockOf(bytes.empty() ? Bytes{0} : bytes);
+}
+
+// A host stream over bytes the caller keeps (the harness's), serving any
+// user value and counting the calls that came with another than `expected`.
+inline uint32_t served = 0, expectedValue = 0;
+inline int strangers = 0;
+inline void ServeStream(const Bytes& bytes, uint32_t expected) {
+  e2e::CloseByteStream(served);
+  served = e2e::OpenByteStream(bytes);
+  expectedValue = expected;
+  strangers = 0;
+}
+inline int32_t WINAPI StreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
+                                 int32_t origin) {
+  strangers += userValue != expectedValue;
+  return e2e::ByteStreamProc(served, operation, buffer, value, origin);
+}
 
 // True for every number ImportFile may give (0 included).
-bool IsImportResult(int32_t result);
+inline bool IsImportResult(int32_t result) {
+  static const int32_t kResults[] = {0,  7,  9,  12, 13, 14, 15, 19,  21,
+                                     23, 25, 26, 27, 28, 61, 65, -23, -24};
+  return std::find(std::begin(kResults), std::end(kResults), result) != std::end(kResults);
+}
 
-// Prints `what` and aborts, so that libFuzzer keeps the input as a crash.
-// The replay program prints the file name before.
-[[noreturn]] void Finding(const std::string& what);
+// The nth allocation and stream read (1 = first, 0 none) fail, and a control
+// byte leaves a pending companion error (0 none): bits 0-2 the operation,
+// bits 3-4 after which of its calls, bits 5-7 a code of each class we translate.
+inline void ArmFaults(long allocation, long read, uint8_t library) {
+  static const char* const kOperations[8] = {
+      "QvBitmapBand",   "QvSetPalette",  "QvDrawText",           "QvSetFontTable",
+      "QvPictureBegin", "QvBitmapBegin", "QvSetBackgroundColor", "QvSetFrame"};
+  static const int16_t kCodes[8] = {20, 21, 161, 168, 300, 302, 304, 999};
+  PlatformFailAllocationAt(allocation);
+  StandInFailStreamReadAt(read);
+  if (library == 0) return;
+  StandInSetPendingErrorAfter(kOperations[library & 7], ((library >> 3) & 3) + 1,
+                              kCodes[(library >> 5) & 7], 1);
+}
+inline void DisarmFaults() {
+  ArmFaults(0, 0, 0);
+  StandInResetFaults();
+}
 
-// Finding() unless every platform block and handle, companion stream,
-// document, options block, capture and metafile is released.
-void ExpectNothingLive(const char* entry);
-
-// Arms the faults of one call: the nth allocation (1 = the first) and the
-// nth stream read fail, and at most one pending companion error from one
-// control byte (0: none): bits 0-2 the operation, bits 3-4 after which of
-// its calls, bits 5-7 the library code. DisarmFaults switches all off.
-void ArmFaults(long allocation, long read, uint8_t library);
-void DisarmFaults();
-
-// Deletes a metafile an entry handed back, as a host does.
-void DeleteMetafile(HANDLE metafile);
-
-}  // namespace fuzzin
-
-// The entry libFuzzer calls with each input; every *_fuzzer.cpp defines it.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);  // each *_fuzzer.cpp
 
 #endif

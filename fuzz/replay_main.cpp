@@ -1,8 +1,5 @@
 // Runs saved inputs through a fuzz entry point without libFuzzer, so that any
-// compiler can replay the seeds and the findings:
-//
-//   fuzz_import_replay DIR|FILE...
-//
+// compiler replays the seeds and the findings: fuzz_NAME_replay DIR|FILE...
 // A finding aborts with the file's name printed just before it.
 #include <algorithm>
 #include <cstdint>
@@ -10,46 +7,24 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-namespace fs = std::filesystem;
-
-std::vector<std::string> Inputs(int argc, char** argv) {
-  std::vector<std::string> files;
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  std::error_code notDirectory;
   for (int i = 1; i < argc; ++i) {
-    if (fs::is_directory(argv[i])) {
-      for (const fs::directory_entry& entry : fs::recursive_directory_iterator(argv[i]))
-        if (entry.is_regular_file()) files.push_back(entry.path().string());
-    } else {
-      files.push_back(argv[i]);
-    }
+    if (!fs::is_directory(argv[i])) files.push_back(argv[i]);
+    for (const auto& entry : fs::recursive_directory_iterator(argv[i], notDirectory))
+      if (entry.is_regular_file()) files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
-  return files;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s DIR|FILE...\n", argv[0]);
-    return 2;
-  }
-  const std::vector<std::string> files = Inputs(argc, argv);
-  for (const std::string& file : files) {
-    std::fprintf(stderr, "replaying %s\n", file.c_str());
+  for (const fs::path& file : files) {
+    std::fprintf(stderr, "replaying %s\n", file.string().c_str());
     std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "cannot read %s\n", file.c_str());
-      return 2;
-    }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
   std::printf("%zu inputs replayed\n", files.size());
