@@ -1,6 +1,6 @@
-// Documents, options blocks, captures and text helpers of the companion
-// stand-in where a faulty caller could hurt it: counts it cannot check
-// against the caller's memory, sizes, null and stale handles.
+// Documents and options blocks of the companion stand-in where a faulty
+// caller could hurt it: counts it cannot check against the caller's memory,
+// sizes, null and stale handles.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -88,7 +88,7 @@ TEST(Documents, NullAndStaleHandlesDoNothingAndAnErrorGoesWithItsDocument) {
   EXPECT_EQ(StandInLiveDocuments(), 0);
 }
 
-TEST(Services, OptionSizesCapturesAndPaths) {
+TEST(Options, EachCodeHasItsSizeAndAFreedBlockIsRefused) {
   HGLOBAL block = QvOptionsCreate(0, 0, 0, 0);
   const uint8_t in[65] = {0x11, 0x22, 0x33, 0x44, 0x55};
   uint8_t out[65];
@@ -101,36 +101,9 @@ TEST(Services, OptionSizesCapturesAndPaths) {
       EXPECT_EQ(QvOptionsControl(block, code, wrong, nullptr, out + 1, 0), kQvOptionsBadSize);
     EXPECT_EQ(out[size], 0xEE);
   }
-  // The persistent bytes: the caller's size, up to 64.
-  EXPECT_EQ(QvOptionsControl(block, 0x2A, 65, in, nullptr, 0), kQvOptionsBadSize);
-  EXPECT_EQ(QvOptionsControl(block, 0x2A, 24, in, nullptr, 0), 0);
-  EXPECT_EQ(QvOptionsControl(block, 0x2B, 24, nullptr, out, 0), 0);
-  EXPECT_EQ(std::memcmp(out, in, 24), 0);
   GlobalFree(block);
   EXPECT_EQ(StandInLiveOptionsBlocks(), 0);
   EXPECT_EQ(QvOptionsControl(block, 3, 2, in, nullptr, 0), kQvOptionsBadBlock);
-
-  QvCapture quiet = QvMetafileBegin(nullptr, "GIF Import", "a.gif", 0, 0x02000006, 0);
-  QvCapture failing = QvMetafileBegin(nullptr, "GIF Import", "b.gif", 0, 0x02000006, 0);
-  int32_t extra[10] = {};
-  QvMetafileStatus(quiet, 2, 61, 0, 0, 0, extra);
-  QvMetafileStatus(failing, 3, 21, 0, 0, 0, extra);
-  QvMetafileStatus(failing, 3, 9, 0, 0, 1, extra);
-  EXPECT_EQ(std::vector<int>({QvMetafileEnd(quiet), QvMetafileEnd(failing), QvMetafileEnd(failing),
-                              StandInLiveCaptures()}),
-            std::vector<int>({0, 21, kQvCaptureNotOpen, 0}))
-      << "a capture ends with the first error reported to it, once";
-
-  const std::pair<const char*, const char*> paths[] = {{"/opt/filters/gifin.so", "/opt/filters/"},
-                                                       {"gifin.so", ""},
-                                                       {"D:\\Filters\\gifin.dll", "D:\\Filters\\"},
-                                                       {"/", "/"},
-                                                       {nullptr, ""}};
-  for (const auto& [path, directory] : paths) {
-    std::memset(out, 'x', sizeof out);
-    QvPathDirectory(reinterpret_cast<char*>(out), path);
-    EXPECT_STREQ(reinterpret_cast<char*>(out), directory) << (path ? path : "(null)");
-  }
 }
 
 }  // namespace

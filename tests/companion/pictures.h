@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -114,6 +119,31 @@ inline bool ReadPng(const std::string& bytes, Image* out) {
   return png_image_finish_read(&image, nullptr, out->rgba.data(), 0, nullptr) != 0;
 }
 #endif
+
+// The pixels rsvg-convert shows of an SVG, or of a metafile emf2svg made
+// one of: an independent reader's view. False when they are not installed
+// (or there is no libpng to read them).
+inline bool ReadBack(const std::string& bytes, bool metafile, Image* image) {
+#ifdef STANDIN_HAVE_PNG
+  if (std::system(metafile ? "(command -v emf2svg-conv && command -v rsvg-convert) >/dev/null"
+                           : "command -v rsvg-convert >/dev/null") != 0) {
+    return false;
+  }
+  // Per process: test runs of other builds may share the temporary folder.
+  const std::string base = testing::TempDir() + "picture_" + std::to_string(getpid());
+  std::ofstream(base + (metafile ? ".emf" : ".svg"), std::ios::binary) << bytes;
+  std::string command = "rsvg-convert '" + base + ".svg' -o '" + base + ".png'";
+  if (metafile) command = "emf2svg-conv -i '" + base + ".emf' -o '" + base + ".svg' && " + command;
+  const bool converted = std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  std::stringstream png;
+  png << std::ifstream(base + ".png", std::ios::binary).rdbuf();
+  for (const char* ending : {".emf", ".svg", ".png"}) std::remove((base + ending).c_str());
+  EXPECT_TRUE(converted) << "the reader refused the picture: " << command;
+  return converted && ReadPng(png.str(), image);
+#else
+  return (void)bytes, (void)metafile, (void)image, false;
+#endif
+}
 
 }  // namespace pictures
 
