@@ -1,11 +1,13 @@
-// Enhanced Metafile output of the companion stand-in, checked twice: by
-// walking its records here (header, handles, what each drawing record
-// holds, bitmaps against the stand-in's own rendering), and by an
-// independent reader (emf2svg, then rsvg-convert) whose pixels must match.
+// The PNG, SVG and Enhanced Metafile outputs of the companion stand-in: the
+// metafile walked record by record here (header, handles, what each drawing
+// record holds); every output shown by an independent reader (emf2svg,
+// rsvg-convert, libpng) as the stand-in renders it.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -148,14 +150,17 @@ TEST(WriteEmf, HeaderFollowsTheScaleAndTextIsAnsiOnItsBaselineInTheMappedFace) {
   }
 }
 
-// Large bitmaps go in strips; each bitmap record holds what the stand-in's
-// rendering shows at its place: its colours, the background where left out.
-TEST(WriteEmf, BitmapsKeepDepthAndPaletteAreClippedInStripsAndLeaveOutExactlyTheBackIndex) {
-  Picture picture = MakePicture(0, 0, 4100, 1036);
+// One picture through every output: the PNG holds exactly the rendered
+// pixels, and an independent reader shows the SVG and the metafile so; the
+// metafile's bitmap records hold them too, large bitmaps in strips.
+TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
+  Picture picture = MakePicture(-4, 0, 4096, 1036);
   Rows pixels(1030, std::vector<int>(4100, 0));  // 4096 x 1026 of it inside the frame
   for (int y = 0; y < 1030; ++y) pixels[y][(y * 7) % 4100] = 1;
-  AddBitmap(&picture, -4, 1040, 1, pixels, {kBlue, kWhite});
+  AddBitmap(&picture, -8, 1040, 1, pixels, {kBlue, kWhite});
   const std::vector<Rgb> four = {kRed, kGreen, kBlue, kRed};  // 3 repeats 0's colour
+  AddBitmap(&picture, -6, 9, 4, {{0, 1, 2, 3, 1}, {3, 2, 1, 0, 2}, {2, 2, 2, 2, 2}}, four, 2,
+            {2, 1});  // cut by the left edge, see-through
   AddBitmap(&picture, 1, 4, 1, {{1, 0, 1, 1, 0, 1, 0, 0, 1}, {0, 1, 1, 0, 0, 0, 1, 1, 1}},
             {kWhite, kBlue});
   AddBitmap(&picture, 11, 4, 4, {{0, 1, 2}, {3, 2, 1}, {1, 1, 0}}, four, -1, {2, 1});
@@ -164,26 +169,49 @@ TEST(WriteEmf, BitmapsKeepDepthAndPaletteAreClippedInStripsAndLeaveOutExactlyThe
   AddBitmap(&picture, 24, 4, 4, {{0, 3, 1}, {3, 3, 0}}, four, 3);  // shares 0's colour
   Bitmap& gap = AddBitmap(&picture, 28, 4, 8, {{1}, {2}, {1}}, four, -1, {1, 1, 1});
   gap.bands.erase(gap.bands.begin() + 1);
-  Bytes bytes;
+  Bitmap& cut = AddBitmap(&picture, 40, 6, 1, Rows(20, {1, 0, 1, 0, 1, 0, 1}), {kWhite, kBlue});
+  cut.bands.push_back(cut.bands[0]);  // cut at the bottom, and a band left of the frame
+  cut.bands.back().left = -60;
+  const Image shown = RenderRgba(picture);
+  const std::string png = testing::TempDir() + "outputs.png",
+                    svg = testing::TempDir() + "outputs.svg";
   std::string error;
+  Image read;
+#ifdef STANDIN_HAVE_PNG
+  ASSERT_EQ(StandInRenderPng(picture, png.c_str(), &error), 0) << error;
+  ASSERT_EQ(StandInRenderSvg(picture, svg.c_str(), &error), 0) << error;
+  std::stringstream file[2];
+  file[0] << std::ifstream(png, std::ios::binary).rdbuf();
+  file[1] << std::ifstream(svg, std::ios::binary).rdbuf();
+  ASSERT_TRUE(ReadPng(file[0].str(), &read));
+  EXPECT_TRUE(read.width == 4100 && read.height == 1036 && read.rgba == shown.rgba);
+  if (ReadBack(file[1].str(), false, &read)) {
+    EXPECT_TRUE(read.Art() == shown.Art()) << "SVG";
+  }
+#else
+  EXPECT_NE(StandInRenderPng(picture, png.c_str(), &error), 0);
+  EXPECT_EQ(error, "built without PNG support");
+#endif
+  Bytes bytes;
   WRITE_EMF_OR_SKIP(picture, &bytes);
   const Metafile m = Walk(bytes);
   std::vector<std::vector<int>> kinds;
   for (const emf::Image& i : m.images) kinds.push_back({i.bits, i.x, i.y, i.width});
-  ASSERT_GE(kinds.size(), 8u);
-  EXPECT_EQ(std::vector<std::vector<int>>(kinds.end() - 6, kinds.end()),
-            (std::vector<std::vector<int>>{{1, 1, 1032, 9},
-                                           {4, 11, 1032, 3},
-                                           {8, 15, 1032, 5},
-                                           {8, 21, 1032, 2},
-                                           {32, 24, 1032, 3},
-                                           {32, 28, 1032, 1}}))
+  ASSERT_GE(kinds.size(), 10u);
+  EXPECT_EQ(std::vector<std::vector<int>>(kinds.end() - 8, kinds.end()),
+            (std::vector<std::vector<int>>{{32, 0, 1027, 3},
+                                           {1, 5, 1032, 9},
+                                           {4, 15, 1032, 3},
+                                           {8, 19, 1032, 5},
+                                           {8, 25, 1032, 2},
+                                           {32, 28, 1032, 3},
+                                           {32, 32, 1032, 1},
+                                           {1, 44, 1030, 7}}))
       << "palette DIBs at their depth, alpha only where something is left out";
   int row = 0;
-  for (size_t strip = 0; strip + 6 < kinds.size(); row += m.images[strip++].height)
+  for (size_t strip = 0; strip + 8 < kinds.size(); row += m.images[strip++].height)
     EXPECT_EQ(kinds[strip], std::vector<int>({1, 0, row, 4096})) << "strips follow down";
   EXPECT_EQ(row, 1026);
-  const Image shown = RenderRgba(picture);
   for (const emf::Image& i : m.images) {
     for (int y = 0; y < i.height; ++y) {
       for (int x = 0; x < i.width; ++x) {
@@ -196,9 +224,8 @@ TEST(WriteEmf, BitmapsKeepDepthAndPaletteAreClippedInStripsAndLeaveOutExactlyThe
       }
     }
   }
-  Image read;
   if (ReadBack(std::string(bytes.begin(), bytes.end()), true, &read)) {
-    EXPECT_TRUE(read.Art() == shown.Art()) << "as the independent reader shows it";
+    EXPECT_TRUE(read.Art() == shown.Art()) << "metafile";
   }
 }
 
