@@ -318,7 +318,7 @@ bool WholePicturePng(const Picture& picture, std::FILE* out, const RenderOptions
                   static_cast<size_t>(width) * 4);
     };
   }
-  return WritePng(plan, fill, FileSink(out), options, 0, height, error);
+  return WritePngWhole(plan, fill, FileSink(out), options, error);
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ namespace standin {
 // colour there.
 struct RenderOptions {
   bool background = false;
-  int compression = 1;  // zlib level of PNG data, 0 to 9: fast by default
+  int compression = 1;  // deflate level of PNG data, 0 to 9: fast by default
   // Told the part done (0 to 1000) now and then; a non-zero answer stops
   // the writing, which then fails.
   int (*progress)(void* user, int permille) = nullptr;

@@ -68,7 +68,7 @@ void PrintImportHelp(std::FILE* out) {
       "  -f, --format png|svg    the picture's format (else from OUT's extension; png)\n"
       "  -b, --background        fill where nothing is drawn with the picture's\n"
       "                          background colour (else it stays transparent)\n"
-      "  -c, --compression 0-9   zlib level of PNG data (default 1: fast)\n"
+      "  -c, --compression 0-9   deflate level of PNG data (default 1: fast)\n"
       "  -m, --memory            hand each file to the filter in a global memory block\n"
       "  -s, --stream            hand each file to the filter through a host stream\n"
       "      --trace OUT.jsonl   write every graphics library call, one JSON object a line\n"

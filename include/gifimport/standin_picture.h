@@ -117,7 +117,7 @@ enum { kStandInPng = 0, kStandInSvg = 1 };
 
 typedef struct StandInSaveOptions {
   int32_t background;  /* 1: fill with the background colour */
-  int32_t compression; /* zlib level of PNG data, 0 to 9 (a null options: 1) */
+  int32_t compression; /* deflate level of PNG data, 0 to 9 (a null options: 1) */
   /* Told the part written (0 to 1000) now and then, when not null; a
    * non-zero answer stops the writing, which then fails. */
   int (*progress)(void* user, int permille);
