@@ -41,8 +41,9 @@ void PrintInfoHelp(std::FILE* out) {
                "                 files would, and stop when none can be made (see\n"
                "                 'setup --help'); the header itself reads no profile\n"
                "  --filter PATH  load this filter module instead of gifin.so beside %s\n\n"
-               "Exit status: 0 when every file was read, 1 when one or more failed,\n"
-               "2 for bad arguments or a filter that cannot be loaded.\n",
+               "Exit status: 0 when every file was read, 1 when one or more failed (as\n"
+               "an import would: the filter's number, and what the host found), 2 for\n"
+               "bad arguments or a filter that cannot be loaded.\n",
                kProgramName, kProgramName);
 }
 
@@ -90,7 +91,7 @@ void PrintStructure(const GifStructure& gif) {
   }
   if (gif.trailer)
     std::printf("  %lld bytes after the trailer\n", static_cast<long long>(gif.bytesAfterTrailer));
-  if (!gif.problem.empty()) std::printf("  problem: %s\n", gif.problem.c_str());
+  if (gif.trailerMissing) std::printf("  problem: %s\n", gif.problem.c_str());
 }
 
 // One file; false when it failed (the reason printed).
@@ -128,13 +129,17 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, bool json, const std::s
                                          static_cast<int>(record.height),
                                          static_cast<int>(record.bitsPerPixel))
                             .c_str());
-    return true;
+  } else {
+    std::printf("%s: %dx%d, %d bits per pixel\n", input.DisplayName().c_str(),
+                static_cast<int>(record.width), static_cast<int>(record.height),
+                static_cast<int>(record.bitsPerPixel));
+    if (input.haveBytes) PrintStructure(gif);
   }
-  std::printf("%s: %dx%d, %d bits per pixel\n", input.DisplayName().c_str(),
-              static_cast<int>(record.width), static_cast<int>(record.height),
-              static_cast<int>(record.bitsPerPixel));
-  if (input.haveBytes) PrintStructure(gif);
-  return true;
+  // The header alone reads well; what stops an import fails here alike.
+  if (gif.problem.empty() || gif.trailerMissing) return true;
+  std::fflush(stdout);
+  PrintError(input.DisplayName() + ": " + DescribeFilterError(kErrRead) + "; " + gif.problem);
+  return false;
 }
 
 int RunInfo(int argc, char** argv) {

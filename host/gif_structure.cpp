@@ -226,6 +226,7 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
     if (!complete) return Stop(&gif, start, "the file ends inside an extension"), gif;
   }
   Stop(&gif, gif.size, "the file ends without a trailer");
+  gif.trailerMissing = true;
   return gif;
 }
 

@@ -50,6 +50,7 @@ struct GifStructure {
   // The first thing the reader could not read, and where; empty when none.
   std::string problem;
   int64_t problemOffset = -1;
+  bool trailerMissing = false;  // the one problem the filter's import reads past
 };
 
 GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes);
