@@ -367,19 +367,11 @@ std::string Upper(std::string text) {
   return text;
 }
 
-// By the face's name, else by its family: a table face with no known name
-// still says whether it is serif, sans-serif or fixed.
 FaceWidths WidthsOf(const std::string& tableFace) {
-  const std::string face = Upper(tableFace);
-  const size_t colon = face.find(':');
-  const std::string name = colon == std::string::npos ? face : face.substr(colon + 1);
-  const std::string family = colon == std::string::npos ? "" : face.substr(0, colon);
-  const auto names = [&](const char* word) { return name.find(word) != std::string::npos; };
-  const FaceWidths fixed = {nullptr, 600}, serif = {kSerifWidths, 500}, sans = {kSansWidths, 556};
-  if (names("COURIER") || names("MONO")) return fixed;
-  if (names("TIMES")) return serif;
-  if (names("HELVETICA") || names("ARIAL")) return sans;
-  return family == "MODERN" ? fixed : family == "ROMAN" ? serif : sans;
+  const render::FaceKind kind = render::KindOfFace(tableFace);
+  if (kind == render::FaceKind::kFixed) return {nullptr, 600};
+  return kind == render::FaceKind::kSerif ? FaceWidths{kSerifWidths, 500}
+                                          : FaceWidths{kSansWidths, 556};
 }
 
 // "SWISS:HELVETICA" names the face after the colon and its family before.

@@ -1,6 +1,7 @@
 // The built-in bitmap font: our own 5 x 9 cell ASCII glyphs (7 rows above
 // the baseline, 2 below), drawn scaled in the text colour.
 #include <algorithm>
+#include <cctype>
 
 #include "companion/render_internal.h"
 
@@ -143,6 +144,21 @@ void FillBlock(Canvas* canvas, long long x, long long y, int side, const Rgb& co
 }
 
 }  // namespace
+
+FaceKind KindOfFace(const std::string& tableFace) {
+  std::string face = tableFace;
+  for (char& c : face) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const size_t colon = face.find(':');
+  const std::string name = colon == std::string::npos ? face : face.substr(colon + 1);
+  const std::string family = colon == std::string::npos ? "" : face.substr(0, colon);
+  const auto names = [&](const char* word) { return name.find(word) != std::string::npos; };
+  if (names("COURIER") || names("MONO")) return FaceKind::kFixed;
+  if (names("TIMES")) return FaceKind::kSerif;
+  if (names("HELVETICA") || names("ARIAL")) return FaceKind::kSans;
+  return family == "MODERN"  ? FaceKind::kFixed
+         : family == "ROMAN" ? FaceKind::kSerif
+                             : FaceKind::kSans;
+}
 
 int GlyphScale(int textHeight) { return std::max(1, (textHeight + 5) / 10); }
 

@@ -62,6 +62,11 @@ bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error);
 int GlyphScale(int textHeight);
 // The text height that both outputs use for a line.
 int EffectiveTextHeight(const TextLine& line);
+// The kind of a font table face ("ROMAN:TIMES"), by its name, else by its
+// family: a face with no known name still says whether it is serif,
+// sans-serif or fixed.
+enum class FaceKind { kSans, kSerif, kFixed };
+FaceKind KindOfFace(const std::string& tableFace);
 // Draws one line with the built-in font, baseline-left at the line's origin.
 void DrawTextLine(const Picture& picture, const TextLine& line, Canvas* canvas);
 

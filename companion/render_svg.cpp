@@ -97,7 +97,7 @@ std::string EscapeXml(const std::string& text) {
 }
 
 // A font table face such as "SWISS:HELVETICA" names a family after its
-// colon; whatever it names, sans-serif stands behind it. Characters that
+// colon, with the generic family of its kind behind it. Characters that
 // could break out of the CSS value are dropped.
 std::string FontFamily(const std::string& face) {
   const size_t colon = face.find(':');
@@ -109,7 +109,11 @@ std::string FontFamily(const std::string& face) {
   }
   while (!family.empty() && family.back() == ' ') family.pop_back();
   while (!family.empty() && family.front() == ' ') family.erase(0, 1);
-  return family.empty() ? "sans-serif" : "'" + family + "', sans-serif";
+  const FaceKind kind = KindOfFace(face);
+  const std::string generic = kind == FaceKind::kFixed   ? "monospace"
+                              : kind == FaceKind::kSerif ? "serif"
+                                                         : "sans-serif";
+  return family.empty() ? generic : "'" + family + "', " + generic;
 }
 
 std::string ColorText(const Rgb& color) {

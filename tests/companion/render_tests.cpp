@@ -120,8 +120,8 @@ TEST(RenderText, SitsOnTheBaselineAtTheOriginScaledToTheHeightAndClipped) {
 TEST(RenderSvg, TextElementsCarryPlaceFaceSizeColourAndEscapedText) {
   Picture picture = MakePicture(-4, 0, 40, 20);
   AddText(&picture, 3, 6, 11, "a<b & \"c\" 'd'>");
-  AddText(&picture, 0, 0, 0, "x\x01\xE9", kBlue, "X:Ti'me\"s<;");
-  AddText(&picture, 0, 0, 9, "", kBlue, "ROMAN:");
+  AddText(&picture, 0, 0, 0, "x\x01\xE9", kBlue, "ROMAN:Ti'me\"s<;");
+  AddText(&picture, 0, 0, 9, "", kBlue, "modern:courier");
   const std::string path = testing::TempDir() + "render_text.svg";
   std::string error;
   ASSERT_EQ(StandInRenderSvg(picture, path.c_str(), &error), 0) << error;
