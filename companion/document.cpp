@@ -246,6 +246,7 @@ QV_API int16_t WINAPI QvDocOpen(QvPicture picture, const char* startName, const 
   if (doc != nullptr) {
     doc->model.startName = CopyText(startName);
     doc->model.openName = CopyText(openName);
+    doc->model.openReserved = reserved;
     doc->capture = standin::internal::CaptureOfContext(context);
     result = State().openResult;
   }

@@ -56,6 +56,7 @@ struct TextLine {
 struct Picture {
   std::string names[3];
   std::string startName, openName, pictureName;
+  int32_t openReserved = -1;        // QvDocOpen's reserved argument (-1: never opened)
   int16_t frame[4] = {0, 0, 0, 0};  // x1, y1, x2, y2
   int16_t window[4] = {0, 0, 0, 0};
   int16_t scaleMode = 0;

@@ -33,6 +33,9 @@ WINPLATFORM_API long PlatformAllocationCount(void);
 /* Make the Nth Global/LocalAlloc from now fail (1 = the next one; only that
  * one); 0 switches failures off. */
 WINPLATFORM_API void PlatformFailAllocationAt(long n);
+/* Make GetModuleFileNameA (bit 1) and GetWindowsDirectoryA (bit 2) fail,
+ * returning 0, until called again without the bit. */
+WINPLATFORM_API void PlatformFailPathQueries(int which);
 
 /* One memory budget: the bytes of live Global and Local blocks and the
  * memory the stand-ins charge for what they hold themselves (the companion's

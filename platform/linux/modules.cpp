@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "platform/linux/module_registry.h"
+#include "platform/platform_test.h"
 #include "platform/linux/stand_in_internal.h"
 
 namespace {
@@ -157,10 +159,16 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
   return 0;
 }
 
+// Bits of PlatformFailPathQueries.
+static std::atomic<int> failingPathQueries{0};
+
+void PlatformFailPathQueries(int which) { failingPathQueries = which; }
+
 // A null module is the executable. A module that was not registered is still
 // found when `module` is the load address of a loaded library, as on Windows.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   std::string path;
+  if (failingPathQueries & 1) return 0;
   if (!module) {
     path = ExecutablePath();
   } else {
@@ -181,6 +189,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 // The length without the 0 when it fits; otherwise the size needed with the
 // 0, and nothing is copied.
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  if (failingPathQueries & 2) return 0;
   std::string directory = winstandin::WindowsDirectory();
   if (!buffer || directory.size() >= size) return static_cast<UINT>(directory.size() + 1);
   std::memcpy(buffer, directory.c_str(), directory.size() + 1);

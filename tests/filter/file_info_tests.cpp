@@ -1,5 +1,6 @@
-// GetFileInfo through its three inputs: what lands in the record (and what
-// must not), its results, and that every stream, lock and block is given
+// GetFileInfo through its three inputs: the header it reads (signature,
+// version, a zero screen size taken from the first image), what lands in the
+// record (and what must not), and that every stream, lock and block is given
 // back on every way out.
 #include <gtest/gtest.h>
 
@@ -19,34 +20,30 @@ namespace {
 
 using gifwrite::Bytes;
 
-enum Way { kMemory, kStream };
-const char* const kWayNames[] = {"memory", "stream"};
-
-// A host stream over a byte string; only its own user value works.
+// A host stream over a byte string; only its own user value works. It may
+// fail, be unable to tell its position, or read zeros without end.
 constexpr uint32_t kStreamUserValue = 0xC0FFEE;
 struct StreamState {
   const Bytes* bytes = nullptr;
+  bool fail = false, cannotTell = false, endless = false;
   int32_t position = 0;
-  bool fail = false;
-} streamState;
+} stream;
 
 int32_t WINAPI ByteStream(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                           int32_t origin) {
-  StreamState& s = streamState;
+  StreamState& s = stream;
   if (userValue != kStreamUserValue || s.fail || !s.bytes) return -1;
   const auto size = static_cast<int32_t>(s.bytes->size());
   if (operation == kHostStreamRead) {
-    const int32_t n = std::max(0, std::min(value, size - s.position));
-    if (n > 0) std::memcpy(buffer, s.bytes->data() + s.position, static_cast<size_t>(n));
-    s.position += n;
+    const int32_t n = s.endless ? value : std::max(0, std::min(value, size - s.position));
+    for (int32_t i = 0; i < n; ++i, ++s.position)
+      static_cast<uint8_t*>(buffer)[i] = s.position < size ? (*s.bytes)[s.position] : 0;
     return n;
   }
-  if (operation == kHostStreamSeek) {
-    const int32_t target = (origin == 0 ? 0 : origin == 1 ? s.position : size) + value;
-    if (target < 0) return -1;
-    s.position = target;
-  }
-  return s.position;
+  if (s.cannotTell && (operation != kHostStreamSeek || (origin == 1 && value == 0))) return -1;
+  if (operation != kHostStreamSeek) return s.position;
+  const int32_t target = (origin == 0 ? 0 : origin == 1 ? s.position : size) + value;
+  return target < 0 ? -1 : (s.position = target);
 }
 
 HGLOBAL BlockOf(const Bytes& bytes) {
@@ -61,112 +58,142 @@ HGLOBAL BlockOf(const Bytes& bytes) {
 // Whether `block` is left unlocked: one more lock and unlock end at 0.
 bool Unlocked(HGLOBAL block) { return !GlobalLock(block) || GlobalUnlock(block) == FALSE; }
 
+// GetFileInfo on `bytes` in a memory block (viaStream false) or through a
+// host stream; nothing may stay live and the block must be left unlocked.
+int32_t Query(bool viaStream, const Bytes& bytes, void* record, StreamState how = {}) {
+  auto* info = static_cast<FileInfoRecord*>(record);
+  int32_t result = 0;
+  if (!viaStream) {
+    HGLOBAL block = BlockOf(bytes);
+    result = GetFileInfo("", info, reinterpret_cast<uintptr_t>(block), nullptr);
+    EXPECT_TRUE(Unlocked(block)) << "the filter left its lock";
+    GlobalFree(block);
+  } else {
+    stream = how;
+    stream.bytes = &bytes;
+    result = GetFileInfo("carried.gif", info, kStreamUserValue, ByteStream);
+    stream = StreamState{};
+  }
+  StandInClearLog();
+  EXPECT_EQ(testhost::DescribeLive(), "") << (viaStream ? "stream" : "memory");
+  return result;
+}
+
+// Result, width, height, bits and flags of a 60-byte record.
+std::vector<int32_t> Info(bool viaStream, const Bytes& bytes, StreamState how = {}) {
+  FileInfoRecord r;
+  std::memset(&r, 0xEE, sizeof r);
+  r.recordSize = 60;
+  const int32_t result = Query(viaStream, bytes, &r, how);
+  return {result, r.width, r.height, r.bitsPerPixel, static_cast<int32_t>(r.itemFlags)};
+}
+
 const Bytes kGif320x200 =
     gifwrite::GifBuilder(320, 200, std::vector<gifwrite::Color>(256, {9, 9, 9})).bytes();
 const Bytes kSmall = gifwrite::GifBuilder(7, 5, {{0, 0, 0}, {1, 1, 1}}).bytes();
 
-// The screen width is recovered from the image behind the comment.
-Bytes ZeroWidthGif() {
-  gifwrite::Image image;
+// A 320 x 200 header with no global table behind the given six bytes.
+Bytes HeaderBytes(std::string start) {
+  start.resize(6, '\0');
+  Bytes b(start.begin(), start.end());
+  b.insert(b.end(), {64, 1, 200, 0, 0, 0, 0});
+  return b;
+}
+
+TEST(FileInfoTest, EveryInputGivesTheSameAnswer) {
+  gifwrite::Image empty, image;
+  empty.height = 5;
   image.width = 320;
   image.height = 200;
-  return gifwrite::GifBuilder(0, 500, std::vector<gifwrite::Color>(4, {1, 2, 3}))
-      .Comment(std::string(300, 'c'))
-      .AddImage(image)
-      .bytes();
-}
-
-// The companion's call log as one text.
-std::string WholeLog() {
-  std::string log;
-  for (int i = 0; i < StandInLogSize(); ++i) log += StandInLogEntry(i);
-  return log;
-}
-
-class FileInfoTest : public ::testing::Test {
- protected:
-  void SetUp() override { StandInResetFaults(); }
-  void TearDown() override {
-    StandInResetFaults();
-    StandInClearLog();
-    EXPECT_EQ(testhost::DescribeLive(), "");
-  }
-
-  // GetFileInfo on `bytes` in a memory block or through a host stream, into
-  // `record`; checks that nothing stays live and that the block is left
-  // unlocked. The file way is the sample's, below.
-  int32_t Query(Way way, const Bytes& bytes, void* record) {
-    auto* info = static_cast<FileInfoRecord*>(record);
-    int32_t result = 0;
-    if (way == kMemory) {
-      HGLOBAL block = BlockOf(bytes);
-      result = GetFileInfo("", info, reinterpret_cast<uintptr_t>(block), nullptr);
-      EXPECT_TRUE(Unlocked(block)) << "the filter left its lock";
-      GlobalFree(block);
-    } else {
-      streamState = StreamState{&bytes};
-      result = GetFileInfo("carried.gif", info, kStreamUserValue, ByteStream);
-      streamState = StreamState{};
-    }
-    EXPECT_EQ(testhost::DescribeLive(), "") << kWayNames[way];
-    return result;
-  }
-};
-
-TEST_F(FileInfoTest, EveryInputGivesTheSameAnswer) {
-  gifwrite::Image empty;
-  empty.height = 5;
-  const struct {
-    const char* name;
-    Bytes bytes;
-    std::vector<int32_t> expected;  // result, width, height, bits, flags
-  } cases[] = {
-      {"320x200, 256 colours", kGif320x200, {0, 320, 200, 8, 0x4C}},
-      {"65535x40000, more than an import takes",
-       gifwrite::GifBuilder(65535, 40000).bytes(),
-       {0, 65535, 40000, 1, 0x4C}},
-      {"zero width, recovered", ZeroWidthGif(), {0, 320, 200, 2, 0x4C}},
-      {"recovered image of width 0",
-       gifwrite::GifBuilder(0, 0).AddImage(empty).bytes(),
-       {kFileInfoBadValue, 0, 0, 0, 0}},
-      {"12 bytes", Bytes(kSmall.begin(), kSmall.begin() + 12), {kErrRead, 0, 0, 0, 0}},
+  std::vector<std::pair<Bytes, std::vector<int32_t>>> cases = {
+      {kGif320x200, {0, 320, 200, 8, 0x4C}},
+      {gifwrite::GifBuilder(65535, 40000).bytes(), {0, 65535, 40000, 1, 0x4C}},
+      // The screen width is recovered from the image behind the comment.
+      {gifwrite::GifBuilder(0, 500, std::vector<gifwrite::Color>(4, {1, 2, 3}))
+           .Comment(std::string(300, 'c'))
+           .AddImage(image)
+           .bytes(),
+       {0, 320, 200, 2, 0x4C}},
+      {gifwrite::GifBuilder(0, 0).AddImage(empty).bytes(), {kFileInfoBadValue, 0, 0, 0, 0}},
+      {Bytes(kSmall.begin(), kSmall.begin() + 12), {kErrRead, 0, 0, 0, 0}},
+      {HeaderBytes("GIF90a"), {kErrVersion, 0, 0, 0, 0}},
+      {HeaderBytes("GIF99a"), {kErrVersion, 0, 0, 0, 0}},
+      {HeaderBytes("JIF89a"), {kErrNotGif, 0, 0, 0, 0}},
+      {HeaderBytes("GI"), {kErrNotGif, 0, 0, 0, 0}},
+      {HeaderBytes(std::string("GI\0"
+                               "89a",
+                               6)),
+       {kErrNotGif, 0, 0, 0, 0}},
   };
-  for (const auto& c : cases) {
-    for (Way way : {kMemory, kStream}) {
-      SCOPED_TRACE(std::string(c.name) + " via " + kWayNames[way]);
-      FileInfoRecord record;
-      std::memset(&record, 0xEE, sizeof record);
-      record.recordSize = 60;
-      const int32_t result = Query(way, c.bytes, &record);
-      EXPECT_EQ((std::vector<int32_t>{result, record.width, record.height, record.bitsPerPixel,
-                                      static_cast<int32_t>(record.itemFlags)}),
-                c.expected);
+  // The signature in any case; a version is refused only when it reads as a
+  // number above 89.
+  for (const char* start : {"GIF89a", "GIF87a", "gif89a", "gIf87A", "GIFxxa", "GIF8xa", "GIF89z",
+                            "GIF00a", "GIF9 a", "gif100",
+                            "GIF\0"
+                            "89"})
+    cases.push_back({HeaderBytes(std::string(start, 6)), {0, 320, 200, 1, 0x4C}});
+  for (const auto& [bytes, expected] : cases) {
+    for (bool viaStream : {false, true}) {
+      SCOPED_TRACE(testing::Message() << std::string(bytes.begin(), bytes.begin() + 6)
+                                      << (viaStream ? " via stream" : " via memory"));
+      EXPECT_EQ(Info(viaStream, bytes), expected);
     }
   }
+}
+
+TEST(FileInfoTest, ZeroScreenSizeIsTakenFromTheFirstImageOnceItsSizeIsThere) {
+  gifwrite::Image small;
+  small.width = 7;
+  small.height = 9;
+  small.pixels.assign(63, 0);
+  const gifwrite::GifBuilder gifs[] = {
+      gifwrite::GifBuilder(0, 0)
+          .GraphicControl(true, 1)
+          .Application("NETSCAPE2.0", {1, 0, 0})
+          .PlainText(0, 0, 8, 8, 8, 8, 1, 0, {"abc", "def"})
+          .Comment(std::string(600, 'c'))
+          .AddImage(small),
+      gifwrite::GifBuilder(33, 0, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}).AddImage(small),
+  };
+  for (const auto& gif : gifs) {
+    const Bytes& full = gif.bytes();
+    const size_t sizeEnd = gif.blockOffsets().back() + 9;  // introducer, left, top, width, height
+    for (size_t size = 13; size <= full.size(); ++size) {
+      SCOPED_TRACE(size);
+      const std::vector<int32_t> found = {0, 7, 9, full[10] ? 2 : 1, 0x4C};
+      EXPECT_EQ(Info(false, Bytes(full.begin(), full.begin() + static_cast<long>(size))),
+                (size >= sizeEnd ? found : std::vector<int32_t>{kErrNotGif, 0, 0, 0, 0}));
+    }
+  }
+  // Given up on a stream that cannot be put back, and on one whose zeros
+  // read as empty extensions without end.
+  EXPECT_EQ(Info(true, gifs[0].bytes(), {nullptr, false, true})[0], kErrNotGif);
+  Bytes zeroSize = HeaderBytes("GIF89a");
+  zeroSize[6] = zeroSize[7] = 0;
+  EXPECT_EQ(Info(true, zeroSize, {nullptr, false, false, true})[0], kErrNotGif);
 }
 
 // A field (itemFlags too) is stored only when it lies wholly inside the
 // record; the record is cleared after its size, and not at all for a size
 // that is refused (a 4-byte buffer claiming 65 bytes is not overrun).
-TEST_F(FileInfoTest, WritesOnlyInsideTheRecordItsSizeAllows) {
+TEST(FileInfoTest, WritesOnlyInsideTheRecordItsSizeAllows) {
   const struct {
-    int32_t size, result, stored;  // stored: how many of width, height, bits
-    bool flags;
+    int32_t size, result, stored;  // stored: how many of width, height, bits, flags
   } cases[] = {
-      {std::numeric_limits<int32_t>::min(), kFileInfoBadRecord, 0, false},
-      {0, kFileInfoBadRecord, 0, false},
-      {3, kFileInfoBadValue, 0, false},
-      {17, kFileInfoBadValue, 0, false},
-      {20, kFileInfoBadValue, 1, false},
-      {35, kFileInfoBadValue, 1, false},
-      {36, kFileInfoBadValue, 2, false},
-      {47, kFileInfoBadValue, 2, false},
-      {48, 0, 3, false},
-      {59, 0, 3, false},
-      {60, 0, 3, true},
-      {64, 0, 3, true},
-      {65, kFileInfoBadRecord, 0, false},
-      {100000, kFileInfoBadRecord, 0, false},
+      {std::numeric_limits<int32_t>::min(), kFileInfoBadRecord, 0},
+      {0, kFileInfoBadRecord, 0},
+      {3, kFileInfoBadValue, 0},
+      {17, kFileInfoBadValue, 0},
+      {20, kFileInfoBadValue, 1},
+      {35, kFileInfoBadValue, 1},
+      {36, kFileInfoBadValue, 2},
+      {47, kFileInfoBadValue, 2},
+      {48, 0, 3},
+      {59, 0, 3},
+      {60, 0, 4},
+      {64, 0, 4},
+      {65, kFileInfoBadRecord, 0},
+      {100000, kFileInfoBadRecord, 0},
   };
   constexpr size_t kGuard = 32;
   for (const auto& c : cases) {
@@ -176,55 +203,54 @@ TEST_F(FileInfoTest, WritesOnlyInsideTheRecordItsSizeAllows) {
     std::vector<uint8_t> expected = area;
     for (int32_t i = 4; c.result != kFileInfoBadRecord && i < c.size; ++i) expected[kGuard + i] = 0;
     const int32_t values[4][2] = {{16, 320}, {32, 200}, {44, 8}, {56, 0x4C}};
-    for (int i = 0; i < c.stored + (c.flags ? 1 : 0); ++i)
+    for (int i = 0; i < c.stored; ++i)
       std::memcpy(&expected[kGuard + values[i][0]], &values[i][1], 4);
-    EXPECT_EQ(Query(kMemory, kGif320x200, &area[kGuard]), c.result);
+    EXPECT_EQ(Query(false, kGif320x200, &area[kGuard]), c.result);
     EXPECT_EQ(area, expected);
   }
 }
 
 // A host stream wins over a path, which wins over a memory block; a block
 // is used only with an empty or null path and only when it locks.
-TEST_F(FileInfoTest, WhichInputIsRead) {
+TEST(FileInfoTest, WhichInputIsRead) {
   const char* sample = GIFIMPORT_SAMPLE_GIF;  // 192 x 128
   HGLOBAL small = BlockOf(kSmall);
   HGLOBAL empty = GlobalAlloc(GMEM_MOVEABLE, 0);
   const struct {
-    const char* name;
     const char* path;
     HGLOBAL memory;
-    bool stream, streamFails;
+    bool viaStream, streamFails;
     int32_t result, width;
   } cases[] = {
-      {"null path, no block", nullptr, nullptr, false, false, kErrRead, 0},
-      {"empty path: the block", "", small, false, false, 0, 7},
-      {"null path: the block", nullptr, small, false, false, 0, 7},
-      {"a path wins over the block", sample, small, false, false, 0, 192},
-      {"a block that locks to nothing", "", empty, false, false, kErrRead, 0},
-      {"a stream wins over a path", sample, nullptr, true, false, 0, 7},
-      {"a failing stream", sample, nullptr, true, true, kErrRead, 0},
+      {nullptr, nullptr, false, false, kErrRead, 0}, {"", small, false, false, 0, 7},
+      {nullptr, small, false, false, 0, 7},          {sample, small, false, false, 0, 192},
+      {"", empty, false, false, kErrRead, 0},        {sample, nullptr, true, false, 0, 7},
+      {sample, nullptr, true, true, kErrRead, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(&c - cases);
     FileInfoRecord record = {};
     record.recordSize = 60;
-    streamState = StreamState{&kSmall, 0, c.streamFails};
+    stream = StreamState{&kSmall, c.streamFails};
     StandInClearLog();
-    const uintptr_t source = c.stream ? kStreamUserValue : reinterpret_cast<uintptr_t>(c.memory);
-    EXPECT_EQ(GetFileInfo(c.path, &record, source, c.stream ? ByteStream : nullptr), c.result);
+    const uintptr_t source = c.viaStream ? kStreamUserValue : reinterpret_cast<uintptr_t>(c.memory);
+    EXPECT_EQ(GetFileInfo(c.path, &record, source, c.viaStream ? ByteStream : nullptr), c.result);
     EXPECT_EQ(record.width, c.width);
     EXPECT_TRUE(Unlocked(small));
     EXPECT_EQ(testhost::DescribeLive({2}), "") << "beside this test's two blocks";
-    EXPECT_TRUE(!c.stream || WholeLog().find("sample.gif") != std::string::npos) << "path carried";
+    std::string log;
+    for (int i = 0; i < StandInLogSize(); ++i) log += StandInLogEntry(i);
+    EXPECT_TRUE(!c.viaStream || log.find("sample.gif") != std::string::npos) << "path carried";
   }
-  streamState = StreamState{};
+  stream = StreamState{};
+  StandInClearLog();
   EXPECT_EQ(GetFileInfo(sample, nullptr, 0, nullptr), kFileInfoBadRecord);
   GlobalFree(small);
   GlobalFree(empty);
 }
 
 // Items the header never gives (1, 2, 8, 9) follow the same rules.
-TEST(SetFileInfoItem, RefusesBadIdsValuesAndFieldsThatDoNotFit) {
+TEST(FileInfoTest, SetFileInfoItemRefusesBadIdsValuesAndFieldsThatDoNotFit) {
   const double nan = std::nan("");
   const struct {
     int32_t size, id;

@@ -13,86 +13,69 @@
 
 namespace {
 
-struct Grid {
-  // A grid left of ';' (0x3B) ends the import if the block loop ever reads
-  // the first block's bytes as introducers.
-  uint16_t left = 0x3B, top = 10, width = 200, height = 48;
-  uint8_t cellHeight = 12;
-};
+using Texts = std::vector<std::string>;
 
-// A GIF on a screen 100 high: the extension (foreground 3, background 9),
-// then an image and the trailer. The byte that says the first block's size is
-// at offset 15, behind the header, "!" and the label.
-gifwrite::GifBuilder TextGif(const Grid& g, const std::vector<std::string>& texts) {
+// On a screen 100 high, the extension (grid left ';' = 0x3B, top 10, width
+// 200, cells 8 wide, foreground 3, background 9), an image and the trailer.
+// A grid left of ';' ends the import if the block loop ever reads the first
+// block's bytes as introducers. The first block's size byte is at 15.
+gifwrite::GifBuilder TextGif(uint16_t gridHeight, uint8_t cellHeight, const Texts& texts) {
   gifwrite::Image image;
   image.width = image.height = 1;
   image.pixels = {0};
   gifwrite::GifBuilder gif(320, 100);
-  gif.PlainText(g.left, g.top, g.width, g.height, 8, g.cellHeight, 3, 9, texts)
-      .AddImage(image)
-      .Trailer();
+  gif.PlainText(0x3B, 10, 200, gridHeight, 8, cellHeight, 3, 9, texts).AddImage(image).Trailer();
   return gif;
 }
 
 // The lines drawn, each with " @y" behind it when asked.
-std::vector<std::string> Lines(const e2e::ImportRun& run, bool withY = false) {
-  std::vector<std::string> lines;
-  for (const standin::TextLine& t : run.picture.value().texts) {
+Texts Lines(const e2e::ImportRun& run, bool withY = false) {
+  Texts lines;
+  for (const standin::TextLine& t : run.picture.value().texts)
     lines.push_back(withY ? t.text + " @" + std::to_string(t.y) : t.text);
-  }
   return lines;
 }
 
 TEST(PlainTextTest, LinesBreakAfterAWordAndGoDownACellEach) {
-  struct Case {
-    const char* name;
+  // y starts at 100 - 10 - 1 and goes down a cell before each line, also from
+  // one sub-block to the next. N lines a sub-block; the text height is two
+  // thirds of the cell, truncated.
+  const std::string words = "wxyz abcd efgh ijkl";  // 19 bytes
+  const struct {
     uint16_t gridHeight;
     uint8_t cellHeight;
-    int textHeight;  // two thirds of the cell, truncated
-    std::vector<std::string> texts, lines;
-  };
-  // Screen 100, grid top 10: y starts at 89 and goes down a cell before each
-  // line, also from one sub-block to the next. N lines a sub-block.
-  const std::string words = "wxyz abcd efgh ijkl";  // 19 bytes
-  const Case cases[] = {
+    int textHeight;
+    Texts texts, lines;
+  } cases[] = {
       // N = 36 / 12 - 1 = 2: L = 9 falls on the second space.
-      {"two lines", 36, 12, 7, {words}, {"wxyz abcd  @77", "efgh ijkl @65"}},
+      {36, 12, 7, {words}, {"wxyz abcd  @77", "efgh ijkl @65"}},
       // N = 4, L = 4; the second line is proposed as long as the first.
-      {"four lines", 60, 12, 7, {words}, {"wxyz  @77", "abcd efgh  @65", "ijkl @53"}},
-      {"one row of cells is one line", 12, 12, 7, {words}, {words + " @77"}},
-      {"grid lower than a cell is one line", 5, 12, 7, {words}, {words + " @77"}},
+      {60, 12, 7, {words}, {"wxyz  @77", "abcd efgh  @65", "ijkl @53"}},
+      {12, 12, 7, {words}, {words + " @77"}},  // one row of cells is one line
+      {5, 12, 7, {words}, {words + " @77"}},   // so is a grid lower than a cell
       // Bytes outside 0x20..0x7F are drawn as "2", which starts a word.
-      {"control byte as a digit",
-       60,
+      {60,
        12,
        7,
-       {std::string("wx \x0A"
-                    "b cd")},
+       {"wx \x0A"
+        "b cd"},
        {"wx  @77", "2b cd @65"}},
-      {"high byte as a digit", 36, 12, 7, {std::string("ab \xE9\x7F")}, {"ab  @77", "2\x7F @65"}},
-      {"no spaces at all", 60, 12, 7, {"abcdefghijklmnop"}, {"abcdefghijklmnop @77"}},
+      {36, 12, 7, {"ab \xE9\x7F"}, {"ab  @77", "2\x7F @65"}},
+      {60, 12, 7, {"abcdefghijklmnop"}, {"abcdefghijklmnop @77"}},
       // No letter or digit ever ends the scan past the proposed length.
-      {"spaces only", 36, 12, 7, {"      "}, {"       @77"}},
+      {36, 12, 7, {"      "}, {"       @77"}},
       // N = 3; the second sub-block starts again from its own size / N = 2.
-      {"two sub-blocks",
-       48,
-       12,
-       7,
-       {"aaa bbb ccc", "ddd eee"},
-       {"aaa  @77", "bbb ccc @65", "ddd  @53", "eee @41"}},
+      {48, 12, 7, {"aaa bbb ccc", "ddd eee"}, {"aaa  @77", "bbb ccc @65", "ddd  @53", "eee @41"}},
       // No rows to count: every line stays on the first.
-      {"cell height 0", 48, 0, 0, {"one two", "three"}, {"one two @89", "three @89"}},
-      {"cell height 16", 48, 16, 10, {"hi"}, {"hi @73"}},
-      {"cell height 3", 48, 3, 1, {"hi"}, {"hi @86"}},
-      {"cell height 255", 48, 255, 169, {"hi"}, {"hi @-166"}},
-      {"cell height 1", 48, 1, 0, {"hi"}, {"hi @88"}},
+      {48, 0, 0, {"one two", "three"}, {"one two @89", "three @89"}},
+      {48, 16, 10, {"hi"}, {"hi @73"}},
+      {48, 3, 1, {"hi"}, {"hi @86"}},
+      {48, 255, 169, {"hi"}, {"hi @-166"}},
+      {48, 1, 0, {"hi"}, {"hi @88"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Grid grid;
-    grid.height = c.gridHeight;
-    grid.cellHeight = c.cellHeight;
-    const e2e::ImportRun run = e2e::Import(TextGif(grid, c.texts).bytes());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const e2e::ImportRun run = e2e::Import(TextGif(c.gridHeight, c.cellHeight, c.texts).bytes());
     ASSERT_EQ(run.result, 0);
     EXPECT_EQ(run.live, "");
     EXPECT_EQ(Lines(run, true), c.lines);
@@ -111,10 +94,9 @@ TEST(PlainTextTest, EveryByteIsDrawnOnceWhateverTheLineCount) {
     SCOPED_TRACE(round);
     std::string text(1 + random() % 255, ' ');
     for (char& ch : text) ch = alphabet[random() % (sizeof alphabet - 1)];
-    Grid grid;
-    grid.cellHeight = static_cast<uint8_t>(1 + random() % 20);
-    grid.height = static_cast<uint16_t>(random() % 400);
-    const e2e::ImportRun run = e2e::Import(TextGif(grid, {text}).bytes());
+    const auto cellHeight = static_cast<uint8_t>(1 + random() % 20);
+    const e2e::ImportRun run =
+        e2e::Import(TextGif(static_cast<uint16_t>(random() % 400), cellHeight, {text}).bytes());
     ASSERT_EQ(run.result, 0);
     std::string joined;
     for (const std::string& line : Lines(run)) {
@@ -128,24 +110,21 @@ TEST(PlainTextTest, EveryByteIsDrawnOnceWhateverTheLineCount) {
   }
 }
 
-TEST(PlainTextTest, AnotherFirstBlockSizeAbandonsTheExtension) {
+TEST(PlainTextTest, AbandonedOrCutShort) {
+  // Another first block size abandons the extension: the block loop reads on
+  // from the grid left, a ';': no text, no attributes, no image.
   for (uint8_t size : {0, 11, 13}) {
-    SCOPED_TRACE(static_cast<int>(size));
-    gifwrite::Bytes gif = TextGif(Grid(), {"text"}).bytes();
+    gifwrite::Bytes gif = TextGif(48, 12, {"text"}).bytes();
     gif[15] = size;
     const e2e::ImportRun run = e2e::Import(gif);
-    // The block loop reads on from the grid left, a ';': no text, no
-    // attributes, and the image after the extension is never reached.
     EXPECT_EQ(run.result, 0);
     EXPECT_TRUE(run.picture.value().texts.empty());
     EXPECT_TRUE(run.picture.value().bitmaps.empty());
-    const std::vector<std::string> ops = run.Ops();
+    const Texts ops = run.Ops();
     EXPECT_EQ(std::count(ops.begin(), ops.end(), "QvSetTextHeight"), 0);
   }
-}
-
-TEST(PlainTextTest, CutShortGives21AndKeepsWhatWasDrawn) {
-  const gifwrite::GifBuilder gif = TextGif(Grid(), {"first block", "second"});
+  // Cut short: 21, once, and what was drawn stays.
+  const gifwrite::GifBuilder gif = TextGif(48, 12, {"first block", "second"});
   const size_t start = gif.blockOffsets()[1], end = gif.blockOffsets()[2];
   const size_t firstDrawn = start + 3 + 12 + 1 + 11;  // "!", label, sizes, record, text
   for (size_t keep = start + 1; keep < end; ++keep) {
@@ -155,7 +134,7 @@ TEST(PlainTextTest, CutShortGives21AndKeepsWhatWasDrawn) {
     EXPECT_EQ(run.result, kErrRead);
     EXPECT_EQ(run.Errors(), std::vector<int32_t>{kErrRead});
     EXPECT_EQ(run.live, "");
-    std::vector<std::string> drawn;
+    Texts drawn;
     if (keep >= firstDrawn) drawn = {"first ", "block"};
     if (keep == end - 1) drawn.push_back("second");  // only the terminator is missing
     EXPECT_EQ(Lines(run), drawn);

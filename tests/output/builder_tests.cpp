@@ -68,38 +68,34 @@ class BuilderTest : public ::testing::Test {
 // ignored and brings no follow-up.
 TEST_F(BuilderTest, BeginDocumentAgainstLibraryErrors) {
   const std::string range = "0/-1 0,100 s0";
+  const Texts opened = {"QvDocOpen"}, started = {"QvDocOpen", "QvDocStart"};
   const struct {
-    const char* what;
     int16_t openResult;
     Pending pending;
     FilterError result;
     Texts calls, ops;
   } table[] = {
-      {"opened and started", 0, {}, 0, {range}, {"QvDocOpen", "QvDocStart"}},
-      {"76: nothing to do, not started", 76, {}, 0, {range}, {"QvDocOpen"}},
-      {"open returns 302", 302, {}, 14, {range, "3/14 0,0 s0 extra[]"}, {"QvDocOpen"}},
-      {"open leaves 303",
-       0,
-       {"QvDocOpen", 303, 0},
-       15,
-       {range, "3/15 0,0 s0 extra[]"},
-       {"QvDocOpen"}},
-      {"start leaves 300: closed again",
-       0,
+      {0, {}, 0, {range}, started},
+      {76, {}, 0, {range}, opened},  // nothing to do, not started
+      {302, {}, 14, {range, "3/14 0,0 s0 extra[]"}, opened},
+      {0, {"QvDocOpen", 303, 0}, 15, {range, "3/15 0,0 s0 extra[]"}, opened},
+      // A start that leaves 300 closes the document again.
+      {0,
        {"QvDocStart", 300, 0},
        27,
        {range, "3/27 0,0 s0 extra[]"},
        {"QvDocOpen", "QvDocStart", "QvDocClose"}},
-      {"start leaves 76", 0, {"QvDocStart", 76, 0}, 0, {range}, {"QvDocOpen", "QvDocStart"}},
+      {0, {"QvDocStart", 76, 0}, 0, {range}, started},
   };
   for (const auto& row : table) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(&row - table);
     Begin(row.pending);
     StandInSetDocOpenResult(row.openResult);
     host.AnswerOthers(1);
     EXPECT_EQ(BeginDocument(job.job()), row.result);
     EXPECT_EQ(LoggedOps(), row.ops);
     EXPECT_EQ(host.Texts(), row.calls);
+    EXPECT_EQ(End().openReserved, 0);
   }
 }
 

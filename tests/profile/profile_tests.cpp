@@ -1,28 +1,195 @@
-// Where the profile is found, and what its mode section gives a setup: all
-// through CreateSetup of a module copy in a directory of the test's own,
-// with $WINDIR pointed into the same scratch tree.
+// The setup and its profile through the exports of a copy of the built module
+// in a scratch directory of the test's own (so that "beside the module" is a
+// place the test controls), with $WINDIR pointed into the same tree: where
+// the profile is found, what its mode section gives a setup, CreateSetup's
+// refusals and defaults, DestroySetup and EscapeSetup. The copy shares the
+// stand-ins of the test program, so live counts and faults cover it too.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "tests/profile/filter_module.h"
-#include "tests/support/gif_writer.h"
+#include "companion/standin.h"
+#include "core/filter_setup.h"
+#include "core/status.h"
+#include "host/filter_module.h"
+#include "platform/platform_test.h"
+#include "tests/support/recording_host.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using setuptest::FilterModuleCopy;
-using setuptest::MakeSetup;
-using setuptest::ScopedEnv;
-using setuptest::ScratchDir;
+using Texts = std::vector<std::string>;
+
+// A fresh directory, removed with everything in it; its real path, as
+// module paths are.
+struct ScratchDir {
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "gifin-profile-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = fs::canonical(pattern).string();
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  // A subdirectory, made with its parents; its full path.
+  std::string Sub(const std::string& relative) const {
+    fs::create_directories(path + "/" + relative);
+    return path + "/" + relative;
+  }
+  // Writes `text` to the file `relative` (parents made); its full path.
+  std::string Write(const std::string& relative, const std::string& text) const {
+    const fs::path full = fs::path(path) / relative;
+    fs::create_directories(full.parent_path());
+    std::ofstream(full, std::ios::binary) << text;
+    return full.string();
+  }
+  std::string path;
+};
+
+// Sets an environment variable for a scope.
+struct ScopedEnv {
+  ScopedEnv(const char* variable, const std::string& value) : name(variable) {
+    if (const char* before = getenv(name)) old = before;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
+  const char* name;
+  std::optional<std::string> old;
+};
+
+// The filter module copied to `directory`/`fileName` and loaded from there.
+struct FilterModuleCopy {
+  explicit FilterModuleCopy(const std::string& directory,
+                            const std::string& fileName = "gifin.so") {
+    const std::string path = directory + "/" + fileName;
+    fs::create_directories(directory);
+    fs::copy_file(GIFIN_MODULE_FILE, path, fs::copy_options::overwrite_existing);
+    std::string error;
+    if (!module.Load(path, &error)) throw std::runtime_error(error);
+    CreateSetup = module.Resolve<decltype(CreateSetup)>("CreateSetup");
+    DestroySetup = module.Resolve<decltype(DestroySetup)>("DestroySetup");
+    EscapeSetup = module.Resolve<decltype(EscapeSetup)>("EscapeSetup");
+    ImportFile = module.Resolve<decltype(ImportFile)>("ImportFile");
+    if (!CreateSetup || !DestroySetup || !EscapeSetup || !ImportFile)
+      throw std::runtime_error("missing export");
+  }
+  host::FilterModule module;
+  decltype(&::CreateSetup) CreateSetup = nullptr;
+  decltype(&::DestroySetup) DestroySetup = nullptr;
+  decltype(&::EscapeSetup) EscapeSetup = nullptr;
+  decltype(&::ImportFile) ImportFile = nullptr;
+};
+
+// The fields of a setup, copied out while the block is locked.
+std::unique_ptr<FilterSetup> ReadSetup(HGLOBAL handle) {
+  auto* locked = static_cast<const FilterSetup*>(GlobalLock(handle));
+  if (locked == nullptr) return nullptr;
+  auto copy = std::make_unique<FilterSetup>(*locked);
+  GlobalUnlock(handle);
+  return copy;
+}
+
+// Makes a setup and gives back its fields (null when none was made); the
+// setup is destroyed again and nothing may stay live.
+std::unique_ptr<FilterSetup> MakeSetup(const FilterModuleCopy& filter, const char* profile,
+                                       const char* mode) {
+  HGLOBAL handle = filter.CreateSetup(nullptr, profile, mode, 0);
+  std::unique_ptr<FilterSetup> fields;
+  if (handle != nullptr) {
+    fields = ReadSetup(handle);
+    EXPECT_EQ(filter.DestroySetup(handle), 0);
+  }
+  EXPECT_EQ(testhost::DescribeLive(), "");
+  return fields;
+}
+
+// One module copy a suite in module/, $WINDIR at windows/ of the same
+// scratch tree, where no profile is; nothing may stay live after a test.
+class SetupTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir;
+    filter_ = new FilterModuleCopy(dir_->Sub("module"));
+  }
+  static void TearDownTestSuite() {
+    delete filter_;
+    delete dir_;
+  }
+  void SetUp() override {
+    windir_.emplace("WINDIR", dir_->Sub("windows"));
+    StandInResetFaults();
+    StandInClearLog();
+  }
+  void TearDown() override {
+    StandInResetFaults();
+    PlatformFailAllocationAt(0);
+    PlatformFailPathQueries(0);
+    EXPECT_EQ(testhost::DescribeLive(), "");
+  }
+  // A setup from a profile holding `text`, with mode section `mode`.
+  std::unique_ptr<FilterSetup> FromProfile(const std::string& text, const char* mode = "Mode") {
+    return MakeSetup(*filter_, dir_->Write("p.INI", text).c_str(), mode);
+  }
+
+  static inline ScratchDir* dir_ = nullptr;
+  static inline FilterModuleCopy* filter_ = nullptr;
+  std::optional<ScopedEnv> windir_;
+};
 
 // A profile whose mode "M" names `driver`.
 std::string ProfileFor(const std::string& driver) {
   return "[ir_gif]\n~Mode=M\n[M]\nDriver=" + driver + "\n";
+}
+
+// ---- Location --------------------------------------------------------------
+
+// Each line of the data file: its files are written, a setup is made with
+// the host's profile name, and the files are removed again.
+TEST_F(SetupTest, EachPlaceWinsInTurn) {
+  const fs::path oldCwd = fs::current_path();
+  fs::current_path(dir_->Sub("cwd"));
+  std::ifstream table(PROFILE_PLACES_FILE);
+  ASSERT_TRUE(table) << PROFILE_PLACES_FILE;
+  int rows = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    Texts fields;  // failing, host name, files, path, driver
+    std::istringstream in(line + "|");
+    for (std::string field; std::getline(in, field, '|');) {
+      field.erase(0, field.find_first_not_of(' '));
+      field.erase(field.find_last_not_of(' ') + 1);
+      for (size_t at; (at = field.find('@')) != std::string::npos;)
+        field.replace(at, 1, dir_->path + "/");
+      fields.push_back(field);
+    }
+    ASSERT_EQ(fields.size(), 5u);
+    Texts files;
+    std::istringstream names(fields[2]);
+    for (std::string file; names >> file; files.push_back(file))
+      dir_->Write(file, ProfileFor(file.substr(0, file.find('/'))));
+    PlatformFailPathQueries(std::stoi(fields[0]));
+    auto setup = MakeSetup(*filter_, fields[1].empty() ? nullptr : fields[1].c_str(), nullptr);
+    PlatformFailPathQueries(0);
+    ASSERT_NE(setup, nullptr);
+    EXPECT_EQ((Texts{setup->profilePath, setup->driverName, setup->modeSection}),
+              (Texts{fields[3], fields[4], fields[3].empty() ? "" : "M"}));
+    for (const std::string& file : files) fs::remove(dir_->path + "/" + file);
+    ++rows;
+  }
+  EXPECT_GE(rows, 13) << "rows read";
+  fs::current_path(oldCwd);
 }
 
 // A directory below `path` whose full path is exactly `length` characters,
@@ -37,89 +204,12 @@ std::string DirectoryOfLength(std::string path, size_t length) {
   return path;
 }
 
-// ---- Location --------------------------------------------------------------
-
-// The module in module/, the Windows directory in windows/, and an empty
-// working directory cwd/.
-class ProfileLocation : public ::testing::Test {
- protected:
-  ProfileLocation() : filter_(dir_.Sub("module")), windir_("WINDIR", dir_.Sub("windows")) {
-    fs::current_path(dir_.Sub("cwd"));
-  }
-  ~ProfileLocation() override { fs::current_path(oldCwd_); }
-
-  fs::path oldCwd_ = fs::current_path();
-  ScratchDir dir_;
-  FilterModuleCopy filter_;
-  ScopedEnv windir_;
-};
-
-TEST_F(ProfileLocation, EachPlaceWinsInTurn) {
-  const std::string root = dir_.path() + "/";
-  const struct {
-    const char* what;
-    std::string hostName;         // "" for none
-    std::vector<std::string> at;  // files written, relative to the scratch tree
-    std::string expectPath;       // "" when no profile is found
-    std::string expectDriver;
-  } cases[] = {
-      {"host's full path before the others",
-       root + "host/my.INI",
-       {"host/my.INI", "module/my.INI", "windows/my.INI"},
-       root + "host/my.INI",
-       "host"},
-      {"bare host name beside the module",
-       "my.INI",
-       {"module/my.INI", "windows/my.INI"},
-       root + "module/my.INI",
-       "module"},
-      {"bare host name in the Windows directory",
-       "my.INI",
-       {"windows/my.INI"},
-       root + "windows/my.INI",
-       "windows"},
-      {"bare host name in the working directory, read from there",
-       "my.INI",
-       {"cwd/my.INI", "windows/my.INI"},
-       "my.INI",
-       "cwd"},
-      {"named after the module, beside it",
-       "",
-       {"module/gifin.INI", "windows/gifin.INI"},
-       root + "module/gifin.INI",
-       "module"},
-      {"named after the module, in the Windows directory",
-       "",
-       {"windows/gifin.INI"},
-       root + "windows/gifin.INI",
-       "windows"},
-      {"a host name that opens nowhere",
-       "nowhere.INI",
-       {"module/gifin.INI", "windows/gifin.INI"},
-       "",
-       "ir_gif.0"},
-      {"nothing anywhere", "", {"module/other.INI"}, "", "ir_gif.0"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    for (const std::string& file : c.at)
-      dir_.Write(file, ProfileFor(file.substr(0, file.find('/'))));
-    auto setup = MakeSetup(filter_, c.hostName.empty() ? nullptr : c.hostName.c_str(), nullptr);
-    ASSERT_NE(setup, nullptr);
-    EXPECT_EQ(setup->profilePath, c.expectPath);
-    EXPECT_EQ(setup->driverName, c.expectDriver);
-    EXPECT_STREQ(setup->modeSection, c.expectPath.empty() ? "" : "M");
-    for (const std::string& file : c.at) fs::remove(root + file);
-  }
-}
-
 // Every joined candidate must fit 259 characters; one that would not is
 // skipped rather than cut ("/gifin.INI" adds 10 to a directory). The
 // profile named after the module replaces everything from the last "." of
 // its file name by ".INI", or appends it; a dot in a directory never cuts.
 TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
   const struct {
-    const char* what;
     size_t moduleDirLength, windowsDirLength;
     bool windowsTrailing;      // $WINDIR given with a trailing separator
     bool besideModule;         // a profile beside the module too
@@ -127,18 +217,18 @@ TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
     const char* moduleFile = "gifin.so";
     const char* profileFile = "gifin.INI";
   } cases[] = {
-      {"beside the module at 259", 249, 40, false, true, "module"},
-      {"beside the module at 260: skipped", 250, 40, false, true, "windows"},
-      {"Windows directory at 259", 100, 249, false, false, "windows"},
-      {"Windows directory at 260: not found", 100, 250, false, false, "ir_gif.0"},
-      {"Windows directory with separator at 259", 100, 249, true, false, "windows"},
-      {"Windows directory of 259 characters", 100, 259, false, false, "ir_gif.0"},
-      {"Windows directory of 258 and its separator", 100, 258, true, false, "ir_gif.0"},
-      {"module without an extension", 100, 40, false, true, "module", "gifin", "gifin.INI"},
-      {"module with two dots", 100, 40, false, true, "module", "gif.in.so", "gif.in.INI"},
+      {249, 40, false, true, "module"},
+      {250, 40, false, true, "windows"},
+      {100, 249, false, false, "windows"},
+      {100, 250, false, false, "ir_gif.0"},
+      {100, 249, true, false, "windows"},
+      {100, 259, false, false, "ir_gif.0"},
+      {100, 258, true, false, "ir_gif.0"},
+      {100, 40, false, true, "module", "gifin", "gifin.INI"},
+      {100, 40, false, true, "module", "gif.in.so", "gif.in.INI"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(&c - cases);
     ScratchDir dir;
     const std::string moduleDir = DirectoryOfLength(dir.Sub("m.d"), c.moduleDirLength);
     const std::string windowsDir = DirectoryOfLength(dir.Sub("w"), c.windowsDirLength);
@@ -154,15 +244,6 @@ TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
 }
 
 // ---- Mode sections ----------------------------------------------------------
-
-class ModeSection : public setuptest::SharedModuleTest {
- protected:
-  // A setup from a profile holding `text`, with mode section "Mode" unless
-  // another (or null) is given.
-  std::unique_ptr<FilterSetup> FromProfile(const std::string& text, const char* mode = "Mode") {
-    return MakeSetup(*filter_, dir_->Write("p.INI", text).c_str(), mode);
-  }
-};
 
 // The setup's fields as the data file writes them.
 std::string Describe(const FilterSetup* setup) {
@@ -181,7 +262,7 @@ std::string Describe(const FilterSetup* setup) {
 }
 
 // Each case of the data file: its profile through CreateSetup, and the setup.
-TEST_F(ModeSection, EachProfileGivesItsSetup) {
+TEST_F(SetupTest, EachProfileGivesItsSetup) {
   std::ifstream file(MODE_SECTIONS_FILE);
   ASSERT_TRUE(file) << MODE_SECTIONS_FILE;
   std::string line, header, profile, expected, *part = nullptr;
@@ -190,8 +271,7 @@ TEST_F(ModeSection, EachProfileGivesItsSetup) {
     if (header.empty()) return;
     SCOPED_TRACE(header);
     const std::string mode = header.substr(4, header.find('|') - 4);
-    auto setup = FromProfile(profile, mode == "~" ? nullptr : mode.c_str());
-    EXPECT_EQ(Describe(setup.get()), expected);
+    EXPECT_EQ(Describe(FromProfile(profile, mode == "~" ? nullptr : mode.c_str()).get()), expected);
     ++cases;
   };
   while (std::getline(file, line)) {
@@ -208,7 +288,7 @@ TEST_F(ModeSection, EachProfileGivesItsSetup) {
   EXPECT_GE(cases, 18) << "cases read";
 }
 
-TEST_F(ModeSection, ListsStopAtWhatTheSetupHolds) {
+TEST_F(SetupTest, ListsStopAtWhatTheSetupHolds) {
   std::string text = "[Mode]\nDriver=D\nColorTableSource=PROFILE\n";
   char line[96];
   for (int i = 0; i < 300; ++i) {
@@ -229,40 +309,162 @@ TEST_F(ModeSection, ListsStopAtWhatTheSetupHolds) {
   EXPECT_STREQ(setup->startName, "") << "the field after the font list is untouched";
 }
 
-// An import on a profile setup: its colours take the place of the GIF's
-// first global colours, and the picture's font request gets the face.
-TEST_F(ModeSection, ImportsShowTheProfileColoursAndFaces) {
-  gifwrite::Image image;
-  image.width = 3;
-  image.height = 1;
-  image.pixels = {0, 1, 2};
-  const std::string gif = dir_->path() + "/three.gif";
-  ASSERT_TRUE(gifwrite::WriteFile(
-      gif, gifwrite::GifBuilder(3, 1, {{0, 0, 0}, {255, 255, 255}, {128, 128, 128}, {0, 0, 255}})
-               .AddImage(image)
-               .Trailer()
-               .bytes()));
-  const std::string profile =
-      dir_->Write("import.INI",
-                  "[Mode]\nDriver=D\nColorTableSource=PROFILE\nColor[000]=(250, 10, 20)\n"
-                  "Color[001]=(5, 240, 15)\nFont[001]=\"swiss:helvetica\", \"Arial\"\n");
-  HGLOBAL setup = filter_->CreateSetup(nullptr, profile.c_str(), "Mode", 0);
-  ASSERT_NE(setup, nullptr);
-  HostContext context{};
-  ImportRequest request{};
-  request.setupHandle = setup;
-  request.hostContext = &context;
-  StandInForgetPictures();
-  EXPECT_EQ(filter_->ImportFile(0, "", "", gif.c_str(), &request), 0);
-  EXPECT_EQ(filter_->DestroySetup(setup), 0);
+// ---- Setup lifecycle ---------------------------------------------------------
 
-  const standin::Picture* picture = StandInLastPicture();
-  ASSERT_NE(picture, nullptr);
-  EXPECT_EQ(picture->fontTable, std::vector<std::string>{"Arial"});
-  std::vector<uint8_t> rgba;
-  int width = 0, height = 0;
-  ASSERT_EQ(StandInRenderRgba(*picture, &rgba, &width, &height), 0);
-  EXPECT_EQ(rgba, (std::vector<uint8_t>{250, 10, 20, 255, 5, 240, 15, 255, 128, 128, 128, 255}));
+// An old library, or no memory, gives no setup and leaves nothing behind.
+TEST_F(SetupTest, RefusedWithoutLeftovers) {
+  const std::pair<int32_t, bool> versions[] = {
+      {0x02000006, true}, {0x02010000, true}, {0x02000005, false}, {INT32_MIN + 6, false}};
+  for (const auto& [version, made] : versions) {
+    SCOPED_TRACE(version);
+    StandInSetVersion(version);
+    const long allocations = PlatformAllocationCount();
+    EXPECT_EQ(MakeSetup(*filter_, nullptr, nullptr) != nullptr, made);
+    EXPECT_EQ(PlatformAllocationCount() > allocations, made) << "a refusal allocates nothing";
+  }
+  StandInResetFaults();
+  PlatformFailAllocationAt(1);
+  EXPECT_EQ(MakeSetup(*filter_, nullptr, nullptr), nullptr);
+}
+
+// Host names must fit their 260-byte fields: one of 260 characters or more
+// is refused rather than cut. Without a profile a setup takes the defaults,
+// and a host mode is not used.
+TEST_F(SetupTest, HostNamesAndDefaults) {
+  const std::string mode259(259, 'm'), mode260(260, 'm'), name259(259, 'p'), name260(260, 'p');
+  const std::string profile = dir_->Write("long.INI", "[" + mode259 + "]\nDriver=Long\n");
+  const Texts defaults = {"ir_gif.0", "FILE", "", ""};
+  const struct {
+    const char *profile, *mode;
+    Texts fields;  // driver, source, mode, profile; none: refused
+  } cases[] = {
+      {nullptr, nullptr, defaults},
+      {nullptr, "Some Mode", defaults},
+      {profile.c_str(), mode259.c_str(), {"Long", "", mode259, profile}},
+      {profile.c_str(), mode260.c_str(), {}},
+      {name259.c_str(), nullptr, defaults},
+      {name260.c_str(), nullptr, {}},
+      {name259.c_str(), mode260.c_str(), defaults},  // the mode is not looked at
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    auto setup = MakeSetup(*filter_, c.profile, c.mode);
+    ASSERT_EQ(setup != nullptr, !c.fields.empty());
+    if (!setup) continue;
+    EXPECT_EQ(setup->magic, kSetupMagic);
+    EXPECT_EQ(
+        (Texts{setup->driverName, setup->colorTableSource, setup->modeSection, setup->profilePath}),
+        c.fields);
+    EXPECT_EQ(
+        (std::vector<int32_t>{setup->colorCount, setup->overrideColorCount, setup->fontCount}),
+        (std::vector<int32_t>{0, 0, 0}));
+    const auto* persistent = reinterpret_cast<const uint8_t*>(&setup->persistentOptions);
+    EXPECT_EQ(std::vector<uint8_t>(persistent, persistent + kPersistentOptionsBytes),
+              std::vector<uint8_t>(kPersistentOptionsBytes));
+  }
+}
+
+// Stands for a host stream function; only its value is ever used. Every
+// byte is set, so a value cut to 32 bits on a 64-bit build shows.
+void* const kStreamValue = reinterpret_cast<void*>(~uintptr_t{0} / 3);
+uint32_t secondWord = 0xCAFEBABEu;
+constexpr auto kPersistentBytes = static_cast<int32_t>(kPersistentOptionsBytes);
+
+// On a setup and on an options block whose persistent bytes hold a pattern:
+// 0x51 takes the value itself, 0x52 reads four bytes from the pointer, each
+// only with size 4 and changing only its own word (the rows that change
+// nothing come first, while the pattern is whole). Other codes reach the
+// library as given (a setup is no options block to it), their result comes
+// back and what they stored stays. Sizes no option has are refused.
+TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
+  for (bool isSetup : {true, false}) {
+    SCOPED_TRACE(isSetup ? "setup" : "options block");
+    std::vector<uint8_t> pattern;
+    for (int i = 0; i < kPersistentBytes; ++i) pattern.push_back(static_cast<uint8_t>(0xA0 + i));
+    HGLOBAL handle = nullptr;
+    if (isSetup) {
+      handle = filter_->CreateSetup(nullptr, nullptr, nullptr, 0);
+      auto* setup = static_cast<FilterSetup*>(GlobalLock(handle));
+      std::memcpy(&setup->persistentOptions, pattern.data(), pattern.size());
+      GlobalUnlock(handle);
+    } else {
+      handle = QvOptionsCreate(0, 0, 0, 0);
+      QvOptionsControl(handle, kOptionStorePersistent, kPersistentBytes, pattern.data(), nullptr,
+                       0);
+    }
+    uint8_t flag = 0xFF;
+    std::vector<uint8_t> other(kPersistentOptionsBytes, 0x11);
+    const struct {
+      int32_t code, size;
+      void* data;
+      int32_t setupResult, blockResult;
+      size_t at, bytes;  // the word that changes, to the value at `data` (0: none)
+    } cases[] = {
+        {0x51, 8, kStreamValue, 0, 0, 0, 0},
+        {0x52, 8, &secondWord, 0, 0, 0, 0},
+        {0x52, 2, &secondWord, 0, 0, 0, 0},
+        {0x52, 4, nullptr, 0, 0, 0, 0},
+        {0x51, 4, kStreamValue, 0, 0, 0, sizeof(void*)},
+        {0x52, 4, &secondWord, 0, 0, offsetof(PersistentOptions, secondOption), 4},
+        {kOptionSet28, 1, &flag, kQvOptionsBadBlock, 0, 0, 0},
+        {0x99, 4, &flag, kQvOptionsBadBlock, kQvOptionsUnknownCode, 0, 0},
+        {kOptionSet28, 2, &flag, kQvOptionsBadBlock, kQvOptionsBadSize, 0, 0},
+        {0x52, -1, &secondWord, kSetupBadSize, kSetupBadSize, 0, 0},
+        {kOptionSet28, 0x7FFFFFFF, &flag, kSetupBadSize, kSetupBadSize, 0, 0},
+        // Passed on, its write stays (the setup is no options block to the library).
+        {kOptionStorePersistent, kPersistentBytes, other.data(), kQvOptionsBadBlock, 0, 0,
+         kPersistentOptionsBytes},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(&c - cases);
+      EXPECT_EQ(filter_->EscapeSetup(handle, c.code, c.size, c.data, nullptr, 0),
+                isSetup ? c.setupResult : c.blockResult);
+      const void* value = c.code == 0x51 ? static_cast<const void*>(&c.data) : c.data;
+      const bool ownCode = c.code == 0x51 || c.code == 0x52;
+      if (c.bytes && (ownCode || !isSetup)) std::memcpy(pattern.data() + c.at, value, c.bytes);
+      std::vector<uint8_t> persistent(kPersistentOptionsBytes);
+      if (isSetup) {
+        std::memcpy(persistent.data(), &ReadSetup(handle)->persistentOptions, persistent.size());
+      } else {
+        QvOptionsControl(handle, kOptionFetchPersistent, kPersistentBytes, nullptr,
+                         persistent.data(), 0);
+      }
+      EXPECT_EQ(persistent, pattern);
+    }
+    uint8_t fetched = 0;
+    QvOptionsControl(handle, kOptionSet28, 1, nullptr, &fetched, 0);
+    EXPECT_EQ(fetched, isSetup ? 0 : 0xFF) << "option 0x28 reached the block";
+    GlobalFree(handle);
+  }
+}
+
+// Only a live setup is freed or escaped into; an options block (to Destroy),
+// a small block with the setup's first word, a freed handle or none are
+// refused and left alone (the sanitizer build catches a write past the
+// small block's end).
+TEST_F(SetupTest, OnlyALiveSetupIsDestroyedOrEscapedInto) {
+  HGLOBAL setup = filter_->CreateSetup(nullptr, nullptr, nullptr, 0);
+  ASSERT_NE(setup, nullptr);
+  EXPECT_EQ(filter_->DestroySetup(setup), 0);
+  EXPECT_EQ(PlatformLiveGlobalBlocks(), 0);
+  HGLOBAL options = QvOptionsCreate(0, 0, 0, 0);
+  HGLOBAL lookalike = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
+  *static_cast<uint32_t*>(GlobalLock(lookalike)) = kSetupMagic;
+  GlobalUnlock(lookalike);
+  for (HGLOBAL handle :
+       {setup, HGLOBAL{nullptr}, reinterpret_cast<HGLOBAL>(0x10), options, lookalike}) {
+    EXPECT_EQ(filter_->DestroySetup(handle), kSetupNotLive);
+    if (handle == options) continue;  // escapes into an options block are the library's
+    EXPECT_EQ(filter_->EscapeSetup(handle, 0x51, 4, kStreamValue, nullptr, 0), kSetupNotLive);
+    EXPECT_EQ(filter_->EscapeSetup(handle, 0x52, 4, &secondWord, nullptr, 0), kSetupNotLive);
+  }
+  EXPECT_EQ(PlatformLiveGlobalBlocks(), 2) << "nothing else was freed";
+  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(lookalike));
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8),
+            (std::vector<uint8_t>{0xCC, 0xDD, 0xEE, 0xFF, 0, 0, 0, 0}));
+  GlobalUnlock(lookalike);
+  EXPECT_EQ(PlatformTakeHandleFaults(), 0) << "a handle that is not live is never locked";
+  for (HGLOBAL handle : {options, lookalike}) GlobalFree(handle);
 }
 
 }  // namespace

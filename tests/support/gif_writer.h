@@ -29,12 +29,12 @@ struct LzwOptions {
 
 // LZW-encodes pixel indices (each < 2^minCodeSize; higher bits are dropped)
 // into GIF image data: the minimum code size byte (1..8), the sub-blocks and
-// the terminator. Code widths follow a decoder's view exactly, so every code,
-// the end code included, has the width a decoder reads it with.
+// the terminator. Every code, the end code included, has the width a
+// decoder reads it with.
 Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
                       const LzwOptions& options = {});
-// Packs raw codes of the given widths, LSB first, into sub-blocks after the
-// minimum code size byte (for hand-built streams). Each pair: code, width.
+// Packs raw codes (pairs of code and width), LSB first, into sub-blocks after
+// the minimum code size byte, for hand-built streams.
 Bytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codes,
                 int subBlockSize = 255, bool terminator = true);
 
@@ -45,9 +45,7 @@ struct Image {
   // width x height indices in display order; an interlaced image is written
   // in interlace row order. Any other count is encoded as it stands.
   std::vector<uint8_t> pixels;
-  int minCodeSize = 0;  // 0: from the colour count (at least 2)
   LzwOptions lzw;
-  Bytes rawData;  // non-empty: used instead of encoding
 };
 
 // Builds a GIF block by block.
@@ -61,7 +59,7 @@ class GifBuilder {
   GifBuilder& GraphicControl(bool transparent, uint8_t transparentIndex, uint16_t delay = 0);
   GifBuilder& Comment(const std::string& text);
   GifBuilder& Application(const std::string& identifier, const Bytes& data);
-  // Plain-text extension; text split into sub-blocks of at most 255 bytes.
+  // Plain-text extension; each text a sub-block of its own (at most 255 bytes).
   GifBuilder& PlainText(uint16_t gridLeft, uint16_t gridTop, uint16_t gridWidth,
                         uint16_t gridHeight, uint8_t cellWidth, uint8_t cellHeight,
                         uint8_t foreground, uint8_t background,
@@ -75,15 +73,11 @@ class GifBuilder {
   const std::vector<size_t>& blockOffsets() const { return blockOffsets_; }
 
  private:
+  Bytes& Block();  // notes where a block begins
   Bytes bytes_;
   std::vector<size_t> blockOffsets_;
-  bool hasGlobal_ = false;
-  size_t globalCount_ = 0;   // padded global table entries
-  int headerSizeField_ = 0;  // SetHeaderSizeField without a global table
+  int colorBits_ = 1;  // of the global table, or the header's size field + 1
 };
-
-// Interlaced row order of a height (stream row i shows at display row r[i]).
-std::vector<int> InterlaceOrder(int height);
 
 bool WriteFile(const std::string& path, const Bytes& bytes);
 

@@ -51,13 +51,6 @@ std::vector<int32_t> RecordingHost::Codes(int32_t kind) const {
   return out;
 }
 
-std::vector<int32_t> RecordingHost::ProgressValues() const {
-  std::vector<int32_t> out;
-  for (const StatusCall& call : calls_)
-    if (call.kind == 0 && call.code == 0) out.push_back(call.value1);
-  return out;
-}
-
 std::vector<std::string> RecordingHost::Texts() const {
   std::vector<std::string> out;
   for (const StatusCall& c : calls_) {
@@ -74,11 +67,6 @@ std::vector<std::string> RecordingHost::Texts() const {
     out.push_back(text);
   }
   return out;
-}
-
-void RecordingHost::Clear() {
-  calls_.clear();
-  progressCalls_ = 0;
 }
 
 ScopedJob::ScopedJob() {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "gifimport/filter_api.h"
 #include "core/filter_setup.h"
+#include "gifimport/filter_api.h"
 
 namespace testhost {
 
@@ -42,19 +42,17 @@ class RecordingHost {
 
   const std::vector<StatusCall>& calls() const { return calls_; }
   std::vector<int32_t> Codes(int32_t kind) const;  // kind 3: the error numbers
-  std::vector<int32_t> ProgressValues() const;     // value1 of plain progress calls
   // Every call as "kind/code value1,value2 sN", then " extra[...]" (trailing
   // zeros left out) when the seventh argument was given.
   std::vector<std::string> Texts() const;
-  void Clear();
+  void Clear() { calls_.clear(), progressCalls_ = 0; }
 
   int32_t Record(const StatusCall& call);  // the callback's entry
 
  private:
   uint32_t userValue_;
   std::map<int, int32_t> progressAnswers_;
-  int32_t followUpAnswer_ = 1;
-  int32_t otherAnswer_ = 0;
+  int32_t followUpAnswer_ = 1, otherAnswer_ = 0;
   int progressCalls_ = 0;
   std::vector<StatusCall> calls_;
 };
