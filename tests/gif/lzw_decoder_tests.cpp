@@ -2,6 +2,7 @@
 // hand, read back from the companion stand-in's picture.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -69,72 +70,42 @@ Decoded Decode(const Bytes& data, uint16_t width, uint16_t height, bool interlac
   return out;
 }
 
-// Reads "code/width ..." into codes.
-std::vector<std::pair<int, int>> Codes(const std::string& text) {
-  std::vector<std::pair<int, int>> codes;
+// The tokens of `text`, each "X*N" as N copies of X.
+std::vector<std::string> Tokens(const std::string& text) {
+  std::vector<std::string> tokens;
   std::istringstream in(text);
-  for (char slash; in >> codes.emplace_back().first >> slash >> codes.back().second;) {
+  for (std::string token; in >> token;) {
+    const size_t star = token.find('*');
+    const int copies = star == std::string::npos ? 1 : std::stoi(token.substr(star + 1));
+    tokens.insert(tokens.end(), static_cast<size_t>(copies), token.substr(0, star));
   }
-  codes.pop_back();
-  return codes;
+  return tokens;
 }
 
+// Each case of the data file, decoded into one row.
 TEST(LzwDecoderTest, HandBuiltStreamsFollowTheTable) {
-  // Minimum code size 2 unless said: clear 4, end 5, first free entry 6,
-  // codes 3 bits wide until entry 7 is made.
-  std::string clears;
-  for (int i = 0; i < 30; ++i) clears += "4/3 ";
-  const struct {
-    const char* name;
-    std::string codes;
+  std::ifstream file(LZW_STREAMS_FILE);
+  ASSERT_TRUE(file) << LZW_STREAMS_FILE;
+  int cases = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    const size_t bar = line.find('|'), bar2 = line.find('|', bar + 1);
+    const std::vector<std::string> sizes = Tokens(line.substr(0, bar));
+    std::vector<std::pair<int, int>> codes;
+    for (const std::string& code : Tokens(line.substr(bar + 1, bar2 - bar - 1)))
+      codes.emplace_back(std::stoi(code), std::stoi(code.substr(code.find('/') + 1)));
     Pixels pixels;
-    int codeSize, subBlockSize;
-  } cases[] = {
-      // Taken like the first code after a clear code: written, no entry.
-      {"first code without clear", "1/3 2/3 6/3 5/4", {1, 2, 1, 2}, 2, 255},
-      // 6 is the next free code: the previous string and its first pixel.
-      {"code equal to next", "4/3 1/3 6/3 6/3 5/4", {1, 1, 1, 1, 1}, 2, 255},
-      {"code equal to next after a string",
-       "4/3 2/3 3/3 6/3 8/4 5/4",
-       {2, 3, 2, 3, 2, 3, 2},
-       2,
-       255},
-      // 7 writes nothing and makes no entry, but becomes the prefix of entry
-      // 6, whose string then leads into the empty entry 7 ("0 0").
-      {"code above next", "4/3 1/3 7/3 2/3 6/3 5/4", {1, 2, 0, 0, 2, 0}, 2, 255},
-      {"two clears in a row", "4/3 4/3 3/3 2/3 6/3 5/4", {3, 2, 3, 2}, 2, 255},
-      {"end code right after a clear", "4/3 1/3 2/3 4/3 5/3", {1, 2, 0, 0}, 2, 255},
-      {"clear in mid-stream keeps the width right",
-       "4/3 1/3 1/3 6/3 4/4 2/3 2/3 6/3 5/4",
-       {1, 1, 1, 1, 2, 2, 2, 2, 0},
-       2,
-       255},
-      // The end code does not come; the zeros past the data are code 0.
-      {"data ending before the pixels", "4/3 3/3 3/3", {3, 3, 0, 0, 0, 0}, 2, 255},
-      // Entry 6 = "1 2" survives the clear; after it 6 writes it and 6 again
-      // makes entry 6 its own prefix: the walk of that cycle ends the image.
-      {"prefix cycle through a stale entry",
-       "4/3 1/3 2/3 4/3 6/3 6/3 5/3",
-       {1, 2, 1, 2, 0, 0, 0, 0},
-       2,
-       255},
-      // Clear 2, end 3, first free 4 = 1 << 2: the second code is 3 bits.
-      {"code size 1 grows right after the first code", "2/2 1/2 0/3 4/3 3/3", {1, 0, 1, 0}, 1, 255},
-      {"code size 11: 12-bit codes from the start", "2048/12 7/12 2049/12", {7}, 11, 255},
-      // The clears use up the loaded window long before the code after them.
-      {"thirty clears in one-byte sub-blocks", clears + "1/3 2/3 6/3 5/4", {1, 2, 1, 2}, 2, 1},
-      // Codes 0 from the zero-filled window until the byte position passes
-      // 510, the last read touching bytes 510 to 513.
-      {"no data at all", "", Pixels(1000, 0), 8, 255},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Decoded d = Decode(gifwrite::PackCodes(c.codeSize, Codes(c.codes), c.subBlockSize),
-                             static_cast<uint16_t>(c.pixels.size()), 1);
+    for (const std::string& pixel : Tokens(line.substr(bar2 + 1)))
+      pixels.push_back(static_cast<uint8_t>(std::stoi(pixel)));
+    const Decoded d = Decode(gifwrite::PackCodes(std::stoi(sizes[0]), codes, std::stoi(sizes[1])),
+                             static_cast<uint16_t>(pixels.size()), 1);
     ASSERT_EQ(d.result, 0);
     EXPECT_TRUE(d.errors.empty());
-    EXPECT_EQ(d.pixels, c.pixels);
+    EXPECT_EQ(d.pixels, pixels);
+    ++cases;
   }
+  EXPECT_EQ(cases, 13) << "cases read";
   // Minimum code sizes whose roots or codes do not fit the table.
   for (int size : {12, 15, 255}) {
     const Decoded d = Decode(gifwrite::PackCodes(size, {{0, 12}, {0, 12}}), 20, 20);
