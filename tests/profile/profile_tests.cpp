@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -57,17 +56,6 @@ struct ScratchDir {
   std::string path;
 };
 
-// Sets an environment variable for a scope.
-struct ScopedEnv {
-  ScopedEnv(const char* variable, const std::string& value) : name(variable) {
-    if (const char* before = getenv(name)) old = before;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
-  const char* name;
-  std::optional<std::string> old;
-};
-
 // The filter module copied to `directory`/`fileName` and loaded from there.
 struct FilterModuleCopy {
   explicit FilterModuleCopy(const std::string& directory,
@@ -80,15 +68,12 @@ struct FilterModuleCopy {
     CreateSetup = module.Resolve<decltype(CreateSetup)>("CreateSetup");
     DestroySetup = module.Resolve<decltype(DestroySetup)>("DestroySetup");
     EscapeSetup = module.Resolve<decltype(EscapeSetup)>("EscapeSetup");
-    ImportFile = module.Resolve<decltype(ImportFile)>("ImportFile");
-    if (!CreateSetup || !DestroySetup || !EscapeSetup || !ImportFile)
-      throw std::runtime_error("missing export");
+    if (!CreateSetup || !DestroySetup || !EscapeSetup) throw std::runtime_error("missing export");
   }
   host::FilterModule module;
   decltype(&::CreateSetup) CreateSetup = nullptr;
   decltype(&::DestroySetup) DestroySetup = nullptr;
   decltype(&::EscapeSetup) EscapeSetup = nullptr;
-  decltype(&::ImportFile) ImportFile = nullptr;
 };
 
 // The fields of a setup, copied out while the block is locked.
@@ -127,7 +112,7 @@ class SetupTest : public ::testing::Test {
     delete dir_;
   }
   void SetUp() override {
-    windir_.emplace("WINDIR", dir_->Sub("windows"));
+    setenv("WINDIR", dir_->Sub("windows").c_str(), 1);
     StandInResetFaults();
     StandInClearLog();
   }
@@ -144,7 +129,6 @@ class SetupTest : public ::testing::Test {
 
   static inline ScratchDir* dir_ = nullptr;
   static inline FilterModuleCopy* filter_ = nullptr;
-  std::optional<ScopedEnv> windir_;
 };
 
 // A profile whose mode "M" names `driver`.
@@ -233,7 +217,7 @@ TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
     const std::string moduleDir = DirectoryOfLength(dir.Sub("m.d"), c.moduleDirLength);
     const std::string windowsDir = DirectoryOfLength(dir.Sub("w"), c.windowsDirLength);
     FilterModuleCopy filter(moduleDir, c.moduleFile);
-    ScopedEnv windir("WINDIR", c.windowsTrailing ? windowsDir + "/" : windowsDir);
+    setenv("WINDIR", (c.windowsTrailing ? windowsDir + "/" : windowsDir).c_str(), 1);
     // The files exist; only the candidate's length decides.
     if (c.besideModule) std::ofstream(moduleDir + "/" + c.profileFile) << ProfileFor("module");
     std::ofstream(windowsDir + "/" + c.profileFile) << ProfileFor("windows");
