@@ -229,15 +229,13 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
   }
 }
 
-TEST(WriteEmf, RefusesWhatHasNoPicture) {
+TEST(WriteEmf, RefusesWhatHasNoPictureLeavingTheBytesAlone) {
   for (const auto& f : {std::vector<int>{0, 0, 0, 10}, {5, 5, 2, 8}, {0, 3, 4, 3}}) {
     Bytes bytes = {1, 2, 3};
     std::string error;
     EXPECT_NE(StandInWriteEmf(MakePicture(f[0], f[1], f[2], f[3]), &bytes, &error), 0);
-    EXPECT_TRUE(!error.empty() && bytes == Bytes({1, 2, 3})) << "said why, left untouched";
+    EXPECT_TRUE(!error.empty() && bytes == Bytes({1, 2, 3}));
   }
-  std::string error;
-  EXPECT_NE(StandInWriteEmf(MakePicture(0, 0, 2, 2), nullptr, &error), 0);
 }
 
 }  // namespace

@@ -29,12 +29,10 @@ const Rgb kBackground{10, 20, 30}, kBlack{0, 0, 0}, kRed{255, 0, 0}, kGreen{0, 2
     kBlue{0, 0, 255}, kWhite{255, 255, 255}, kYellow{255, 255, 0};
 
 inline Picture MakePicture(int x1, int y1, int x2, int y2, bool background = true) {
-  Picture picture;
-  const int frame[4] = {x1, y1, x2, y2};
-  for (int i = 0; i < 4; ++i) picture.frame[i] = static_cast<int16_t>(frame[i]);
-  picture.hasBackground = background;
-  picture.background = kBackground;
-  return picture;
+  Picture p;
+  p.frame[0] = int16_t(x1), p.frame[1] = int16_t(y1), p.frame[2] = int16_t(x2);
+  p.frame[3] = int16_t(y2), p.hasBackground = background, p.background = kBackground;
+  return p;
 }
 
 // A bitmap with its top-left pixel at picture (left, top), y up, see-through
@@ -49,8 +47,7 @@ inline Bitmap& AddBitmap(Picture* picture, int left, int top, int depth, const R
   b.left = int16_t(left), b.top = int16_t(top), b.width = uint16_t(width);
   b.right = int16_t(left + width), b.bottom = int16_t(top - height), b.height = uint16_t(height);
   b.depth = depth, b.transparent = back >= 0, b.backColorIndex = uint16_t(back < 0 ? 0 : back);
-  b.palette = palette;
-  b.ended = true;
+  b.palette = palette, b.ended = true;
   if (bandRows.empty()) bandRows = {height};
   const size_t rowLength = ((depth * width + 7) / 8 + 3) / 4 * 4;
   int done = 0;
