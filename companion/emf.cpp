@@ -23,13 +23,11 @@
 // few megabytes. Each text line is ANSI text on its baseline, in a font of
 // its own (created, selected, deselected, deleted), with the face's
 // per-character advances.
-#include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <new>
 
+#include "companion/emf_layout.h"
 #include "companion/render_internal.h"
 
 #ifdef STANDIN_HAVE_UEMF
@@ -42,27 +40,14 @@ namespace emf {
 
 namespace {
 
-constexpr double kDefaultMillimetresPerUnit = 25.4 / 96;
-// A unit finer than this or coarser than that is no display's pixel.
-constexpr double kMinMillimetresPerUnit = 0.001;
-constexpr double kMaxMillimetresPerUnit = 10.0;
 // The reference device is this many millimetres square; large, so that its
 // whole number of pixels gives the pixel size to a thousandth.
 constexpr int32_t kReferenceMillimetres = 1000;
-// Pixels of one bitmap record at most (16 MB of 32-bit pixels).
-constexpr size_t kStripPixels = size_t{1} << 22;
 // nBytes is 32-bit; readers with signed sizes stop at 2 GB.
 constexpr size_t kMaxMetafileBytes = 0x7FFFFFFF;
 // libUEMF buffer: start and growth.
 constexpr uint32_t kInitialBytes = 64 * 1024;
 constexpr uint32_t kGrowthBytes = 1024 * 1024;
-
-// Where the picture's frame lands in the metafile.
-struct Layout {
-  int x1 = 0, y2 = 0;         // picture point of device (0, 0)
-  int width = 0, height = 0;  // frame in device units
-  double millimetresPerUnit = kDefaultMillimetresPerUnit;
-};
 
 U_RECTL Rect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   U_RECTL rect;
@@ -149,28 +134,6 @@ class Writer {
   std::string error_;
 };
 
-bool MakeLayout(const Picture& picture, Layout* layout, std::string* error) {
-  layout->x1 = picture.frame[0];
-  layout->y2 = picture.frame[3];
-  layout->width = picture.frame[2] - picture.frame[0];
-  layout->height = picture.frame[3] - picture.frame[1];
-  if (layout->width <= 0 || layout->height <= 0) {
-    *error = "the picture's frame is empty (" + std::to_string(layout->width) + " x " +
-             std::to_string(layout->height) + ")";
-    return false;
-  }
-  const double scale = picture.scale;
-  if (picture.scaleMode == 1 && std::isfinite(scale) && scale >= kMinMillimetresPerUnit &&
-      scale <= kMaxMillimetresPerUnit) {
-    layout->millimetresPerUnit = scale;
-  }
-  return true;
-}
-
-int32_t Hundredths(int units, const Layout& layout) {
-  return static_cast<int32_t>(std::lround(units * layout.millimetresPerUnit * 100.0));
-}
-
 // Bounds are (0, 0, width, height): the right and bottom edges lie just
 // past the last pixel. emf2svg takes the picture's size from them that way;
 // a reader that counts them inclusively sees one blank column and row more,
@@ -204,38 +167,6 @@ bool AddBackground(Writer* writer, const Picture& picture, const Layout& layout)
   return writer->ok();
 }
 
-// Palette indices of `rows` rows of a bitmap's image rectangle from row
-// `row0`, -1 where nothing is drawn. Same rule as the renderings: bands at
-// their own corners, later bands over earlier ones, the back colour index
-// of a transparent bitmap left out.
-void GatherStrip(const Picture& picture, const Bitmap& bitmap, int left, int row0, int width,
-                 int rows, std::vector<int16_t>* indices) {
-  indices->assign(static_cast<size_t>(width) * static_cast<size_t>(rows), -1);
-  for (const Bitmap::Band& band : bitmap.bands) {
-    const int bandColumn = band.left - picture.frame[0];
-    const int bandRow = picture.frame[3] - band.top;
-    const int firstColumn = std::max(left, bandColumn);
-    const int endColumn = std::min(left + width, bandColumn + static_cast<int>(band.width));
-    const int firstRow = std::max(row0, bandRow);
-    const int endRow = std::min(row0 + rows, bandRow + static_cast<int>(band.rows));
-    for (int row = firstRow; row < endRow; ++row) {
-      int16_t* out = &(*indices)[static_cast<size_t>(row - row0) * width];
-      for (int column = firstColumn; column < endColumn; ++column) {
-        const int index =
-            render::BandPixelIndex(band, bitmap.depth, column - bandColumn, row - bandRow);
-        if (index < 0) continue;
-        if (bitmap.transparent && index == bitmap.backColorIndex) continue;
-        out[column - left] = static_cast<int16_t>(index);
-      }
-    }
-  }
-}
-
-// An index past the palette has no colour of its own: black.
-Rgb PaletteColor(const Bitmap& bitmap, int index) {
-  return static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{};
-}
-
 int32_t PixelsPerMetre(const Layout& layout) {
   return static_cast<int32_t>(std::lround(1000.0 / layout.millimetresPerUnit));
 }
@@ -243,18 +174,10 @@ int32_t PixelsPerMetre(const Layout& layout) {
 // Every pixel drawn: the bitmap's own depth, its palette as the colour
 // table, rows bottom-up.
 bool AddIndexedStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
-                     const std::vector<int16_t>& indices, int x, int y, int width, int rows) {
+                     const Strip& strip) {
   const int depth = bitmap.depth;
-  const size_t stride = (static_cast<size_t>(width) * depth + 31) / 32 * 4;
-  std::vector<uint8_t> pixels(stride * static_cast<size_t>(rows), 0);
-  for (int row = 0; row < rows; ++row) {
-    uint8_t* out = &pixels[static_cast<size_t>(rows - 1 - row) * stride];
-    const int16_t* in = &indices[static_cast<size_t>(row) * width];
-    for (int column = 0; column < width; ++column) {
-      const size_t bit = static_cast<size_t>(column) * depth;
-      out[bit / 8] |= static_cast<uint8_t>(in[column] << (8 - depth - bit % 8));
-    }
-  }
+  const int x = strip.x, y = strip.y, width = strip.width, rows = strip.rows;
+  std::vector<uint8_t> pixels = IndexedRows(bitmap, strip);
   const uint32_t colors = 1u << depth;
   std::vector<U_RGBQUAD> table(colors);
   for (uint32_t i = 0; i < colors; ++i) {
@@ -275,22 +198,9 @@ bool AddIndexedStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
 }
 
 // Some pixels left out: 32-bit premultiplied BGRA, alpha 0 exactly there.
-bool AddAlphaStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
-                   const std::vector<int16_t>& indices, int x, int y, int width, int rows) {
-  const size_t stride = static_cast<size_t>(width) * 4;
-  std::vector<uint8_t> pixels(stride * static_cast<size_t>(rows), 0);
-  for (int row = 0; row < rows; ++row) {
-    uint8_t* out = &pixels[static_cast<size_t>(rows - 1 - row) * stride];
-    const int16_t* in = &indices[static_cast<size_t>(row) * width];
-    for (int column = 0; column < width; ++column, out += 4) {
-      if (in[column] < 0) continue;
-      const Rgb color = PaletteColor(bitmap, in[column]);
-      out[0] = color.blue;
-      out[1] = color.green;
-      out[2] = color.red;
-      out[3] = 0xFF;
-    }
-  }
+bool AddAlphaStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout, const Strip& strip) {
+  const int x = strip.x, y = strip.y, width = strip.width, rows = strip.rows;
+  std::vector<uint8_t> pixels = AlphaRows(bitmap, strip);
   const U_BITMAPINFOHEADER header =
       bitmapinfoheader_set(width, rows, 1, 32, U_BI_RGB, static_cast<uint32_t>(pixels.size()),
                            PixelsPerMetre(layout), PixelsPerMetre(layout), 0, 0);
@@ -311,27 +221,10 @@ bool AddAlphaStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
 }
 
 bool AddBitmap(Writer* writer, const Picture& picture, const Bitmap& bitmap, const Layout& layout) {
-  if (bitmap.depth != 1 && bitmap.depth != 4 && bitmap.depth != 8) return true;  // draws nothing
-  int left = 0, top = 0, width = 0, height = 0;
-  if (!render::BitmapBounds(picture, bitmap, layout.width, layout.height, &left, &top, &width,
-                            &height)) {
-    return true;  // nothing of it inside the frame
-  }
-  const int stripRows = static_cast<int>(
-      std::max<size_t>(1, std::min<size_t>(height, kStripPixels / static_cast<size_t>(width))));
-  std::vector<int16_t> indices;
-  for (int row0 = 0; row0 < height && writer->ok(); row0 += stripRows) {
-    const int rows = std::min(stripRows, height - row0);
-    GatherStrip(picture, bitmap, left, top + row0, width, rows, &indices);
-    size_t drawn = 0;
-    for (const int16_t index : indices) drawn += index >= 0;
-    if (drawn == 0) continue;
-    if (drawn == indices.size()) {
-      AddIndexedStrip(writer, bitmap, layout, indices, left, top + row0, width, rows);
-    } else {
-      AddAlphaStrip(writer, bitmap, layout, indices, left, top + row0, width, rows);
-    }
-  }
+  ForEachStrip(picture, bitmap, layout, [&](const Strip& strip) {
+    return strip.everyPixel ? AddIndexedStrip(writer, bitmap, layout, strip)
+                            : AddAlphaStrip(writer, bitmap, layout, strip);
+  });
   return writer->ok();
 }
 
@@ -362,11 +255,6 @@ struct FaceWidths {
   uint16_t other;         // Latin-1 letters above 0x7F, mostly as wide as digits
 };
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 FaceWidths WidthsOf(const std::string& tableFace) {
   const render::FaceKind kind = render::KindOfFace(tableFace);
   if (kind == render::FaceKind::kFixed) return {nullptr, 600};
@@ -374,27 +262,14 @@ FaceWidths WidthsOf(const std::string& tableFace) {
                                           : FaceWidths{kSansWidths, 556};
 }
 
-// "SWISS:HELVETICA" names the face after the colon and its family before.
-uint8_t FontFamily(const std::string& family) {
-  static const struct {
-    const char* name;
-    uint8_t value;
-  } kFamilies[] = {{"ROMAN", U_FF_ROMAN},
-                   {"SWISS", U_FF_SWISS},
-                   {"MODERN", U_FF_MODERN},
-                   {"SCRIPT", U_FF_SCRIPT},
-                   {"DECORATIVE", U_FF_DECORATIVE}};
-  for (const auto& known : kFamilies) {
-    if (Upper(family) == known.name) return known.value;
-  }
-  return U_FF_DONTCARE;
-}
-
 U_LOGFONT MakeFont(const std::string& tableFace, int height) {
-  const size_t colon = tableFace.find(':');
-  const std::string face = colon == std::string::npos ? tableFace : tableFace.substr(colon + 1);
-  const uint8_t family =
-      colon == std::string::npos ? U_FF_DONTCARE : FontFamily(tableFace.substr(0, colon));
+  static_assert(U_FF_ROMAN == render::kFamilyRoman && U_FF_SWISS == render::kFamilySwiss &&
+                    U_FF_MODERN == render::kFamilyModern && U_FF_SCRIPT == render::kFamilyScript &&
+                    U_FF_DECORATIVE == render::kFamilyDecorative && U_FF_DONTCARE == 0,
+                "the family bits SplitTableFace gives");
+  const render::TableFace split = render::SplitTableFace(tableFace);
+  const std::string& face = split.name;
+  const uint8_t family = split.family;
   // ANSI bytes are Latin-1 code points; the last slot keeps the terminator.
   uint16_t name[U_LF_FACESIZE] = {};
   for (size_t i = 0; i < face.size() && i + 1 < U_LF_FACESIZE && face[i] != '\0'; ++i) {

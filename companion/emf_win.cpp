@@ -8,82 +8,15 @@
 // premultiplied 32-bit pixels; text as ANSI text on its baseline.
 #include <windows.h>
 
-#include <algorithm>
-#include <cctype>
-#include <cmath>
+#include <cstring>
 #include <new>
 
+#include "companion/emf_layout.h"
 #include "companion/render_internal.h"
 
 namespace standin {
 namespace emf {
 namespace {
-
-constexpr double kDefaultMillimetresPerUnit = 25.4 / 96;
-// A unit finer than this or coarser than that is no display's pixel.
-constexpr double kMinMillimetresPerUnit = 0.001;
-constexpr double kMaxMillimetresPerUnit = 10.0;
-// Pixels of one bitmap record at most (16 MB of 32-bit pixels).
-constexpr size_t kStripPixels = size_t{1} << 22;
-
-struct Layout {
-  int x1 = 0, y2 = 0;         // picture point of logical (0, 0)
-  int width = 0, height = 0;  // frame in logical units
-  double millimetresPerUnit = kDefaultMillimetresPerUnit;
-};
-
-bool MakeLayout(const Picture& picture, Layout* layout, std::string* error) {
-  layout->x1 = picture.frame[0];
-  layout->y2 = picture.frame[3];
-  layout->width = picture.frame[2] - picture.frame[0];
-  layout->height = picture.frame[3] - picture.frame[1];
-  if (layout->width <= 0 || layout->height <= 0) {
-    *error = "the picture's frame is empty (" + std::to_string(layout->width) + " x " +
-             std::to_string(layout->height) + ")";
-    return false;
-  }
-  const double scale = picture.scale;
-  if (picture.scaleMode == 1 && std::isfinite(scale) && scale >= kMinMillimetresPerUnit &&
-      scale <= kMaxMillimetresPerUnit) {
-    layout->millimetresPerUnit = scale;
-  }
-  return true;
-}
-
-LONG Hundredths(int units, const Layout& layout) {
-  return static_cast<LONG>(std::lround(units * layout.millimetresPerUnit * 100.0));
-}
-
-// Palette indices of `rows` rows of a bitmap's image rectangle from row
-// `row0`, -1 where nothing is drawn: bands at their own corners, later bands
-// over earlier ones, the back colour index of a transparent bitmap left out.
-void GatherStrip(const Picture& picture, const Bitmap& bitmap, int left, int row0, int width,
-                 int rows, std::vector<int16_t>* indices) {
-  indices->assign(static_cast<size_t>(width) * static_cast<size_t>(rows), -1);
-  for (const Bitmap::Band& band : bitmap.bands) {
-    const int bandColumn = band.left - picture.frame[0];
-    const int bandRow = picture.frame[3] - band.top;
-    const int firstColumn = std::max(left, bandColumn);
-    const int endColumn = std::min(left + width, bandColumn + static_cast<int>(band.width));
-    const int firstRow = std::max(row0, bandRow);
-    const int endRow = std::min(row0 + rows, bandRow + static_cast<int>(band.rows));
-    for (int row = firstRow; row < endRow; ++row) {
-      int16_t* out = &(*indices)[static_cast<size_t>(row - row0) * width];
-      for (int column = firstColumn; column < endColumn; ++column) {
-        const int index =
-            render::BandPixelIndex(band, bitmap.depth, column - bandColumn, row - bandRow);
-        if (index < 0) continue;
-        if (bitmap.transparent && index == bitmap.backColorIndex) continue;
-        out[column - left] = static_cast<int16_t>(index);
-      }
-    }
-  }
-}
-
-// An index past the palette has no colour of its own: black.
-Rgb PaletteColor(const Bitmap& bitmap, int index) {
-  return static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{};
-}
 
 // A BITMAPINFO with room for a 256-entry colour table.
 struct DibHeader {
@@ -91,19 +24,10 @@ struct DibHeader {
   RGBQUAD colors[256];
 };
 
-bool DrawIndexedStrip(HDC dc, const Bitmap& bitmap, const std::vector<int16_t>& indices, int x,
-                      int y, int width, int rows) {
+bool DrawIndexedStrip(HDC dc, const Bitmap& bitmap, const Strip& strip) {
   const int depth = bitmap.depth;
-  const size_t stride = (static_cast<size_t>(width) * depth + 31) / 32 * 4;
-  std::vector<uint8_t> pixels(stride * static_cast<size_t>(rows), 0);
-  for (int row = 0; row < rows; ++row) {
-    uint8_t* out = &pixels[static_cast<size_t>(rows - 1 - row) * stride];
-    const int16_t* in = &indices[static_cast<size_t>(row) * width];
-    for (int column = 0; column < width; ++column) {
-      const size_t bit = static_cast<size_t>(column) * depth;
-      out[bit / 8] |= static_cast<uint8_t>(in[column] << (8 - depth - bit % 8));
-    }
-  }
+  const int x = strip.x, y = strip.y, width = strip.width, rows = strip.rows;
+  const std::vector<uint8_t> pixels = IndexedRows(bitmap, strip);
   DibHeader info = {};
   info.header.biSize = sizeof info.header;
   info.header.biWidth = width;
@@ -121,30 +45,20 @@ bool DrawIndexedStrip(HDC dc, const Bitmap& bitmap, const std::vector<int16_t>& 
                        reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY) != 0;
 }
 
-bool DrawAlphaStrip(HDC dc, const Bitmap& bitmap, const std::vector<int16_t>& indices, int x, int y,
-                    int width, int rows) {
+bool DrawAlphaStrip(HDC dc, const Bitmap& bitmap, const Strip& strip) {
+  const int x = strip.x, y = strip.y, width = strip.width, rows = strip.rows;
+  const std::vector<uint8_t> pixels = AlphaRows(bitmap, strip);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -rows;  // top-down, as the indices
+  info.bmiHeader.biHeight = rows;  // bottom-up, as AlphaRows lays them out
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (section == nullptr) return false;
-  auto* out = static_cast<uint8_t*>(bits);
-  for (size_t i = 0; i < indices.size(); ++i, out += 4) {
-    if (indices[i] < 0) {
-      out[0] = out[1] = out[2] = out[3] = 0;
-      continue;
-    }
-    const Rgb color = PaletteColor(bitmap, indices[i]);
-    out[0] = color.blue;
-    out[1] = color.green;
-    out[2] = color.red;
-    out[3] = 0xFF;
-  }
+  std::memcpy(bits, pixels.data(), pixels.size());
   bool drawn = false;
   if (HDC source = CreateCompatibleDC(nullptr)) {
     HGDIOBJ previous = SelectObject(source, section);
@@ -158,52 +72,21 @@ bool DrawAlphaStrip(HDC dc, const Bitmap& bitmap, const std::vector<int16_t>& in
 }
 
 bool DrawBitmap(HDC dc, const Picture& picture, const Bitmap& bitmap, const Layout& layout) {
-  if (bitmap.depth != 1 && bitmap.depth != 4 && bitmap.depth != 8) return true;  // draws nothing
-  int left = 0, top = 0, width = 0, height = 0;
-  if (!render::BitmapBounds(picture, bitmap, layout.width, layout.height, &left, &top, &width,
-                            &height)) {
-    return true;  // nothing of it inside the frame
-  }
-  const int stripRows = static_cast<int>(
-      std::max<size_t>(1, std::min<size_t>(height, kStripPixels / static_cast<size_t>(width))));
-  std::vector<int16_t> indices;
-  for (int row0 = 0; row0 < height; row0 += stripRows) {
-    const int rows = std::min(stripRows, height - row0);
-    GatherStrip(picture, bitmap, left, top + row0, width, rows, &indices);
-    size_t drawn = 0;
-    for (const int16_t index : indices) drawn += index >= 0;
-    if (drawn == 0) continue;
-    const bool ok = drawn == indices.size()
-                        ? DrawIndexedStrip(dc, bitmap, indices, left, top + row0, width, rows)
-                        : DrawAlphaStrip(dc, bitmap, indices, left, top + row0, width, rows);
-    if (!ok) return false;
-  }
-  return true;
-}
-
-// "SWISS:HELVETICA" names the face after the colon and its family before.
-BYTE FontFamily(std::string family) {
-  for (char& c : family) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  static const struct {
-    const char* name;
-    BYTE value;
-  } kFamilies[] = {{"ROMAN", FF_ROMAN},
-                   {"SWISS", FF_SWISS},
-                   {"MODERN", FF_MODERN},
-                   {"SCRIPT", FF_SCRIPT},
-                   {"DECORATIVE", FF_DECORATIVE}};
-  for (const auto& known : kFamilies) {
-    if (family == known.name) return known.value;
-  }
-  return FF_DONTCARE;
+  return ForEachStrip(picture, bitmap, layout, [&](const Strip& strip) {
+    return strip.everyPixel ? DrawIndexedStrip(dc, bitmap, strip)
+                            : DrawAlphaStrip(dc, bitmap, strip);
+  });
 }
 
 bool DrawTextOf(HDC dc, const TextLine& line, const Layout& layout) {
   if (line.text.empty()) return true;  // nothing to show
-  const size_t colon = line.face.find(':');
-  const std::string face = colon == std::string::npos ? line.face : line.face.substr(colon + 1);
-  const BYTE family =
-      colon == std::string::npos ? FF_DONTCARE : FontFamily(line.face.substr(0, colon));
+  static_assert(FF_ROMAN == render::kFamilyRoman && FF_SWISS == render::kFamilySwiss &&
+                    FF_MODERN == render::kFamilyModern && FF_SCRIPT == render::kFamilyScript &&
+                    FF_DECORATIVE == render::kFamilyDecorative && FF_DONTCARE == 0,
+                "the family bits SplitTableFace gives");
+  const render::TableFace split = render::SplitTableFace(line.face);
+  const std::string& face = split.name;
+  const BYTE family = split.family;
   // A negative height asks for the character height.
   HFONT font = CreateFontA(-render::EffectiveTextHeight(line), 0, 0, 0, FW_NORMAL, 0, 0, 0,
                            ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,

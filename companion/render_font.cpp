@@ -145,19 +145,40 @@ void FillBlock(Canvas* canvas, long long x, long long y, int side, const Rgb& co
 
 }  // namespace
 
+TableFace SplitTableFace(const std::string& tableFace) {
+  TableFace face;
+  const size_t colon = tableFace.find(':');
+  if (colon == std::string::npos) {
+    face.name = tableFace;
+    return face;
+  }
+  face.name = tableFace.substr(colon + 1);
+  std::string family = tableFace.substr(0, colon);
+  for (char& c : family) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const struct {
+    const char* name;
+    uint8_t value;
+  } kFamilies[] = {{"ROMAN", kFamilyRoman},
+                   {"SWISS", kFamilySwiss},
+                   {"MODERN", kFamilyModern},
+                   {"SCRIPT", kFamilyScript},
+                   {"DECORATIVE", kFamilyDecorative}};
+  for (const auto& known : kFamilies) {
+    if (family == known.name) face.family = known.value;
+  }
+  return face;
+}
+
 FaceKind KindOfFace(const std::string& tableFace) {
-  std::string face = tableFace;
-  for (char& c : face) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const size_t colon = face.find(':');
-  const std::string name = colon == std::string::npos ? face : face.substr(colon + 1);
-  const std::string family = colon == std::string::npos ? "" : face.substr(0, colon);
-  const auto names = [&](const char* word) { return name.find(word) != std::string::npos; };
+  TableFace face = SplitTableFace(tableFace);
+  for (char& c : face.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto names = [&](const char* word) { return face.name.find(word) != std::string::npos; };
   if (names("COURIER") || names("MONO")) return FaceKind::kFixed;
   if (names("TIMES")) return FaceKind::kSerif;
   if (names("HELVETICA") || names("ARIAL")) return FaceKind::kSans;
-  return family == "MODERN"  ? FaceKind::kFixed
-         : family == "ROMAN" ? FaceKind::kSerif
-                             : FaceKind::kSans;
+  return face.family == kFamilyModern  ? FaceKind::kFixed
+         : face.family == kFamilyRoman ? FaceKind::kSerif
+                                       : FaceKind::kSans;
 }
 
 int GlyphScale(int textHeight) { return std::max(1, (textHeight + 5) / 10); }

@@ -62,6 +62,23 @@ bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error);
 int GlyphScale(int textHeight);
 // The text height that both outputs use for a line.
 int EffectiveTextHeight(const TextLine& line);
+// A font's family bits, as GDI and the metafile format give them.
+enum : uint8_t {
+  kFamilyUnknown = 0,
+  kFamilyRoman = 0x10,
+  kFamilySwiss = 0x20,
+  kFamilyModern = 0x30,
+  kFamilyScript = 0x40,
+  kFamilyDecorative = 0x50
+};
+// A font table face, "FAMILY:NAME" or "NAME": the name, and its family's
+// bits (kFamilyUnknown without a known family).
+struct TableFace {
+  std::string name;
+  uint8_t family = kFamilyUnknown;
+};
+TableFace SplitTableFace(const std::string& tableFace);
+
 // The kind of a font table face ("ROMAN:TIMES"), by its name, else by its
 // family: a face with no known name still says whether it is serif,
 // sans-serif or fixed.
