@@ -14,12 +14,10 @@
 #include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
-#include "tests/support/gif_writer.h"
 
 namespace {
 
-using gifwrite::Bytes;
-using gifwrite::Image;
+using e2e::Bytes;
 
 // How many a complete run makes, how the nth is made to fail, and the number
 // that failure ends an import with (library code 303 translates to 15).
@@ -35,28 +33,6 @@ const struct Fault {
     {"stream read", StandInStreamReadCalls, StandInFailStreamReadAt, 21},
 };
 enum { kAllocation, kLibraryError, kRead };
-
-// A local palette, an interlaced image whose data spans sub-blocks, plain
-// text, a comment and the control and application blocks: 7 blocks.
-Bytes RichGif() {
-  Image local{1, 1, 4, 3, false, {{10, 20, 30}, {40, 50, 60}}, {}, 0, {}, {}};
-  Image interlaced{0, 0, 6, 9, true, {}, {}, 0, {}, {}};
-  for (int i = 0; i < 12; ++i) local.pixels.push_back(static_cast<uint8_t>(i % 2));
-  for (int i = 0; i < 54; ++i) interlaced.pixels.push_back(static_cast<uint8_t>(i * 7 % 4));
-  interlaced.lzw.subBlockSize = 5;
-  gifwrite::GifBuilder gif(6, 9, {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {0, 0, 255}});
-  gif.GraphicControl(true, 3).Comment("sweep").AddImage(local).PlainText(0, 0, 6, 4, 1, 2, 1, 0,
-                                                                         {"ab cd"});
-  return gif.Application("NETSCAPE2.0", {1, 0, 0}).AddImage(interlaced).Trailer().bytes();
-}
-
-// A screen of size 0, taken from the image behind the comment: 3 blocks.
-Bytes ZeroScreenGif() {
-  gifwrite::GifBuilder gif(0, 0);
-  gif.Comment("no screen")
-      .AddImage(Image{0, 0, 3, 2, false, {{1, 2, 3}, {4, 5, 6}}, {0, 1, 1, 0, 0, 1}, 0, {}, {}});
-  return gif.Trailer().bytes();
-}
 
 // A road runs one whole entry on the GIF, calling `arm` right before it, and
 // gives the entry's result and what it found wrong afterwards with the host's
@@ -166,7 +142,11 @@ TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
   const struct {
     Bytes gif;
     long blocks, recoveryReads;
-  } gifs[] = {{RichGif(), 7, 0}, {ZeroScreenGif(), 3, 5}};
+  } gifs[] = {// A local palette, an interlaced image whose data spans sub-blocks,
+              // plain text, a comment, the control and application blocks: 7 blocks.
+              {e2e::ReadWholeFile(GIFIMPORT_CASES "/sweep.gif"), 7, 0},
+              // A screen of size 0, taken from the image behind the comment: 3 blocks.
+              {e2e::ReadWholeFile(GIFIMPORT_CASES "/zero-screen.gif"), 3, 5}};
   long runs[3] = {};
   for (const auto& [gif, blocks, recoveryReads] : gifs) {
     gifPath = e2e::WriteScratchFile("sweep.gif", gif);

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -148,8 +149,13 @@ ImportOptions OptionsFor(const Case& c) {
   }
   const long budget = c.with.count("budget") ? c.with.at("budget") : -1;  // 0: none
   const std::string error = c.error;
-  options.beforeImport = [budget, error] {
+  const auto with = [&c](const char* key) { return c.with.count(key) ? c.with.at(key) : -1; };
+  const long stop = with("stop-capture"), close = with("close"), upi = with("upi");
+  options.beforeImport = [budget, error, stop, close, upi] {
     if (budget >= 0) PlatformSetMemoryBudget(static_cast<unsigned long long>(budget));
+    if (stop >= 0) StandInStopCaptureAtProgress(static_cast<int>(stop));
+    if (close >= 0) StandInSetDocCloseResult(static_cast<int16_t>(close));
+    if (upi >= 0) StandInSetCaptureUnitsPerInch(static_cast<int32_t>(upi));
     int n = 0, code = 0;
     char op[64] = "";
     if (std::sscanf(error.c_str(), "%63[^:]:%d:%d", op, &n, &code) == 3)
@@ -174,6 +180,67 @@ ImportRun Checked(const Bytes& gif, ImportOptions options) {
   return run;
 }
 
+// The metafile entries on a case's GIF, each by the input it is given:
+// "captured" (0, or no metafile where the stand-in cannot write one) with
+// the frame and units per inch, else the number; and the calls that say
+// which input was opened and how the capture began.
+Strings ByMetafileEntries(const Bytes& gif, const std::function<void()>& arm) {
+  const std::string path = e2e::WriteScratchFile("entry.gif", gif);
+  const std::string dir = path.substr(0, path.size() - 9);
+  Strings out;
+  const char* const kWays[] = {"ImportGR path",  "ImportGR block",        "ImportCB stream",
+                               "ImportCB block", "ImportEmbeddedGR path", "ImportEmbeddedGR block"};
+  for (int way = 0; way < 6; ++way) {
+    HGLOBAL options = nullptr;
+    GetFilterInfo(0, 0, &options, 0);
+    const int32_t captureValue = 77;
+    QvOptionsControl(options, 0x1A, 4, &captureValue, nullptr, 0);
+    SourceDescriptor source{};
+    source.memory = e2e::MemoryBlockOf(gif);
+    if (way % 2 == 0) std::snprintf(source.path, sizeof source.path, "%s", path.c_str());
+    const uint32_t stream = e2e::OpenByteStream(gif);
+    ImportResult r{};
+    StandInClearLog();
+    arm();
+    const int32_t result = way < 2   ? ImportGR(7, &source, &r, options)
+                           : way < 4 ? ImportCB(7, &source, &r, options, stream,
+                                                way == 2 ? e2e::ByteStreamProc : nullptr)
+                                     : ImportEmbeddedGR(7, &source, &r, options, 0, "Start");
+    Strings calls;
+    for (int i = 0; i < StandInLogSize(); ++i) {
+      std::string entry = StandInLogEntry(i);
+      const std::string op = e2e::LogField(entry, "op");
+      for (size_t at; (at = entry.find(dir)) != std::string::npos;) entry.erase(at, dir.size());
+      const size_t user = entry.find("\"userValue\":");  // a new one each run
+      if (user != std::string::npos) entry.erase(user, entry.find(',', user) + 1 - user);
+      if (op == "\"QvStreamOpen\"" || op == "\"QvMetafileBegin\"" || op == "\"QvDocOpen\"")
+        calls.push_back("  " + entry);
+    }
+    StandInResetFaults();
+    StandInForgetPictures();
+    PlatformSetMemoryBudget(kPlatformDefaultBudget);
+    std::string line = std::string(kWays[way]) + ": " + std::to_string(result);
+    if (result == e2e::CaptureSuccess()) {
+      char text[80];
+      std::snprintf(text, sizeof text, "captured [%d,%d,%d,%d] %d", int(r.left), int(r.top),
+                    int(r.right), int(r.bottom), int(r.unitsPerInch));
+      line = kWays[way] + std::string(": ") + text;
+    }
+    out.push_back(line);
+    if (result == 0 && GetObjectType(r.metafile) == OBJ_ENHMETAFILE) {
+      DeleteEnhMetaFile(static_cast<HENHMETAFILE>(r.metafile));
+    } else {
+      EXPECT_EQ(r.metafile, nullptr) << line;
+    }
+    out.insert(out.end(), calls.begin(), calls.end());
+    e2e::CloseByteStream(stream);
+    EXPECT_NE(GlobalFree(source.memory), source.memory) << "the host's block is its own";
+    GlobalFree(options);
+    EXPECT_EQ(testhost::DescribeLive(), "") << line;
+  }
+  return out;
+}
+
 TEST_F(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
   std::set<fs::path> paths;
   for (const auto& entry : fs::directory_iterator(kRoot / "tests/e2e/cases"))
@@ -195,6 +262,8 @@ TEST_F(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
     }
     const Strings calls = AfterOpen(byFile);  // the open names the scratch file
     got.insert(got.end(), calls.begin(), calls.end());
+    const Strings entries = ByMetafileEntries(gif, options.beforeImport);
+    got.insert(got.end(), entries.begin(), entries.end());
     // Cut at every offset: the results, a number and how many in a row.
     for (size_t cut = 0; c.with.count("cuts") && cut <= gif.size(); ++cut) {
       const ImportRun run = Checked(Bytes(gif.begin(), gif.begin() + cut), options);
