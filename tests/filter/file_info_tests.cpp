@@ -158,6 +158,14 @@ TEST(FileInfoTest, ZeroScreenSizeIsTakenFromTheFirstImageOnceItsSizeIsThere) {
   Bytes zeroSize = HeaderBytes("GIF89a");
   zeroSize[6] = zeroSize[7] = 0;
   EXPECT_EQ(Info(true, zeroSize, {nullptr, false, false, true})[0], kErrNotGif);
+  // And past 16,384 sub-blocks in all, terminators counted.
+  for (size_t blocks : {16383, 16384}) {
+    Bytes comment = {0x21, 0xFE};
+    for (size_t i = 0; i < blocks; ++i) comment.insert(comment.end(), {1, 'c'});
+    comment.push_back(0);
+    EXPECT_EQ(Info(false, gifwrite::GifBuilder(0, 0).Raw(comment).AddImage(small).bytes())[0],
+              blocks < 16384 ? 0 : kErrNotGif);
+  }
 }
 
 // A field (itemFlags too) is stored only when it lies wholly inside the
