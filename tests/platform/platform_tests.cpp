@@ -100,8 +100,12 @@ TEST(PlatformModules, StringsPathsAndMetafilesAsWindowsHasThem) {
   EXPECT_EQ(GetModuleFileNameA(self, buffer, length), length) << "cut, with the terminator";
   EXPECT_EQ(buffer, std::string(path, length - 1));
   EXPECT_EQ(GetModuleFileNameA(HMODULE(&resources), buffer, sizeof buffer), 0u);
-  StandInUnregisterModule(self);
-  EXPECT_EQ(LoadStringA(self, 1, buffer, 16), 0);
+  // Each registration is matched by its own unregistration.
+  EXPECT_EQ(StandInRegisterModule(reinterpret_cast<const void*>(&CallLocalAlloc), nullptr), self);
+  for (int loaded : {5, 0}) {
+    StandInUnregisterModule(self);
+    EXPECT_EQ(LoadStringA(self, 1, buffer, 16), loaded);
+  }
 
   const BYTE bytes[] = {1, 0, 0, 0, 0x20, 'E', 'M', 'F'};
   HENHMETAFILE enhanced = SetEnhMetaFileBits(sizeof bytes, bytes);
