@@ -44,10 +44,6 @@ struct Outcome {
 };
 std::string gifPath;  // the GIF swept, as a file
 
-std::string LeftLocked(HGLOBAL block) {
-  return GlobalLock(block) && GlobalUnlock(block) != FALSE ? " memory left locked" : "";
-}
-
 Outcome ByImportFile(e2e::Road road, const Bytes& gif, const Arming& arm) {
   e2e::ImportOptions options;
   options.road = road;
@@ -60,65 +56,6 @@ Outcome ByImportFile(e2e::Road road, const Bytes& gif, const Arming& arm) {
   return {run.result, wrong};
 }
 
-// ImportGR (by file, memory, or the stream function of user value 0 that
-// the block carries), ImportEmbeddedGR and ImportCB, on a block from
-// GetFilterInfo; GetFileInfo into a 60-byte record with 12 bytes behind it.
-enum Entry { kGRFile, kGRMemory, kGRStream, kEmbedded, kCB, kInfoFile, kInfoMemory, kInfoStream };
-uint32_t streamValue = 0;
-int32_t WINAPI UserZeroStream(uint32_t, int32_t op, void* buffer, int32_t value, int32_t origin) {
-  return e2e::ByteStreamProc(streamValue, op, buffer, value, origin);
-}
-
-Outcome ByEntry(Entry entry, const Bytes& gif, const Arming& arm) {
-  HGLOBAL options = nullptr;
-  GetFilterInfo(0, 0, &options, 0);
-  if (entry == kGRStream)
-    EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStream), nullptr, 0);
-  SourceDescriptor source{};
-  if (entry != kGRMemory) std::snprintf(source.path, sizeof source.path, "%s", gifPath.c_str());
-  source.memory = e2e::MemoryBlockOf(gif);
-  streamValue = e2e::OpenByteStream(gif);
-  std::vector<uint8_t> persistent = e2e::PersistentBytes(options), area(72, 0xEE);
-  std::fill(area.begin(), area.begin() + 4, 0);
-  area[0] = 60;
-  auto* record = reinterpret_cast<FileInfoRecord*>(area.data());
-  const auto memory = reinterpret_cast<uintptr_t>(source.memory);
-  ImportResult result{};
-  arm();
-  Outcome out;
-  if (entry == kEmbedded) out.result = ImportEmbeddedGR(0, &source, &result, options, 0, "Start");
-  if (entry == kCB)
-    out.result = ImportCB(0, &source, &result, options, streamValue, e2e::ByteStreamProc);
-  if (entry <= kGRStream) out.result = ImportGR(0, &source, &result, options);
-  if (entry == kInfoFile) out.result = GetFileInfo(gifPath.c_str(), record, 0, nullptr);
-  if (entry == kInfoMemory) out.result = GetFileInfo("", record, memory, nullptr);
-  if (entry == kInfoStream) out.result = GetFileInfo("", record, streamValue, e2e::ByteStreamProc);
-  PlatformFailAllocationAt(0);
-  StandInFailStreamReadAt(0);
-  if (out.result == 0 && GetObjectType(result.metafile) == OBJ_ENHMETAFILE) {
-    DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
-  } else if (result.metafile != nullptr) {
-    out.wrong += " a metafile beside a failure";
-  }
-  // ImportCB leaves its stream function in the block once a setup took it.
-  const HostStreamProc function = &e2e::ByteStreamProc;
-  const std::vector<uint8_t> after = e2e::PersistentBytes(options);
-  if (entry == kCB && after != persistent)
-    std::memcpy(persistent.data(), &function, sizeof function);
-  if (after != persistent) out.wrong += " persistent bytes changed";
-  if (std::count(area.begin() + 60, area.end(), 0xEE) != 12)
-    out.wrong += " written past the record";
-  const bool cleared = std::count(area.begin() + 4, area.begin() + 60, 0) == 56;
-  if (entry >= kInfoFile && out.result != 0 && !cleared)
-    out.wrong += " items stored with a failure";
-  out.wrong += LeftLocked(source.memory);
-  e2e::CloseByteStream(streamValue);
-  GlobalFree(source.memory);
-  GlobalFree(options);
-  out.wrong += testhost::DescribeLive();
-  return out;
-}
-
 // Each run ends with the fault's number, but:
 //  - an entry's first allocation is its setup's: 5315, nothing imported;
 //  - a library error left after the filter's last query (the last two
@@ -128,17 +65,22 @@ Outcome ByEntry(Entry entry, const Bytes& gif, const Arming& arm) {
 //  - a read failing while a screen of size 0 is looked for in the first
 //    image descriptor reaches no image: -23.
 TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
+  using E = e2e::Entry;
   const struct {
     const char* name;
     int road;  // an e2e::Road, or -1 for an entry
-    Entry entry;
-  } roads[] = {
-      {"ImportFile by file", 0, kGRFile},        {"ImportFile by memory", 1, kGRFile},
-      {"ImportFile by stream", 2, kGRFile},      {"ImportGR by file", -1, kGRFile},
-      {"ImportGR by memory", -1, kGRMemory},     {"ImportGR by the block's stream", -1, kGRStream},
-      {"ImportEmbeddedGR", -1, kEmbedded},       {"ImportCB", -1, kCB},
-      {"GetFileInfo by file", -1, kInfoFile},    {"GetFileInfo by memory", -1, kInfoMemory},
-      {"GetFileInfo by stream", -1, kInfoStream}};
+    E entry;
+  } roads[] = {{"ImportFile by file", 0, E::kGRFile},
+               {"ImportFile by memory", 1, E::kGRFile},
+               {"ImportFile by stream", 2, E::kGRFile},
+               {"ImportGR by file", -1, E::kGRFile},
+               {"ImportGR by memory", -1, E::kGRMemory},
+               {"ImportGR by the block's stream", -1, E::kGRBlockStream},
+               {"ImportEmbeddedGR", -1, E::kEmbeddedFile},
+               {"ImportCB", -1, E::kCBStream},
+               {"GetFileInfo by file", -1, E::kInfoFile},
+               {"GetFileInfo by memory", -1, E::kInfoMemory},
+               {"GetFileInfo by stream", -1, E::kInfoStream}};
   const struct {
     Bytes gif;
     long blocks, recoveryReads;
@@ -152,10 +94,13 @@ TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
     gifPath = e2e::WriteScratchFile("sweep.gif", gif);
     for (const auto& road : roads) {
       const auto run = [&road, &gif = gif](const Arming& arm) {
-        if (road.road < 0) return ByEntry(road.entry, gif, arm);
+        if (road.road < 0) {
+          const e2e::EntryRun entry = e2e::CallEntry(road.entry, gif, arm);
+          return Outcome{entry.result, entry.wrong};
+        }
         return ByImportFile(static_cast<e2e::Road>(road.road), gif, arm);
       };
-      const bool info = road.entry >= kInfoFile, captured = road.road < 0 && !info;
+      const bool info = road.entry >= E::kInfoFile, captured = road.road < 0 && !info;
       const int32_t ended = captured ? e2e::CaptureSuccess() : 0;
       for (int f : {kAllocation, kLibraryError, kRead}) {
         const Fault& fault = kFaults[f];

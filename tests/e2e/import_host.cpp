@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -167,6 +168,76 @@ std::string WriteScratchFile(const std::string& name, const Bytes& bytes) {
 Bytes ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+namespace {
+uint32_t entryStream = 0;
+int32_t WINAPI UserZeroStream(uint32_t, int32_t op, void* buffer, int32_t value, int32_t origin) {
+  return ByteStreamProc(entryStream, op, buffer, value, origin);
+}
+}  // namespace
+
+EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& arm) {
+  const std::string path = WriteScratchFile("entry.gif", gif);
+  HGLOBAL options = nullptr;
+  GetFilterInfo(0, 0, &options, 0);
+  const int32_t captureValue = 77;
+  QvOptionsControl(options, 0x1A, 4, &captureValue, nullptr, 0);
+  if (entry == Entry::kGRBlockStream)
+    EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStream), nullptr, 0);
+  SourceDescriptor source{};
+  if (entry != Entry::kGRMemory && entry != Entry::kCBMemory && entry != Entry::kEmbeddedMemory)
+    std::snprintf(source.path, sizeof source.path, "%s", path.c_str());
+  source.memory = MemoryBlockOf(gif);
+  entryStream = OpenByteStream(gif);
+  std::vector<uint8_t> persistent = PersistentBytes(options), area(72, 0xEE);
+  std::fill(area.begin(), area.begin() + 4, 0);
+  area[0] = 60;
+  auto* record = reinterpret_cast<FileInfoRecord*>(area.data());
+  EntryRun run;
+  StandInClearLog();
+  if (arm) arm();
+  ImportResult& r = run.frame;
+  const auto memory = reinterpret_cast<uintptr_t>(source.memory);
+  const bool cb = entry == Entry::kCBStream || entry == Entry::kCBMemory;
+  if (entry <= Entry::kGRBlockStream) run.result = ImportGR(0, &source, &r, options);
+  if (cb)
+    run.result = ImportCB(0, &source, &r, options, entryStream,
+                          cb && entry == Entry::kCBStream ? ByteStreamProc : nullptr);
+  if (entry == Entry::kEmbeddedFile || entry == Entry::kEmbeddedMemory)
+    run.result = ImportEmbeddedGR(0, &source, &r, options, 0, "Start");
+  if (entry == Entry::kInfoFile) run.result = GetFileInfo(path.c_str(), record, 0, nullptr);
+  if (entry == Entry::kInfoMemory) run.result = GetFileInfo("", record, memory, nullptr);
+  if (entry == Entry::kInfoStream)
+    run.result = GetFileInfo("", record, entryStream, ByteStreamProc);
+  for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
+  PlatformFailAllocationAt(0);
+  StandInFailStreamReadAt(0);
+  StandInForgetPictures();
+  std::memcpy(&run.record, record, sizeof run.record);
+  if (run.result == 0 && GetObjectType(r.metafile) == OBJ_ENHMETAFILE) {
+    DeleteEnhMetaFile(static_cast<HENHMETAFILE>(r.metafile));
+  } else if (r.metafile != nullptr) {
+    run.wrong += " a metafile beside a failure";
+  }
+  // ImportCB leaves its stream function in the block once a setup took it.
+  const HostStreamProc function = &ByteStreamProc;
+  const std::vector<uint8_t> after = PersistentBytes(options);
+  if (entry == Entry::kCBStream && after != persistent)
+    std::memcpy(persistent.data(), &function, sizeof function);
+  if (after != persistent) run.wrong += " persistent bytes changed";
+  if (std::count(area.begin() + 60, area.end(), 0xEE) != 12)
+    run.wrong += " written past the record";
+  const bool cleared = std::count(area.begin() + 4, area.begin() + 60, 0) == 56;
+  if (entry >= Entry::kInfoFile && run.result != 0 && !cleared)
+    run.wrong += " items stored with a failure";
+  if (GlobalLock(source.memory) && GlobalUnlock(source.memory) != FALSE)
+    run.wrong += " memory left locked";
+  CloseByteStream(entryStream);
+  if (GlobalFree(source.memory) != nullptr) run.wrong += " the host's block was freed";
+  GlobalFree(options);
+  run.wrong += testhost::DescribeLive();
+  return run;
 }
 
 ImportRun Import(const Bytes& gif, const ImportOptions& options) {

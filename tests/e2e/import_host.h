@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "companion/standin.h"
+#include "gifimport/filter_api.h"
 #include "core/filter_setup.h"
 #include "tests/support/recording_host.h"
 
@@ -84,6 +85,34 @@ void CloseByteStream(uint32_t userValue);
 int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin);
 int ByteStreamCalls();
+
+// The metafile entries and GetFileInfo as a host calls them on `gif`, by a
+// file (with the memory block beside it), the memory block alone, or a host
+// stream; the metafile entries on a block from GetFilterInfo whose capture
+// value is 77 (ImportGR also by the stream function of user value 0 that the
+// block carries), GetFileInfo into a 60-byte record with 12 bytes behind it.
+// `arm` runs right before the call. `wrong` says what is amiss afterwards
+// with the host's records and the live objects ("" when nothing).
+enum class Entry {
+  kGRFile,
+  kGRMemory,
+  kGRBlockStream,
+  kCBStream,
+  kCBMemory,
+  kEmbeddedFile,
+  kEmbeddedMemory,
+  kInfoFile,
+  kInfoMemory,
+  kInfoStream
+};
+struct EntryRun {
+  int32_t result = 0;
+  ImportResult frame{};  // its metafile deleted
+  FileInfoRecord record{};
+  std::vector<std::string> log;  // companion calls of the entry
+  std::string wrong;
+};
+EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& arm);
 
 // The 24 persistent bytes of a host's options block.
 std::vector<uint8_t> PersistentBytes(HGLOBAL optionsBlock);

@@ -64,25 +64,17 @@ std::string Lines(const Strings& lines) {
 
 // GetFileInfo by file, memory block and host stream: one answer, printed.
 std::string InfoByEveryRoad(const Bytes& gif) {
-  const std::string path = e2e::WriteScratchFile("info.gif", gif);
-  HGLOBAL memory = e2e::MemoryBlockOf(gif);
-  const uint32_t stream = e2e::OpenByteStream(gif);
   std::string out[3];
   for (int road = 0; road < 3; ++road) {
-    FileInfoRecord r = {};
-    r.recordSize = 60;
-    const int32_t result = road == 0 ? GetFileInfo(path.c_str(), &r, 0, nullptr)
-                           : road == 1
-                               ? GetFileInfo("", &r, reinterpret_cast<uintptr_t>(memory), nullptr)
-                               : GetFileInfo("", &r, stream, e2e::ByteStreamProc);
+    const e2e::EntryRun run =
+        e2e::CallEntry(e2e::Entry(int(e2e::Entry::kInfoFile) + road), gif, {});
+    const FileInfoRecord& r = run.record;
     char text[160];
-    std::snprintf(text, sizeof text, "info %d: %g %d %g %d %d %d %d %d %d %x", int(result), r.item1,
-                  int(r.width), r.item2, int(r.height), int(r.item5), int(r.item6),
+    std::snprintf(text, sizeof text, "info %d: %g %d %g %d %d %d %d %d %d %x", int(run.result),
+                  r.item1, int(r.width), r.item2, int(r.height), int(r.item5), int(r.item6),
                   int(r.bitsPerPixel), int(r.item8), int(r.item9), unsigned(r.itemFlags));
-    out[road] = text;
+    out[road] = text + run.wrong;
   }
-  e2e::CloseByteStream(stream);
-  GlobalFree(memory);
   EXPECT_EQ(out[1], out[0]) << "by memory";
   EXPECT_EQ(out[2], out[0]) << "by stream";
   return out[0];
@@ -185,58 +177,34 @@ ImportRun Checked(const Bytes& gif, ImportOptions options) {
 // the frame and units per inch, else the number; and the calls that say
 // which input was opened and how the capture began.
 Strings ByMetafileEntries(const Bytes& gif, const std::function<void()>& arm) {
-  const std::string path = e2e::WriteScratchFile("entry.gif", gif);
-  const std::string dir = path.substr(0, path.size() - 9);
+  std::string scratch = e2e::WriteScratchFile("entry.gif", gif);  // the calls name it
+  scratch.resize(scratch.size() - 9);
   Strings out;
   const char* const kWays[] = {"ImportGR path",  "ImportGR block",        "ImportCB stream",
                                "ImportCB block", "ImportEmbeddedGR path", "ImportEmbeddedGR block"};
+  const e2e::Entry kEntries[] = {e2e::Entry::kGRFile,       e2e::Entry::kGRMemory,
+                                 e2e::Entry::kCBStream,     e2e::Entry::kCBMemory,
+                                 e2e::Entry::kEmbeddedFile, e2e::Entry::kEmbeddedMemory};
   for (int way = 0; way < 6; ++way) {
-    HGLOBAL options = nullptr;
-    GetFilterInfo(0, 0, &options, 0);
-    const int32_t captureValue = 77;
-    QvOptionsControl(options, 0x1A, 4, &captureValue, nullptr, 0);
-    SourceDescriptor source{};
-    source.memory = e2e::MemoryBlockOf(gif);
-    if (way % 2 == 0) std::snprintf(source.path, sizeof source.path, "%s", path.c_str());
-    const uint32_t stream = e2e::OpenByteStream(gif);
-    ImportResult r{};
-    StandInClearLog();
-    arm();
-    const int32_t result = way < 2   ? ImportGR(7, &source, &r, options)
-                           : way < 4 ? ImportCB(7, &source, &r, options, stream,
-                                                way == 2 ? e2e::ByteStreamProc : nullptr)
-                                     : ImportEmbeddedGR(7, &source, &r, options, 0, "Start");
-    Strings calls;
-    for (int i = 0; i < StandInLogSize(); ++i) {
-      std::string entry = StandInLogEntry(i);
+    const e2e::EntryRun run = e2e::CallEntry(kEntries[way], gif, arm);
+    StandInResetFaults();
+    PlatformSetMemoryBudget(kPlatformDefaultBudget);
+    const ImportResult& r = run.frame;
+    char text[80];
+    std::snprintf(text, sizeof text, "captured [%d,%d,%d,%d] %d", int(r.left), int(r.top),
+                  int(r.right), int(r.bottom), int(r.unitsPerInch));
+    out.push_back(kWays[way] + std::string(": ") +
+                  (run.result == e2e::CaptureSuccess() ? text : std::to_string(run.result)));
+    EXPECT_EQ(run.wrong, "") << out.back();
+    for (std::string entry : run.log) {
       const std::string op = e2e::LogField(entry, "op");
-      for (size_t at; (at = entry.find(dir)) != std::string::npos;) entry.erase(at, dir.size());
+      for (size_t at; (at = entry.find(scratch)) != std::string::npos;)
+        entry.erase(at, scratch.size());
       const size_t user = entry.find("\"userValue\":");  // a new one each run
       if (user != std::string::npos) entry.erase(user, entry.find(',', user) + 1 - user);
       if (op == "\"QvStreamOpen\"" || op == "\"QvMetafileBegin\"" || op == "\"QvDocOpen\"")
-        calls.push_back("  " + entry);
+        out.push_back("  " + entry);
     }
-    StandInResetFaults();
-    StandInForgetPictures();
-    PlatformSetMemoryBudget(kPlatformDefaultBudget);
-    std::string line = std::string(kWays[way]) + ": " + std::to_string(result);
-    if (result == e2e::CaptureSuccess()) {
-      char text[80];
-      std::snprintf(text, sizeof text, "captured [%d,%d,%d,%d] %d", int(r.left), int(r.top),
-                    int(r.right), int(r.bottom), int(r.unitsPerInch));
-      line = kWays[way] + std::string(": ") + text;
-    }
-    out.push_back(line);
-    if (result == 0 && GetObjectType(r.metafile) == OBJ_ENHMETAFILE) {
-      DeleteEnhMetaFile(static_cast<HENHMETAFILE>(r.metafile));
-    } else {
-      EXPECT_EQ(r.metafile, nullptr) << line;
-    }
-    out.insert(out.end(), calls.begin(), calls.end());
-    e2e::CloseByteStream(stream);
-    EXPECT_NE(GlobalFree(source.memory), source.memory) << "the host's block is its own";
-    GlobalFree(options);
-    EXPECT_EQ(testhost::DescribeLive(), "") << line;
   }
   return out;
 }
