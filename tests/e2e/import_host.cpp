@@ -47,7 +47,6 @@ const fs::path& ScratchPath() {
 
 std::map<uint32_t, std::pair<const Bytes*, int64_t>> streams;  // bytes, position
 uint32_t nextStreamValue = 0x57AE0001u;
-int streamCalls = 0;
 
 }  // namespace
 
@@ -63,11 +62,8 @@ uint32_t OpenByteStream(const Bytes& bytes) {
 
 void CloseByteStream(uint32_t userValue) { streams.erase(userValue); }
 
-int ByteStreamCalls() { return streamCalls; }
-
 int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin) {
-  ++streamCalls;
   auto found = streams.find(userValue);
   if (found == streams.end()) return -1;
   const Bytes& bytes = *found->second.first;
@@ -291,7 +287,6 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   run.recordsKept = std::memcmp(&request, requestBefore, sizeof request) == 0 &&
                     std::memcmp(&context, contextBefore, sizeof context) == 0 &&
                     (memory == nullptr || !GlobalLock(memory) || GlobalUnlock(memory) == FALSE);
-  if (options.afterImport) options.afterImport();
 
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
   const standin::Picture* picture = StandInLastPicture();

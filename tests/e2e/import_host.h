@@ -44,7 +44,6 @@ struct ImportOptions {
   std::function<void(FilterSetup*)> adjustSetup;      // the locked setup, as a profile fills it
   std::function<void(ImportRequest*)> adjustRequest;  // the request, once the harness filled it
   std::function<void()> beforeImport;  // right before ImportFile, e.g. to arm a failure
-  std::function<void()> afterImport;   // right after it, while the stand-in holds the picture
   bool keepPicture = true;             // false: not copied out (a huge one costs)
 };
 
@@ -78,13 +77,11 @@ Bytes ReadWholeFile(const std::string& path);
 HGLOBAL MemoryBlockOf(const Bytes& bytes);
 
 // Host streams over byte strings the caller keeps: ByteStreamProc serves
-// the user value OpenByteStream gave until CloseByteStream; ByteStreamCalls
-// counts its calls for any user value.
+// the user value OpenByteStream gave until CloseByteStream.
 uint32_t OpenByteStream(const Bytes& bytes);
 void CloseByteStream(uint32_t userValue);
 int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin);
-int ByteStreamCalls();
 
 // The metafile entries and GetFileInfo as a host calls them on `gif`, by a
 // file (with the memory block beside it), the memory block alone, or a host
