@@ -6,6 +6,7 @@
 //   1  bits 0-1 fail that allocation (1 = first of CreateSetup).
 #include "core/filter_setup.h"
 #include "fuzz/fuzz_input.h"
+#include "platform/locked_global.h"
 #include "tests/support/gif_writer.h"
 
 namespace {
@@ -72,10 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (handle == nullptr) return ExpectNothingLive("CreateSetup"), 0;
 
   FilterSetup setup;
-  const auto* locked = static_cast<const FilterSetup*>(GlobalLock(handle));
-  Check(locked != nullptr, "a setup that does not lock");
-  std::memcpy(&setup, locked, sizeof setup);
-  GlobalUnlock(handle);
+  {
+    LockedGlobal locked(handle);
+    Check(static_cast<bool>(locked), "a setup that does not lock");
+    std::memcpy(&setup, locked.As<const FilterSetup>(), sizeof setup);
+  }
   Check(DestroySetup(handle) == 0, "DestroySetup refused a setup");
   CheckSetup(setup, naming != 3);
 

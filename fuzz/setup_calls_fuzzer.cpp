@@ -12,6 +12,7 @@
 //   7 a made-up handle where the slot is empty.
 #include "core/filter_setup.h"
 #include "fuzz/fuzz_input.h"
+#include "platform/locked_global.h"
 
 namespace {
 
@@ -45,10 +46,10 @@ std::vector<uint8_t> Persistent(const Slot& s) {
   if (s.kind == kOptions)
     QvOptionsControl(s.handle, kOptionFetchPersistent, 24, nullptr, bytes.data(), 0);
   if (s.kind != kSetup && s.kind != kBlock) return bytes;
-  const auto* block = static_cast<const uint8_t*>(GlobalLock(s.handle));
+  LockedGlobal locked(s.handle);
+  const auto* block = locked.As<const uint8_t>();
   if (s.kind == kSetup) block += offsetof(FilterSetup, persistentOptions);
   std::memcpy(bytes.data(), block, bytes.size());
-  GlobalUnlock(s.handle);
   return bytes;
 }
 
@@ -69,8 +70,7 @@ void Make(Slot& slot, const Step& step) {
   Check(slot.handle != nullptr, "nothing made (step):", next);
   slot.kind = what == 0 ? kSetup : what == 1 ? kOptions : kBlock;
   if (what == 2 && (step.b & 1) && bytes >= 4) {
-    std::memcpy(GlobalLock(slot.handle), &kSetupMagic, 4);
-    GlobalUnlock(slot.handle);
+    std::memcpy(LockedGlobal(slot.handle).As<void>(), &kSetupMagic, 4);
   }
 }
 

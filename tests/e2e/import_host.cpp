@@ -13,6 +13,7 @@
 
 #include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
+#include "platform/locked_global.h"
 
 namespace e2e {
 namespace {
@@ -86,11 +87,8 @@ int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffe
 
 HGLOBAL MemoryBlockOf(const Bytes& bytes) {
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes.size());
-  void* address = block ? GlobalLock(block) : nullptr;
-  if (address != nullptr) {
-    if (!bytes.empty()) std::memcpy(address, bytes.data(), bytes.size());
-    GlobalUnlock(block);
-  }
+  LockedGlobal address(block);
+  if (address && !bytes.empty()) std::memcpy(address.As<void>(), bytes.data(), bytes.size());
   return block;
 }
 
@@ -240,10 +238,11 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   ImportRun run;
   ScratchPath();
   HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
-  auto* fields = setup ? static_cast<FilterSetup*>(GlobalLock(setup)) : nullptr;
-  if (fields == nullptr) throw std::runtime_error("CreateSetup made no setup that locks");
-  if (options.adjustSetup) options.adjustSetup(fields);
-  GlobalUnlock(setup);
+  {
+    LockedGlobal fields(setup);
+    if (!fields) throw std::runtime_error("CreateSetup made no setup that locks");
+    if (options.adjustSetup) options.adjustSetup(fields.As<FilterSetup>());
+  }
 
   testhost::RecordingHost host;
   if (options.cancelAtProgress > 0) host.AnswerProgress(options.cancelAtProgress, 1);

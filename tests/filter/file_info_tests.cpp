@@ -13,6 +13,7 @@
 
 #include "companion/standin.h"
 #include "filter/file_info.h"
+#include "platform/locked_global.h"
 #include "tests/support/gif_writer.h"
 #include "tests/support/recording_host.h"
 
@@ -48,10 +49,7 @@ int32_t WINAPI ByteStream(uint32_t userValue, int32_t operation, void* buffer, i
 
 HGLOBAL BlockOf(const Bytes& bytes) {
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  if (void* data = GlobalLock(block)) {
-    std::memcpy(data, bytes.data(), bytes.size());
-    GlobalUnlock(block);
-  }
+  if (LockedGlobal data(block); data) std::memcpy(data.As<void>(), bytes.data(), bytes.size());
   return block;
 }
 

@@ -21,6 +21,7 @@
 #include "core/filter_setup.h"
 #include "core/status.h"
 #include "host/filter_module.h"
+#include "platform/locked_global.h"
 #include "platform/platform_test.h"
 #include "tests/support/recording_host.h"
 
@@ -78,11 +79,9 @@ struct FilterModuleCopy {
 
 // The fields of a setup, copied out while the block is locked.
 std::unique_ptr<FilterSetup> ReadSetup(HGLOBAL handle) {
-  auto* locked = static_cast<const FilterSetup*>(GlobalLock(handle));
-  if (locked == nullptr) return nullptr;
-  auto copy = std::make_unique<FilterSetup>(*locked);
-  GlobalUnlock(handle);
-  return copy;
+  LockedGlobal locked(handle);
+  if (!locked) return nullptr;
+  return std::make_unique<FilterSetup>(*locked.As<const FilterSetup>());
 }
 
 // Makes a setup and gives back its fields (null when none was made); the
@@ -368,9 +367,8 @@ TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
     HGLOBAL handle = nullptr;
     if (isSetup) {
       handle = filter_->CreateSetup(nullptr, nullptr, nullptr, 0);
-      auto* setup = static_cast<FilterSetup*>(GlobalLock(handle));
-      std::memcpy(&setup->persistentOptions, pattern.data(), pattern.size());
-      GlobalUnlock(handle);
+      LockedGlobal setup(handle);
+      std::memcpy(&setup.As<FilterSetup>()->persistentOptions, pattern.data(), pattern.size());
     } else {
       handle = QvOptionsCreate(0, 0, 0, 0);
       QvOptionsControl(handle, kOptionStorePersistent, kPersistentBytes, pattern.data(), nullptr,
@@ -433,8 +431,7 @@ TEST_F(SetupTest, OnlyALiveSetupIsDestroyedOrEscapedInto) {
   EXPECT_EQ(PlatformLiveGlobalBlocks(), 0);
   HGLOBAL options = QvOptionsCreate(0, 0, 0, 0);
   HGLOBAL lookalike = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 8);
-  *static_cast<uint32_t*>(GlobalLock(lookalike)) = kSetupMagic;
-  GlobalUnlock(lookalike);
+  *LockedGlobal(lookalike).As<uint32_t>() = kSetupMagic;
   for (HGLOBAL handle :
        {setup, HGLOBAL{nullptr}, reinterpret_cast<HGLOBAL>(0x10), options, lookalike}) {
     EXPECT_EQ(filter_->DestroySetup(handle), kSetupNotLive);
@@ -443,10 +440,12 @@ TEST_F(SetupTest, OnlyALiveSetupIsDestroyedOrEscapedInto) {
     EXPECT_EQ(filter_->EscapeSetup(handle, 0x52, 4, &secondWord, nullptr, 0), kSetupNotLive);
   }
   EXPECT_EQ(PlatformLiveGlobalBlocks(), 2) << "nothing else was freed";
-  const auto* bytes = static_cast<const uint8_t*>(GlobalLock(lookalike));
-  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8),
-            (std::vector<uint8_t>{0xCC, 0xDD, 0xEE, 0xFF, 0, 0, 0, 0}));
-  GlobalUnlock(lookalike);
+  {
+    LockedGlobal locked(lookalike);
+    const auto* bytes = locked.As<const uint8_t>();
+    EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 8),
+              (std::vector<uint8_t>{0xCC, 0xDD, 0xEE, 0xFF, 0, 0, 0, 0}));
+  }
   EXPECT_EQ(PlatformTakeHandleFaults(), 0) << "a handle that is not live is never locked";
   for (HGLOBAL handle : {options, lookalike}) GlobalFree(handle);
 }

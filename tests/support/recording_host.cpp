@@ -69,22 +69,16 @@ std::vector<std::string> RecordingHost::Texts() const {
   return out;
 }
 
-ScopedJob::ScopedJob() {
-  handle_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kSetupBlockBytes);
-  if (handle_ != nullptr) job_ = static_cast<FilterSetup*>(GlobalLock(handle_));
-  if (job_ == nullptr) throw std::runtime_error("ScopedJob: no global block for the job");
-  request_.setupHandle = handle_;
+ScopedJob::ScopedJob() : block_(LockedGlobal::Allocate(kSetupBlockBytes)) {
+  if (!block_) throw std::runtime_error("ScopedJob: no global block for the job");
+  request_.setupHandle = block_.block();
   request_.hostContext = &context_;
-  job_->hostContext = &context_;
-  job_->request = &request_;
+  job()->hostContext = &context_;
+  job()->request = &request_;
   ++liveJobs;
 }
 
-ScopedJob::~ScopedJob() {
-  --liveJobs;
-  GlobalUnlock(handle_);
-  GlobalFree(handle_);
-}
+ScopedJob::~ScopedJob() { --liveJobs; }
 
 std::string DescribeLive(const LiveCounts& baseline) {
   const struct {

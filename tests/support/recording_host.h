@@ -12,6 +12,7 @@
 
 #include "core/filter_setup.h"
 #include "gifimport/filter_api.h"
+#include "platform/locked_global.h"
 
 namespace testhost {
 
@@ -67,13 +68,12 @@ class ScopedJob {
   ScopedJob(const ScopedJob&) = delete;
   ScopedJob& operator=(const ScopedJob&) = delete;
 
-  FilterSetup* job() const { return job_; }
-  FilterSetup* operator->() const { return job_; }
+  FilterSetup* job() const { return block_.As<FilterSetup>(); }
+  FilterSetup* operator->() const { return job(); }
   HostContext* context() { return &context_; }
 
  private:
-  HGLOBAL handle_ = nullptr;
-  FilterSetup* job_ = nullptr;
+  LockedGlobal block_;
   HostContext context_ = {};
   ImportRequest request_ = {};
 };
