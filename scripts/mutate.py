@@ -18,6 +18,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -121,11 +122,14 @@ def pick(root, seed, count, only):
 
 
 def run(cmd, cwd, timeout):
+    # Its own process group, so a time-out also ends the test programs ctest started.
+    p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
     try:
-        r = subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=timeout)
-        return r.returncode
+        return p.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
+        os.killpg(p.pid, signal.SIGKILL)
+        p.wait()
         return -1
 
 
@@ -138,6 +142,10 @@ def main():
     ap.add_argument("--work", help="private worktree of HEAD (default: one per checkout in /tmp)")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     ap.add_argument("--test-timeout", type=int, default=30, help="seconds per test")
+    # Tests with a TIMEOUT of their own (the whole-corpus import) ignore --test-timeout; a mutant
+    # that only slows decoding would hold them for minutes, so the whole run is bounded too.
+    ap.add_argument("--mutant-timeout", type=int, default=180,
+                    help="seconds for one mutant's test run; past it the mutant counts as caught")
     ap.add_argument("--json", help="write every mutant's outcome here")
     args = ap.parse_args()
 
@@ -185,7 +193,7 @@ def main():
         if run(["cmake", "--build", build, "-j", str(args.jobs)], work, 900) != 0:
             outcome = "uncompiled"
         else:
-            outcome = "caught" if run(ctest, build, 1800) != 0 else "survived"
+            outcome = "caught" if run(ctest, build, args.mutant_timeout) != 0 else "survived"
         with open(path, "w") as f:
             f.write(original)
         results.append({"area": area, "file": rel, "line": no, "op": op,
