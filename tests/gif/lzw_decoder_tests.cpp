@@ -2,9 +2,7 @@
 // hand, read back from the companion stand-in's picture.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "tests/gif/plain_decoder.h"
 #include "tests/support/gif_writer.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/table.h"
 
 namespace {
 
@@ -70,41 +69,24 @@ Decoded Decode(const Bytes& data, uint16_t width, uint16_t height, bool interlac
   return out;
 }
 
-// The tokens of `text`, each "X*N" as N copies of X.
-std::vector<std::string> Tokens(const std::string& text) {
-  std::vector<std::string> tokens;
-  std::istringstream in(text);
-  for (std::string token; in >> token;) {
-    const size_t star = token.find('*');
-    const int copies = star == std::string::npos ? 1 : std::stoi(token.substr(star + 1));
-    tokens.insert(tokens.end(), static_cast<size_t>(copies), token.substr(0, star));
-  }
-  return tokens;
-}
-
 // Each case of the data file, decoded into one row.
 TEST(LzwDecoderTest, HandBuiltStreamsFollowTheTable) {
-  std::ifstream file(LZW_STREAMS_FILE);
-  ASSERT_TRUE(file) << LZW_STREAMS_FILE;
-  int cases = 0;
-  for (std::string line; std::getline(file, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    SCOPED_TRACE(line);
-    const size_t bar = line.find('|'), bar2 = line.find('|', bar + 1);
-    const std::vector<std::string> sizes = Tokens(line.substr(0, bar));
+  using testtable::Words;
+  const int cases = testtable::ForEachRow(LZW_STREAMS_FILE, [](const testtable::Row& row) {
+    SCOPED_TRACE(row[0] + "|" + row[1]);
+    const std::vector<std::string> sizes = Words(row[0]);
     std::vector<std::pair<int, int>> codes;
-    for (const std::string& code : Tokens(line.substr(bar + 1, bar2 - bar - 1)))
+    for (const std::string& code : Words(row[1]))
       codes.emplace_back(std::stoi(code), std::stoi(code.substr(code.find('/') + 1)));
     Pixels pixels;
-    for (const std::string& pixel : Tokens(line.substr(bar2 + 1)))
+    for (const std::string& pixel : Words(row[2]))
       pixels.push_back(static_cast<uint8_t>(std::stoi(pixel)));
     const Decoded d = Decode(gifwrite::PackCodes(std::stoi(sizes[0]), codes, std::stoi(sizes[1])),
                              static_cast<uint16_t>(pixels.size()), 1);
     ASSERT_EQ(d.result, 0);
     EXPECT_TRUE(d.errors.empty());
     EXPECT_EQ(d.pixels, pixels);
-    ++cases;
-  }
+  });
   EXPECT_EQ(cases, 13) << "cases read";
   // Minimum code sizes whose roots or codes do not fit the table.
   for (int size : {12, 15, 255}) {

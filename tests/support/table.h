@@ -1,0 +1,58 @@
+// Test support: the data files that one driver reads. A row is a line cut at
+// '|', each field trimmed; blank lines and lines starting with '#' are skipped.
+#ifndef GIFIMPORT_TESTS_SUPPORT_TABLE_H
+#define GIFIMPORT_TESTS_SUPPORT_TABLE_H
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace testtable {
+
+using Row = std::vector<std::string>;
+
+// Calls `each(row)` for every row of `path`; the number of rows, or -1 when
+// the file cannot be read (so a lost file fails the caller's row count).
+template <class Each>
+int ForEachRow(const std::string& path, Each each) {
+  std::ifstream file(path);
+  if (!file) return -1;
+  int rows = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
+    Row row;
+    std::istringstream in(line + "|");
+    for (std::string field; std::getline(in, field, '|');) {
+      field.erase(0, field.find_first_not_of(" \t"));
+      field.erase(field.find_last_not_of(" \t\r") + 1);
+      row.push_back(field);
+    }
+    each(row);
+    ++rows;
+  }
+  return rows;
+}
+
+// The words of `field`, each "X*N" as N copies of X.
+inline std::vector<std::string> Words(const std::string& field) {
+  std::vector<std::string> words;
+  std::istringstream in(field);
+  for (std::string word; in >> word;) {
+    const size_t star = word.find('*');
+    const int copies = star == std::string::npos ? 1 : std::stoi(word.substr(star + 1));
+    words.insert(words.end(), static_cast<size_t>(copies), word.substr(0, star));
+  }
+  return words;
+}
+
+// The whole of a file, byte for byte; empty when it cannot be read.
+inline std::string ReadBytes(const std::string& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+}  // namespace testtable
+
+#endif  // GIFIMPORT_TESTS_SUPPORT_TABLE_H
