@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <set>
@@ -330,6 +331,12 @@ QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window) {
   Call call("QvSetWindow", picture);
   QvPictureRec* doc = call.doc;
   if (call.entry.on()) call.entry.Raw("rect", RectJson(window));
+  // Bytes a caller left beyond the values (a library may read them) show.
+  bool unused = false;
+  if (window != nullptr)
+    for (const CoordSlot* c : {&window->x1, &window->y1, &window->x2, &window->y2})
+      unused = unused || c->unused[0] || c->unused[1] || c->unused[2];
+  if (unused) call.entry.Int("unused", 1);
   if (doc != nullptr) CopyRect(window, doc->model.window);
 }
 
