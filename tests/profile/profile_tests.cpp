@@ -7,65 +7,40 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "companion/standin.h"
 #include "core/filter_setup.h"
-#include "core/status.h"
 #include "host/filter_module.h"
 #include "platform/locked_global.h"
 #include "platform/platform_test.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/table.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
 
-// A fresh directory, removed with everything in it; its real path, as
-// module paths are.
-struct ScratchDir {
-  ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "gifin-profile-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = fs::canonical(pattern).string();
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  // A subdirectory, made with its parents; its full path.
-  std::string Sub(const std::string& relative) const {
-    fs::create_directories(path + "/" + relative);
-    return path + "/" + relative;
-  }
-  // Writes `text` to the file `relative` (parents made); its full path.
-  std::string Write(const std::string& relative, const std::string& text) const {
-    const fs::path full = fs::path(path) / relative;
-    fs::create_directories(full.parent_path());
-    std::ofstream(full, std::ios::binary) << text;
-    return full.string();
-  }
-  std::string path;
-};
+// Writes `text` to `path`, its parents made.
+void WriteFile(const fs::path& path, const std::string& text) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
 
-// The filter module copied to `directory`/`fileName` and loaded from there.
+// The filter module copied to `path` and loaded from there.
 struct FilterModuleCopy {
-  explicit FilterModuleCopy(const std::string& directory,
-                            const std::string& fileName = "gifin.so") {
-    const std::string path = directory + "/" + fileName;
-    fs::create_directories(directory);
+  explicit FilterModuleCopy(const fs::path& path) {
+    fs::create_directories(path.parent_path());
     fs::copy_file(GIFIN_MODULE_FILE, path, fs::copy_options::overwrite_existing);
     std::string error;
-    if (!module.Load(path, &error)) throw std::runtime_error(error);
+    if (!module.Load(path.string(), &error)) throw std::runtime_error(error);
     CreateSetup = module.Resolve<decltype(CreateSetup)>("CreateSetup");
     DestroySetup = module.Resolve<decltype(DestroySetup)>("DestroySetup");
     EscapeSetup = module.Resolve<decltype(EscapeSetup)>("EscapeSetup");
@@ -80,40 +55,48 @@ struct FilterModuleCopy {
 // The fields of a setup, copied out while the block is locked.
 std::unique_ptr<FilterSetup> ReadSetup(HGLOBAL handle) {
   LockedGlobal locked(handle);
-  if (!locked) return nullptr;
-  return std::make_unique<FilterSetup>(*locked.As<const FilterSetup>());
+  return locked ? std::make_unique<FilterSetup>(*locked.As<const FilterSetup>()) : nullptr;
 }
 
 // Makes a setup and gives back its fields (null when none was made); the
-// setup is destroyed again and nothing may stay live.
+// setup is destroyed again and nothing may stay live. What no profile sets
+// is zero in every new setup.
 std::unique_ptr<FilterSetup> MakeSetup(const FilterModuleCopy& filter, const char* profile,
                                        const char* mode) {
   HGLOBAL handle = filter.CreateSetup(nullptr, profile, mode, 0);
-  std::unique_ptr<FilterSetup> fields;
-  if (handle != nullptr) {
-    fields = ReadSetup(handle);
+  std::unique_ptr<FilterSetup> fields = handle ? ReadSetup(handle) : nullptr;
+  if (handle) {
     EXPECT_EQ(filter.DestroySetup(handle), 0);
+  }
+  if (fields) {
+    EXPECT_EQ(fields->magic, kSetupMagic);
+    EXPECT_STREQ(fields->startName, "") << "the field after the font list is untouched";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&fields->persistentOptions),
+                          kPersistentOptionsBytes),
+              std::string(kPersistentOptionsBytes, '\0'));
   }
   EXPECT_EQ(testhost::DescribeLive(), "");
   return fields;
 }
 
-// One module copy a suite in module/, $WINDIR at windows/ of the same
-// scratch tree, where no profile is; nothing may stay live after a test.
+// A scratch tree for the suite with a module copy in module/ and $WINDIR at
+// windows/, where no profile is; nothing may stay live after a test.
 class SetupTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new ScratchDir;
-    filter_ = new FilterModuleCopy(dir_->Sub("module"));
+    std::string pattern = (fs::temp_directory_path() / "gifin-profile-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    root_ = fs::canonical(pattern).string();  // a real path, as module paths are
+    filter_ = new FilterModuleCopy(root_ + "/module/gifin.so");
   }
   static void TearDownTestSuite() {
     delete filter_;
-    delete dir_;
+    fs::remove_all(root_);
   }
   void SetUp() override {
-    setenv("WINDIR", dir_->Sub("windows").c_str(), 1);
+    fs::create_directories(root_ + "/windows");
+    setenv("WINDIR", (root_ + "/windows").c_str(), 1);
     StandInResetFaults();
-    StandInClearLog();
   }
   void TearDown() override {
     StandInResetFaults();
@@ -121,109 +104,62 @@ class SetupTest : public ::testing::Test {
     PlatformFailPathQueries(0);
     EXPECT_EQ(testhost::DescribeLive(), "");
   }
-  // A setup from a profile holding `text`, with mode section `mode`.
-  std::unique_ptr<FilterSetup> FromProfile(const std::string& text, const char* mode = "Mode") {
-    return MakeSetup(*filter_, dir_->Write("p.INI", text).c_str(), mode);
-  }
 
-  static inline ScratchDir* dir_ = nullptr;
+  static inline std::string root_;
   static inline FilterModuleCopy* filter_ = nullptr;
 };
 
-// A profile whose mode "M" names `driver`.
-std::string ProfileFor(const std::string& driver) {
-  return "[ir_gif]\n~Mode=M\n[M]\nDriver=" + driver + "\n";
-}
-
 // ---- Location --------------------------------------------------------------
 
-// Each line of the data file: its files are written, a setup is made with
-// the host's profile name, and the files are removed again.
+// Each row of the data file in a tree of its own: the module copy, $WINDIR
+// and the profiles are made, and a setup is asked for with the host's name.
 TEST_F(SetupTest, EachPlaceWinsInTurn) {
   const fs::path oldCwd = fs::current_path();
-  fs::current_path(dir_->Sub("cwd"));
-  std::ifstream table(PROFILE_PLACES_FILE);
-  ASSERT_TRUE(table) << PROFILE_PLACES_FILE;
-  int rows = 0;
-  for (std::string line; std::getline(table, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    SCOPED_TRACE(line);
-    Texts fields;  // failing, host name, files, path, driver
-    std::istringstream in(line + "|");
-    for (std::string field; std::getline(in, field, '|');) {
-      field.erase(0, field.find_first_not_of(' '));
-      field.erase(field.find_last_not_of(' ') + 1);
-      for (size_t at; (at = field.find('@')) != std::string::npos;)
-        field.replace(at, 1, dir_->path + "/");
-      fields.push_back(field);
-    }
-    ASSERT_EQ(fields.size(), 5u);
-    Texts files;
-    std::istringstream names(fields[2]);
-    for (std::string file; names >> file; files.push_back(file))
-      dir_->Write(file, ProfileFor(file.substr(0, file.find('/'))));
-    PlatformFailPathQueries(std::stoi(fields[0]));
-    auto setup = MakeSetup(*filter_, fields[1].empty() ? nullptr : fields[1].c_str(), nullptr);
+  int n = 0;
+  const int rows = testtable::ForEachRow(PROFILE_PLACES_FILE, [&](const testtable::Row& row) {
+    SCOPED_TRACE(testing::PrintToString(row));
+    ASSERT_EQ(row.size(), 6u);
+    const std::string tree = root_ + "/row" + std::to_string(++n);
+    fs::create_directories(tree + "/cwd");
+    fs::current_path(tree + "/cwd");
+    std::string moduleDir, windowsDir;
+    const auto place = [&](const std::string& name) {
+      if (name[0] == '@') return tree + "/" + name.substr(1);
+      for (const auto& [prefix, dir] :
+           {std::pair{"module/", &moduleDir}, {"windows/", &windowsDir}})
+        if (name.rfind(prefix, 0) == 0) return *dir + name.substr(std::strlen(prefix) - 1);
+      return name;
+    };
+    // A directory "name#N": made below name, its full path N long, of
+    // components of at most 200 characters (a remainder of one holds none).
+    const auto makeDir = [&](const std::string& spec) {
+      const size_t hash = spec.find('#');
+      std::string path = place(spec.substr(0, hash));
+      const size_t length = hash == std::string::npos ? 0 : std::stoul(spec.substr(hash + 1));
+      while (path.size() < length) {
+        size_t part = std::min<size_t>(length - path.size() - 1, 200);
+        if (length - path.size() - 1 - part == 1) --part;
+        path += "/" + std::string(part, 'd');
+      }
+      fs::create_directories(path);
+      return path;
+    };
+    windowsDir = makeDir(row[1].substr(0, row[1].find_last_not_of('/') + 1));
+    setenv("WINDIR", (windowsDir + (row[1].back() == '/' ? "/" : "")).c_str(), 1);
+    const size_t slash = row[2].rfind('/');
+    moduleDir = makeDir(row[2].substr(0, slash));
+    FilterModuleCopy filter(moduleDir + row[2].substr(slash));
+    for (const std::string& file : testtable::Words(row[4]))
+      WriteFile(place(file), "[ir_gif]\n~Mode=M\n[M]\nDriver=" + file + "\n");
+    PlatformFailPathQueries(std::stoi(row[0]));
+    auto setup = MakeSetup(filter, row[3].empty() ? nullptr : place(row[3]).c_str(), nullptr);
     PlatformFailPathQueries(0);
     ASSERT_NE(setup, nullptr);
     EXPECT_EQ((Texts{setup->profilePath, setup->driverName, setup->modeSection}),
-              (Texts{fields[3], fields[4], fields[3].empty() ? "" : "M"}));
-    for (const std::string& file : files) fs::remove(dir_->path + "/" + file);
-    ++rows;
-  }
-  EXPECT_GE(rows, 13) << "rows read";
+              (row[5] == "-" ? Texts{"", "ir_gif.0", ""} : Texts{place(row[5]), row[5], "M"}));
+  });
   fs::current_path(oldCwd);
-}
-
-// A directory below `path` whose full path is exactly `length` characters,
-// made of nested components of at most 200 characters.
-std::string DirectoryOfLength(std::string path, size_t length) {
-  while (path.size() < length) {
-    size_t part = std::min<size_t>(length - path.size() - 1, 200);
-    if (length - path.size() - 1 - part == 1) --part;  // a remainder of one holds no component
-    path += "/" + std::string(part, 'd');
-  }
-  fs::create_directories(path);
-  return path;
-}
-
-// Every joined candidate must fit 259 characters; one that would not is
-// skipped rather than cut ("/gifin.INI" adds 10 to a directory). The
-// profile named after the module replaces everything from the last "." of
-// its file name by ".INI", or appends it; a dot in a directory never cuts.
-TEST(ProfileLocationLimits, CandidatesThatWouldNotFitAreSkipped) {
-  const struct {
-    size_t moduleDirLength, windowsDirLength;
-    bool windowsTrailing;      // $WINDIR given with a trailing separator
-    bool besideModule;         // a profile beside the module too
-    const char* expectDriver;  // "module", "windows" or the default
-    const char* moduleFile = "gifin.so";
-    const char* profileFile = "gifin.INI";
-  } cases[] = {
-      {249, 40, false, true, "module"},
-      {250, 40, false, true, "windows"},
-      {100, 249, false, false, "windows"},
-      {100, 250, false, false, "ir_gif.0"},
-      {100, 249, true, false, "windows"},
-      {100, 259, false, false, "ir_gif.0"},
-      {100, 258, true, false, "ir_gif.0"},
-      {100, 40, false, true, "module", "gifin", "gifin.INI"},
-      {100, 40, false, true, "module", "gif.in.so", "gif.in.INI"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    ScratchDir dir;
-    const std::string moduleDir = DirectoryOfLength(dir.Sub("m.d"), c.moduleDirLength);
-    const std::string windowsDir = DirectoryOfLength(dir.Sub("w"), c.windowsDirLength);
-    FilterModuleCopy filter(moduleDir, c.moduleFile);
-    setenv("WINDIR", (c.windowsTrailing ? windowsDir + "/" : windowsDir).c_str(), 1);
-    // The files exist; only the candidate's length decides.
-    if (c.besideModule) std::ofstream(moduleDir + "/" + c.profileFile) << ProfileFor("module");
-    std::ofstream(windowsDir + "/" + c.profileFile) << ProfileFor("windows");
-    auto setup = MakeSetup(filter, nullptr, nullptr);
-    ASSERT_NE(setup, nullptr);
-    EXPECT_STREQ(setup->driverName, c.expectDriver);
-  }
+  EXPECT_EQ(rows, 23);
 }
 
 // ---- Mode sections ----------------------------------------------------------
@@ -237,59 +173,40 @@ std::string Describe(const FilterSetup* setup) {
   for (int i = 0; i < setup->colorCount; ++i) {
     const RgbTriple& c = setup->colors[i];
     text += "color " + std::to_string(c.red) + " " + std::to_string(c.green) + " " +
-            std::to_string(c.blue) + " " + setup->colorNames[i] + "\n";
+            std::to_string(c.blue) + " \"" + setup->colorNames[i] + "\"\n";
   }
   for (int i = 0; i < setup->fontCount; ++i)
-    text += std::string("font ") + setup->fontNames[i] + "|" + setup->fontFaces[i] + "\n";
+    text += std::string("font \"") + setup->fontNames[i] + "\" \"" + setup->fontFaces[i] + "\"\n";
   return text;
 }
 
 // Each case of the data file: its profile through CreateSetup, and the setup.
 TEST_F(SetupTest, EachProfileGivesItsSetup) {
-  std::ifstream file(MODE_SECTIONS_FILE);
-  ASSERT_TRUE(file) << MODE_SECTIONS_FILE;
-  std::string line, header, profile, expected, *part = nullptr;
+  testtable::Row header;
+  std::string profile, expected, *part = &profile;
   int cases = 0;
   const auto check = [&] {
     if (header.empty()) return;
-    SCOPED_TRACE(header);
-    const std::string mode = header.substr(4, header.find('|') - 4);
-    EXPECT_EQ(Describe(FromProfile(profile, mode == "~" ? nullptr : mode.c_str()).get()), expected);
+    SCOPED_TRACE(header[0]);
+    const std::string path = root_ + "/p.INI";
+    WriteFile(path, profile);
+    header.resize(3, path);
+    const auto name = [](const std::string& text) { return text == "~" ? nullptr : text.c_str(); };
+    EXPECT_EQ(Describe(MakeSetup(*filter_, name(header[2]), name(header[1])).get()), expected);
     ++cases;
   };
-  while (std::getline(file, line)) {
-    if (line.rfind("===", 0) == 0) {
+  testtable::ForEachRow(MODE_SECTIONS_FILE, [&](const testtable::Row& row) {
+    if (row[0].rfind("===", 0) == 0) {
       check();
-      header = line, profile.clear(), expected.clear(), part = &profile;
-    } else if (line == "---") {
+      header = row, profile.clear(), expected.clear(), part = &profile;
+    } else if (row[0] == "---") {
       part = &expected;
-    } else if (part != nullptr) {
-      *part += line + "\n";
+    } else {
+      *part += row[0] + "\n";
     }
-  }
+  });
   check();
-  EXPECT_GE(cases, 18) << "cases read";
-}
-
-TEST_F(SetupTest, ListsStopAtWhatTheSetupHolds) {
-  std::string text = "[Mode]\nDriver=D\nColorTableSource=PROFILE\n";
-  char line[96];
-  for (int i = 0; i < 300; ++i) {
-    std::snprintf(line, sizeof line, "Color[%03d]=(%d, %d, %d), \"c%d\"\n", i, i, i + 1, i + 2, i);
-    text += line;
-  }
-  for (int i = 1; i <= 40; ++i) {
-    std::snprintf(line, sizeof line, "Font[%03d]=\"name%d\", \"face%d\"\n", i, i, i);
-    text += line;
-  }
-  auto setup = FromProfile(text);
-  ASSERT_NE(setup, nullptr);
-  EXPECT_EQ(setup->colorCount, kMaxProfileColors);
-  EXPECT_EQ(setup->overrideColorCount, kMaxProfileColors);
-  EXPECT_STREQ(setup->colorNames[255], "c255");
-  EXPECT_EQ(setup->fontCount, kMaxProfileFonts);
-  EXPECT_STREQ(setup->fontFaces[31], "face32");
-  EXPECT_STREQ(setup->startName, "") << "the field after the font list is untouched";
+  EXPECT_EQ(cases, 28);
 }
 
 // ---- Setup lifecycle ---------------------------------------------------------
@@ -310,43 +227,6 @@ TEST_F(SetupTest, RefusedWithoutLeftovers) {
   EXPECT_EQ(MakeSetup(*filter_, nullptr, nullptr), nullptr);
 }
 
-// Host names must fit their 260-byte fields: one of 260 characters or more
-// is refused rather than cut. Without a profile a setup takes the defaults,
-// and a host mode is not used.
-TEST_F(SetupTest, HostNamesAndDefaults) {
-  const std::string mode259(259, 'm'), mode260(260, 'm'), name259(259, 'p'), name260(260, 'p');
-  const std::string profile = dir_->Write("long.INI", "[" + mode259 + "]\nDriver=Long\n");
-  const Texts defaults = {"ir_gif.0", "FILE", "", ""};
-  const struct {
-    const char *profile, *mode;
-    Texts fields;  // driver, source, mode, profile; none: refused
-  } cases[] = {
-      {nullptr, nullptr, defaults},
-      {nullptr, "Some Mode", defaults},
-      {profile.c_str(), mode259.c_str(), {"Long", "", mode259, profile}},
-      {profile.c_str(), mode260.c_str(), {}},
-      {name259.c_str(), nullptr, defaults},
-      {name260.c_str(), nullptr, {}},
-      {name259.c_str(), mode260.c_str(), defaults},  // the mode is not looked at
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
-    auto setup = MakeSetup(*filter_, c.profile, c.mode);
-    ASSERT_EQ(setup != nullptr, !c.fields.empty());
-    if (!setup) continue;
-    EXPECT_EQ(setup->magic, kSetupMagic);
-    EXPECT_EQ(
-        (Texts{setup->driverName, setup->colorTableSource, setup->modeSection, setup->profilePath}),
-        c.fields);
-    EXPECT_EQ(
-        (std::vector<int32_t>{setup->colorCount, setup->overrideColorCount, setup->fontCount}),
-        (std::vector<int32_t>{0, 0, 0}));
-    const auto* persistent = reinterpret_cast<const uint8_t*>(&setup->persistentOptions);
-    EXPECT_EQ(std::vector<uint8_t>(persistent, persistent + kPersistentOptionsBytes),
-              std::vector<uint8_t>(kPersistentOptionsBytes));
-  }
-}
-
 // Stands for a host stream function; only its value is ever used. Every
 // byte is set, so a value cut to 32 bits on a 64-bit build shows.
 void* const kStreamValue = reinterpret_cast<void*>(~uintptr_t{0} / 3);
@@ -362,20 +242,18 @@ constexpr auto kPersistentBytes = static_cast<int32_t>(kPersistentOptionsBytes);
 TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
   for (bool isSetup : {true, false}) {
     SCOPED_TRACE(isSetup ? "setup" : "options block");
-    std::vector<uint8_t> pattern;
+    std::vector<uint8_t> pattern, other(kPersistentOptionsBytes, 0x11);
     for (int i = 0; i < kPersistentBytes; ++i) pattern.push_back(static_cast<uint8_t>(0xA0 + i));
-    HGLOBAL handle = nullptr;
+    HGLOBAL handle =
+        isSetup ? filter_->CreateSetup(nullptr, nullptr, nullptr, 0) : QvOptionsCreate(0, 0, 0, 0);
     if (isSetup) {
-      handle = filter_->CreateSetup(nullptr, nullptr, nullptr, 0);
-      LockedGlobal setup(handle);
-      std::memcpy(&setup.As<FilterSetup>()->persistentOptions, pattern.data(), pattern.size());
+      std::memcpy(&LockedGlobal(handle).As<FilterSetup>()->persistentOptions, pattern.data(),
+                  pattern.size());
     } else {
-      handle = QvOptionsCreate(0, 0, 0, 0);
       QvOptionsControl(handle, kOptionStorePersistent, kPersistentBytes, pattern.data(), nullptr,
                        0);
     }
     uint8_t flag = 0xFF;
-    std::vector<uint8_t> other(kPersistentOptionsBytes, 0x11);
     const struct {
       int32_t code, size;
       void* data;
@@ -402,8 +280,8 @@ TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
       EXPECT_EQ(filter_->EscapeSetup(handle, c.code, c.size, c.data, nullptr, 0),
                 isSetup ? c.setupResult : c.blockResult);
       const void* value = c.code == 0x51 ? static_cast<const void*>(&c.data) : c.data;
-      const bool ownCode = c.code == 0x51 || c.code == 0x52;
-      if (c.bytes && (ownCode || !isSetup)) std::memcpy(pattern.data() + c.at, value, c.bytes);
+      if (c.bytes && (c.code == 0x51 || c.code == 0x52 || !isSetup))
+        std::memcpy(pattern.data() + c.at, value, c.bytes);
       std::vector<uint8_t> persistent(kPersistentOptionsBytes);
       if (isSetup) {
         std::memcpy(persistent.data(), &ReadSetup(handle)->persistentOptions, persistent.size());
