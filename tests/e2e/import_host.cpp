@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
+#include <random>
 #include <stdexcept>
 
 #include "gifimport/filter_api.h"
@@ -23,15 +23,9 @@ namespace fs = std::filesystem;
 // One scratch directory per test program, removed at exit. The Windows
 // directory points into it, so no profile on the machine reaches a setup.
 struct Scratch {
-  Scratch() {
-#ifdef _WIN32
-    path = fs::temp_directory_path() / ("gifin-e2e-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(path);
-#else
-    std::string pattern = (fs::temp_directory_path() / "gifin-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
-#endif
+  Scratch()
+      : path(fs::temp_directory_path() / ("gifin-e2e-" + std::to_string(std::random_device()()))) {
+    if (!fs::create_directory(path)) throw std::runtime_error("no fresh scratch directory");
     setenv("WINDIR", (path / "no-windows-directory").string().c_str(), 1);
   }
   ~Scratch() {
@@ -50,11 +44,6 @@ std::map<uint32_t, std::pair<const Bytes*, int64_t>> streams;  // bytes, positio
 uint32_t nextStreamValue = 0x57AE0001u;
 
 }  // namespace
-
-const char* RoadName(Road road) {
-  static const char* const kNames[] = {"file", "memory", "stream"};
-  return kNames[static_cast<int>(road)];
-}
 
 uint32_t OpenByteStream(const Bytes& bytes) {
   streams[nextStreamValue] = {&bytes, 0};
@@ -94,8 +83,8 @@ HGLOBAL MemoryBlockOf(const Bytes& bytes) {
 
 std::vector<testhost::StatusCall> ImportRun::OfKind(int32_t kind) const {
   std::vector<testhost::StatusCall> out;
-  std::copy_if(calls.begin(), calls.end(), std::back_inserter(out),
-               [kind](const testhost::StatusCall& c) { return c.kind == kind; });
+  for (const testhost::StatusCall& c : calls)
+    if (c.kind == kind) out.push_back(c);
   return out;
 }
 
@@ -157,11 +146,6 @@ std::string WriteScratchFile(const std::string& name, const Bytes& bytes) {
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   return path;
-}
-
-Bytes ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 namespace {

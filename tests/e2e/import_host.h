@@ -15,6 +15,7 @@
 #include "gifimport/filter_api.h"
 #include "core/filter_setup.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/table.h"
 
 #ifdef _WIN32
 #include <stdlib.h>
@@ -28,7 +29,6 @@ namespace e2e {
 using Bytes = std::vector<uint8_t>;
 
 enum class Road { kFile, kMemory, kStream };
-const char* RoadName(Road road);
 
 struct ImportOptions {
   Road road = Road::kFile;
@@ -53,12 +53,8 @@ struct ImportRun {
   std::vector<std::string> log;             // companion calls, JSON each
   std::optional<standin::Picture> picture;  // the document the import destroyed
   std::string live;                         // DescribeLive() after the import
-  // The request and the context as the host filled them, and its memory
-  // block (memory road) unlocked, after ImportFile.
-  bool recordsKept = false;
-
-  // The status calls of one kind; codes of the kind-3 reports; "op" of
-  // every log entry.
+  bool recordsKept = false;  // the request, context and memory block as the host left them
+  // The status calls of one kind; codes of the kind-3 reports; "op" of each log entry.
   std::vector<testhost::StatusCall> OfKind(int32_t kind) const;
   std::vector<int32_t> Errors() const;
   std::vector<std::string> Ops() const;
@@ -70,10 +66,11 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options = {});
 // A file in the harness's scratch directory (the first call also points the
 // Windows directory away from any profile on the machine).
 std::string WriteScratchFile(const std::string& name, const Bytes& bytes);
-Bytes ReadWholeFile(const std::string& path);
-
-// A movable block holding `bytes` (as a host makes it: discarded, locking
-// to null, when empty).
+inline Bytes ReadWholeFile(const std::string& path) {
+  const std::string bytes = testtable::ReadBytes(path);
+  return Bytes(bytes.begin(), bytes.end());
+}
+// A movable block holding `bytes` (discarded, locking to null, when empty).
 HGLOBAL MemoryBlockOf(const Bytes& bytes);
 
 // Host streams over byte strings the caller keeps: ByteStreamProc serves
@@ -113,9 +110,8 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
 
 // The 24 persistent bytes of a host's options block.
 std::vector<uint8_t> PersistentBytes(HGLOBAL optionsBlock);
-// What a metafile entry gives when its capture ended well: 0, or
-// kQvCaptureNoMetafile where the stand-in was built without its metafile
-// writer.
+// A metafile entry's result when its capture ended well: 0, or
+// kQvCaptureNoMetafile where the stand-in cannot write a metafile.
 int32_t CaptureSuccess();
 
 // The value of "key" in a log entry (its JSON text, quotes kept), or "".

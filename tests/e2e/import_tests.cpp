@@ -1,11 +1,10 @@
 // Whole imports through the filter's exports, as a host runs them, driven by
-// data. Every GIF of the samples, the crashers, the fuzz seeds and
-// tests/e2e/cases is imported by every road: the roads must agree and leave
-// nothing live, each picture must match giflib's wherever both read the file
-// whole, and each file's result and pixels its line in pixel_oracle.txt. A
-// case (tests/e2e/cases/NAME.txt) names a GIF and what the host does, and
-// holds the whole run it must give: result, GetFileInfo's record, the status
-// calls and the companion's call log. GIFIMPORT_WRITE_GOLDEN=1 writes both
+// data. A case (tests/e2e/cases/NAME.txt) names a GIF and what the host does,
+// and holds the whole run it must give: result, GetFileInfo's record, the
+// status calls, the companion's call log. Every GIF kept (samples, crashers,
+// fuzz seeds, cases) is imported by every road: the roads agree, nothing
+// stays live, each picture matches giflib's where both read the file whole
+// and its line in pixel_oracle.txt. GIFIMPORT_WRITE_GOLDEN=1 writes both
 // anew; review the difference before committing it.
 #include <gtest/gtest.h>
 
@@ -33,7 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using e2e::Bytes;
-using e2e::Import;
 using e2e::ImportOptions;
 using e2e::ImportRun;
 using e2e::Road;
@@ -121,14 +119,17 @@ int32_t WINAPI ReenteringCallback(uint32_t, int32_t, int32_t, int32_t, int32_t, 
 }
 
 ImportOptions OptionsFor(const Case& c) {
+  const auto with = [&c](const char* key, long otherwise = -1) {
+    return c.with.count(key) ? c.with.at(key) : otherwise;
+  };
   ImportOptions options;
-  options.cancelAtProgress = static_cast<int>(c.with.count("cancel") ? c.with.at("cancel") : 0);
-  options.followUpAnswer = c.with.count("followup") ? c.with.at("followup") : 1;
-  if (c.with.count("colors")) {
-    const Case* cp = &c;
-    options.adjustSetup = [cp](FilterSetup* setup) {
-      setup->overrideColorCount = static_cast<int32_t>(cp->with.at("override"));
-      setup->colorCount = static_cast<int32_t>(cp->with.at("colors"));
+  options.cancelAtProgress = static_cast<int>(with("cancel", 0));
+  options.followUpAnswer = with("followup", 1);
+  const long colors = with("colors"), override = with("override");
+  if (colors >= 0) {
+    options.adjustSetup = [colors, override](FilterSetup* setup) {
+      setup->overrideColorCount = static_cast<int32_t>(override);
+      setup->colorCount = static_cast<int32_t>(colors);
       for (int i = 0; i < setup->colorCount; ++i)
         setup->colors[i] = RgbTriple{uint8_t(i * 7), uint8_t(255 - i * 7), uint8_t(i)};
     };
@@ -139,10 +140,9 @@ ImportOptions OptionsFor(const Case& c) {
       if (request->hostContext) request->hostContext->statusCallback = ReenteringCallback;
     };
   }
-  const long budget = c.with.count("budget") ? c.with.at("budget") : -1;  // 0: none
   const std::string error = c.error;
-  const auto with = [&c](const char* key) { return c.with.count(key) ? c.with.at(key) : -1; };
-  const long stop = with("stop-capture"), close = with("close"), upi = with("upi");
+  const long budget = with("budget"), stop = with("stop-capture"), close = with("close"),
+             upi = with("upi");  // budget=0: none
   options.beforeImport = [budget, error, stop, close, upi] {
     if (budget >= 0) PlatformSetMemoryBudget(static_cast<unsigned long long>(budget));
     if (stop >= 0) StandInStopCaptureAtProgress(static_cast<int>(stop));
@@ -160,7 +160,7 @@ ImportOptions OptionsFor(const Case& c) {
 ImportRun Checked(const Bytes& gif, ImportOptions options) {
   const unsigned long long inUse = PlatformMemoryInUse();
   reentries.clear();
-  ImportRun run = Import(gif, options);
+  ImportRun run = e2e::Import(gif, options);
   if (options.adjustRequest && options.callback && options.context) {
     EXPECT_EQ(reentries, std::set<int32_t>{kSetupBusy});
   }
@@ -182,9 +182,9 @@ Strings ByMetafileEntries(const Bytes& gif, const std::function<void()>& arm) {
   Strings out;
   const char* const kWays[] = {"ImportGR path",  "ImportGR block",        "ImportCB stream",
                                "ImportCB block", "ImportEmbeddedGR path", "ImportEmbeddedGR block"};
-  const e2e::Entry kEntries[] = {e2e::Entry::kGRFile,       e2e::Entry::kGRMemory,
-                                 e2e::Entry::kCBStream,     e2e::Entry::kCBMemory,
-                                 e2e::Entry::kEmbeddedFile, e2e::Entry::kEmbeddedMemory};
+  using E = e2e::Entry;
+  const E kEntries[] = {E::kGRFile,   E::kGRMemory,     E::kCBStream,
+                        E::kCBMemory, E::kEmbeddedFile, E::kEmbeddedMemory};
   for (int way = 0; way < 6; ++way) {
     const e2e::EntryRun run = e2e::CallEntry(kEntries[way], gif, arm);
     StandInResetFaults();
@@ -232,13 +232,15 @@ TEST_F(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
     got.insert(got.end(), calls.begin(), calls.end());
     const Strings entries = ByMetafileEntries(gif, options.beforeImport);
     got.insert(got.end(), entries.begin(), entries.end());
-    // Cut at every offset: the results, a number and how many in a row.
+    // Cut at every offset: the result and the text lines drawn ("tN"), how
+    // many cuts in a row give them.
     for (size_t cut = 0; c.with.count("cuts") && cut <= gif.size(); ++cut) {
       const ImportRun run = Checked(Bytes(gif.begin(), gif.begin() + cut), options);
       EXPECT_EQ(run.Errors(),
                 run.result ? std::vector<int32_t>{run.result} : std::vector<int32_t>{})
           << "cut at " << cut;
-      const std::string result = "cut " + std::to_string(run.result) + " x";
+      const std::string result = "cut " + std::to_string(run.result) + " t" +
+                                 std::to_string(run.picture ? run.picture->texts.size() : 0) + " x";
       if (got.back().rfind(result, 0) == 0) {
         got.back() = result + std::to_string(std::stoi(got.back().substr(result.size())) + 1);
       } else {
@@ -254,7 +256,7 @@ TEST_F(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
     const struct {
       Road road;
       bool alsoPath, callback, context;
-      const char* opened;
+      const char* opened;  // also the trace
     } ways[] = {{Road::kMemory, false, true, true, "\"memory\""},
                 {Road::kMemory, true, true, true, "\"file\""},  // a path wins over memory
                 {Road::kStream, false, true, true, "\"host\""},
@@ -263,8 +265,8 @@ TEST_F(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
                 {Road::kFile, false, true, false, "\"file\""}};  // no host context
     for (const auto& way : ways) {
       if (options.cancelAtProgress && !(way.callback && way.context)) continue;
-      SCOPED_TRACE(std::string(e2e::RoadName(way.road)) + (way.alsoPath ? " with a path" : "") +
-                   (way.callback ? "" : ", no callback") + (way.context ? "" : ", no context"));
+      SCOPED_TRACE(std::to_string(int(way.road)) + " " + std::to_string(way.alsoPath) +
+                   std::to_string(way.callback) + std::to_string(way.context));
       ImportOptions o = options;
       o.road = way.road;
       o.alsoPath = way.alsoPath;
@@ -299,9 +301,9 @@ void Mix(uint64_t* hash, uint32_t value) {
 TEST_F(ImportTest, EveryGifWeKeepByEveryRoad) {
   const fs::path golden = kRoot / "tests/e2e/pixel_oracle.txt";
   std::map<std::string, std::string> expected;
-  std::ifstream in(golden);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty() && line[0] != '#') expected[line.substr(0, line.find(' '))] = line;
+  testtable::ForEachRow(golden.string(), [&expected](const testtable::Row& row) {
+    expected[row[0].substr(0, row[0].find(' '))] = row[0];
+  });
   Strings names;
   for (const char* dir : {"examples", "tests/crashers", "tests/e2e/cases", "fuzz/seeds/import",
                           "fuzz/seeds/import_gr", "fuzz/seeds/file_info"}) {
@@ -366,19 +368,20 @@ TEST_F(ImportTest, EveryGifWeKeepByEveryRoad) {
 // their 260-byte fields: refused, never written past.
 TEST_F(ImportTest, RequestsThatCannotBeServedAreRefused) {
   const Bytes gif = e2e::ReadWholeFile((kRoot / "tests/e2e/cases/rich.gif").string());
-  HGLOBAL discarded = GlobalAlloc(GMEM_MOVEABLE, 0);             // a live handle that locks to null
-  HGLOBAL small = e2e::MemoryBlockOf({0xCC, 0xDD, 0xEE, 0xFF});  // starts like a setup
-  HGLOBAL options = QvOptionsCreate(0, 0, 0, 0);
   HGLOBAL freed = GlobalAlloc(GMEM_MOVEABLE, kSetupBlockBytes);
   GlobalFree(freed);
-  for (HGLOBAL handle : {HGLOBAL{nullptr}, discarded, small, options, freed}) {
+  // A live handle that locks to null, a block that starts like a setup, an options block.
+  const HGLOBAL kept[] = {GlobalAlloc(GMEM_MOVEABLE, 0),
+                          e2e::MemoryBlockOf({0xCC, 0xDD, 0xEE, 0xFF}),
+                          QvOptionsCreate(0, 0, 0, 0)};
+  for (HGLOBAL handle : {HGLOBAL{nullptr}, freed, kept[0], kept[1], kept[2]}) {
     ImportOptions refused;
     refused.adjustRequest = [handle](ImportRequest* request) { request->setupHandle = handle; };
-    const ImportRun run = Import(gif, refused);
+    const ImportRun run = e2e::Import(gif, refused);
     EXPECT_NE(run.result, 0);
     EXPECT_TRUE(run.calls.empty() && run.log.empty()) << "nothing to report through";
   }
-  for (HGLOBAL handle : {discarded, small, options}) GlobalFree(handle);
+  for (HGLOBAL handle : kept) GlobalFree(handle);
 
   // A path of 259 characters names a file; one more must open neither the
   // file that its first 259 name nor the one a setup used before still holds.
@@ -394,7 +397,6 @@ TEST_F(ImportTest, RequestsThatCannotBeServedAreRefused) {
                {"", "", path, tooLong, 27},
                {"", "", path + "x", "", 7}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.result);
     ImportOptions names;
     names.openName = c.open;
     names.startName = c.start;
@@ -405,8 +407,8 @@ TEST_F(ImportTest, RequestsThatCannotBeServedAreRefused) {
     names.adjustRequest = [&c](ImportRequest* request) {
       request->docNames[1] = c.docName.c_str();
     };
-    const ImportRun run = Import({}, names);
-    EXPECT_EQ(run.result, c.result);
+    const ImportRun run = e2e::Import({}, names);
+    EXPECT_EQ(run.result, c.result) << "case " << &c - cases;
     EXPECT_EQ(run.Errors(), c.result ? std::vector<int32_t>{c.result} : std::vector<int32_t>{});
     if (c.result == 0) {
       EXPECT_EQ(Strings({run.picture->openName, run.picture->startName, run.picture->names[1]}),
