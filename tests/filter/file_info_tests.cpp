@@ -1,13 +1,11 @@
-// GetFileInfo through its three inputs: the header it reads (signature,
-// version, a zero screen size taken from the first image), what lands in the
-// record (and what must not), and that every stream, lock and block is given
-// back on every way out.
+// GetFileInfo and SetFileInfoItem: the header read (signature, version, a
+// zero screen size taken from the first image), which input is read, what
+// lands in the record and what must not, and that every stream, lock and
+// block is given back on every way out. Most cases are rows of file_info.txt.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -16,24 +14,26 @@
 #include "platform/locked_global.h"
 #include "tests/support/gif_writer.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/table.h"
 
 namespace {
 
 using gifwrite::Bytes;
+using testtable::Row;
 
 // A host stream over a byte string; only its own user value works. It may
 // fail, be unable to tell its position, or read zeros without end.
-constexpr uint32_t kStreamUserValue = 0xC0FFEE;
+constexpr uint32_t kUser = 0xC0FFEE;
 struct StreamState {
   const Bytes* bytes = nullptr;
   bool fail = false, cannotTell = false, endless = false;
   int32_t position = 0;
 } stream;
 
-int32_t WINAPI ByteStream(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
+int32_t WINAPI ByteStream(uint32_t user, int32_t operation, void* buffer, int32_t value,
                           int32_t origin) {
   StreamState& s = stream;
-  if (userValue != kStreamUserValue || s.fail || !s.bytes) return -1;
+  if (user != kUser || s.fail || !s.bytes) return -1;
   const auto size = static_cast<int32_t>(s.bytes->size());
   if (operation == kHostStreamRead) {
     const int32_t n = s.endless ? value : std::max(0, std::min(value, size - s.position));
@@ -69,7 +69,7 @@ int32_t Query(bool viaStream, const Bytes& bytes, void* record, StreamState how 
   } else {
     stream = how;
     stream.bytes = &bytes;
-    result = GetFileInfo("carried.gif", info, kStreamUserValue, ByteStream);
+    result = GetFileInfo("carried.gif", info, kUser, ByteStream);
     stream = StreamState{};
   }
   StandInClearLog();
@@ -85,42 +85,37 @@ std::vector<int32_t> Info(bool viaStream, const Bytes& bytes, StreamState how = 
   const int32_t result = Query(viaStream, bytes, &r, how);
   return {result, r.width, r.height, r.bitsPerPixel, static_cast<int32_t>(r.itemFlags)};
 }
+std::vector<int32_t> Failed(int32_t result) { return {result, 0, 0, 0, 0}; }
 
-const Bytes kGif320x200 =
-    gifwrite::GifBuilder(320, 200, std::vector<gifwrite::Color>(256, {9, 9, 9})).bytes();
-const Bytes kSmall = gifwrite::GifBuilder(7, 5, {{0, 0, 0}, {1, 1, 1}}).bytes();
+// The rows of file_info.txt of one kind, `expected` of them.
+template <class Each>
+void Rows(const std::string& kind, int expected, Each each) {
+  int count = 0;
+  testtable::ForEachRow(GIFIMPORT_FILE_INFO_TABLE, [&](const Row& row) {
+    if (row[0] != kind) return;
+    SCOPED_TRACE(kind + " row " + std::to_string(++count));
+    each(row);
+  });
+  EXPECT_EQ(count, expected) << kind;
+}
+int32_t Number(const std::string& field) { return static_cast<int32_t>(std::stoll(field, 0, 0)); }
 
 // A 320 x 200 header with no global table behind the given six bytes.
 Bytes HeaderBytes(std::string start) {
+  for (size_t nul; (nul = start.find("\\0")) != std::string::npos;) start.replace(nul, 2, 1, '\0');
   start.resize(6, '\0');
   Bytes b(start.begin(), start.end());
   b.insert(b.end(), {64, 1, 200, 0, 0, 0, 0});
   return b;
 }
 
-// The signature in any case; a version is refused only when it reads as a
-// number above 89. (The import cases check GetFileInfo on each of their GIFs
-// by every road.)
 TEST(FileInfoTest, SignatureAndVersion) {
-  std::vector<std::pair<std::string, int32_t>> cases = {{"GIF90a", kErrVersion},
-                                                        {"GIF99a", kErrVersion},
-                                                        {"JIF89a", kErrNotGif},
-                                                        {"GI", kErrNotGif},
-                                                        {std::string("GI\0"
-                                                                     "89a",
-                                                                     6),
-                                                         kErrNotGif}};
-  for (const char* start : {"GIF89a", "GIF87a", "gif89a", "gIf87A", "GIFxxa", "GIF8xa", "GIF89z",
-                            "GIF00a", "GIF9 a", "gif100",
-                            "GIF\0"
-                            "89"})
-    cases.push_back({std::string(start, 6), 0});
-  for (const auto& [start, result] : cases) {
-    SCOPED_TRACE(start);
-    const std::vector<int32_t> found = {0, 320, 200, 1, 0x4C};
-    EXPECT_EQ(Info(true, HeaderBytes(start)),
-              (result ? std::vector<int32_t>{result, 0, 0, 0, 0} : found));
-  }
+  Rows("header", 16, [](const Row& r) {
+    const int32_t result = Number(r[2]);
+    EXPECT_EQ(Info(true, HeaderBytes(r[1])),
+              result ? Failed(result) : std::vector<int32_t>({0, 320, 200, 1, 0x4C}))
+        << r[1];
+  });
   gifwrite::Image empty;  // a recovered width of 0 is no size
   empty.height = 5;
   EXPECT_EQ(Info(false, gifwrite::GifBuilder(0, 0).AddImage(empty).bytes())[0], kFileInfoBadValue);
@@ -145,9 +140,9 @@ TEST(FileInfoTest, ZeroScreenSizeIsTakenFromTheFirstImageOnceItsSizeIsThere) {
     const size_t sizeEnd = gif.blockOffsets().back() + 9;  // introducer, left, top, width, height
     for (size_t size = 13; size <= full.size(); ++size) {
       SCOPED_TRACE(size);
-      const std::vector<int32_t> found = {0, 7, 9, full[10] ? 2 : 1, 0x4C};
       EXPECT_EQ(Info(false, Bytes(full.begin(), full.begin() + static_cast<long>(size))),
-                (size >= sizeEnd ? found : std::vector<int32_t>{kErrNotGif, 0, 0, 0, 0}));
+                size >= sizeEnd ? std::vector<int32_t>({0, 7, 9, full[10] ? 2 : 1, 0x4C})
+                                : Failed(kErrNotGif));
     }
   }
   // Given up on a stream that cannot be put back, and on one whose zeros
@@ -166,121 +161,77 @@ TEST(FileInfoTest, ZeroScreenSizeIsTakenFromTheFirstImageOnceItsSizeIsThere) {
   }
 }
 
-// A field (itemFlags too) is stored only when it lies wholly inside the
-// record; the record is cleared after its size, and not at all for a size
-// that is refused (a 4-byte buffer claiming 65 bytes is not overrun).
 TEST(FileInfoTest, WritesOnlyInsideTheRecordItsSizeAllows) {
-  const struct {
-    int32_t size, result, stored;  // stored: how many of width, height, bits, flags
-  } cases[] = {
-      {std::numeric_limits<int32_t>::min(), kFileInfoBadRecord, 0},
-      {0, kFileInfoBadRecord, 0},
-      {3, kFileInfoBadValue, 0},
-      {17, kFileInfoBadValue, 0},
-      {20, kFileInfoBadValue, 1},
-      {35, kFileInfoBadValue, 1},
-      {36, kFileInfoBadValue, 2},
-      {47, kFileInfoBadValue, 2},
-      {48, 0, 3},
-      {59, 0, 3},
-      {60, 0, 4},
-      {64, 0, 4},
-      {65, kFileInfoBadRecord, 0},
-      {100000, kFileInfoBadRecord, 0},
-  };
-  constexpr size_t kGuard = 32;
-  for (const auto& c : cases) {
-    SCOPED_TRACE("recordSize " + std::to_string(c.size));
+  const Bytes gif =
+      gifwrite::GifBuilder(320, 200, std::vector<gifwrite::Color>(256, {9, 9, 9})).bytes();
+  Rows("record", 14, [&gif](const Row& r) {
+    constexpr size_t kGuard = 32;
+    const int32_t size = Number(r[1]), result = Number(r[2]);
     std::vector<uint8_t> area(kGuard + 128, 0xAA);
-    std::memcpy(&area[kGuard], &c.size, 4);
+    std::memcpy(&area[kGuard], &size, 4);
     std::vector<uint8_t> expected = area;
-    for (int32_t i = 4; c.result != kFileInfoBadRecord && i < c.size; ++i) expected[kGuard + i] = 0;
+    for (int32_t i = 4; result != kFileInfoBadRecord && i < size; ++i) expected[kGuard + i] = 0;
     const int32_t values[4][2] = {{16, 320}, {32, 200}, {44, 8}, {56, 0x4C}};
-    for (int i = 0; i < c.stored; ++i)
+    for (int i = 0; i < Number(r[3]); ++i)
       std::memcpy(&expected[kGuard + values[i][0]], &values[i][1], 4);
-    EXPECT_EQ(Query(false, kGif320x200, &area[kGuard]), c.result);
+    EXPECT_EQ(Query(false, gif, &area[kGuard]), result);
     EXPECT_EQ(area, expected);
-  }
+  });
 }
 
-// A host stream wins over a path, which wins over a memory block; a block
-// is used only with an empty or null path and only when it locks.
 TEST(FileInfoTest, WhichInputIsRead) {
-  const char* sample = GIFIMPORT_SAMPLE_GIF;  // 192 x 128
-  HGLOBAL small = BlockOf(kSmall);
-  HGLOBAL empty = GlobalAlloc(GMEM_MOVEABLE, 0);
-  const struct {
-    const char* path;
-    HGLOBAL memory;
-    bool viaStream, streamFails;
-    int32_t result, width;
-  } cases[] = {
-      {nullptr, nullptr, false, false, kErrRead, 0}, {"", small, false, false, 0, 7},
-      {nullptr, small, false, false, 0, 7},          {sample, small, false, false, 0, 192},
-      {"", empty, false, false, kErrRead, 0},        {sample, nullptr, true, false, 0, 7},
-      {sample, nullptr, true, true, kErrRead, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(&c - cases);
+  const Bytes smallGif = gifwrite::GifBuilder(7, 5, {{0, 0, 0}, {1, 1, 1}}).bytes();
+  HGLOBAL small = BlockOf(smallGif), empty = GlobalAlloc(GMEM_MOVEABLE, 0);
+  Rows("input", 7, [&](const Row& r) {
+    const char* path = r[1] == "null" ? nullptr : r[1] == "empty" ? "" : GIFIMPORT_SAMPLE_GIF;
+    const bool viaStream = r[3] != "none";
     FileInfoRecord record = {};
     record.recordSize = 60;
-    stream = StreamState{&kSmall, c.streamFails};
+    stream = StreamState{&smallGif, r[3] == "fails"};
     StandInClearLog();
-    const uintptr_t source = c.viaStream ? kStreamUserValue : reinterpret_cast<uintptr_t>(c.memory);
-    EXPECT_EQ(GetFileInfo(c.path, &record, source, c.viaStream ? ByteStream : nullptr), c.result);
-    EXPECT_EQ(record.width, c.width);
+    const uintptr_t source = viaStream ? kUser
+                                       : reinterpret_cast<uintptr_t>(r[2] == "small"   ? small
+                                                                     : r[2] == "empty" ? empty
+                                                                                       : nullptr);
+    EXPECT_EQ(GetFileInfo(path, &record, source, viaStream ? ByteStream : nullptr), Number(r[4]));
+    EXPECT_EQ(record.width, Number(r[5]));
     EXPECT_TRUE(Unlocked(small));
     EXPECT_EQ(testhost::DescribeLive({2}), "") << "beside this test's two blocks";
     std::string log;
     for (int i = 0; i < StandInLogSize(); ++i) log += StandInLogEntry(i);
-    EXPECT_TRUE(!c.viaStream || log.find("sample.gif") != std::string::npos) << "path carried";
-  }
+    EXPECT_TRUE(!viaStream || log.find("sample.gif") != std::string::npos) << "path carried";
+  });
   stream = StreamState{};
   StandInClearLog();
-  EXPECT_EQ(GetFileInfo(sample, nullptr, 0, nullptr), kFileInfoBadRecord);
+  EXPECT_EQ(GetFileInfo(GIFIMPORT_SAMPLE_GIF, nullptr, 0, nullptr), kFileInfoBadRecord);
   GlobalFree(small);
   GlobalFree(empty);
 }
 
-// Items the header never gives (1, 2, 8, 9) follow the same rules.
-TEST(FileInfoTest, SetFileInfoItemRefusesBadIdsValuesAndFieldsThatDoNotFit) {
-  const double nan = std::nan("");
-  const struct {
-    int32_t size, id;
-    double real;    // for ids 1 and 2
-    int32_t whole;  // for the others
-    int32_t result;
-  } cases[] = {
-      {60, 0, 0, 5, kFileInfoBadItem},
-      {60, 10, 0, 5, kFileInfoBadItem},
-      {60, 1, nan, 0, kFileInfoBadValue},
-      {60, 8, 0, 2, kFileInfoBadValue},
-      {60, 8, 0, 0, 0},
-      {0, 3, 0, 0, kFileInfoBadValue},
-      {16, 1, 2.5, 0, 0},
-      {15, 1, 2.5, 0, kFileInfoBadItem},
-      {55, 9, 0, 4, kFileInfoBadItem},
-      {56, 9, 0, 4, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE("size " + std::to_string(c.size) + ", item " + std::to_string(c.id));
-    alignas(8) uint8_t area[64 + 16] = {};
-    std::memcpy(area, &c.size, 4);
+// The whole area is compared: the value where the row says, the item's own
+// flag bit beside another one, and nothing past the record.
+TEST(FileInfoTest, SetFileInfoItem) {
+  Rows("item", 15, [](const Row& r) {
+    const int32_t size = Number(r[1]), id = Number(r[2]), result = Number(r[4]);
+    const double real = std::stod(r[3]);
+    const int32_t whole = id == 1 || id == 2 ? 0 : Number(r[3]);
+    const void* value =
+        id == 1 || id == 2 ? static_cast<const void*>(&real) : static_cast<const void*>(&whole);
+    alignas(8) uint8_t area[80] = {};
+    std::memcpy(area, &size, 4);
     const uint32_t otherFlags = 0x200;
     std::memcpy(area + 56, &otherFlags, 4);
-    const void* value = (c.id == 1 || c.id == 2) ? static_cast<const void*>(&c.real)
-                                                 : static_cast<const void*>(&c.whole);
-    EXPECT_EQ(SetFileInfoItem(reinterpret_cast<FileInfoRecord*>(area), c.id, value), c.result);
-    uint32_t flags = 0;
-    std::memcpy(&flags, area + 56, 4);
-    const uint32_t bit = c.result == 0 && c.size >= 60 ? 1u << (c.id - 1) : 0;
-    EXPECT_EQ(flags, otherFlags | bit) << "only the item's own bit, and only when it is stored";
-    std::memset(area + 56, 0, 4);
-    const size_t end = static_cast<size_t>(std::max(c.size, 4));
-    EXPECT_EQ(std::vector<uint8_t>(area + end, std::end(area)),
-              std::vector<uint8_t>(sizeof area - end))
-        << "bytes past the record";
-  }
+    uint8_t expected[sizeof area];
+    std::memcpy(expected, area, sizeof area);
+    if (result == 0) {
+      std::memcpy(expected + Number(r[5]), value, value == &real ? 8 : 4);
+      const uint32_t flags = otherFlags | 1u << (id - 1);
+      if (size >= 60) std::memcpy(expected + 56, &flags, 4);
+    }
+    EXPECT_EQ(SetFileInfoItem(reinterpret_cast<FileInfoRecord*>(area), id, value), result);
+    EXPECT_EQ(std::vector<uint8_t>(area, std::end(area)),
+              std::vector<uint8_t>(expected, std::end(expected)));
+  });
 }
 
 }  // namespace

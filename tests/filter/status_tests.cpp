@@ -1,6 +1,6 @@
 // The host status protocol as a host sees it: which calls arrive with which
 // arguments, what the answers do, the error numbers and their severities,
-// and progress percentages.
+// and progress percentages. Most cases are rows of status.txt.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,10 +9,14 @@
 #include "companion/standin.h"
 #include "core/status.h"
 #include "tests/support/recording_host.h"
+#include "tests/support/table.h"
 
 namespace {
 
+using testtable::Row;
 using Texts = std::vector<std::string>;
+
+int32_t Number(const std::string& field) { return static_cast<int32_t>(std::stoll(field, 0, 0)); }
 
 class StatusTest : public ::testing::Test {
  protected:
@@ -32,37 +36,35 @@ class StatusTest : public ::testing::Test {
     StandInSetPendingErrorAfter("QvPictureEnd", 1, code, operation);
     QvPictureEnd(job->picture);
   }
+  // The rows of status.txt of one kind, `expected` of them.
+  template <class Each>
+  void Rows(const std::string& kind, int expected, Each each) {
+    int count = 0;
+    testtable::ForEachRow(GIFIMPORT_STATUS_TABLE, [&](const Row& row) {
+      if (row[0] != kind) return;
+      SCOPED_TRACE(kind + " row " + std::to_string(++count));
+      host.Clear();
+      each(row);
+    });
+    EXPECT_EQ(count, expected) << kind;
+  }
 
   testhost::RecordingHost host;
   testhost::ScopedJob job;
 };
 
-// Any non-zero answer to a progress call only asks to stop: the follow-up
-// confirms or withdraws it. A stop is no error report.
 TEST_F(StatusTest, AStopRequestIsDecidedByTheFollowUp) {
-  const std::string progress = "0/0 37,0 s0", followUp = "2/61 0,0 s0 extra[]";
-  const struct {
-    int32_t answer, followUpAnswer;
-    FilterError result;
-    Texts calls;  // of one ReportProgress
-  } cases[] = {
-      {0, 1, 0, {progress}},
-      {1, 1, kErrCancelled, {progress, followUp}},
-      {5, -1, kErrCancelled, {progress, followUp}},
-      {1, 0, 0, {progress, followUp}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "answer " << c.answer << ", follow-up " << c.followUpAnswer);
-    host.Clear();
-    host.AnswerProgress(0, c.answer);
-    host.AnswerFollowUp(c.followUpAnswer);
+  Rows("stop", 4, [this](const Row& r) {
+    host.AnswerProgress(0, Number(r[1]));
+    host.AnswerFollowUp(Number(r[2]));
     job->percentDone = 37;
-    EXPECT_EQ(ReportProgress(job.job()), c.result);
-    EXPECT_EQ(CheckImportStatus(job.job()), c.result);
-    Texts twice = c.calls;
-    twice.insert(twice.end(), c.calls.begin(), c.calls.end());
+    EXPECT_EQ(ReportProgress(job.job()), Number(r[3]));
+    EXPECT_EQ(CheckImportStatus(job.job()), Number(r[3]));
+    Texts once = {"0/0 37,0 s0"}, twice;
+    if (r[4] != "progress") once.push_back("2/61 0,0 s0 extra[]");
+    for (int i = 0; i < 2; ++i) twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(host.Texts(), twice);
-  }
+  });
 }
 
 // A pending library error gives the picture up and is reported once; a stop
@@ -84,54 +86,30 @@ TEST_F(StatusTest, CheckImportStatusAbortsOnAPendingLibraryError) {
   EXPECT_EQ(host.Codes(3), (std::vector<int32_t>{kErrMemory, kErrLib301}));
 }
 
-// Ten extra values, the given ones first; the answer brings no follow-up.
-// Severity 1 or 2 for a few numbers, 0 for every other.
+// The answer to an error report brings no follow-up.
 TEST_F(StatusTest, ErrorReportsCarryTenExtraValuesAndTheirSeverity) {
   host.AnswerOthers(1);
-  const int32_t given[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  ReportFilterError(job.job(), kErrRead);
-  ReportFilterError(job.job(), kErrRead, given, 3);
-  ReportFilterError(job.job(), kErrRead, given, 12);
-  ReportFilterError(job.job(), kErrRead, given, -4);
+  Rows("report", 27, [this](const Row& r) {
+    const int32_t given[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    if (r[2] == "none") ReportFilterError(job.job(), Number(r[1]));
+    if (r[2] != "none") ReportFilterError(job.job(), Number(r[1]), given, Number(r[2]));
+    EXPECT_EQ(host.Texts(), Texts{r[3]});
+  });
+  host.Clear();
   EXPECT_EQ(Fail(job.job(), kErrMemory), kErrMemory);
-  EXPECT_EQ(host.Texts(), (Texts{"3/21 0,0 s0 extra[]", "3/21 0,0 s0 extra[1,2,3]",
-                                 "3/21 0,0 s0 extra[1,2,3,4,5,6,7,8,9,10]", "3/21 0,0 s0 extra[]",
-                                 "3/27 0,0 s0 extra[]"}));
-
-  const std::vector<FilterError> bySeverity[3] = {
-      {0, 8, 10, 21, 27, 58, 61, -23, -24, 4866, 526, 785, 14, -9, 0x10009},
-      {9, 56, 60, 4867},
-      {57, 59, 527, 775, 784}};
-  for (int32_t severity = 0; severity < 3; ++severity) {
-    for (FilterError code : bySeverity[severity]) {
-      host.Clear();
-      ReportFilterError(job.job(), code);
-      EXPECT_EQ(host.Texts(), Texts{"3/" + std::to_string(code) + " 0,0 s" +
-                                    std::to_string(severity) + " extra[]"});
-    }
-  }
+  EXPECT_EQ(host.Texts(), Texts{"3/27 0,0 s0 extra[]"});
 }
 
-// Through a pending library error, so the 16-bit pair is widened with sign.
 TEST_F(StatusTest, LibraryErrorTranslation) {
-  const struct {
-    int16_t code, operation;
-    FilterError expected;
-  } table[] = {
-      {0, 0, 0},     {76, 0, 0},     {76, 269, 0}, {20, 0, 65},     {19, 0, 26},    {21, 0, 12},
-      {26, 0, 12},   {27, 0, 26},    {160, 0, 26}, {161, 0, 13},    {166, 0, 13},   {167, 0, 26},
-      {168, 0, 25},  {169, 0, 26},   {300, 0, 27}, {301, 0, 23},    {302, 269, 9},  {302, 0, 14},
-      {302, -1, 14}, {303, 269, 15}, {304, 0, 19}, {305, 0, 19},    {306, 0, 26},   {901, 0, 61},
-      {900, 0, 26},  {902, 0, 26},   {-1, 0, 26},  {-32768, 0, 26}, {32767, 0, 26},
-  };
-  for (const auto& row : table) {
-    SCOPED_TRACE(testing::Message() << "library code " << row.code << " at " << row.operation);
-    LeavePendingError(row.code, row.operation);
+  Rows("library", 29, [this](const Row& r) {
+    const auto code = static_cast<int16_t>(Number(r[1])),
+               operation = static_cast<int16_t>(Number(r[2]));
+    LeavePendingError(code, operation);
     LibraryErrorPair pair{};
-    EXPECT_EQ(FetchLibraryError(job.job(), &pair), row.expected);
-    EXPECT_EQ(std::make_pair(pair.code, pair.operation), std::make_pair(row.code, row.operation));
+    EXPECT_EQ(FetchLibraryError(job.job(), &pair), Number(r[3]));
+    EXPECT_EQ(std::make_pair(pair.code, pair.operation), std::make_pair(code, operation));
     EXPECT_EQ(FetchLibraryError(job.job(), nullptr), 0) << "the fetch clears the error";
-  }
+  });
   // Full 32-bit codes beyond the pair's range are not folded into it.
   EXPECT_EQ(TranslateLibraryError(65536 + 302, 269), kErrLibUnknown);
   EXPECT_EQ(TranslateLibraryError(302, 65536 + 269), kErrLib302);
@@ -157,44 +135,30 @@ int32_t WINAPI FakeStreamProc(uint32_t, int32_t operation, void*, int32_t value,
 }
 
 TEST_F(StatusTest, ProgressPercentAtTheEdges) {
-  const struct {
-    const char* what;
-    int32_t length, position;
-    bool cannotTell;
-    int32_t inputSize, percent;
-  } table[] = {
-      {"truncated, not rounded", 1000, 999, false, 1000, 99},
-      {"at the end", 1000, 1000, false, 1000, 100},
-      {"past the stated length", 1000, 4000, false, 1000, 100},
-      {"first size whose product overflows 32 bits", 21474837, 21474837, false, 21474837, 100},
-      {"largest, one short of the end", INT32_MAX, INT32_MAX - 1, false, INT32_MAX, 99},
-      {"empty stream: kept", 0, 0, false, 0, 7},
-      {"size unknown: kept", 1000, 500, true, -1, 7},
-  };
-  for (const auto& row : table) {
-    SCOPED_TRACE(row.what);
-    fake = FakeStream{row.length};
+  Rows("percent", 7, [this](const Row& r) {
+    SCOPED_TRACE(r[6]);
+    fake = FakeStream{Number(r[1])};
     StreamOpenDescriptor descriptor = {};
     descriptor.source = 1;
     descriptor.streamFunction = &FakeStreamProc;
     QvStream stream = QvStreamOpen("", &descriptor, 0);
     ASSERT_NE(stream, nullptr);
     ASSERT_EQ(QvStreamSeek(stream, 6, 0), 6);
-    fake.cannotTell = row.cannotTell;
+    fake.cannotTell = r[3] == "no";
     StandInClearLog();
     RecordInputSize(stream, job.job());
-    EXPECT_EQ(job->inputSize, row.inputSize);
-    if (row.cannotTell) {
+    EXPECT_EQ(job->inputSize, Number(r[4]));
+    if (fake.cannotTell) {
       EXPECT_EQ(testhost::LoggedOperations(), Texts{"QvStreamSeek"}) << "asked once";
     } else {
       EXPECT_EQ(QvStreamSeek(stream, 0, 1), 6) << "position restored";
-      ASSERT_EQ(QvStreamSeek(stream, row.position, 0), row.position);
+      ASSERT_EQ(QvStreamSeek(stream, Number(r[2]), 0), Number(r[2]));
     }
     job->percentDone = 7;
     UpdatePercentDone(stream, job.job());
-    EXPECT_EQ(job->percentDone, row.percent);
+    EXPECT_EQ(job->percentDone, Number(r[5]));
     QvStreamClose(stream);
-  }
+  });
 }
 
 }  // namespace
