@@ -13,6 +13,7 @@
 
 #include "tests/companion/emf_reader.h"
 #include "tests/companion/pictures.h"
+#include "tests/support/table.h"
 
 namespace {
 
@@ -115,39 +116,35 @@ Metafile Walk(const Bytes& b) {
 }
 
 TEST(WriteEmf, HeaderFollowsTheScaleAndTextIsAnsiOnItsBaselineInTheMappedFace) {
-  const struct {
-    int16_t mode;
-    double scale;
-    int32_t right, bottom;  // of the 600 x 400 frame, in 0.01 mm
-    const char* face;
-    int height;
-    const char* text;  // point, height, family, face, advances, colour, text
-  } cases[] = {{1, 0.2645833333333333, 15875, 10583, "SWISS:HELVETICA", 10,
-                "7,40 -10 34 HELVETICA 36 65280 Line \xE9 1"},
-               {1, 0.5, 30000, 20000, "roman:Times", 16, "7,40 -16 18 Times 53 65280 Line \xE9 1"},
-               {0, 0.5, 15875, 10583, "Courier", 8, "7,40 -8 1 Courier 38 65280 Line \xE9 1"},
-               {1, std::nan(""), 15875, 10583, "SWISS:AVeryLongFaceNameThatGoesOnAndOnBeyondRoom",
-                0, "7,40 -12 34 AVeryLongFaceNameThatGoesOnAndO 43 65280 Line \xE9 1"}};
-  for (const auto& c : cases) {
+  for (const auto& f : {std::vector<int>{0, 0, 0, 10}, {5, 5, 2, 8}, {0, 3, 4, 3}}) {
+    Bytes bytes = {1, 2, 3};  // no picture: refused, the bytes left alone
+    std::string error;
+    EXPECT_NE(StandInWriteEmf(MakePicture(f[0], f[1], f[2], f[3]), &bytes, &error), 0);
+    EXPECT_TRUE(!error.empty() && bytes == Bytes({1, 2, 3}));
+  }
+  const int rows = testtable::ForEachRow(COMPANION_DATA "emf_text.txt", [](const auto& row) {
     Picture picture = MakePicture(0, 0, 600, 400);
-    picture.scaleMode = c.mode;
-    picture.scale = c.scale;
-    AddText(&picture, 7, 360, c.height, "Line \xE9 1", kGreen, c.face);
+    picture.scaleMode = int16_t(std::stoi(row[0]));
+    picture.scale = std::stod(row[1]);
+    AddText(&picture, 7, 360, std::stoi(row[4]), "Line \xE9 1", kGreen, row[3]);
     AddBitmap(&picture, 0, 400, 8, {{0, 1}}, {kRed, kGreen});
-    AddText(&picture, 7, 50, c.height, "", kGreen, c.face);  // nothing to draw
+    AddText(&picture, 7, 50, std::stoi(row[4]), "", kGreen, row[3]);  // nothing to draw
     Bytes bytes;
     std::string error;
     WRITE_EMF_OR_SKIP(picture, &bytes);
     const Metafile m = Walk(bytes);
-    EXPECT_EQ(std::vector<int32_t>(m.header.begin(), m.header.begin() + 8),
-              std::vector<int32_t>({0, 0, 600, 400, 0, 0, c.right, c.bottom}));
-    const double millimetres = c.right / 60000.0;  // the reference device's pixel size
+    const std::vector<std::string> frame = testtable::Words(row[2]);
+    EXPECT_EQ(
+        std::vector<int32_t>(m.header.begin(), m.header.begin() + 8),
+        std::vector<int32_t>({0, 0, 600, 400, 0, 0, std::stoi(frame[0]), std::stoi(frame[1])}));
+    const double millimetres = std::stoi(frame[0]) / 60000.0;  // the reference device's pixel size
     EXPECT_NEAR(1.0 * m.header[10] / m.header[8], millimetres, millimetres / 1000);
     EXPECT_EQ(m.header[8], m.header[9]);
     EXPECT_EQ(m.background, 0x1E140Au);
     EXPECT_EQ(m.drawn, std::vector<uint32_t>({kTextOutA, emf::kStretchDIBits}));
-    EXPECT_EQ(m.texts, std::vector<std::string>{c.text});
-  }
+    EXPECT_EQ(m.texts, std::vector<std::string>{row[5] + " Line \xE9 1"});
+  });
+  EXPECT_EQ(rows, 4);
 }
 
 // One picture through every output: the PNG holds exactly the rendered
@@ -226,15 +223,6 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
   }
   if (ReadBack(std::string(bytes.begin(), bytes.end()), true, &read)) {
     EXPECT_TRUE(read.Art() == shown.Art()) << "metafile";
-  }
-}
-
-TEST(WriteEmf, RefusesWhatHasNoPictureLeavingTheBytesAlone) {
-  for (const auto& f : {std::vector<int>{0, 0, 0, 10}, {5, 5, 2, 8}, {0, 3, 4, 3}}) {
-    Bytes bytes = {1, 2, 3};
-    std::string error;
-    EXPECT_NE(StandInWriteEmf(MakePicture(f[0], f[1], f[2], f[3]), &bytes, &error), 0);
-    EXPECT_TRUE(!error.empty() && bytes == Bytes({1, 2, 3}));
   }
 }
 

@@ -4,23 +4,16 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/companion/pictures.h"
+#include "tests/support/table.h"
 
 namespace {
 
 using namespace pictures;
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 TEST(RenderRgba, DrawsBackgroundThenBitmapsInCallOrderPixelExact) {
   std::vector<std::pair<Picture, std::vector<std::string>>> cases;
@@ -88,31 +81,22 @@ TEST(RenderRgba, RefusesEmptyAndAbsurdFramesAndUnwritablePaths) {
 }
 
 TEST(RenderText, SitsOnTheBaselineAtTheOriginScaledToTheHeightAndClipped) {
-  const struct {  // in a 60 x 40 frame at (x, 10): the baseline is image row 30
-    const char* text;
-    int height, x;
-    std::vector<int> box;  // inclusive box of the ink: left, top, right, bottom
-  } cases[] = {
-      {"H", 10, 5, {5, 23, 9, 29}},    // 5 x 7 above the baseline
-      {"H", 20, 5, {5, 16, 14, 29}},   // twice as large
-      {"HH", 10, 5, {5, 23, 15, 29}},  // one blank column between letters
-      {"gy", 10, 5, {5, 25, 15, 31}},  // descenders reach two rows below
-      {"H", 0, 5, {5, 23, 9, 29}},     // no height set: readable anyway
-      {"H", 10, -3, {0, 23, 1, 29}},   // starts left of the frame
-      {"W", 300, 5, {35, 0, 59, 29}},  // huge: only its bottom row's strokes show
-  };
-  for (const auto& c : cases) {
+  const int rows = testtable::ForEachRow(COMPANION_DATA "text_boxes.txt", [](const auto& row) {
     Picture picture = MakePicture(0, 0, 60, 40);
-    AddText(&picture, c.x, 10, c.height, c.text);
+    AddText(&picture, std::stoi(row[2]), 10, std::stoi(row[1]), row[0]);
     const Image image = RenderRgba(picture);
-    std::vector<int> box = {image.width, image.height, -1, -1};
+    int box[4] = {image.width, image.height, -1, -1};
     for (int y = 0; y < image.height; ++y)
       for (int x = 0; x < image.width; ++x)
         if (image.At(x, y) == kYellow)
-          box = {std::min(box[0], x), std::min(box[1], y), std::max(box[2], x),
-                 std::max(box[3], y)};
-    EXPECT_EQ(box, c.box) << c.text << " at height " << c.height;
-  }
+          box[0] = std::min(box[0], x), box[1] = std::min(box[1], y), box[2] = std::max(box[2], x),
+          box[3] = std::max(box[3], y);
+    EXPECT_EQ(std::to_string(box[0]) + " " + std::to_string(box[1]) + " " + std::to_string(box[2]) +
+                  " " + std::to_string(box[3]),
+              row[3])
+        << row[0] << " at height " << row[1];
+  });
+  EXPECT_EQ(rows, 7);
 }
 
 // Text elements carry place, face, size, colour and escaped text: the whole
@@ -125,7 +109,7 @@ TEST(RenderSvg, TextElementsCarryPlaceFaceSizeColourAndEscapedText) {
   const std::string path = testing::TempDir() + "render_text.svg";
   std::string error;
   ASSERT_EQ(StandInRenderSvg(picture, path.c_str(), &error), 0) << error;
-  EXPECT_EQ(ReadFile(path), ReadFile(EXPECTED_TEXT_SVG));
+  EXPECT_EQ(testtable::ReadBytes(path), testtable::ReadBytes(COMPANION_DATA "expected_text.svg"));
 }
 
 }  // namespace

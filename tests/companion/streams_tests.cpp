@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -16,18 +17,19 @@
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
 #include "gifimport/input_stream.h"
+#include "tests/support/table.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A host stream over a byte vector, with the misbehaviours hosts have.
+// A host stream over a byte vector, with the misbehaviours hosts have: at
+// most `chunk` bytes a call, claiming `lieBy` more than delivered, every
+// read giving `readResult`, seek and tell failing when `broken`.
 struct HostStream {
   Bytes data;
-  int32_t chunk = 0;       // > 0: deliver at most this many bytes per call
-  int32_t lieBy = 0;       // claim this many bytes more than delivered
-  int32_t readResult = 0;  // non-zero: every read returns this, delivers nothing
-  bool broken = false;     // seek and tell fail
+  int32_t chunk = 0, lieBy = 0, readResult = 0;
+  bool broken = false;
   int32_t position = 0;
 };
 std::vector<HostStream*> hosts;
@@ -41,9 +43,9 @@ int32_t WINAPI HostProc(uint32_t user, int32_t op, void* buffer, int32_t value, 
   }
   if (h.readResult != 0) return h.readResult;
   int32_t n = int32_t(std::min<int64_t>(value, int64_t(h.data.size()) - h.position));
-  if (h.chunk > 0) n = std::min(n, h.chunk);
+  n = std::max(0, h.chunk > 0 ? std::min(n, h.chunk) : n);
   if (n > 0) std::memcpy(buffer, h.data.data() + h.position, size_t(n));
-  h.position += std::max(n, 0);
+  h.position += n;
   return n + h.lieBy;
 }
 
@@ -58,7 +60,7 @@ QvStream OpenHost(HostStream* host) {
 // The same bytes opened as a file, a memory block and a host stream.
 struct ThreeKinds {
   explicit ThreeKinds(const Bytes& bytes, int32_t hostChunk = 0)
-      : memory(bytes), address(memory.data()), host{bytes, hostChunk} {
+      : address(bytes.data()), host{bytes, hostChunk} {
     const std::string name = testing::TempDir() + "companion_stream" + std::to_string(getpid());
     std::ofstream(name, std::ios::binary) << std::string(bytes.begin(), bytes.end());
     StreamOpenDescriptor block = {};
@@ -71,41 +73,32 @@ struct ThreeKinds {
   ~ThreeKinds() {
     for (QvStream s : streams) QvStreamClose(s);
   }
-  Bytes memory;
-  const uint8_t* address;
+  const uint8_t* address;  // of the caller's bytes, which outlive the streams
   HostStream host;
   std::vector<QvStream> streams;
 };
 
 TEST(Streams, StructuredReadsPlaceShortsAtEvenOffsetsAndRefuseBadFormats) {
-  const Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0x00, 0xF7, 0x02, 0x00};
-  const struct {
-    const char* format;
-    Bytes input;
-    int32_t count, expected;
-    Bytes record;  // 0xEE: a byte the read must leave alone
-  } cases[] = {
-      {"6c2s3c", gif, 1, 1, gif},
-      {"1c1s", {1, 2, 3, 4, 5, 6}, 2, 2, {1, 0xEE, 2, 3, 4, 0xEE, 5, 6}},  // records start even
-      {"1c1s1c", {1, 2, 3, 4, 5, 6, 7}, 2, 1, {1, 0xEE, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}},
-      {"6c2s3c", {'G', 'I', 'F'}, 1, 0, Bytes(13, 0xEE)},
-      {"4097c", gif, 1, 0, {0xEE}},  // formats the stand-in does not know read nothing
-      {"1c1", gif, 1, 0, {0xEE}},
-      {"2c-1s", gif, 1, 0, {0xEE}},
-      {"99999999999999999999c", gif, 1, 0, {0xEE}},
-      {"2c", gif, -3, 0, {0xEE}},
+  const auto hex = [](const std::string& field) {
+    if (field == "gif") return Bytes{'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0, 0xF7, 2, 0};
+    Bytes bytes;
+    for (const std::string& word : testtable::Words(field))
+      bytes.push_back(uint8_t(std::stoi(word, nullptr, 16)));
+    return bytes;
   };
-  for (const auto& c : cases) {
-    ThreeKinds three(c.input);
+  const int rows = testtable::ForEachRow(COMPANION_DATA "stream_formats.txt", [&](const auto& row) {
+    const Bytes input = hex(row[1]), expected = hex(row[4]);
+    ThreeKinds three(input);
     for (QvStream s : three.streams) {
-      Bytes record(c.record.size(), 0xEE);
-      EXPECT_EQ(QvStreamReadFormat(s, c.format, record.data(), c.count), c.expected) << c.format;
-      EXPECT_EQ(record, c.record) << c.format;
-      if (c.record.size() == 1) {
-        EXPECT_EQ(QvStreamSeek(s, 0, 1), 0) << "a refused read moved";
-      }
+      Bytes record(expected.size(), 0xEE);
+      EXPECT_EQ(QvStreamReadFormat(s, row[0].c_str(), record.data(), std::stoi(row[2])),
+                std::stoi(row[3]))
+          << row[0];
+      EXPECT_EQ(record, expected) << row[0];
+      EXPECT_TRUE(expected.size() > 1 || QvStreamSeek(s, 0, 1) == 0) << "a refused read moved";
     }
-  }
+  });
+  EXPECT_EQ(rows, 9);
 }
 
 // Sizes across the 64 KiB file buffer and seeks like a file's: the three
@@ -145,15 +138,16 @@ TEST(Streams, ThreeKindsReadAndSeekAlike) {
 }
 
 TEST(Streams, FailingOrLyingHostsAndFailedOpensNeverOverrunNorLeak) {
-  const struct {
-    int32_t readResult, lieBy, chunk, expected;  // of a 16-byte read from 64 bytes
-  } cases[] = {
-      {-1, 0, 0, 0}, {-7, 0, 0, 0}, {0, 1000, 0, 16}, {0, 0, 1, 16}, {0x7FFFFFF0, 0, 0, 16}};
-  for (const auto& c : cases) {
-    HostStream host{Bytes(64, 1), c.chunk, c.lieBy, c.readResult};
+  // A 16-byte read from 64 bytes: chunk, lieBy, readResult, what it gives.
+  for (const auto& c : {std::array{0, 0, -1, 0},
+                        {0, 0, -7, 0},
+                        {0, 1000, 0, 16},
+                        {1, 0, 0, 16},
+                        {0, 0, 0x7FFFFFF0, 16}}) {
+    HostStream host{Bytes(64, 1), c[0], c[1], c[2]};
     QvStream s = OpenHost(&host);
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[16]);  // ASan sees any write past it
-    EXPECT_EQ(QvStreamRead(s, buffer.get(), 16), c.expected) << c.readResult << " " << c.lieBy;
+    EXPECT_EQ(QvStreamRead(s, buffer.get(), 16), c[3]) << c[2] << " " << c[1];
     Bytes record(13);
     EXPECT_LE(QvStreamReadFormat(s, "6c2s3c", record.data(), 1), 1);
     QvStreamClose(s);  // while its host lives: closing asks the host where it stands
@@ -173,9 +167,9 @@ TEST(Streams, FailingOrLyingHostsAndFailedOpensNeverOverrunNorLeak) {
   std::remove(fifo.c_str());
   for (const char* path : {"/nonexistent/x.gif", "/tmp", ""})
     EXPECT_EQ(QvStreamOpen(path, nullptr, 0), nullptr) << path;
-  EXPECT_EQ(QvStreamOpen(nullptr, nullptr, 0), nullptr);
-  EXPECT_EQ(QvStreamOpen(nullptr, &noSource, 0), nullptr);
-  EXPECT_EQ(QvStreamOpen(nullptr, &nullAddress, 0), nullptr);
+  for (const StreamOpenDescriptor* d :
+       {static_cast<StreamOpenDescriptor*>(nullptr), &noSource, &nullAddress})
+    EXPECT_EQ(QvStreamOpen(nullptr, d, 0), nullptr);
   EXPECT_EQ(StandInLiveStreams(), 0);
   QvStreamClose(nullptr);
   nullAddress.size = 0;  // an empty block is an empty stream, not a failure

@@ -8,22 +8,6 @@ namespace {
 
 constexpr int kMaxCodeBits = 12, kTableCodes = 1 << kMaxCodeBits;
 
-// LSB-first bit packer.
-struct BitPacker {
-  Bytes out;
-  uint64_t buffer = 0;
-  int bits = 0;
-  void Put(int code, int width) {
-    buffer |= static_cast<uint64_t>(code & ((1 << width) - 1)) << bits;
-    for (bits += width; bits >= 8; bits -= 8, buffer >>= 8)
-      out.push_back(static_cast<uint8_t>(buffer));
-  }
-  Bytes Finish() {
-    if (bits > 0) out.push_back(static_cast<uint8_t>(buffer));
-    return out;
-  }
-};
-
 void AppendSubBlocks(Bytes* out, const uint8_t* data, size_t size, int subBlockSize,
                      bool terminator) {
   const size_t chunk = static_cast<size_t>(std::clamp(subBlockSize, 1, 255));
@@ -35,16 +19,33 @@ void AppendSubBlocks(Bytes* out, const uint8_t* data, size_t size, int subBlockS
   if (terminator) out->push_back(0);
 }
 
+// LSB-first bit packer.
+struct BitPacker {
+  Bytes out;
+  uint64_t buffer = 0;
+  int bits = 0;
+  void Put(int code, int width) {
+    buffer |= static_cast<uint64_t>(code & ((1 << width) - 1)) << bits;
+    for (bits += width; bits >= 8; bits -= 8, buffer >>= 8)
+      out.push_back(static_cast<uint8_t>(buffer));
+  }
+  // The code size byte and the packed codes in sub-blocks.
+  Bytes ImageData(int minCodeSize, int subBlockSize, bool terminator) {
+    if (bits > 0) out.push_back(static_cast<uint8_t>(buffer));
+    Bytes data{static_cast<uint8_t>(minCodeSize)};
+    AppendSubBlocks(&data, out.data(), out.size(), subBlockSize, terminator);
+    return data;
+  }
+};
+
 void AppendText(Bytes* out, const std::string& text, bool terminator) {
   AppendSubBlocks(out, reinterpret_cast<const uint8_t*>(text.data()), text.size(), 255, terminator);
 }
-
 void Put16(Bytes* out, uint16_t value) {
   out->insert(out->end(), {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
 }
 
-// Size field n of a table of `count` colours: 2^(n+1) >= count, n in 0..7.
-int SizeFieldFor(size_t count) {
+int SizeFieldFor(size_t count) {  // n in 0..7 with 2^(n+1) >= count
   int n = 0;
   while (n < 7 && (size_t{2} << n) < count) ++n;
   return n;
@@ -64,8 +65,7 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
   minCodeSize = std::clamp(minCodeSize, 1, 8);
   const int clearCode = 1 << minCodeSize, firstFree = clearCode + 2;
   const auto pixelMask = static_cast<uint8_t>(clearCode - 1);
-  // The string table, prefix code x byte: (stamp << 12) | code, an entry
-  // counting only under the current stamp, so a clear is one increment.
+  // Prefix code x byte -> (stamp << 12) | code: a clear is one increment of the stamp.
   static thread_local std::vector<uint32_t> table(size_t{kTableCodes} << 8);
   static thread_local uint32_t stamp = 0;
   auto clearTable = [&] {
@@ -74,28 +74,22 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
   clearTable();
   BitPacker packer;
   packer.out.reserve(pixels.size() * 3 / 2 + 16);
-  // The encoder runs one table entry ahead of a decoder, so the code width
-  // is taken from a mirror of the decoder's state: the width the decoder
-  // will read each code with, the end code included.
+  // The encoder runs one entry ahead of a decoder: widths follow a mirror of the decoder.
   int nextCode = firstFree, decoderNext = firstFree, width = minCodeSize + 1;
   bool decoderHasPrefix = false;
   int codesSinceClear = 0;
   auto emitData = [&](int code) {
     packer.Put(code, width);
     if (decoderHasPrefix && decoderNext < kTableCodes) ++decoderNext;
-    // Checked after every code: with code size 1 the first code after a
-    // clear already meets the limit (4).
+    // After every code: with code size 1 the first one after a clear meets the limit.
     if (decoderNext == (1 << width) && width < kMaxCodeBits) ++width;
-    decoderHasPrefix = true;
-    ++codesSinceClear;
+    decoderHasPrefix = true, ++codesSinceClear;
   };
   auto emitClear = [&] {
     packer.Put(clearCode, width);
     clearTable();
-    nextCode = decoderNext = firstFree;
-    width = minCodeSize + 1;
-    decoderHasPrefix = false;
-    codesSinceClear = 0;
+    nextCode = decoderNext = firstFree, width = minCodeSize + 1;
+    decoderHasPrefix = false, codesSinceClear = 0;
   };
   if (options.initialClear) packer.Put(clearCode, width);
   if (!pixels.empty()) {
@@ -120,20 +114,14 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
     emitData(prefix);
   }
   if (options.endCode) packer.Put(clearCode + 1, width);
-  const Bytes codes = packer.Finish();
-  Bytes out{static_cast<uint8_t>(minCodeSize)};
-  AppendSubBlocks(&out, codes.data(), codes.size(), options.subBlockSize, true);
-  return out;
+  return packer.ImageData(minCodeSize, options.subBlockSize, true);
 }
 
 Bytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codes, int subBlockSize,
                 bool terminator) {
   BitPacker packer;
   for (const auto& [code, width] : codes) packer.Put(code, std::clamp(width, 1, 16));
-  const Bytes packed = packer.Finish();
-  Bytes out{static_cast<uint8_t>(minCodeSize)};
-  AppendSubBlocks(&out, packed.data(), packed.size(), subBlockSize, terminator);
-  return out;
+  return packer.ImageData(minCodeSize, subBlockSize, terminator);
 }
 
 GifBuilder::GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>& globalColors,
@@ -141,8 +129,7 @@ GifBuilder::GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>
   bytes_ = {'G', 'I', 'F'};
   const std::string v = (version + "   ").substr(0, 3);
   bytes_.insert(bytes_.end(), v.begin(), v.end());
-  Put16(&bytes_, width);
-  Put16(&bytes_, height);
+  for (uint16_t side : {width, height}) Put16(&bytes_, side);
   const int field = SizeFieldFor(globalColors.size());
   bytes_.push_back(globalColors.empty() ? 0 : static_cast<uint8_t>(0x80 | field << 4 | field));
   bytes_.insert(bytes_.end(), {backgroundIndex, 0});  // no aspect ratio
@@ -156,14 +143,6 @@ GifBuilder::GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>
 Bytes& GifBuilder::Block() {
   blockOffsets_.push_back(bytes_.size());
   return bytes_;
-}
-
-GifBuilder& GifBuilder::SetHeaderSizeField(int n) {
-  if ((bytes_[10] & 0x80) == 0) {
-    bytes_[10] = static_cast<uint8_t>((bytes_[10] & ~0x07) | (n & 7));
-    colorBits_ = (n & 7) + 1;
-  }
-  return *this;
 }
 
 GifBuilder& GifBuilder::GraphicControl(bool transparent, uint8_t transparentIndex, uint16_t delay) {
@@ -211,8 +190,7 @@ GifBuilder& GifBuilder::AddImage(const Image& image) {
   const size_t count = size_t{image.width} * image.height;
   std::vector<uint8_t> streamOrder = image.pixels;
   if (image.interlaced && image.pixels.size() == count && count > 0) {
-    // Rows of the four passes: every 8th from 0, every 8th from 4, every
-    // 4th from 2, every 2nd from 1.
+    // The passes: every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
     auto at = streamOrder.begin();
     for (int pass = 0; pass < 4; ++pass) {
       for (size_t row = pass ? 4 >> (pass - 1) : 0; row < image.height;
