@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/table.h"
+
 #ifdef STANDIN_HAVE_PNG
 #include <png.h>
 #endif
@@ -28,10 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string Slurp(const fs::path& path) { return testtable::ReadBytes(path.string()); }
 
 #ifdef STANDIN_HAVE_PNG
 // "TYPE HASH" of a PNG file, or what went wrong.
@@ -86,15 +85,15 @@ TEST(HostCli, EveryRecordOfTheTable) {
                               command.substr(2) + ") </dev/null >out.bin 2>err.txt";
     const int status = std::system(shell.c_str());
     const std::string out = Slurp(dir / "out.bin"), err = Slurp(dir / "err.txt");
+    const std::string exited =
+        "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     // Each line of the record as the run gives it: equal when it holds.
     std::string expected, got;
     bool exitSaid = false, skip = false;
     while (std::getline(record, line)) {
       const std::string key = line.substr(0, line.find(' ')), value = line.substr(key.size() + 1);
       const std::string& text = key == "err" ? err : out;
-      std::string now = line;
-      if (key == "exit")
-        now = "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+      std::string now = key == "exit" ? exited : line;
       if (key == "files") now = "files " + Files(dir);
       if ((key == "err" || key == "out") && !std::regex_search(text, std::regex(value)))
         now = key + " not found in:\n" + text;
@@ -109,10 +108,7 @@ TEST(HostCli, EveryRecordOfTheTable) {
       expected += line + "\n";
       got += now + "\n";
     }
-    if (!exitSaid && !skip) {
-      expected += "exit 0\n";
-      got += "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + "\n";
-    }
+    if (!exitSaid && !skip) expected += "exit 0\n", got += exited + "\n";
     EXPECT_EQ(skip ? expected : got, expected) << err;
   }
   fs::remove_all(root);
