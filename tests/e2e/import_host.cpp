@@ -125,17 +125,11 @@ std::string LogField(const std::string& entry, const std::string& key) {
   // To the comma or bracket that ends the value, past the lists and the
   // texts (with their escapes) inside it.
   size_t end = at + needle.size();
-  for (int depth = 0; end < entry.size(); ++end) {
-    const char c = entry[end];
-    if (c == '"') {
+  for (int depth = 0; end < entry.size() && (depth > 0 || !std::strchr(",]}", entry[end])); ++end) {
+    if (entry[end] == '"')
       while (++end < entry.size() && entry[end] != '"') end += entry[end] == '\\';
-    } else if (c == '[' || c == '{') {
-      ++depth;
-    } else if ((c == ']' || c == '}' || c == ',') && depth == 0) {
-      break;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
+    end = std::min(end, entry.size());  // an unended text ends the value
+    depth += (entry[end] == '[' || entry[end] == '{') - (entry[end] == ']' || entry[end] == '}');
   }
   return entry.substr(at + needle.size(), end - at - needle.size());
 }
@@ -177,11 +171,10 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
   if (arm) arm();
   ImportResult& r = run.frame;
   const auto memory = reinterpret_cast<uintptr_t>(source.memory);
-  const bool cb = entry == Entry::kCBStream || entry == Entry::kCBMemory;
   if (entry <= Entry::kGRBlockStream) run.result = ImportGR(0, &source, &r, options);
-  if (cb)
+  if (entry == Entry::kCBStream || entry == Entry::kCBMemory)
     run.result = ImportCB(0, &source, &r, options, entryStream,
-                          cb && entry == Entry::kCBStream ? ByteStreamProc : nullptr);
+                          entry == Entry::kCBStream ? ByteStreamProc : nullptr);
   if (entry == Entry::kEmbeddedFile || entry == Entry::kEmbeddedMemory)
     run.result = ImportEmbeddedGR(0, &source, &r, options, 0, "Start");
   if (entry == Entry::kInfoFile) run.result = GetFileInfo(path.c_str(), record, 0, nullptr);

@@ -19,6 +19,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gifimport/filter_api.h"
@@ -260,10 +261,8 @@ TEST_F(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
       SCOPED_TRACE(std::to_string(int(way.road)) + " " + std::to_string(way.alsoPath) +
                    std::to_string(way.callback) + std::to_string(way.context));
       ImportOptions o = options;
-      o.road = way.road;
-      o.alsoPath = way.alsoPath;
-      o.callback = way.callback;
-      o.context = way.context;
+      std::tie(o.road, o.alsoPath, o.callback, o.context) =
+          std::make_tuple(way.road, way.alsoPath, way.callback, way.context);
       const ImportRun run = Checked(gif, o);
       EXPECT_EQ(run.result, byFile.result);
       EXPECT_EQ(run.calls.size(), way.callback && way.context ? byFile.calls.size() : 0u);
@@ -289,11 +288,10 @@ TEST_F(ImportTest, EveryGifWeKeepByEveryRoad) {
   });
   Strings names;
   for (const char* dir : {"examples", "tests/crashers", "tests/e2e/cases", "fuzz/seeds/import",
-                          "fuzz/seeds/import_gr", "fuzz/seeds/file_info"}) {
+                          "fuzz/seeds/import_gr", "fuzz/seeds/file_info"})
     for (const auto& entry : fs::directory_iterator(kRoot / dir))
       if (entry.is_regular_file() && entry.path().extension() != ".txt")
         names.push_back(fs::relative(entry.path(), kRoot).generic_string());
-  }
   std::sort(names.begin(), names.end());
   std::string written = "# file, ImportFile's result, bitmaps, FNV-1a of their sizes and bands\n";
   for (const std::string& name : names) {
