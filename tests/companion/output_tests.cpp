@@ -192,23 +192,13 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
   Bytes bytes;
   WRITE_EMF_OR_SKIP(picture, &bytes);
   const Metafile m = Walk(bytes);
-  std::vector<std::vector<int>> kinds;
-  for (const emf::Image& i : m.images) kinds.push_back({i.bits, i.x, i.y, i.width});
-  ASSERT_GE(kinds.size(), 10u);
-  EXPECT_EQ(std::vector<std::vector<int>>(kinds.end() - 8, kinds.end()),
-            (std::vector<std::vector<int>>{{32, 0, 1027, 3},
-                                           {1, 5, 1032, 9},
-                                           {4, 15, 1032, 3},
-                                           {8, 19, 1032, 5},
-                                           {8, 25, 1032, 2},
-                                           {32, 28, 1032, 3},
-                                           {32, 32, 1032, 1},
-                                           {1, 44, 1030, 7}}))
-      << "palette DIBs at their depth, alpha only where something is left out";
-  int row = 0;
-  for (size_t strip = 0; strip + 8 < kinds.size(); row += m.images[strip++].height)
-    EXPECT_EQ(kinds[strip], std::vector<int>({1, 0, row, 4096})) << "strips follow down";
-  EXPECT_EQ(row, 1026);
+  // Large bitmaps go in strips that follow down (the pixels below show each
+  // strip's own; the reader's view shows none is missing).
+  size_t strip = 0, row = 0;
+  for (; strip < m.images.size() && m.images[strip].width == 4096; row += m.images[strip++].height)
+    EXPECT_TRUE(m.images[strip].x == 0 && m.images[strip].y == int(row)) << strip;
+  EXPECT_EQ(std::vector<size_t>({row, m.images.size() - strip}), std::vector<size_t>({1026, 8}))
+      << "rows in strips, and the other bitmaps";
   for (const emf::Image& i : m.images) {
     for (int y = 0; y < i.height; ++y) {
       for (int x = 0; x < i.width; ++x) {
