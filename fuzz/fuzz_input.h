@@ -36,8 +36,7 @@ void Check(bool holds, const std::string& what, Numbers... numbers) {
   std::abort();
 }
 inline void ExpectNothingLive(const std::string& entry) {
-  const std::string live = testhost::DescribeLive();
-  Check(live.empty(), entry + " left live: " + live);
+  Check(testhost::DescribeLive().empty(), entry + " left live: " + testhost::DescribeLive());
 }
 
 // A movable block holding `bytes` (one zero byte when empty); the caller frees it.
@@ -52,8 +51,7 @@ inline int strangers = 0;
 inline void ServeStream(const Bytes& bytes, uint32_t expected) {
   e2e::CloseByteStream(served);
   served = e2e::OpenByteStream(bytes);
-  expectedValue = expected;
-  strangers = 0;
+  expectedValue = expected, strangers = 0;
 }
 inline int32_t WINAPI StreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                                  int32_t origin) {
@@ -78,9 +76,9 @@ inline void ArmFaults(long allocation, long read, uint8_t library) {
   static const int16_t kCodes[8] = {20, 21, 161, 168, 300, 302, 304, 999};
   PlatformFailAllocationAt(allocation);
   StandInFailStreamReadAt(read);
-  if (library == 0) return;
-  StandInSetPendingErrorAfter(kOperations[library & 7], ((library >> 3) & 3) + 1,
-                              kCodes[(library >> 5) & 7], 1);
+  if (library != 0)
+    StandInSetPendingErrorAfter(kOperations[library & 7], ((library >> 3) & 3) + 1,
+                                kCodes[(library >> 5) & 7], 1);
 }
 inline void DisarmFaults() {
   ArmFaults(0, 0, 0);

@@ -20,10 +20,7 @@ const char* const kModeNames[8] = {nullptr,         "",      "Mode", "m", "MODE 
 // profile's colours and fonts are used.
 const e2e::Bytes& ImportedGif() {
   static const e2e::Bytes gif = [] {
-    gifwrite::Image image;
-    image.width = 4;
-    image.height = 2;
-    image.pixels = {0, 1, 2, 3, 255, 254, 253, 252};
+    const gifwrite::Image image{0, 0, 4, 2, false, {}, {0, 1, 2, 3, 255, 254, 253, 252}, {}};
     return gifwrite::GifBuilder(16, 16, std::vector<gifwrite::Color>(256, {1, 2, 3}))
         .AddImage(image)
         .PlainText(0, 0, 16, 16, 8, 8, 1, 0, {"ab"})

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
+
+#include "tests/support/table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -23,9 +23,8 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end());
   for (const fs::path& file : files) {
     std::fprintf(stderr, "replaying %s\n", file.string().c_str());
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    const std::string bytes = testtable::ReadBytes(file.string());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
   std::printf("%zu inputs replayed\n", files.size());
   return files.empty() ? 1 : 0;

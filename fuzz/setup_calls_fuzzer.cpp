@@ -41,8 +41,8 @@ bool Live(const Slot& s) { return s.kind == kSetup || s.kind == kOptions || s.ki
 
 // The persistent bytes of a setup or options block (24, as the filter moves
 // them), a plain block whole.
-std::vector<uint8_t> Persistent(const Slot& s) {
-  std::vector<uint8_t> bytes(s.kind == kBlock ? GlobalSize(s.handle) : 24);
+Bytes Persistent(const Slot& s) {
+  Bytes bytes(s.kind == kBlock ? GlobalSize(s.handle) : 24);
   if (s.kind == kOptions)
     QvOptionsControl(s.handle, kOptionFetchPersistent, 24, nullptr, bytes.data(), 0);
   if (s.kind != kSetup && s.kind != kBlock) return bytes;
@@ -53,10 +53,8 @@ std::vector<uint8_t> Persistent(const Slot& s) {
   return bytes;
 }
 
-std::vector<std::vector<uint8_t>> Snapshot() {
-  std::vector<std::vector<uint8_t>> all;
-  for (const Slot& s : slots) all.push_back(Persistent(s));
-  return all;
+std::vector<Bytes> Snapshot() {
+  return {Persistent(slots[0]), Persistent(slots[1]), Persistent(slots[2]), Persistent(slots[3])};
 }
 
 void Run(size_t end);
@@ -69,9 +67,8 @@ void Make(Slot& slot, const Step& step) {
   if (what == 2) slot.handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
   Check(slot.handle != nullptr, "nothing made (step):", next);
   slot.kind = what == 0 ? kSetup : what == 1 ? kOptions : kBlock;
-  if (what == 2 && (step.b & 1) && bytes >= 4) {
+  if (what == 2 && (step.b & 1) && bytes >= 4)
     std::memcpy(LockedGlobal(slot.handle).As<void>(), &kSetupMagic, 4);
-  }
 }
 
 void Destroy(Slot& slot) {
@@ -86,11 +83,10 @@ void Destroy(Slot& slot) {
 }
 
 void Escape(Slot& slot, const Step& step) {
-  const int32_t code = step.a < 16 ? kCodes[step.a] : step.a;
-  const int32_t size = kSizes[step.b & 15];
-  void* data = source;
-  if (code == kEscapeStreamFunction)
-    data = (step.b & 0x80) ? reinterpret_cast<void*>(StreamProc) : nullptr;
+  const int32_t code = step.a < 16 ? kCodes[step.a] : step.a, size = kSizes[step.b & 15];
+  void* data = code != kEscapeStreamFunction ? source
+               : (step.b & 0x80)             ? reinterpret_cast<void*>(StreamProc)
+                                             : nullptr;
   auto expected = Snapshot();
   const int32_t result =
       EscapeSetup(slot.handle, code, size, data, (step.b & 0x40) ? destination : nullptr, 0);
@@ -100,7 +96,7 @@ void Escape(Slot& slot, const Step& step) {
   const auto check = [&](bool holds, const char* what) {
     Check(holds, std::string("EscapeSetup (code, size, result) ") + what, code, size, result);
   };
-  std::vector<uint8_t>& bytes = expected[step.slot & 3];
+  Bytes& bytes = expected[step.slot & 3];
   if (size < 0 || size > 0xFFFF) {
     check(result == kSetupBadSize, "for a bad size:");
   } else if (slot.busy) {
@@ -142,7 +138,7 @@ void Import(Slot& slot, const Step& step) {
   if (idle) std::memcpy(&stream, Persistent(slot).data(), sizeof stream);
   slot.busy = slot.busy || idle;
   const int32_t result = ImportFile(0, "", "", "", &request);
-  if (idle) slot.busy = false;
+  slot.busy = slot.busy && !idle;
   GlobalFree(context.inputMemory);
   const int32_t expected = slot.kind != kSetup ? kSetupNotLive : idle ? 0 : kSetupBusy;
   // A stream function shared with a nested import may be read by both.

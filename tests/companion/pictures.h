@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "companion/standin.h"
+#include "tests/support/table.h"
 
 #ifdef STANDIN_HAVE_PNG
 #include <png.h>
@@ -132,11 +132,10 @@ inline bool ReadBack(const std::string& bytes, bool metafile, Image* image) {
   std::string command = "rsvg-convert '" + base + ".svg' -o '" + base + ".png'";
   if (metafile) command = "emf2svg-conv -i '" + base + ".emf' -o '" + base + ".svg' && " + command;
   const bool converted = std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-  std::stringstream png;
-  png << std::ifstream(base + ".png", std::ios::binary).rdbuf();
+  const std::string png = testtable::ReadBytes(base + ".png");
   for (const char* ending : {".emf", ".svg", ".png"}) std::remove((base + ending).c_str());
   EXPECT_TRUE(converted) << "the reader refused the picture: " << command;
-  return converted && ReadPng(png.str(), image);
+  return converted && ReadPng(png, image);
 #else
   return (void)bytes, (void)metafile, (void)image, false;
 #endif

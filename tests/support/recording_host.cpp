@@ -57,14 +57,10 @@ std::vector<std::string> RecordingHost::Texts() const {
     std::string text = std::to_string(c.kind) + "/" + std::to_string(c.code) + " " +
                        std::to_string(c.value1) + "," + std::to_string(c.value2) + " s" +
                        std::to_string(c.severity);
-    if (c.hasExtra) {
-      size_t used = c.extra.size();
-      while (used > 0 && c.extra[used - 1] == 0) --used;
-      text += " extra[";
-      for (size_t i = 0; i < used; ++i) text += (i ? "," : "") + std::to_string(c.extra[i]);
-      text += "]";
-    }
-    out.push_back(text);
+    size_t used = c.hasExtra ? c.extra.size() : 0;
+    while (used > 0 && c.extra[used - 1] == 0) --used;
+    for (size_t i = 0; i < used; ++i) text += (i ? "," : " extra[") + std::to_string(c.extra[i]);
+    out.push_back(text + (used ? "]" : c.hasExtra ? " extra[]" : ""));
   }
   return out;
 }
@@ -109,10 +105,8 @@ std::vector<std::string> LoggedOperations() {
   std::vector<std::string> ops;
   for (int i = 0; i < StandInLogSize(); ++i) {
     const std::string entry = StandInLogEntry(i);
-    const size_t at = entry.find(key);
-    if (at == std::string::npos) continue;
-    const size_t begin = at + key.size();
-    ops.push_back(entry.substr(begin, entry.find('"', begin) - begin));
+    const size_t at = entry.find(key), begin = at + key.size();
+    if (at != std::string::npos) ops.push_back(entry.substr(begin, entry.find('"', begin) - begin));
   }
   return ops;
 }
