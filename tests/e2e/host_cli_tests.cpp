@@ -10,12 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,10 +53,9 @@ std::string PngPixels(const fs::path& path) {
 
 // The files a command left, but for its output and messages.
 std::string Files(const fs::path& dir) {
-  std::vector<std::string> names;
+  std::set<std::string> names;  // sorted
   for (const auto& entry : fs::recursive_directory_iterator(dir))
-    if (!entry.is_directory()) names.push_back(fs::relative(entry.path(), dir).generic_string());
-  std::sort(names.begin(), names.end());
+    if (!entry.is_directory()) names.insert(fs::relative(entry.path(), dir).generic_string());
   std::string out;
   for (const std::string& name : names)
     if (name != "out.bin" && name != "err.txt") out += (out.empty() ? "" : " ") + name;

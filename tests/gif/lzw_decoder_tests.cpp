@@ -16,7 +16,6 @@
 #include "companion/standin.h"
 #include "gif/lzw_decoder.h"
 #include "gif/raster.h"
-#include "platform/locked_global.h"
 #include "tests/support/gif_writer.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/table.h"
@@ -70,19 +69,15 @@ struct Input {
   }
 };
 
-struct Plain {
-  const uint32_t* table;
-  uint16_t* stack;
-  uint8_t* cursor;
-  uint32_t remaining;
-  uint32_t clearCode;
-
+FilterError Decode(Input& in, uint32_t* table, uint16_t* stack, uint8_t minimumCodeSize,
+                   uint8_t* cursor, uint32_t remaining) {
+  const uint32_t clear = 1u << minimumCodeSize, end = clear + 1;
   // The string of `code`, then `suffix` unless negative; false on a cycle.
-  bool Emit(uint32_t code, int suffix) {
+  auto emit = [&](uint32_t code, int suffix) {
     uint16_t* sp = stack + kStackSlots;
     if (suffix >= 0) *--sp = static_cast<uint16_t>(suffix);
     for (;;) {
-      while (code >= clearCode) {
+      while (code >= clear) {
         if (sp == stack) return false;
         *--sp = static_cast<uint16_t>(table[code]);
         code = table[code] >> 16;
@@ -93,23 +88,17 @@ struct Plain {
       if (sp == stack + kStackSlots) return true;
       code = *sp++;
     }
-  }
-  bool First(uint32_t code, uint32_t* pixel) const {
-    for (uint32_t steps = 0; code > clearCode; ++steps) {
+  };
+  auto first = [&](uint32_t code, uint32_t* pixel) {
+    for (uint32_t steps = 0; code > clear; ++steps) {
       if (steps == kStackSlots) return false;
       code = table[code] >> 16;
     }
     *pixel = code;
     return true;
-  }
-};
-
-FilterError Decode(Input& in, uint32_t* table, uint16_t* stack, uint8_t minimumCodeSize,
-                   uint8_t* pixels, uint32_t count) {
-  const uint32_t clear = 1u << minimumCodeSize, end = clear + 1;
-  Plain p{table, stack, pixels, count, clear};
+  };
   uint32_t next = clear + 2, width = minimumCodeSize + 1u, previous = 0;
-  bool first = true;
+  bool afterClear = true;
   auto grow = [&] {
     if (next == (1u << width) && width < 12) ++width;
   };
@@ -118,7 +107,7 @@ FilterError Decode(Input& in, uint32_t* table, uint16_t* stack, uint8_t minimumC
     in.bitPosition += width;
     return code;
   };
-  while (p.remaining != 0) {
+  while (remaining != 0) {
     if ((in.bitPosition >> 3) + 4 >= in.available) {
       if (FilterError err = in.Refill()) return err;
       if (!in.Fits(width)) return kErrNone;
@@ -135,21 +124,21 @@ FilterError Decode(Input& in, uint32_t* table, uint16_t* stack, uint8_t minimumC
         if (!in.Fits(width)) return kErrNone;
         code = read(Load24(in.bytes + (in.bitPosition >> 3)));
       } while (code == clear);
-      first = true;
+      afterClear = true;
     }
     if (code == end) return kErrNone;
     uint32_t pixel = 0;
-    if (first) {
-      first = false;
-      if (!p.Emit(code, -1)) return kErrNone;
+    if (afterClear) {
+      afterClear = false;
+      if (!emit(code, -1)) return kErrNone;
     } else if (code < next) {
-      if (!p.Emit(code, -1) || !p.First(code, &pixel)) return kErrNone;
+      if (!emit(code, -1) || !first(code, &pixel)) return kErrNone;
       if (next < kMaxCodes) table[next++] = pixel | previous << 16;
     } else if (code == next) {
-      if (!p.First(previous, &pixel)) return kErrNone;
+      if (!first(previous, &pixel)) return kErrNone;
       table[next++] = pixel | previous << 16;
       grow();
-      if (!p.Emit(previous, static_cast<int>(pixel))) return kErrNone;
+      if (!emit(previous, static_cast<int>(pixel))) return kErrNone;
     }
     grow();
     previous = code;
@@ -165,25 +154,15 @@ FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsP
       QvStreamRead(stream, &blockLength, 1) != 1 || minimumCodeSize > 11) {
     return Fail(job, kErrRead);
   }
-  const size_t bytes = ((size_t{width} + 3) & ~size_t{3}) * height;
-  const LockedGlobal pixelBlock = LockedGlobal::Allocate(bytes);
-  auto* pixels = pixelBlock.As<uint8_t>();
-  auto* table = static_cast<uint32_t*>(AllocWorkBlock(kStackSlots * 4));
-  auto* stack = static_cast<uint16_t*>(AllocWorkBlock(kStackSlots * 2));
-  auto* window = static_cast<uint8_t*>(AllocWorkBlock(kWindowBytes));
-  FilterError err = kErrMemory;
-  if (pixels && table && stack && window) {
-    Input in{job, stream, window, 0, 0, blockLength};
-    err = Decode(in, table, stack, minimumCodeSize, pixels, uint32_t{width} * height);
-    if (err == kErrNone) err = in.SkipRest();
-  } else {
-    Fail(job, err);
-  }
-  FreeWorkBlock(&table);
-  FreeWorkBlock(&stack);
-  FreeWorkBlock(&window);
+  std::vector<uint8_t> pixels(((size_t{width} + 3) & ~size_t{3}) * height), window(kWindowBytes);
+  std::vector<uint32_t> table(kStackSlots);
+  std::vector<uint16_t> stack(kStackSlots);
+  Input in{job, stream, window.data(), 0, 0, blockLength};
+  FilterError err = Decode(in, table.data(), stack.data(), minimumCodeSize, pixels.data(),
+                           uint32_t{width} * height);
+  if (err == kErrNone) err = in.SkipRest();
   if (err != kErrNone) return err;
-  return EmitRaster(job, pixels, interlaced, bitsPerPixel, width, left, topY, height);
+  return EmitRaster(job, pixels.data(), interlaced, bitsPerPixel, width, left, topY, height);
 }
 
 using gifwrite::Bytes;
