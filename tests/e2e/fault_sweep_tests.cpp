@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,11 +15,12 @@
 
 namespace {
 
-using e2e::Bytes;
+using Arming = std::function<void()>;
+using E = e2e::Entry;
 
 // How many a complete run makes, how the nth is made to fail, and the number
 // that failure ends an import with (library code 303 translates to 15).
-const struct Fault {
+const struct {
   const char* name;
   long (*made)();
   void (*arm)(long n);
@@ -32,28 +31,31 @@ const struct Fault {
      [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), 303, 0); }, 15},
     {"stream read", StandInStreamReadCalls, StandInFailStreamReadAt, 21},
 };
-enum { kAllocation, kLibraryError, kRead };
 
-// A road runs one whole entry on the GIF, calling `arm` right before it, and
-// gives the entry's result and what it found wrong afterwards with the host's
-// records and the live objects ("" when nothing).
-using Arming = std::function<void()>;
-struct Outcome {
-  int32_t result = 0;
-  std::string wrong;
-};
-std::string gifPath;  // the GIF swept, as a file
+// Roads 0 to 2 are ImportFile by file, memory and stream; the others are
+// these entries (ImportGR also by the stream function its block carries).
+const E kEntries[] = {E::kGRFile,   E::kGRMemory, E::kGRBlockStream, E::kEmbeddedFile,
+                      E::kCBStream, E::kInfoFile, E::kInfoMemory,    E::kInfoStream};
+constexpr int kRoads = 3 + sizeof kEntries / sizeof kEntries[0], kFirstInfo = kRoads - 3;
 
-Outcome ByImportFile(e2e::Road road, const Bytes& gif, const Arming& arm) {
+// One whole run on `gif` (also at `path`), `arm` called right before it: its
+// result, and what was found wrong afterwards with the host's records, the
+// reports and the live objects ("" when nothing).
+std::pair<int32_t, std::string> RunRoad(int road, const e2e::Bytes& gif, const std::string& path,
+                                        const Arming& arm) {
+  if (road >= 3) {
+    const e2e::EntryRun run = e2e::CallEntry(kEntries[road - 3], gif, arm);
+    return {run.result, run.wrong};
+  }
   e2e::ImportOptions options;
-  options.road = road;
-  if (road == e2e::Road::kFile) options.inputPath = gifPath;
+  options.road = static_cast<e2e::Road>(road);
+  options.inputPath = road == 0 ? std::optional<std::string>(path) : std::nullopt;
   options.beforeImport = arm;
   const e2e::ImportRun run = e2e::Import(gif, options);
-  std::string wrong = run.live + (run.recordsKept ? "" : " host records changed");
-  if (run.Errors() != (run.result ? std::vector<int32_t>{run.result} : std::vector<int32_t>{}))
-    wrong += " reports";
-  return {run.result, wrong};
+  const bool reported =
+      run.Errors() == (run.result ? std::vector<int32_t>{run.result} : std::vector<int32_t>{});
+  return {run.result, run.live + (run.recordsKept ? "" : " host records changed") +
+                          (reported ? "" : " reports")};
 }
 
 // Each run ends with the fault's number, but:
@@ -65,75 +67,49 @@ Outcome ByImportFile(e2e::Road road, const Bytes& gif, const Arming& arm) {
 //  - a read failing while a screen of size 0 is looked for in the first
 //    image descriptor reaches no image: -23.
 TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
-  using E = e2e::Entry;
   const struct {
-    const char* name;
-    int road;  // an e2e::Road, or -1 for an entry
-    E entry;
-  } roads[] = {{"ImportFile by file", 0, E::kGRFile},
-               {"ImportFile by memory", 1, E::kGRFile},
-               {"ImportFile by stream", 2, E::kGRFile},
-               {"ImportGR by file", -1, E::kGRFile},
-               {"ImportGR by memory", -1, E::kGRMemory},
-               {"ImportGR by the block's stream", -1, E::kGRBlockStream},
-               {"ImportEmbeddedGR", -1, E::kEmbeddedFile},
-               {"ImportCB", -1, E::kCBStream},
-               {"GetFileInfo by file", -1, E::kInfoFile},
-               {"GetFileInfo by memory", -1, E::kInfoMemory},
-               {"GetFileInfo by stream", -1, E::kInfoStream}};
-  const struct {
-    Bytes gif;
+    const char* file;
     long blocks, recoveryReads;
   } gifs[] = {// A local palette, an interlaced image whose data spans sub-blocks,
-              // plain text, a comment, the control and application blocks: 7 blocks.
-              {e2e::ReadWholeFile(GIFIMPORT_CASES "/sweep.gif"), 7, 0},
-              // A screen of size 0, taken from the image behind the comment: 3 blocks.
-              {e2e::ReadWholeFile(GIFIMPORT_CASES "/zero-screen.gif"), 3, 5}};
+              // plain text, a comment, the control and application blocks.
+              {"/sweep.gif", 7, 0},
+              // A screen of size 0, taken from the image behind the comment.
+              {"/zero-screen.gif", 3, 5}};
   long runs[3] = {};
-  for (const auto& [gif, blocks, recoveryReads] : gifs) {
-    gifPath = e2e::WriteScratchFile("sweep.gif", gif);
-    for (const auto& road : roads) {
-      const auto run = [&road, &gif = gif](const Arming& arm) {
-        if (road.road < 0) {
-          const e2e::EntryRun entry = e2e::CallEntry(road.entry, gif, arm);
-          return Outcome{entry.result, entry.wrong};
-        }
-        return ByImportFile(static_cast<e2e::Road>(road.road), gif, arm);
-      };
-      const bool info = road.entry >= E::kInfoFile, captured = road.road < 0 && !info;
+  for (const auto& g : gifs) {
+    const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES + std::string(g.file));
+    const std::string path = e2e::WriteScratchFile("sweep.gif", gif);
+    for (int road = 0; road < kRoads; ++road) {
+      const bool info = road >= kFirstInfo, captured = road >= 3 && !info;
       const int32_t ended = captured ? e2e::CaptureSuccess() : 0;
-      for (int f : {kAllocation, kLibraryError, kRead}) {
-        const Fault& fault = kFaults[f];
+      for (int f = 0; f < 3; ++f) {
+        SCOPED_TRACE(std::string(g.file) + ", road " + std::to_string(road) + ", " +
+                     kFaults[f].name);
         long start = 0;
-        const Outcome reference = run([&] { start = fault.made(); });
-        const long made = fault.made() - start;
-        ASSERT_EQ(std::to_string(reference.result) + reference.wrong, std::to_string(ended))
-            << road.name;
-        std::vector<int32_t> results, expected(static_cast<size_t>(made), fault.number);
+        const auto reference = RunRoad(road, gif, path, [&] { start = kFaults[f].made(); });
+        const long made = kFaults[f].made() - start;
+        ASSERT_EQ(std::to_string(reference.first) + reference.second, std::to_string(ended));
+        std::vector<int32_t> results, expected(static_cast<size_t>(made), kFaults[f].number);
         for (long n = 1; n <= made; ++n) {
-          SCOPED_TRACE(std::string(road.name) + ", " + fault.name + " " + std::to_string(n));
-          const Outcome out = run([&] { fault.arm(n); });
+          const auto out = RunRoad(road, gif, path, [&] { kFaults[f].arm(n); });
           StandInResetFaults();
-          EXPECT_EQ(out.wrong, "");
-          results.push_back(out.result);
+          EXPECT_EQ(out.second, "") << "failing at " << n;
+          results.push_back(out.first);
         }
         runs[f] += made;
-        if (f == kAllocation && captured && made > 0) expected[0] = kHostNoOptionsOrSetup;
-        if (f == kLibraryError)
-          std::fill(expected.end() - std::min(made, 2L), expected.end(), ended);
-        if (f == kRead) std::fill_n(expected.begin() + 1, recoveryReads, -23);
-        if (f == kRead && !info) {
-          EXPECT_EQ(std::count(results.begin(), results.end(), ended), blocks) << road.name;
-          std::replace(results.begin(), results.end(), ended, fault.number);
+        if (f == 0 && captured && made > 0) expected[0] = kHostNoOptionsOrSetup;
+        if (f == 1) std::fill(expected.end() - std::min(made, 2L), expected.end(), ended);
+        if (f == 2) std::fill_n(expected.begin() + 1, g.recoveryReads, -23);
+        if (f == 2 && !info) {
+          EXPECT_EQ(std::count(results.begin(), results.end(), ended), g.blocks);
+          std::replace(results.begin(), results.end(), ended, kFaults[f].number);
         }
-        EXPECT_EQ(results, expected) << road.name << ", " << fault.name;
+        EXPECT_EQ(results, expected);
       }
     }
   }
-  std::printf(
-      "fault sweep: %ld runs with an allocation failing, %ld with a library error, %ld with a read "
-      "failing\n",
-      runs[kAllocation], runs[kLibraryError], runs[kRead]);
+  std::printf("fault sweep: %ld, %ld and %ld runs with an allocation, a library error, a read\n",
+              runs[0], runs[1], runs[2]);
 }
 
 }  // namespace
