@@ -1,8 +1,9 @@
 // The host status protocol as a host sees it: which calls arrive with which
 // arguments, what the answers do, the error numbers and their severities,
-// and progress percentages. Most cases are rows of status.txt.
+// and progress percentages, for the rows of status.txt.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,103 +18,6 @@ using testtable::Row;
 using Texts = std::vector<std::string>;
 
 int32_t Number(const std::string& field) { return static_cast<int32_t>(std::stoll(field, 0, 0)); }
-
-class StatusTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    StandInResetFaults();
-    host.Attach(job.context());
-    job->picture = QvDocCreate(0);
-    ASSERT_NE(job->picture, nullptr);
-  }
-  void TearDown() override {
-    QvDocDestroy(job->picture);
-    StandInResetFaults();
-    EXPECT_EQ(testhost::DescribeLive(), "");
-  }
-  // `code` (at `operation`) pending, as a failed library call leaves it.
-  void LeavePendingError(int16_t code, int16_t operation) {
-    StandInSetPendingErrorAfter("QvPictureEnd", 1, code, operation);
-    QvPictureEnd(job->picture);
-  }
-  // The rows of status.txt of one kind, `expected` of them.
-  template <class Each>
-  void Rows(const std::string& kind, int expected, Each each) {
-    int count = 0;
-    testtable::ForEachRow(GIFIMPORT_STATUS_TABLE, [&](const Row& row) {
-      if (row[0] != kind) return;
-      SCOPED_TRACE(kind + " row " + std::to_string(++count));
-      host.Clear();
-      each(row);
-    });
-    EXPECT_EQ(count, expected) << kind;
-  }
-
-  testhost::RecordingHost host;
-  testhost::ScopedJob job;
-};
-
-TEST_F(StatusTest, AStopRequestIsDecidedByTheFollowUp) {
-  Rows("stop", 4, [this](const Row& r) {
-    host.AnswerProgress(0, Number(r[1]));
-    host.AnswerFollowUp(Number(r[2]));
-    job->percentDone = 37;
-    EXPECT_EQ(ReportProgress(job.job()), Number(r[3]));
-    EXPECT_EQ(CheckImportStatus(job.job()), Number(r[3]));
-    Texts once = {"0/0 37,0 s0"}, twice;
-    if (r[4] != "progress") once.push_back("2/61 0,0 s0 extra[]");
-    for (int i = 0; i < 2; ++i) twice.insert(twice.end(), once.begin(), once.end());
-    EXPECT_EQ(host.Texts(), twice);
-  });
-}
-
-// A pending library error gives the picture up and is reported once; a stop
-// wins before the library is asked, and the error then stays pending.
-TEST_F(StatusTest, CheckImportStatusAbortsOnAPendingLibraryError) {
-  LeavePendingError(300, 7);
-  StandInClearLog();
-  EXPECT_EQ(CheckImportStatus(job.job()), kErrMemory);
-  EXPECT_EQ(testhost::LoggedOperations(), (Texts{"QvGetError", "QvAbort"}));
-  EXPECT_EQ(CheckImportStatus(job.job()), 0) << "the fetch cleared the error";
-
-  LeavePendingError(301, 7);
-  host.AnswerProgress(0, 1);
-  StandInClearLog();
-  EXPECT_EQ(CheckImportStatus(job.job()), kErrCancelled);
-  EXPECT_EQ(testhost::LoggedOperations(), Texts{});
-  host.AnswerProgress(0, 0);
-  EXPECT_EQ(CheckImportStatus(job.job()), kErrLib301);
-  EXPECT_EQ(host.Codes(3), (std::vector<int32_t>{kErrMemory, kErrLib301}));
-}
-
-// The answer to an error report brings no follow-up.
-TEST_F(StatusTest, ErrorReportsCarryTenExtraValuesAndTheirSeverity) {
-  host.AnswerOthers(1);
-  Rows("report", 27, [this](const Row& r) {
-    const int32_t given[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    if (r[2] == "none") ReportFilterError(job.job(), Number(r[1]));
-    if (r[2] != "none") ReportFilterError(job.job(), Number(r[1]), given, Number(r[2]));
-    EXPECT_EQ(host.Texts(), Texts{r[3]});
-  });
-  host.Clear();
-  EXPECT_EQ(Fail(job.job(), kErrMemory), kErrMemory);
-  EXPECT_EQ(host.Texts(), Texts{"3/27 0,0 s0 extra[]"});
-}
-
-TEST_F(StatusTest, LibraryErrorTranslation) {
-  Rows("library", 29, [this](const Row& r) {
-    const auto code = static_cast<int16_t>(Number(r[1])),
-               operation = static_cast<int16_t>(Number(r[2]));
-    LeavePendingError(code, operation);
-    LibraryErrorPair pair{};
-    EXPECT_EQ(FetchLibraryError(job.job(), &pair), Number(r[3]));
-    EXPECT_EQ(std::make_pair(pair.code, pair.operation), std::make_pair(code, operation));
-    EXPECT_EQ(FetchLibraryError(job.job(), nullptr), 0) << "the fetch clears the error";
-  });
-  // Full 32-bit codes beyond the pair's range are not folded into it.
-  EXPECT_EQ(TranslateLibraryError(65536 + 302, 269), kErrLibUnknown);
-  EXPECT_EQ(TranslateLibraryError(302, 65536 + 269), kErrLib302);
-}
 
 // A host stream of any stated length that holds no data: only positions
 // matter here. One that cannot tell fails every seek and tell.
@@ -134,15 +38,58 @@ int32_t WINAPI FakeStreamProc(uint32_t, int32_t operation, void*, int32_t value,
   return fake.position = static_cast<int32_t>(target);
 }
 
-TEST_F(StatusTest, ProgressPercentAtTheEdges) {
-  Rows("percent", 7, [this](const Row& r) {
+class StatusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StandInResetFaults();
+    host.Attach(job.context());
+    job->picture = QvDocCreate(0);
+    ASSERT_NE(job->picture, nullptr);
+  }
+  void TearDown() override {
+    QvDocDestroy(job->picture);
+    StandInResetFaults();
+    EXPECT_EQ(testhost::DescribeLive(), "");
+  }
+  // `code` (at `operation`) pending, as a failed library call leaves it.
+  void LeavePendingError(int16_t code, int16_t operation) {
+    StandInSetPendingErrorAfter("QvPictureEnd", 1, code, operation);
+    QvPictureEnd(job->picture);
+  }
+  void Stop(const Row& r) {
+    host.AnswerProgress(0, Number(r[1]));
+    host.AnswerFollowUp(Number(r[2]));
+    job->percentDone = 37;
+    EXPECT_EQ(ReportProgress(job.job()), Number(r[3]));
+    EXPECT_EQ(CheckImportStatus(job.job()), Number(r[3]));
+    Texts once = {"0/0 37,0 s0"}, twice;
+    if (r[4] != "progress") once.push_back("2/61 0,0 s0 extra[]");
+    for (int i = 0; i < 2; ++i) twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(host.Texts(), twice);
+  }
+  void Report(const Row& r) {
+    const int32_t given[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    host.AnswerOthers(1);  // brings no follow-up
+    ReportFilterError(job.job(), Number(r[1]), r[2] == "none" ? nullptr : given,
+                      r[2] == "none" ? 0 : Number(r[2]));
+    EXPECT_EQ(host.Texts(), Texts{r[3]});
+  }
+  void Library(const Row& r) {
+    const auto code = static_cast<int16_t>(Number(r[1]));
+    const auto operation = static_cast<int16_t>(Number(r[2]));
+    LeavePendingError(code, operation);
+    LibraryErrorPair pair{};
+    EXPECT_EQ(FetchLibraryError(job.job(), &pair), Number(r[3]));
+    EXPECT_EQ(std::make_pair(pair.code, pair.operation), std::make_pair(code, operation));
+    EXPECT_EQ(FetchLibraryError(job.job(), nullptr), 0) << "the fetch clears the error";
+  }
+  void Percent(const Row& r) {
     SCOPED_TRACE(r[6]);
     fake = FakeStream{Number(r[1])};
     StreamOpenDescriptor descriptor = {};
     descriptor.source = 1;
     descriptor.streamFunction = &FakeStreamProc;
     QvStream stream = QvStreamOpen("", &descriptor, 0);
-    ASSERT_NE(stream, nullptr);
     ASSERT_EQ(QvStreamSeek(stream, 6, 0), 6);
     fake.cannotTell = r[3] == "no";
     StandInClearLog();
@@ -152,13 +99,54 @@ TEST_F(StatusTest, ProgressPercentAtTheEdges) {
       EXPECT_EQ(testhost::LoggedOperations(), Texts{"QvStreamSeek"}) << "asked once";
     } else {
       EXPECT_EQ(QvStreamSeek(stream, 0, 1), 6) << "position restored";
-      ASSERT_EQ(QvStreamSeek(stream, Number(r[2]), 0), Number(r[2]));
+      EXPECT_EQ(QvStreamSeek(stream, Number(r[2]), 0), Number(r[2]));
     }
     job->percentDone = 7;
     UpdatePercentDone(stream, job.job());
     EXPECT_EQ(job->percentDone, Number(r[5]));
     QvStreamClose(stream);
+  }
+
+  testhost::RecordingHost host;
+  testhost::ScopedJob job;
+};
+
+TEST_F(StatusTest, EveryRowOfTheTable) {
+  std::map<std::string, int> rows;
+  testtable::ForEachRow(GIFIMPORT_STATUS_TABLE, [&](const Row& r) {
+    SCOPED_TRACE(r[0] + " row " + std::to_string(++rows[r[0]]));
+    host.Clear();
+    if (r[0] == "stop") Stop(r);
+    if (r[0] == "report") Report(r);
+    if (r[0] == "library") Library(r);
+    if (r[0] == "percent") Percent(r);
   });
+  EXPECT_EQ(rows, (std::map<std::string, int>{
+                      {"stop", 4}, {"report", 27}, {"library", 29}, {"percent", 7}}));
+  // Full 32-bit codes beyond the pair's range are not folded into it.
+  EXPECT_EQ(TranslateLibraryError(65536 + 302, 269), kErrLibUnknown);
+  EXPECT_EQ(TranslateLibraryError(302, 65536 + 269), kErrLib302);
+  host.Clear();
+  EXPECT_EQ(Fail(job.job(), kErrMemory), kErrMemory);
+  EXPECT_EQ(host.Texts(), Texts{"3/27 0,0 s0 extra[]"});
+}
+
+// A pending library error gives the picture up and is reported once; a stop
+// wins before the library is asked, and the error then stays pending.
+TEST_F(StatusTest, CheckImportStatusAbortsOnAPendingLibraryError) {
+  LeavePendingError(300, 7);
+  StandInClearLog();
+  EXPECT_EQ(CheckImportStatus(job.job()), kErrMemory);
+  EXPECT_EQ(testhost::LoggedOperations(), (Texts{"QvGetError", "QvAbort"}));
+  EXPECT_EQ(CheckImportStatus(job.job()), 0) << "the fetch cleared the error";
+  LeavePendingError(301, 7);
+  host.AnswerProgress(0, 1);
+  StandInClearLog();
+  EXPECT_EQ(CheckImportStatus(job.job()), kErrCancelled);
+  EXPECT_EQ(testhost::LoggedOperations(), Texts{});
+  host.AnswerProgress(0, 0);
+  EXPECT_EQ(CheckImportStatus(job.job()), kErrLib301);
+  EXPECT_EQ(host.Codes(3), (std::vector<int32_t>{kErrMemory, kErrLib301}));
 }
 
 }  // namespace
