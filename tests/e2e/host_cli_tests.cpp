@@ -1,11 +1,5 @@
 // The gifimport command run as a person runs it, from the table in
-// host_cli.txt. A record is a shell command ("$ ..."; $G is the host, $C the
-// test GIFs in tests/e2e/cases, $E the examples), run in a fresh directory,
-// and what it must give: "exit N" (default 0), "err REGEX" and "out REGEX"
-// (ECMAScript, searched in stderr and stdout), "files A B" (every file the
-// command left, sorted, but for its output and messages), "png FILE TYPE HASH" (the
-// PNG's colour type, 3 palette or 6 RGBA, and the FNV-1a of its pixels as
-// RGBA; skipped where the stand-in cannot write PNGs).
+// host_cli.txt (its head says what a record holds).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>

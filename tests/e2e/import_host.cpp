@@ -199,8 +199,8 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
   if (after != persistent) run.wrong += " persistent bytes changed";
   if (std::count(area.begin() + 60, area.end(), 0xEE) != 12)
     run.wrong += " written past the record";
-  const bool cleared = std::count(area.begin() + 4, area.begin() + 60, 0) == 56;
-  if (entry >= Entry::kInfoFile && run.result != 0 && !cleared)
+  if (entry >= Entry::kInfoFile && run.result != 0 &&
+      std::count(area.begin() + 4, area.begin() + 60, 0) != 56)
     run.wrong += " items stored with a failure";
   if (GlobalLock(source.memory) && GlobalUnlock(source.memory) != FALSE)
     run.wrong += " memory left locked";
@@ -230,18 +230,13 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   request.setupHandle = setup;
   request.hostContext = options.context ? &context : nullptr;
 
-  std::string path;
-  if (options.inputPath) {
-    path = *options.inputPath;
-  } else if (options.road == Road::kFile || options.alsoPath) {
-    path = WriteScratchFile("input.gif", gif);
-  }
-  if (options.road == Road::kMemory) {
-    // A zero-sized movable block is a discarded one: a live handle that
-    // locks to null.
+  const bool byPath = options.road == Road::kFile || options.alsoPath;
+  const std::string path = options.inputPath ? *options.inputPath
+                           : byPath          ? WriteScratchFile("input.gif", gif)
+                                             : "";
+  if (options.road == Road::kMemory)  // a zero-sized movable block is discarded: locks to null
     context.inputMemory =
         options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
-  }
   if (options.road == Road::kStream) {
     request.streamUserValue = OpenByteStream(gif);
     EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(&ByteStreamProc), nullptr,

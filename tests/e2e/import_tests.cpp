@@ -1,11 +1,7 @@
-// Whole imports through the filter's exports, as a host runs them, driven by
-// data. A case (tests/e2e/cases/NAME.txt) names a GIF and what the host does,
-// and holds the whole run it must give: result, GetFileInfo's record, the
-// status calls, the companion's call log. Every GIF kept (samples, crashers,
-// fuzz seeds, cases) is imported by every road: the roads agree, nothing
-// stays live, each picture matches giflib's where both read the file whole
-// and its line in pixel_oracle.txt. GIFIMPORT_WRITE_GOLDEN=1 writes both
-// anew; review the difference before committing it.
+// Whole imports through the filter's exports, as a host runs them: every
+// case of tests/e2e/cases by every way in, and every GIF kept by every road
+// against giflib and pixel_oracle.txt (DEVELOPERS.md says more).
+// GIFIMPORT_WRITE_GOLDEN=1 writes the expected runs anew: review the diff.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -60,8 +56,6 @@ std::string Lines(const Strings& lines) {
   for (const std::string& line : lines) out += line + "\n";
   return out;
 }
-
-// ---- Cases: a GIF, what the host does, and the whole run it must give ------
 
 struct Case {
   std::string header, gifName;       // the lines the driver keeps; the GIF's name
@@ -276,8 +270,6 @@ TEST_F(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
   EXPECT_GT(paths.size(), 40u);
 }
 
-// ---- Every GIF we keep, by every road, against giflib and its golden line ---
-
 // Fuzz seeds carry their control bytes in front of the GIF; crashers are
 // replayed whatever they hold.
 TEST_F(ImportTest, EveryGifWeKeepByEveryRoad) {
@@ -345,8 +337,6 @@ TEST_F(ImportTest, EveryGifWeKeepByEveryRoad) {
   }
   if (kWrite) std::ofstream(golden) << written;
 }
-
-// ---- What no file can say --------------------------------------------------
 
 // A handle that is no live setup large enough, and names that do not fit
 // their 260-byte fields: refused, never written past.

@@ -1,9 +1,7 @@
-// DecodeImage over image data made by the test-support encoder or packed by
-// hand, read back from the companion stand-in's picture; and a plain decoder
-// with its interface that the fast one must match call for call: every string
-// is reversed through the stack by walking its prefixes, codes are read one
-// at a time, and the window is loaded and the sub-blocks skipped exactly as
-// the filter does, through the same companion and status calls.
+// DecodeImage on hand-packed and generated image data, read back from the
+// stand-in's picture, and a plain decoder it must match call for call: its
+// strings walk their prefixes, codes come one at a time, and the window and
+// sub-blocks go exactly as the filter's, through the same calls.
 #include <gtest/gtest.h>
 
 #include <algorithm>
