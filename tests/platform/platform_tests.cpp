@@ -1,21 +1,22 @@
 // The Linux platform stand-in where the filter could tell it from Windows:
-// memory handles, module strings and paths, metafile handles, profiles,
-// files and the Windows directory.
+// memory and metafile handles, module strings and paths, profiles and files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/linux/module_registry.h"
 #include "platform/platform_test.h"
+#include "tests/support/table.h"
 
 namespace {
 
@@ -82,17 +83,13 @@ TEST(PlatformModules, StringsPathsAndMetafilesAsWindowsHasThem) {
   const ModuleResources resources = {strings, 3, nullptr, 0};
   HINSTANCE self =
       StandInRegisterModule(reinterpret_cast<const void*>(&CallLocalAlloc), &resources);
-  const struct {
-    UINT id;
-    int max;
-    const char* expect;
-  } cases[] = {
-      {5103, 11, "GIF Import"}, {5103, 10, "GIF Impor"}, {5103, 1, ""}, {7, 260, ""}, {2, 260, ""}};
   char path[PATH_MAX] = {}, buffer[PATH_MAX];
-  for (const auto& c : cases) {
+  const std::tuple<UINT, int, const char*> cases[] = {
+      {5103, 11, "GIF Import"}, {5103, 10, "GIF Impor"}, {5103, 1, ""}, {7, 260, ""}, {2, 260, ""}};
+  for (const auto& [id, max, expect] : cases) {
     std::memset(buffer, 'X', sizeof buffer);
-    EXPECT_EQ(LoadStringA(self, c.id, buffer, c.max), int(std::strlen(c.expect))) << c.id;
-    EXPECT_EQ(buffer + std::string("|") + buffer[c.max], c.expect + std::string("|X"));
+    EXPECT_EQ(LoadStringA(self, id, buffer, max), int(std::strlen(expect))) << id;
+    EXPECT_EQ(buffer + std::string("|") + buffer[max], expect + std::string("|X"));
   }
   const DWORD length = DWORD(readlink("/proc/self/exe", path, sizeof path - 1));
   EXPECT_EQ(GetModuleFileNameA(self, buffer, sizeof buffer), length);
@@ -119,72 +116,55 @@ TEST(PlatformModules, StringsPathsAndMetafilesAsWindowsHasThem) {
   EXPECT_EQ(PlatformLiveMetafiles(), 0);
 }
 
-// The profile file holds its own questions (";= " lines) and answers.
-TEST(PlatformProfiles, ValuesAsWindowsReadsThem) {
-  std::ifstream in(PROFILE_READS_FILE, std::ios::binary);
-  int asked = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind(";= ", 0) != 0) continue;
-    std::vector<std::string> f(5);
-    std::stringstream fields(line.substr(3));
-    for (size_t i = 0; i < 5; ++i) std::getline(fields, f[i], i < 4 ? '|' : '\n');
-    char buffer[300];
-    std::memset(buffer, 'X', sizeof buffer);
-    const DWORD size = std::stoul(f[3]);
-    EXPECT_EQ(GetPrivateProfileStringA(f[0].c_str(), f[1].c_str(),
-                                       f[2] == "(null)" ? nullptr : f[2].c_str(), buffer, size,
-                                       PROFILE_READS_FILE),
-              f[4].size())
-        << line;
-    EXPECT_EQ(buffer + std::string("|") + buffer[size], f[4] + "|X") << line;
-    ++asked;
-  }
-  EXPECT_EQ(asked, 17);
-}
-
-TEST(PlatformFiles, ProfilesAreFoundAndOpenedLikeWindowsFiles) {
-  char pattern[] = "/tmp/platform_test_XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  setenv("WINDIR", pattern, 1);  // the scratch directory stands in as the Windows directory
-  std::filesystem::create_directory(dir + "/sub");
-  std::ofstream(dir + "/gifin.INI") << "[s]\nk=in windows directory\n";
-  std::ofstream(dir + "/sub/other.ini") << "\xEF\xBB\xBF[s]\nk=by path\n";
-  std::ofstream(dir + "/unreadable") << "[s]\nk=x\n";
+// The profile file holds its own questions (";= " lines) and answers, on
+// itself and on other files, which CreateFileA must open or refuse as
+// Windows does; the Windows directory is the profile's.
+TEST(PlatformFiles, ProfilesAreReadFoundAndOpenedAsWindowsHasThem) {
+  char scratch[] = "/tmp/platform_test_XXXXXX";
+  ASSERT_NE(mkdtemp(scratch), nullptr);
+  const std::string dir = scratch, self = PROFILE_READS_FILE;
+  const std::string windows = self.substr(0, self.rfind('/'));
+  setenv("WINDIR", windows.c_str(), 1);
+  std::ofstream(dir + "/unreadable") << "[mode a]\ndriver=x\n";
   chmod((dir + "/unreadable").c_str(), 0);
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-  const struct {
-    std::string file;
-    const char* value;  // read as [S] K, default "-"
-    bool opens;         // by CreateFileA
-  } cases[] = {
-      {"gifin.INI", "in windows directory", false},  // a bare name: Windows directory
-      {"GIFIN.ini", "in windows directory", false},  // names ignore case
-      {dir + "/sub/other.ini", "by path", true},
-      {dir + "\\sub\\OTHER.INI", "by path", true},  // backslashes separate too
-      {"other.ini", "-", false},                    // bare names are not searched for
-      {dir + "/sub", "-", false},                   // a directory
-      {"", "-", false},
-      {geteuid() == 0 ? "" : dir + "/unreadable", "-", false},
-      {dir + "/fifo", nullptr, false},  // must not wait for a writer
-  };
-  for (const auto& c : cases) {
-    char buffer[64] = "";
-    if (c.value) GetPrivateProfileStringA("S", "K", "-", buffer, sizeof buffer, c.file.c_str());
-    EXPECT_STREQ(buffer, c.value ? c.value : "") << c.file;
-    HANDLE h = CreateFileA(c.file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_EQ(h != INVALID_HANDLE_VALUE, c.opens) << c.file;
-    EXPECT_EQ(PlatformLiveFileHandles(), c.opens ? 1 : 0);
-    EXPECT_TRUE(!c.opens || (CloseHandle(h) && !CloseHandle(h))) << "closed only once";
-  }
+  int asked = 0;
+  testtable::ForEachRow(self, [&](const testtable::Row& f) {
+    if (f[0].rfind(";= ", 0) != 0) return;
+    SCOPED_TRACE(testing::PrintToString(f));
+    ++asked;
+    std::string file = f.size() > 5 ? f[5] : "/", fallback = f[2];
+    if (file == "@unreadable" && geteuid() == 0) return;  // root reads it all the same
+    if (file == "/" || file == "\\") file = self;
+    if (f.size() > 5 && f[5] == "\\") std::replace(file.begin(), file.end(), '/', '\\');
+    if (file[0] == '@') file = dir + "/" + file.substr(1);
+    if (file == "\"\"") file.clear();
+    std::replace(fallback.begin(), fallback.end(), '_', ' ');
+    if (f[0] != ";= -") {
+      char buffer[300];
+      std::memset(buffer, 'X', sizeof buffer);
+      const DWORD size = std::stoul(f[3]);
+      EXPECT_EQ(GetPrivateProfileStringA(f[0].substr(3).c_str(), f[1].c_str(),
+                                         f[2] == "(null)" ? nullptr : fallback.c_str(), buffer,
+                                         size, file.c_str()),
+                f[4].size());
+      EXPECT_EQ(buffer + std::string("|") + buffer[size], f[4] + "|X");
+    }
+    if (f.size() < 7) return;
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(h != INVALID_HANDLE_VALUE, f[6] == "1");
+    EXPECT_EQ(PlatformLiveFileHandles(), f[6] == "1" ? 1 : 0);
+    EXPECT_TRUE(f[6] != "1" || (CloseHandle(h) && !CloseHandle(h))) << "closed only once";
+  });
+  EXPECT_EQ(asked, 27);
   EXPECT_EQ(PlatformLiveFileHandles(), 0);
   // The Windows directory: its length + 1 when it does not fit, nothing copied.
-  char buffer[300];
-  const UINT length = static_cast<UINT>(dir.size());
+  char buffer[PATH_MAX];
+  const UINT length = static_cast<UINT>(windows.size());
   for (UINT size : {0u, length, length + 1}) {
     std::memset(buffer, 'X', sizeof buffer);
     EXPECT_EQ(GetWindowsDirectoryA(buffer, size), size > length ? length : length + 1);
-    EXPECT_EQ(std::string(buffer, size > length ? length : 1), size > length ? dir : "X");
+    EXPECT_EQ(std::string(buffer, size > length ? length : 1), size > length ? windows : "X");
   }
   unsetenv("WINDIR");
   std::filesystem::remove_all(dir);
