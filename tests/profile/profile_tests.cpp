@@ -108,8 +108,8 @@ TEST_F(SetupTest, EachPlaceWinsInTurn) {
           if (name.rfind("module/", 0) == 0) return moduleDir + name.substr(6);
           return name.rfind("windows/", 0) == 0 ? windowsDir + name.substr(7) : name;
         };
-        // "name#N": made below name, its full path N long, of components of at
-        // most 200 characters (a remainder of one would hold none).
+        // "name#N": made below name, its full path N long, in parts of at most
+        // 200 characters with their "/", one less where 200 would leave just 1.
         const auto makeDir = [&](const std::string& spec) {
           const size_t hash = spec.find('#');
           std::string path = place(spec.substr(0, hash));
