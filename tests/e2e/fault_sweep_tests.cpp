@@ -15,7 +15,6 @@
 
 namespace {
 
-using Arming = std::function<void()>;
 using E = e2e::Entry;
 
 // How many a complete run makes, how the nth is made to fail, and the number
@@ -42,7 +41,7 @@ constexpr int kRoads = 3 + sizeof kEntries / sizeof kEntries[0], kFirstInfo = kR
 // result, and what was found wrong afterwards with the host's records, the
 // reports and the live objects ("" when nothing).
 std::pair<int32_t, std::string> RunRoad(int road, const e2e::Bytes& gif, const std::string& path,
-                                        const Arming& arm) {
+                                        const std::function<void()>& arm) {
   if (road >= 3) {
     const e2e::EntryRun run = e2e::CallEntry(kEntries[road - 3], gif, arm);
     return {run.result, run.wrong};
@@ -67,24 +66,23 @@ std::pair<int32_t, std::string> RunRoad(int road, const e2e::Bytes& gif, const s
 //  - a read failing while a screen of size 0 is looked for in the first
 //    image descriptor reaches no image: -23.
 TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
+  // The GIF, its blocks and the reads of its screen size's recovery:
+  // sweep.gif has a local palette, an interlaced image whose data spans
+  // sub-blocks, plain text, a comment, the control and application blocks;
+  // zero-screen.gif a screen of size 0, taken from the image behind a comment.
   const struct {
-    const char* file;
+    std::string file;
     long blocks, recoveryReads;
-  } gifs[] = {// A local palette, an interlaced image whose data spans sub-blocks,
-              // plain text, a comment, the control and application blocks.
-              {"/sweep.gif", 7, 0},
-              // A screen of size 0, taken from the image behind the comment.
-              {"/zero-screen.gif", 3, 5}};
+  } gifs[] = {{"/sweep.gif", 7, 0}, {"/zero-screen.gif", 3, 5}};
   long runs[3] = {};
   for (const auto& g : gifs) {
-    const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES + std::string(g.file));
+    const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES + g.file);
     const std::string path = e2e::WriteScratchFile("sweep.gif", gif);
     for (int road = 0; road < kRoads; ++road) {
       const bool info = road >= kFirstInfo, captured = road >= 3 && !info;
       const int32_t ended = captured ? e2e::CaptureSuccess() : 0;
       for (int f = 0; f < 3; ++f) {
-        SCOPED_TRACE(std::string(g.file) + ", road " + std::to_string(road) + ", " +
-                     kFaults[f].name);
+        SCOPED_TRACE(g.file + ", road " + std::to_string(road) + ", " + kFaults[f].name);
         long start = 0;
         const auto reference = RunRoad(road, gif, path, [&] { start = kFaults[f].made(); });
         const long made = kFaults[f].made() - start;

@@ -47,20 +47,7 @@ int32_t WINAPI StreamOfUserZero(uint32_t user, int32_t op, void* buffer, int32_t
   return e2e::ByteStreamProc(user == 0 ? streamOfUserZero : user, op, buffer, value, origin);
 }
 
-class HostEntries : public ::testing::Test {
- protected:
-  void SetUp() override {
-    StandInResetFaults();
-    StandInClearLog();
-  }
-  void TearDown() override {
-    PlatformFailAllocationAt(0);
-    StandInResetFaults();
-    EXPECT_EQ(testhost::DescribeLive(), "");
-  }
-};
-
-TEST_F(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
+TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-600x400.gif"),
                    small = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-9x4.gif");
   SourceDescriptor file{}, longName{}, memory{};
@@ -72,10 +59,8 @@ TEST_F(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
     std::vector<uint8_t> before;
     if (r[1] != "none") {
       EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), 2);
-      uint32_t second = 0xA1B2C3D4;
-      EscapeSetup(block, 0x52, 4, &second, nullptr, 0);
-      before = e2e::PersistentBytes(block);
-      for (size_t i = kPersistentOptionsBytes - 16; i < before.size(); ++i) before[i] = uint8_t(i);
+      before.assign(kPersistentOptionsBytes, 0);
+      for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
       QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
       const uint16_t refuse = r[1] == "refusing";
       QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
@@ -121,11 +106,12 @@ TEST_F(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
     GlobalFree(block);
   });
   GlobalFree(memory.memory);
+  EXPECT_EQ(testhost::DescribeLive(), "");
 }
 
 // Also: no place for the block's handle makes no block, and a setup handle
 // freed already is left alone.
-TEST_F(HostEntries, RegistrationAndSetupEntries) {
+TEST(HostEntries, RegistrationAndSetupEntries) {
   const std::string text = "[ir_gif]\n~Mode=Missing\n",
                     windir = getenv("WINDIR") ? getenv("WINDIR") : "";
   const std::string profile =
@@ -172,6 +158,7 @@ TEST_F(HostEntries, RegistrationAndSetupEntries) {
   EXPECT_EQ(EscapeSetup(freed, 0x52, 4, &second, nullptr, 0), kSetupNotLive);
   EXPECT_EQ(StandInLogSize(), 0);
   EXPECT_EQ(QVRGetFilterVersion(), 0x02000006u);
+  EXPECT_EQ(testhost::DescribeLive(), "");
 }
 
 }  // namespace

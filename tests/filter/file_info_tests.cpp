@@ -12,13 +12,12 @@
 #include "companion/standin.h"
 #include "filter/file_info.h"
 #include "platform/locked_global.h"
-#include "tests/support/gif_writer.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/table.h"
 
 namespace {
 
-using gifwrite::Bytes;
+using Bytes = std::vector<uint8_t>;
 using testtable::Row;
 
 // A host stream over a byte string; only its own user value works. It may
@@ -54,44 +53,15 @@ HGLOBAL BlockOf(const Bytes& bytes) {
 }
 
 // Whether `block` is left unlocked: one more lock and unlock end at 0.
-bool Unlocked(HGLOBAL block) { return !GlobalLock(block) || GlobalUnlock(block) == FALSE; }
-
-// GetFileInfo on `bytes` in a memory block (viaStream false) or through a
-// host stream; nothing may stay live and the block must be left unlocked.
-int32_t Query(bool viaStream, const Bytes& bytes, void* record, StreamState how = {}) {
-  auto* info = static_cast<FileInfoRecord*>(record);
-  int32_t result = 0;
-  if (!viaStream) {
-    HGLOBAL block = BlockOf(bytes);
-    result = GetFileInfo("", info, reinterpret_cast<uintptr_t>(block), nullptr);
-    EXPECT_TRUE(Unlocked(block)) << "the filter left its lock";
-    GlobalFree(block);
-  } else {
-    stream = how;
-    stream.bytes = &bytes;
-    result = GetFileInfo("carried.gif", info, kUser, ByteStream);
-    stream = StreamState{};
-  }
-  StandInClearLog();
-  EXPECT_EQ(testhost::DescribeLive(), "") << (viaStream ? "stream" : "memory");
-  return result;
+bool Unlocked(HGLOBAL block) {
+  return !block || !GlobalLock(block) || GlobalUnlock(block) == FALSE;
 }
-
-// Result, width, height, bits and flags of a 60-byte record.
-std::vector<int32_t> Info(bool viaStream, const Bytes& bytes, StreamState how = {}) {
-  FileInfoRecord r;
-  std::memset(&r, 0xEE, sizeof r);
-  r.recordSize = 60;
-  const int32_t result = Query(viaStream, bytes, &r, how);
-  return {result, r.width, r.height, r.bitsPerPixel, static_cast<int32_t>(r.itemFlags)};
-}
-std::vector<int32_t> Failed(int32_t result) { return {result, 0, 0, 0, 0}; }
 
 // The rows of file_info.txt of one kind, `expected` of them.
 template <class Each>
 void Rows(const std::string& kind, int expected, Each each) {
   int count = 0;
-  testtable::ForEachRow(GIFIMPORT_FILE_INFO_TABLE, [&](const Row& row) {
+  testtable::ForEachRow(GIFIMPORT_FILE_INFO "/file_info.txt", [&](const Row& row) {
     if (row[0] != kind) return;
     SCOPED_TRACE(kind + " row " + std::to_string(++count));
     each(row);
@@ -100,8 +70,14 @@ void Rows(const std::string& kind, int expected, Each each) {
 }
 int32_t Number(const std::string& field) { return static_cast<int32_t>(std::stoll(field, 0, 0)); }
 
-// A 320 x 200 header with no global table behind the given six bytes.
-Bytes HeaderBytes(std::string start) {
+// A GIF of this folder, nothing, or a 320 x 200 header with no global table
+// behind the given six bytes.
+Bytes Input(std::string start) {
+  if (start == "nothing") return {};
+  if (start.size() > 4 && start.substr(start.size() - 4) == ".gif") {
+    const std::string bytes = testtable::ReadBytes(GIFIMPORT_FILE_INFO "/" + start);
+    return Bytes(bytes.begin(), bytes.end());
+  }
   for (size_t nul; (nul = start.find("\\0")) != std::string::npos;) start.replace(nul, 2, 1, '\0');
   start.resize(6, '\0');
   Bytes b(start.begin(), start.end());
@@ -109,96 +85,76 @@ Bytes HeaderBytes(std::string start) {
   return b;
 }
 
-// The whole record is compared, with the bytes around it.
-TEST(FileInfoTest, SignatureVersionAndWhatLandsInTheRecord) {
-  Rows("query", 30, [](const Row& r) {
-    constexpr size_t kGuard = 32;
-    const int32_t size = Number(r[3]), result = Number(r[4]);
-    std::vector<uint8_t> area(kGuard + 128, 0xAA);
-    std::memcpy(&area[kGuard], &size, 4);
-    std::vector<uint8_t> expected = area;
-    for (int32_t i = 4; result != kFileInfoBadRecord && i < size; ++i) expected[kGuard + i] = 0;
-    const std::vector<std::string> stored = testtable::Words(r[5]);
-    const size_t offsets[4] = {16, 32, 44, 56};  // width, height, bitsPerPixel, itemFlags
-    for (size_t i = 0; i < 4; ++i) {
-      const int32_t value = stored.at(i) == "-" ? 0 : Number(stored[i]);
-      if (stored[i] != "-") std::memcpy(&expected[kGuard + offsets[i]], &value, 4);
-    }
-    EXPECT_EQ(Query(r[2] == "stream", HeaderBytes(r[1]), &area[kGuard]), result);
-    EXPECT_EQ(area, expected);
-  });
-  gifwrite::Image empty;  // a recovered width of 0 is no size
-  empty.height = 5;
-  EXPECT_EQ(Info(false, gifwrite::GifBuilder(0, 0).AddImage(empty).bytes())[0], kFileInfoBadValue);
+// GetFileInfo on `bytes` by `road` with `path` (see file_info.txt) into a
+// record of `size` bytes amid guard bytes: the result, and the whole area,
+// cleared after the size field unless the size is refused, with width,
+// height, bits and flags where `stored` has them. A stream carries the path;
+// nothing may stay live and a memory block must be left unlocked.
+void Query(const Bytes& bytes, const std::string& road, const std::string& path, int32_t size,
+           int32_t result, const std::string& stored) {
+  constexpr size_t kGuard = 32;
+  std::vector<uint8_t> area(kGuard + 128, 0xAA);
+  std::memcpy(&area[kGuard], &size, 4);
+  std::vector<uint8_t> expected = area;
+  for (int32_t i = 4; result != kFileInfoBadRecord && i < size; ++i) expected[kGuard + i] = 0;
+  const std::vector<std::string> fields = testtable::Words(stored);
+  const size_t offsets[4] = {16, 32, 44, 56};  // width, height, bitsPerPixel, itemFlags
+  for (size_t i = 0; i < 4; ++i) {
+    const int32_t value = fields.at(i) == "-" ? 0 : Number(fields[i]);
+    if (fields[i] != "-") std::memcpy(&expected[kGuard + offsets[i]], &value, 4);
+  }
+  const std::string file = path == "sample"    ? GIFIMPORT_FILE_INFO "/../../examples/sample.gif"
+                           : path == "carried" ? "carried.gif"
+                                               : "";
+  HGLOBAL block = road == "memory" ? BlockOf(bytes) : nullptr;
+  const bool viaStream = road != "memory" && road != "none";
+  stream = StreamState{&bytes, road == "failing", road == "untellable", road == "endless"};
+  StandInClearLog();
+  EXPECT_EQ(GetFileInfo(path == "null" ? nullptr : file.c_str(),
+                        reinterpret_cast<FileInfoRecord*>(&area[kGuard]),
+                        viaStream ? kUser : reinterpret_cast<uintptr_t>(block),
+                        viaStream ? ByteStream : nullptr),
+            result);
+  EXPECT_EQ(area, expected);
+  std::string log;
+  for (int i = 0; i < StandInLogSize(); ++i) log += StandInLogEntry(i);
+  const bool opened = viaStream && result != kFileInfoBadRecord;
+  EXPECT_TRUE(!opened || log.find(path + ".gif") != std::string::npos) << "the path carried";
+  EXPECT_TRUE(Unlocked(block)) << "the filter left its lock";
+  if (block) GlobalFree(block);
+  stream = StreamState{};
+  StandInClearLog();
+  EXPECT_EQ(testhost::DescribeLive(), "");
+}
+
+TEST(FileInfoTest, SignatureVersionInputsAndWhatLandsInTheRecord) {
+  Rows("query", 39,
+       [](const Row& r) { Query(Input(r[1]), r[2], r[3], Number(r[4]), Number(r[5]), r[6]); });
+  EXPECT_EQ(GetFileInfo(GIFIMPORT_FILE_INFO "/file_info.txt", nullptr, 0, nullptr),
+            kFileInfoBadRecord);
 }
 
 TEST(FileInfoTest, ZeroScreenSizeIsTakenFromTheFirstImageOnceItsSizeIsThere) {
-  gifwrite::Image small;
-  small.width = 7;
-  small.height = 9;
-  small.pixels.assign(63, 0);
-  const gifwrite::GifBuilder gifs[] = {
-      gifwrite::GifBuilder(0, 0)
-          .GraphicControl(true, 1)
-          .Application("NETSCAPE2.0", {1, 0, 0})
-          .PlainText(0, 0, 8, 8, 8, 8, 1, 0, {"abc", "def"})
-          .Comment(std::string(600, 'c'))
-          .AddImage(small),
-      gifwrite::GifBuilder(33, 0, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}).AddImage(small),
-  };
-  for (const auto& gif : gifs) {
-    const Bytes& full = gif.bytes();
-    const size_t sizeEnd = gif.blockOffsets().back() + 9;  // introducer, left, top, width, height
+  Rows("cuts", 2, [](const Row& r) {
+    const Bytes full = Input(r[1]);
     for (size_t size = 13; size <= full.size(); ++size) {
-      SCOPED_TRACE(size);
-      EXPECT_EQ(Info(false, Bytes(full.begin(), full.begin() + static_cast<long>(size))),
-                size >= sizeEnd ? std::vector<int32_t>({0, 7, 9, full[10] ? 2 : 1, 0x4C})
-                                : Failed(kErrNotGif));
+      const bool there = size >= static_cast<size_t>(Number(r[2]));
+      Query(Bytes(full.begin(), full.begin() + static_cast<long>(size)), "memory", "empty", 60,
+            there ? 0 : kErrNotGif, there ? r[3] : "- - - -");
     }
-  }
-  // Given up on a stream that cannot be put back, and on one whose zeros
-  // read as empty extensions without end.
-  EXPECT_EQ(Info(true, gifs[0].bytes(), {nullptr, false, true})[0], kErrNotGif);
-  Bytes zeroSize = HeaderBytes("GIF89a");
-  zeroSize[6] = zeroSize[7] = 0;
-  EXPECT_EQ(Info(true, zeroSize, {nullptr, false, false, true})[0], kErrNotGif);
-  // And past 16,384 sub-blocks in all, terminators counted.
+  });
+  // And past 16,384 sub-blocks in all, terminators counted, in a comment
+  // behind the header and its table.
+  const Bytes gif = Input("zero-height-3-colours.gif");
   for (size_t blocks : {16383, 16384}) {
     Bytes comment = {0x21, 0xFE};
     for (size_t i = 0; i < blocks; ++i) comment.insert(comment.end(), {1, 'c'});
     comment.push_back(0);
-    EXPECT_EQ(Info(false, gifwrite::GifBuilder(0, 0).Raw(comment).AddImage(small).bytes())[0],
-              blocks < 16384 ? 0 : kErrNotGif);
+    Bytes withComment = gif;
+    withComment.insert(withComment.begin() + 25, comment.begin(), comment.end());
+    Query(withComment, "memory", "empty", 60, blocks < 16384 ? 0 : kErrNotGif,
+          blocks < 16384 ? "7 9 2 0x4C" : "- - - -");
   }
-}
-
-TEST(FileInfoTest, WhichInputIsRead) {
-  const Bytes smallGif = gifwrite::GifBuilder(7, 5, {{0, 0, 0}, {1, 1, 1}}).bytes();
-  HGLOBAL small = BlockOf(smallGif), empty = GlobalAlloc(GMEM_MOVEABLE, 0);
-  Rows("input", 7, [&](const Row& r) {
-    const char* path = r[1] == "null" ? nullptr : r[1] == "empty" ? "" : GIFIMPORT_SAMPLE_GIF;
-    const bool viaStream = r[3] != "none";
-    FileInfoRecord record = {};
-    record.recordSize = 60;
-    stream = StreamState{&smallGif, r[3] == "fails"};
-    StandInClearLog();
-    const uintptr_t source = viaStream ? kUser
-                                       : reinterpret_cast<uintptr_t>(r[2] == "small"   ? small
-                                                                     : r[2] == "empty" ? empty
-                                                                                       : nullptr);
-    EXPECT_EQ(GetFileInfo(path, &record, source, viaStream ? ByteStream : nullptr), Number(r[4]));
-    EXPECT_EQ(record.width, Number(r[5]));
-    EXPECT_TRUE(Unlocked(small));
-    EXPECT_EQ(testhost::DescribeLive({2}), "") << "beside this test's two blocks";
-    std::string log;
-    for (int i = 0; i < StandInLogSize(); ++i) log += StandInLogEntry(i);
-    EXPECT_TRUE(!viaStream || log.find("sample.gif") != std::string::npos) << "path carried";
-  });
-  stream = StreamState{};
-  StandInClearLog();
-  EXPECT_EQ(GetFileInfo(GIFIMPORT_SAMPLE_GIF, nullptr, 0, nullptr), kFileInfoBadRecord);
-  GlobalFree(small);
-  GlobalFree(empty);
 }
 
 // The whole area is compared: the value where the row says, the item's own
