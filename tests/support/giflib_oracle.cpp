@@ -32,15 +32,10 @@ bool SlurpGiflib(const uint8_t* data, size_t size, std::vector<GifImage>* images
   const bool read = DGifSlurp(file) == GIF_OK;
   for (int i = 0; read && i < file->ImageCount; ++i) {
     const SavedImage& saved = file->SavedImages[i];
-    GifImage image;
-    image.left = saved.ImageDesc.Left;
-    image.top = saved.ImageDesc.Top;
-    image.width = saved.ImageDesc.Width;
-    image.height = saved.ImageDesc.Height;
-    const size_t count = size_t(image.width) * size_t(image.height);
+    const GifImageDesc& d = saved.ImageDesc;
+    images->push_back({d.Left, d.Top, d.Width, d.Height, {}});
     if (saved.RasterBits != nullptr)
-      image.pixels.assign(saved.RasterBits, saved.RasterBits + count);
-    images->push_back(std::move(image));
+      images->back().pixels.assign(saved.RasterBits, saved.RasterBits + size_t(d.Width) * d.Height);
   }
   DGifCloseFile(file, &error);
   return read;
