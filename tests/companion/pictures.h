@@ -87,13 +87,11 @@ struct Image {
                                          {'G', kGreen},      {'B', kBlue},  {'W', kWhite},
                                          {'Y', kYellow}};
     std::vector<std::string> rows(height, std::string(width, '?'));
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        if (Pixel(x, y)[3] == 0) rows[y][x] = ' ';
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
         for (const auto& [key, color] : letters)
-          if (Pixel(x, y)[3] == 0xFF && At(x, y) == color) rows[y][x] = key;
-      }
-    }
+          if (Pixel(x, y)[3] == 0 || (Pixel(x, y)[3] == 0xFF && At(x, y) == color))
+            rows[y][x] = Pixel(x, y)[3] ? key : ' ';
     return rows;
   }
 };
