@@ -22,21 +22,19 @@ namespace fs = std::filesystem;
 
 // One scratch directory per test program, removed at exit. The Windows
 // directory points into it, so no profile on the machine reaches a setup.
-struct Scratch {
-  Scratch()
-      : path(fs::temp_directory_path() / ("gifin-e2e-" + std::to_string(std::random_device()()))) {
-    if (!fs::create_directory(path)) throw std::runtime_error("no fresh scratch directory");
-    setenv("WINDIR", (path / "no-windows-directory").string().c_str(), 1);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  fs::path path;
-};
-
 const fs::path& ScratchPath() {
-  static Scratch scratch;
+  static const struct Scratch {
+    fs::path path =
+        fs::temp_directory_path() / ("gifin-e2e-" + std::to_string(std::random_device()()));
+    Scratch() {
+      if (!fs::create_directory(path)) throw std::runtime_error("no fresh scratch directory");
+      setenv("WINDIR", (path / "no-windows-directory").string().c_str(), 1);
+    }
+    ~Scratch() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } scratch;
   return scratch.path;
 }
 
