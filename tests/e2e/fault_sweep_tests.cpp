@@ -38,8 +38,7 @@ const E kEntries[] = {E::kGRFile,   E::kGRMemory, E::kGRBlockStream, E::kEmbedde
 constexpr int kRoads = 3 + sizeof kEntries / sizeof kEntries[0], kFirstInfo = kRoads - 3;
 
 // One whole run on `gif` (also at `path`), `arm` called right before it: its
-// result, and what was found wrong afterwards with the host's records, the
-// reports and the live objects ("" when nothing).
+// result, and what is amiss with the records, reports and live objects.
 std::pair<int32_t, std::string> RunRoad(int road, const e2e::Bytes& gif, const std::string& path,
                                         const std::function<void()>& arm) {
   if (road >= 3) {
@@ -66,10 +65,8 @@ std::pair<int32_t, std::string> RunRoad(int road, const e2e::Bytes& gif, const s
 //  - a read failing while a screen of size 0 is looked for in the first
 //    image descriptor reaches no image: -23.
 TEST(FaultSweep, EveryFaultOnEveryRoadEndsWithAReportedNumberAndNothingLive) {
-  // The GIF, its blocks and the reads of its screen size's recovery:
-  // sweep.gif has a local palette, an interlaced image whose data spans
-  // sub-blocks, plain text, a comment, the control and application blocks;
-  // zero-screen.gif a screen of size 0, taken from the image behind a comment.
+  // Each GIF's blocks and the reads of its screen size's recovery (a screen
+  // of size 0 in zero-screen.gif; sweep.gif has every kind of block).
   const struct {
     std::string file;
     long blocks, recoveryReads;

@@ -1,13 +1,12 @@
-// The registration entries and what the metafile entries do with the host's
-// options block: blocks of their own, refusals, bad records, the persistent
-// bytes and the stream function they carry. The cases are rows of
-// host_entries.txt. (Which input each metafile entry reads, and how its
-// captures end, is in the cases of import_tests.)
+// The registration entries, and the metafile entries with the host's options
+// block, on the rows of host_entries.txt. (Which input each metafile entry
+// reads, and how its captures end, is in the cases of import_tests.)
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,6 +53,11 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   std::snprintf(file.path, sizeof file.path, "%s", e2e::WriteScratchFile("solid.gif", gif).c_str());
   std::memset(longName.path, 'a', sizeof longName.path);
   memory.memory = e2e::MemoryBlockOf(gif);
+  const std::map<std::string, const SourceDescriptor*> sources = {{"none", nullptr},
+                                                                  {"memory", &memory},
+                                                                  {"long", &longName},
+                                                                  {"file", &file},
+                                                                  {"stream", &file}};
   Rows("entry", 15, [&](const Row& r) {
     HGLOBAL block = nullptr;
     std::vector<uint8_t> before;
@@ -68,14 +72,10 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
       EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
       std::memcpy(before.data(), &function, sizeof function);
     }
-    const SourceDescriptor* source = r[2] == "none"     ? nullptr
-                                     : r[2] == "memory" ? &memory
-                                     : r[2] == "long"   ? &longName
-                                                        : &file;
+    const SourceDescriptor* source = sources.at(r[2]);
     ImportResult result{};
     ImportResult* out = r[3] == "yes" ? &result : nullptr;
-    const uint32_t user = e2e::OpenByteStream(small);
-    streamOfUserZero = user;
+    const uint32_t user = streamOfUserZero = e2e::OpenByteStream(small);
     StandInClearLog();
     if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
     const long allocations = PlatformAllocationCount();
@@ -88,11 +88,9 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
     e2e::CloseByteStream(user);
     EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));
     EXPECT_EQ(r[6] == "-" ? 0 : std::stoi(r[6]), result.right) << "the stream, else the file";
-    if (GetObjectType(result.metafile) == OBJ_ENHMETAFILE) {
-      DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
-    } else {
-      EXPECT_EQ(result.metafile, nullptr) << "no metafile, and nothing else";
-    }
+    const bool metafile = GetObjectType(result.metafile) == OBJ_ENHMETAFILE &&
+                          DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
+    EXPECT_TRUE(metafile || result.metafile == nullptr) << "no metafile, and nothing else";
     if (r[1] == "none" && ended == e2e::CaptureSuccess()) {
       ASSERT_EQ(Logged("QvOptionsCreate").size(), 1u);
       EXPECT_EQ(LogField(Logged("QvOptionsControl")[0], "stored"), "0") << "marked as its own";
@@ -109,8 +107,8 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
 
-// Also: no place for the block's handle makes no block, and a setup handle
-// freed already is left alone.
+// Also: no place for the block's handle makes no block; a setup handle freed
+// already is left alone, and so is the dialog without an owner.
 TEST(HostEntries, RegistrationAndSetupEntries) {
   const std::string text = "[ir_gif]\n~Mode=Missing\n",
                     windir = getenv("WINDIR") ? getenv("WINDIR") : "";
@@ -124,27 +122,23 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
     EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), std::stoi(r[3]));
     EXPECT_EQ(block != nullptr, r[4] != "none");
     if (block != nullptr) {
-      uint16_t option3 = 9;
-      uint8_t option28 = 9;
-      QvOptionsControl(block, 3, 2, nullptr, &option3, 0);
-      QvOptionsControl(block, 0x28, 1, nullptr, &option28, 0);
-      EXPECT_EQ(std::vector<int>({option3, option28}),
-                std::vector<int>({0, std::stoi(r[4], 0, 0)}));
+      uint8_t options[3] = {9, 9, 9};  // 3 (two bytes) and 0x28
+      QvOptionsControl(block, 3, 2, nullptr, options, 0);
+      QvOptionsControl(block, 0x28, 1, nullptr, options + 2, 0);
+      EXPECT_EQ(std::vector<int>(options, options + 3),
+                std::vector<int>({0, 0, std::stoi(r[4], 0, 0)}));
       EXPECT_EQ(e2e::PersistentBytes(block), std::vector<uint8_t>(kPersistentOptionsBytes, 0));
       GlobalFree(block);
     }
-    for (uintptr_t owner : {uintptr_t{0}, uintptr_t{5}}) {
-      StandInClearLog();
-      PlatformFailAllocationAt(r[2] != "0" ? 1 : 0);  // the setup's block
-      testing::internal::CaptureStdout();             // the stand-in's dialog prints itself
-      GetFilterPref(0, 42, owner, 0);
-      testing::internal::GetCapturedStdout();
-      Strings dialogs;
-      for (const std::string& d : Logged("QvPreferencesDialog"))
-        dialogs.push_back(LogField(d, "hostValue") + LogField(d, "flag") +
-                          LogField(d, "editResult"));
-      EXPECT_EQ(dialogs, owner != 0 && r[5] == "yes" ? Strings{"4210"} : Strings{});
-    }
+    StandInClearLog();
+    PlatformFailAllocationAt(r[2] != "0" ? 1 : 0);  // the setup's block
+    testing::internal::CaptureStdout();             // the stand-in's dialog prints itself
+    GetFilterPref(0, 42, 5, 0);
+    testing::internal::GetCapturedStdout();
+    Strings dialogs;
+    for (const std::string& d : Logged("QvPreferencesDialog"))
+      dialogs.push_back(LogField(d, "hostValue") + LogField(d, "flag") + LogField(d, "editResult"));
+    EXPECT_EQ(dialogs, r[5] == "yes" ? Strings{"4210"} : Strings{});
   });
   setenv("WINDIR", windir.c_str(), 1);
   PlatformFailAllocationAt(0);
@@ -156,8 +150,8 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
   uint32_t second = 1;
   StandInClearLog();
   EXPECT_EQ(EscapeSetup(freed, 0x52, 4, &second, nullptr, 0), kSetupNotLive);
+  GetFilterPref(0, 42, 0, 0);  // no owner, no dialog
   EXPECT_EQ(StandInLogSize(), 0);
-  EXPECT_EQ(QVRGetFilterVersion(), 0x02000006u);
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
 

@@ -1,6 +1,5 @@
-// The host status protocol as a host sees it: which calls arrive with which
-// arguments, what the answers do, the error numbers and their severities,
-// and progress percentages, for the rows of status.txt.
+// The host status protocol as a host sees it (calls, answers, error numbers,
+// severities, progress percentages) for the rows of status.txt.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -30,23 +29,21 @@ int32_t WINAPI FakeStreamProc(uint32_t, int32_t operation, void*, int32_t value,
   if (operation == kHostStreamRead) return 0;
   if (fake.cannotTell) return -1;
   if (operation == kHostStreamTell) return fake.position;
-  const int64_t target = (origin == 0   ? 0
-                          : origin == 1 ? fake.position
-                                        : fake.length) +
-                         int64_t{value};
+  const int64_t base = origin == 0 ? 0 : origin == 1 ? fake.position : fake.length;
+  const int64_t target = base + value;
   if (target < 0 || target > INT32_MAX) return -1;
   return fake.position = static_cast<int32_t>(target);
 }
 
-class StatusTest : public ::testing::Test {
- protected:
-  void SetUp() override {
+// A job in a global block with a picture, and a recording host; the rows of
+// each kind.
+struct Status {
+  Status() {
     StandInResetFaults();
     host.Attach(job.context());
     job->picture = QvDocCreate(0);
-    ASSERT_NE(job->picture, nullptr);
   }
-  void TearDown() override {
+  ~Status() {
     QvDocDestroy(job->picture);
     StandInResetFaults();
     EXPECT_EQ(testhost::DescribeLive(), "");
@@ -97,9 +94,7 @@ class StatusTest : public ::testing::Test {
   void Percent(const Row& r) {
     SCOPED_TRACE(r[6]);
     fake = FakeStream{Number(r[1])};
-    StreamOpenDescriptor descriptor = {};
-    descriptor.source = 1;
-    descriptor.streamFunction = &FakeStreamProc;
+    StreamOpenDescriptor descriptor = {1, 0, 0, 0, &FakeStreamProc, 0};
     QvStream stream = QvStreamOpen("", &descriptor, 0);
     ASSERT_EQ(QvStreamSeek(stream, 6, 0), 6);
     fake.cannotTell = r[3] == "no";
@@ -122,16 +117,17 @@ class StatusTest : public ::testing::Test {
   testhost::ScopedJob job;
 };
 
-TEST_F(StatusTest, EveryRowOfTheTable) {
+TEST(StatusTest, EveryRowOfTheTable) {
+  Status t;
   std::map<std::string, int> rows;
   testtable::ForEachRow(GIFIMPORT_STATUS_TABLE, [&](const Row& r) {
     SCOPED_TRACE(r[0] + " row " + std::to_string(++rows[r[0]]));
-    host.Clear();
-    if (r[0] == "stop") Stop(r);
-    if (r[0] == "report") Report(r);
-    if (r[0] == "library") Library(r);
-    if (r[0] == "percent") Percent(r);
-    if (r[0] == "pending") Pending(r);
+    t.host.Clear();
+    if (r[0] == "stop") t.Stop(r);
+    if (r[0] == "report") t.Report(r);
+    if (r[0] == "library") t.Library(r);
+    if (r[0] == "percent") t.Percent(r);
+    if (r[0] == "pending") t.Pending(r);
   });
   EXPECT_EQ(rows,
             (std::map<std::string, int>{
@@ -139,9 +135,9 @@ TEST_F(StatusTest, EveryRowOfTheTable) {
   // Full 32-bit codes beyond the pair's range are not folded into it.
   EXPECT_EQ(TranslateLibraryError(65536 + 302, 269), kErrLibUnknown);
   EXPECT_EQ(TranslateLibraryError(302, 65536 + 269), kErrLib302);
-  host.Clear();
-  EXPECT_EQ(Fail(job.job(), kErrMemory), kErrMemory);
-  EXPECT_EQ(host.Texts(), Texts{"3/27 0,0 s0 extra[]"});
+  t.host.Clear();
+  EXPECT_EQ(Fail(t.job.job(), kErrMemory), kErrMemory);
+  EXPECT_EQ(t.host.Texts(), Texts{"3/27 0,0 s0 extra[]"});
 }
 
 }  // namespace
