@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
   const std::string gif = dir + "/output_bench.gif";
   std::vector<gifwrite::Color> colors;
   for (int i = 0; i < 256; ++i) colors.push_back({uint8_t(i), uint8_t(255 - i), uint8_t(i * 3)});
-  gifwrite::Image image{0, 0, kSide, kSide, false, {}, {}, 0, {}, {}};
+  gifwrite::Image image{0, 0, kSide, kSide, false, {}, {}, {}};
   image.pixels.resize(size_t{kSide} * kSide);
   uint32_t noise = 1;
   for (size_t i = 0; i < image.pixels.size(); ++i) {
