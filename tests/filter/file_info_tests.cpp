@@ -99,8 +99,7 @@ void Query(const Bytes& bytes, const std::string& road, const std::string& path,
   for (int i = 0; i < StandInLogSize(); ++i) log += StandInLogEntry(i);
   const bool opened = viaStream && result != kFileInfoBadRecord;
   EXPECT_TRUE(!opened || log.find(path + ".gif") != std::string::npos) << "the path carried";
-  // One more lock and unlock end at 0 on a block left unlocked.
-  EXPECT_TRUE(!block || !GlobalLock(block) || GlobalUnlock(block) == FALSE) << "left locked";
+  EXPECT_TRUE(!block || !GlobalLock(block) || GlobalUnlock(block) == FALSE) << "not unlocked";
   if (block) GlobalFree(block);
   stream = StreamState{};
   StandInClearLog();

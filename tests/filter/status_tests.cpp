@@ -92,7 +92,6 @@ struct Status {
     EXPECT_EQ(host.Codes(3), std::vector<int32_t>{Number(r[6])});
   }
   void Percent(const Row& r) {
-    SCOPED_TRACE(r[6]);
     fake = FakeStream{Number(r[1])};
     StreamOpenDescriptor descriptor = {1, 0, 0, 0, &FakeStreamProc, 0};
     QvStream stream = QvStreamOpen("", &descriptor, 0);
