@@ -4,8 +4,9 @@
 //
 // The input is a list of 4-byte steps [what][slot][a][b] on four slots:
 //   what % 8: 0 CreateSetup, 1 GetFilterInfo, 2 another global block (a & 63
-//   plus 1 bytes, or one byte short of a setup when a & 0x80; its first
-//   word the setup's magic when b & 1), 3 DestroySetup, 4 GlobalFree, 5
+//   plus 1 bytes; with a & 0x80 one byte short of a setup, or a setup's
+//   size when also a & 0x40, which never gets the magic; its first word the
+//   setup's magic when b & 1), 3 DestroySetup, 4 GlobalFree, 5
 //   EscapeSetup (code from a, size from b & 15; b & 0x40 a destination,
 //   b & 0x80 the host stream function as 0x51's value), 6 ImportFile, whose
 //   status callback runs the next (a & 7) steps at its first progress call,
@@ -61,13 +62,14 @@ void Run(size_t end);
 
 void Make(Slot& slot, const Step& step) {
   const int what = step.what % 8;
-  const SIZE_T bytes = (step.a & 0x80) ? kSetupBlockBytes - 1 : (step.a & 63) + 1;
+  const bool full = (step.a & 0xC0) == 0xC0;
+  const SIZE_T bytes = (step.a & 0x80) ? kSetupBlockBytes - !full : (step.a & 63) + 1;
   if (what == 0) slot.handle = CreateSetup(nullptr, nullptr, nullptr, 0);
   if (what == 1) GetFilterInfo(0, 0, &slot.handle, 0);
   if (what == 2) slot.handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
   Check(slot.handle != nullptr, "nothing made (step):", next);
   slot.kind = what == 0 ? kSetup : what == 1 ? kOptions : kBlock;
-  if (what == 2 && (step.b & 1) && bytes >= 4)
+  if (what == 2 && (step.b & 1) && bytes >= 4 && !full)
     std::memcpy(LockedGlobal(slot.handle).As<void>(), &kSetupMagic, 4);
 }
 

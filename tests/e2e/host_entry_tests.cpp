@@ -33,18 +33,6 @@ Strings Logged(const std::string& op, const Strings& keys = {}) {
   return out;
 }
 
-// The rows of host_entries.txt that are (or, for "entry", are not) `kind`.
-template <class Each>
-void Rows(const std::string& kind, int expected, Each each) {
-  int count = 0;
-  testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, [&](const Row& row) {
-    if ((row[0] == "info") != (kind == "info")) return;
-    SCOPED_TRACE(kind + " row " + std::to_string(++count));
-    each(row);
-  });
-  EXPECT_EQ(count, expected) << kind;
-}
-
 uint32_t streamOfUserZero = 0;
 int32_t WINAPI StreamOfUserZero(uint32_t user, int32_t op, void* buffer, int32_t value,
                                 int32_t origin) {
@@ -60,51 +48,55 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   memory.memory = e2e::MemoryBlockOf(gif);
   std::map<std::string, const SourceDescriptor*> sources = {{"none", nullptr}, {"long", &longName}};
   sources["memory"] = &memory, sources["file"] = sources["stream"] = &file;
-  Rows("entry", 15, [&](const Row& r) {
-    HGLOBAL block = nullptr;
-    std::vector<uint8_t> before;
-    if (r[1] != "none") {
-      EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), 2);
-      before.assign(kPersistentOptionsBytes, 0);
-      for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
-      QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
-      const uint16_t refuse = r[1] == "refusing";
-      QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
-      const HostStreamProc function = r[1] == "carrying" ? &StreamOfUserZero : nullptr;
-      EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
-      std::memcpy(before.data(), &function, sizeof function);
-    }
-    const SourceDescriptor* source = sources.at(r[2]);
-    ImportResult result{};
-    ImportResult* out = r[3] == "yes" ? &result : nullptr;
-    const uint32_t user = streamOfUserZero = e2e::OpenByteStream(small);
-    StandInClearLog();
-    if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
-    const long allocations = PlatformAllocationCount();
-    const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
-    const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
-                          : r[0] == "ImportCB"
-                              ? ImportCB(0, source, out, block, user, proc)
-                              : ImportEmbeddedGR(0, source, out, block, 0, "Start");
-    StandInResetFaults();
-    e2e::CloseByteStream(user);
-    EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));
-    EXPECT_EQ(r[6] == "-" ? 0 : std::stoi(r[6]), result.right) << "the stream, else the file";
-    const bool metafile = GetObjectType(result.metafile) == OBJ_ENHMETAFILE &&
-                          DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
-    EXPECT_TRUE(metafile || result.metafile == nullptr) << "no metafile, and nothing else";
-    if (r[1] == "none" && ended == e2e::CaptureSuccess()) {
-      EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
-      EXPECT_EQ(Logged("QvOptionsControl", {"stored"}).at(0), "0 ") << "marked as its own";
-    } else if (r[5] != "captured" && r[4] == "-") {
-      EXPECT_EQ(PlatformAllocationCount(), allocations) << "no block and no setup made";
-      EXPECT_TRUE(Logged("QvMetafileBegin").empty());
-    }
-    const HostStreamProc kept = &e2e::ByteStreamProc;
-    if (r[2] == "stream") std::memcpy(before.data(), &kept, sizeof kept);
-    EXPECT_EQ(block ? e2e::PersistentBytes(block) : before, before);
-    GlobalFree(block);
-  });
+  const int entries =
+      testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "Import", [&](const Row& r, int n) {
+        SCOPED_TRACE(n);
+        HGLOBAL block = nullptr;
+        std::vector<uint8_t> before;
+        if (r[1] != "none") {
+          EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), 2);
+          before.assign(kPersistentOptionsBytes, 0);
+          for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
+          QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr,
+                           0);
+          const uint16_t refuse = r[1] == "refusing";
+          QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
+          const HostStreamProc function = r[1] == "carrying" ? &StreamOfUserZero : nullptr;
+          EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
+          std::memcpy(before.data(), &function, sizeof function);
+        }
+        const SourceDescriptor* source = sources.at(r[2]);
+        ImportResult result{};
+        ImportResult* out = r[3] == "yes" ? &result : nullptr;
+        const uint32_t user = streamOfUserZero = e2e::OpenByteStream(small);
+        StandInClearLog();
+        if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
+        const long allocations = PlatformAllocationCount();
+        const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
+        const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
+                              : r[0] == "ImportCB"
+                                  ? ImportCB(0, source, out, block, user, proc)
+                                  : ImportEmbeddedGR(0, source, out, block, 0, "Start");
+        StandInResetFaults();
+        e2e::CloseByteStream(user);
+        EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));
+        EXPECT_EQ(r[6] == "-" ? 0 : std::stoi(r[6]), result.right) << "the stream, else the file";
+        const bool metafile = GetObjectType(result.metafile) == OBJ_ENHMETAFILE &&
+                              DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
+        EXPECT_TRUE(metafile || result.metafile == nullptr) << "no metafile, and nothing else";
+        if (r[1] == "none" && ended == e2e::CaptureSuccess()) {
+          EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
+          EXPECT_EQ(Logged("QvOptionsControl", {"stored"}).at(0), "0 ") << "marked as its own";
+        } else if (r[5] != "captured" && r[4] == "-") {
+          EXPECT_EQ(PlatformAllocationCount(), allocations) << "no block and no setup made";
+          EXPECT_TRUE(Logged("QvMetafileBegin").empty());
+        }
+        const HostStreamProc kept = &e2e::ByteStreamProc;
+        if (r[2] == "stream") std::memcpy(before.data(), &kept, sizeof kept);
+        EXPECT_EQ(block ? e2e::PersistentBytes(block) : before, before);
+        GlobalFree(block);
+      });
+  EXPECT_EQ(entries, 15);
   GlobalFree(memory.memory);
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
@@ -116,7 +108,8 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
                     windir = getenv("WINDIR") ? getenv("WINDIR") : "";
   const std::string profile =
       e2e::WriteScratchFile("gifin.INI", e2e::Bytes(text.begin(), text.end()));
-  Rows("info", 4, [&](const Row& r) {
+  const int infos = testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "info", [&](const Row& r, int n) {
+    SCOPED_TRACE(n);
     setenv("WINDIR",
            r[1] == "broken" ? profile.substr(0, profile.rfind('/')).c_str() : windir.c_str(), 1);
     PlatformFailAllocationAt(std::stoi(r[2]));
@@ -142,6 +135,7 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
     EXPECT_EQ(Logged("QvPreferencesDialog", {"hostValue", "flag", "editResult"}),
               r[5] == "yes" ? Strings{"42 1 0 "} : Strings{});
   });
+  EXPECT_EQ(infos, 4);
   setenv("WINDIR", windir.c_str(), 1);
   PlatformFailAllocationAt(0);
   const long allocations = PlatformAllocationCount();

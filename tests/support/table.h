@@ -34,6 +34,17 @@ int ForEachRow(const std::string& path, Each each) {
   return rows;
 }
 
+// Only the rows whose first field begins with `kind`: each(row, n), n counting
+// them from 1 (for a trace); their number, or -1 when the file cannot be read.
+template <class Each>
+int ForEachRow(const std::string& path, const std::string& kind, Each each) {
+  int n = 0;
+  const int rows = ForEachRow(path, [&](const Row& row) {
+    if (row[0].compare(0, kind.size(), kind) == 0) each(row, ++n);
+  });
+  return rows < 0 ? rows : n;
+}
+
 // The words of `field`, each "X*N" as N copies of X.
 inline std::vector<std::string> Words(const std::string& field) {
   std::vector<std::string> words;
