@@ -32,7 +32,6 @@ constexpr int32_t kCodes[16] = {0x51, 0x52, 0x2A, 0x2B, 3,    4,    0x1A, 0x28,
 constexpr int32_t kSizes[16] = {4,       24, 0,          1,         2, 8,  64, 0xFFFF,
                                 0x10000, -1, 0x7FFFFFFF, INT32_MIN, 3, 23, 25, 12};
 
-// One input's state.
 std::vector<Step> steps;
 size_t next = 0;
 Slot slots[4];
@@ -177,7 +176,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   next = 0;
   for (size_t i = 0; i < sizeof source; ++i) source[i] = static_cast<uint8_t>(i * 7 + size);
   Run(steps.size());
-  // The host lets go of what it still holds.
   for (Slot& slot : slots) {
     if (slot.kind == kSetup)
       Check(DestroySetup(slot.handle) == 0, "DestroySetup refused at the end");

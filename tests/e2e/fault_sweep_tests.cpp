@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
 

@@ -10,14 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
 #include "tests/support/table.h"
 
 namespace {
 
-using e2e::LogField;
 using Strings = std::vector<std::string>;
 using testtable::Row;
 
@@ -26,9 +24,9 @@ Strings Logged(const std::string& op, const Strings& keys = {}) {
   Strings out;
   for (int i = 0; i < StandInLogSize(); ++i) {
     const std::string entry = StandInLogEntry(i);
-    if (LogField(entry, "op") != "\"" + op + "\"") continue;
+    if (e2e::LogField(entry, "op") != "\"" + op + "\"") continue;
     out.emplace_back();
-    for (const std::string& key : keys) out.back() += LogField(entry, key) + " ";
+    for (const std::string& key : keys) out.back() += e2e::LogField(entry, key) + " ";
   }
   return out;
 }
@@ -48,55 +46,53 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   memory.memory = e2e::MemoryBlockOf(gif);
   std::map<std::string, const SourceDescriptor*> sources = {{"none", nullptr}, {"long", &longName}};
   sources["memory"] = &memory, sources["file"] = sources["stream"] = &file;
-  const int entries =
-      testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "Import", [&](const Row& r, int n) {
-        SCOPED_TRACE(n);
-        HGLOBAL block = nullptr;
-        std::vector<uint8_t> before;
-        if (r[1] != "none") {
-          EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), 2);
-          before.assign(kPersistentOptionsBytes, 0);
-          for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
-          QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr,
-                           0);
-          const uint16_t refuse = r[1] == "refusing";
-          QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
-          const HostStreamProc function = r[1] == "carrying" ? &StreamOfUserZero : nullptr;
-          EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
-          std::memcpy(before.data(), &function, sizeof function);
-        }
-        const SourceDescriptor* source = sources.at(r[2]);
-        ImportResult result{};
-        ImportResult* out = r[3] == "yes" ? &result : nullptr;
-        const uint32_t user = streamOfUserZero = e2e::OpenByteStream(small);
-        StandInClearLog();
-        if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
-        const long allocations = PlatformAllocationCount();
-        const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
-        const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
-                              : r[0] == "ImportCB"
-                                  ? ImportCB(0, source, out, block, user, proc)
-                                  : ImportEmbeddedGR(0, source, out, block, 0, "Start");
-        StandInResetFaults();
-        e2e::CloseByteStream(user);
-        EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));
-        EXPECT_EQ(r[6] == "-" ? 0 : std::stoi(r[6]), result.right) << "the stream, else the file";
-        const bool metafile = GetObjectType(result.metafile) == OBJ_ENHMETAFILE &&
-                              DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
-        EXPECT_TRUE(metafile || result.metafile == nullptr) << "no metafile, and nothing else";
-        if (r[1] == "none" && ended == e2e::CaptureSuccess()) {
-          EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
-          EXPECT_EQ(Logged("QvOptionsControl", {"stored"}).at(0), "0 ") << "marked as its own";
-        } else if (r[5] != "captured" && r[4] == "-") {
-          EXPECT_EQ(PlatformAllocationCount(), allocations) << "no block and no setup made";
-          EXPECT_TRUE(Logged("QvMetafileBegin").empty());
-        }
-        const HostStreamProc kept = &e2e::ByteStreamProc;
-        if (r[2] == "stream") std::memcpy(before.data(), &kept, sizeof kept);
-        EXPECT_EQ(block ? e2e::PersistentBytes(block) : before, before);
-        GlobalFree(block);
-      });
-  EXPECT_EQ(entries, 15);
+  const auto entry = [&](const Row& r, int n) {
+    SCOPED_TRACE(n);
+    HGLOBAL block = nullptr;
+    std::vector<uint8_t> before;
+    if (r[1] != "none") {
+      EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), 2);
+      before.assign(kPersistentOptionsBytes, 0);
+      for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
+      QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
+      const uint16_t refuse = r[1] == "refusing";
+      QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
+      const HostStreamProc function = r[1] == "carrying" ? &StreamOfUserZero : nullptr;
+      EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
+      std::memcpy(before.data(), &function, sizeof function);
+    }
+    const SourceDescriptor* source = sources.at(r[2]);
+    ImportResult result{};
+    ImportResult* out = r[3] == "yes" ? &result : nullptr;
+    const uint32_t user = streamOfUserZero = e2e::OpenByteStream(small);
+    StandInClearLog();
+    if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
+    const long allocations = PlatformAllocationCount();
+    const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
+    const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
+                          : r[0] == "ImportCB"
+                              ? ImportCB(0, source, out, block, user, proc)
+                              : ImportEmbeddedGR(0, source, out, block, 0, "Start");
+    StandInResetFaults();
+    e2e::CloseByteStream(user);
+    EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));
+    EXPECT_EQ(r[6] == "-" ? 0 : std::stoi(r[6]), result.right) << "the stream, else the file";
+    const bool metafile = GetObjectType(result.metafile) == OBJ_ENHMETAFILE &&
+                          DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
+    EXPECT_TRUE(metafile || result.metafile == nullptr) << "no metafile, and nothing else";
+    if (r[1] == "none" && ended == e2e::CaptureSuccess()) {
+      EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
+      EXPECT_EQ(Logged("QvOptionsControl", {"stored"}).at(0), "0 ") << "marked as its own";
+    } else if (r[5] != "captured" && r[4] == "-") {
+      EXPECT_EQ(PlatformAllocationCount(), allocations) << "no block and no setup made";
+      EXPECT_TRUE(Logged("QvMetafileBegin").empty());
+    }
+    const HostStreamProc kept = &e2e::ByteStreamProc;
+    if (r[2] == "stream") std::memcpy(before.data(), &kept, sizeof kept);
+    EXPECT_EQ(block ? e2e::PersistentBytes(block) : before, before);
+    GlobalFree(block);
+  };
+  EXPECT_EQ(testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "Import", entry), 15);
   GlobalFree(memory.memory);
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
@@ -108,7 +104,7 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
                     windir = getenv("WINDIR") ? getenv("WINDIR") : "";
   const std::string profile =
       e2e::WriteScratchFile("gifin.INI", e2e::Bytes(text.begin(), text.end()));
-  const int infos = testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "info", [&](const Row& r, int n) {
+  const auto info = [&](const Row& r, int n) {
     SCOPED_TRACE(n);
     setenv("WINDIR",
            r[1] == "broken" ? profile.substr(0, profile.rfind('/')).c_str() : windir.c_str(), 1);
@@ -134,8 +130,8 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(Logged("QvPreferencesDialog", {"hostValue", "flag", "editResult"}),
               r[5] == "yes" ? Strings{"42 1 0 "} : Strings{});
-  });
-  EXPECT_EQ(infos, 4);
+  };
+  EXPECT_EQ(testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "info", info), 4);
   setenv("WINDIR", windir.c_str(), 1);
   PlatformFailAllocationAt(0);
   const long allocations = PlatformAllocationCount();

@@ -20,9 +20,7 @@
 
 namespace {
 
-constexpr uint32_t kMaxCodes = 4096;
-constexpr uint32_t kStackSlots = 5000;
-constexpr size_t kWindowBytes = 514;
+constexpr uint32_t kMaxCodes = 4096, kStackSlots = 5000, kWindowBytes = 514;
 
 uint32_t Load24(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16; }
 uint32_t Load32(const uint8_t* p) { return Load24(p) | static_cast<uint32_t>(p[3]) << 24; }
@@ -102,10 +100,8 @@ FilterError Decode(Input& in, uint32_t* table, uint16_t* stack, uint8_t minimumC
     return code;
   };
   while (remaining != 0) {
-    if ((in.bitPosition >> 3) + 4 >= in.available) {
-      if (FilterError err = in.Refill()) return err;
-      if (!in.Fits(width)) return kErrNone;
-    }
+    if (FilterError err = in.Refill()) return err;
+    if (!in.Fits(width)) return kErrNone;
     uint32_t code = read(Load32(in.bytes + (in.bitPosition >> 3)));
     if (code == clear) {
       do {
