@@ -1,7 +1,7 @@
 #include "tests/support/gif_writer.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <fstream>
 
 namespace gifwrite {
 namespace {
@@ -19,7 +19,6 @@ void AppendSubBlocks(Bytes* out, const uint8_t* data, size_t size, int subBlockS
   if (terminator) out->push_back(0);
 }
 
-// LSB-first bit packer.
 struct BitPacker {
   Bytes out;
   uint64_t buffer = 0;
@@ -30,10 +29,10 @@ struct BitPacker {
       out.push_back(static_cast<uint8_t>(buffer));
   }
   // The code size byte and the packed codes in sub-blocks.
-  Bytes ImageData(int minCodeSize, int subBlockSize, bool terminator) {
+  Bytes ImageData(int minCodeSize, int subBlockSize) {
     if (bits > 0) out.push_back(static_cast<uint8_t>(buffer));
     Bytes data{static_cast<uint8_t>(minCodeSize)};
-    AppendSubBlocks(&data, out.data(), out.size(), subBlockSize, terminator);
+    AppendSubBlocks(&data, out.data(), out.size(), subBlockSize, true);
     return data;
   }
 };
@@ -75,9 +74,8 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
   BitPacker packer;
   packer.out.reserve(pixels.size() * 3 / 2 + 16);
   // The encoder runs one entry ahead of a decoder: widths follow a mirror of the decoder.
-  int nextCode = firstFree, decoderNext = firstFree, width = minCodeSize + 1;
+  int nextCode = firstFree, decoderNext = firstFree, width = minCodeSize + 1, codesSinceClear = 0;
   bool decoderHasPrefix = false;
-  int codesSinceClear = 0;
   auto emitData = [&](int code) {
     packer.Put(code, width);
     if (decoderHasPrefix && decoderNext < kTableCodes) ++decoderNext;
@@ -102,67 +100,47 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
         continue;
       }
       emitData(prefix);
-      if (options.clearEvery > 0 && codesSinceClear >= options.clearEvery) {
+      if ((options.clearEvery > 0 && codesSinceClear >= options.clearEvery) ||
+          (nextCode == kTableCodes && options.clearWhenFull))
         emitClear();
-      } else if (nextCode < kTableCodes) {
+      else if (nextCode < kTableCodes)  // else: deferred clear, the full table stays as it is
         entry = stamp << kMaxCodeBits | static_cast<uint32_t>(nextCode++);
-      } else if (options.clearWhenFull) {
-        emitClear();
-      }  // else: deferred clear, the full table stays as it is
       prefix = byte;
     }
     emitData(prefix);
   }
   if (options.endCode) packer.Put(clearCode + 1, width);
-  return packer.ImageData(minCodeSize, options.subBlockSize, true);
+  return packer.ImageData(minCodeSize, options.subBlockSize);
 }
 
-Bytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codes, int subBlockSize,
-                bool terminator) {
+Bytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codes, int subBlockSize) {
   BitPacker packer;
   for (const auto& [code, width] : codes) packer.Put(code, std::clamp(width, 1, 16));
-  return packer.ImageData(minCodeSize, subBlockSize, terminator);
+  return packer.ImageData(minCodeSize, subBlockSize);
 }
 
 GifBuilder::GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>& globalColors,
                        const std::string& version, uint8_t backgroundIndex) {
-  bytes_ = {'G', 'I', 'F'};
-  const std::string v = (version + "   ").substr(0, 3);
-  bytes_.insert(bytes_.end(), v.begin(), v.end());
+  const std::string head = "GIF" + (version + "   ").substr(0, 3);
+  bytes_.assign(head.begin(), head.end());
   for (uint16_t side : {width, height}) Put16(&bytes_, side);
   const int field = SizeFieldFor(globalColors.size());
   bytes_.push_back(globalColors.empty() ? 0 : static_cast<uint8_t>(0x80 | field << 4 | field));
   bytes_.insert(bytes_.end(), {backgroundIndex, 0});  // no aspect ratio
-  blockOffsets_.push_back(0);
   if (!globalColors.empty()) {
     colorBits_ = field + 1;
-    AppendColorTable(&Block(), globalColors);
+    AppendColorTable(&bytes_, globalColors);
   }
 }
 
-Bytes& GifBuilder::Block() {
-  blockOffsets_.push_back(bytes_.size());
-  return bytes_;
-}
-
-GifBuilder& GifBuilder::GraphicControl(bool transparent, uint8_t transparentIndex, uint16_t delay) {
-  Block().insert(bytes_.end(), {0x21, 0xF9, 0x04, static_cast<uint8_t>(transparent ? 1 : 0)});
-  Put16(&bytes_, delay);
-  bytes_.insert(bytes_.end(), {transparentIndex, 0});
+GifBuilder& GifBuilder::GraphicControl(bool transparent, uint8_t transparentIndex) {
+  bytes_.insert(bytes_.end(), {0x21, 0xF9, 0x04, uint8_t(transparent), 0, 0, transparentIndex, 0});
   return *this;
 }
 
 GifBuilder& GifBuilder::Comment(const std::string& text) {
-  Block().insert(bytes_.end(), {0x21, 0xFE});
+  bytes_.insert(bytes_.end(), {0x21, 0xFE});
   AppendText(&bytes_, text, true);
-  return *this;
-}
-
-GifBuilder& GifBuilder::Application(const std::string& identifier, const Bytes& data) {
-  Block().insert(bytes_.end(), {0x21, 0xFF, 0x0B});
-  const std::string id = (identifier + std::string(11, ' ')).substr(0, 11);
-  bytes_.insert(bytes_.end(), id.begin(), id.end());
-  AppendSubBlocks(&bytes_, data.data(), data.size(), 255, true);
   return *this;
 }
 
@@ -170,7 +148,7 @@ GifBuilder& GifBuilder::PlainText(uint16_t gridLeft, uint16_t gridTop, uint16_t 
                                   uint16_t gridHeight, uint8_t cellWidth, uint8_t cellHeight,
                                   uint8_t foreground, uint8_t background,
                                   const std::vector<std::string>& subBlocks) {
-  Block().insert(bytes_.end(), {0x21, 0x01, 0x0C});
+  bytes_.insert(bytes_.end(), {0x21, 0x01, 0x0C});
   for (uint16_t v : {gridLeft, gridTop, gridWidth, gridHeight}) Put16(&bytes_, v);
   bytes_.insert(bytes_.end(), {cellWidth, cellHeight, foreground, background});
   for (const std::string& text : subBlocks) AppendText(&bytes_, text, false);
@@ -179,7 +157,7 @@ GifBuilder& GifBuilder::PlainText(uint16_t gridLeft, uint16_t gridTop, uint16_t 
 }
 
 GifBuilder& GifBuilder::AddImage(const Image& image) {
-  Block().push_back(0x2C);
+  bytes_.push_back(0x2C);
   for (uint16_t v : {image.left, image.top, image.width, image.height}) Put16(&bytes_, v);
   const bool hasLocal = !image.localColors.empty();
   const int field = SizeFieldFor(image.localColors.size());
@@ -187,38 +165,27 @@ GifBuilder& GifBuilder::AddImage(const Image& image) {
       static_cast<uint8_t>((image.interlaced ? 0x40 : 0) | (hasLocal ? 0x80 | field : 0)));
   if (hasLocal) AppendColorTable(&bytes_, image.localColors);
   const int codeSize = std::max(2, hasLocal ? field + 1 : colorBits_);
-  const size_t count = size_t{image.width} * image.height;
   std::vector<uint8_t> streamOrder = image.pixels;
-  if (image.interlaced && image.pixels.size() == count && count > 0) {
-    // The passes: every 8th row from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
+  if (image.interlaced && image.pixels.size() == size_t{image.width} * image.height) {
     auto at = streamOrder.begin();
-    for (int pass = 0; pass < 4; ++pass) {
-      for (size_t row = pass ? 4 >> (pass - 1) : 0; row < image.height;
-           row += pass < 2 ? 8 : 8 >> (pass - 1))
-        at = std::copy_n(image.pixels.begin() + static_cast<long>(row * image.width), image.width,
-                         at);
-    }
+    for (const auto& [first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+      for (size_t row = first; row < image.height; row += step)
+        at = std::copy_n(image.pixels.begin() + long(row * image.width), image.width, at);
   }
   const Bytes data = EncodeImageData(streamOrder, codeSize, image.lzw);
   bytes_.insert(bytes_.end(), data.begin(), data.end());
   return *this;
 }
 
-GifBuilder& GifBuilder::Raw(const Bytes& bytes) {
-  Block().insert(bytes_.end(), bytes.begin(), bytes.end());
-  return *this;
-}
-
 GifBuilder& GifBuilder::Trailer() {
-  Block().push_back(0x3B);
+  bytes_.push_back(0x3B);
   return *this;
 }
 
 bool WriteFile(const std::string& path, const Bytes& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && ok;
+  std::ofstream out(path, std::ios::binary);
+  return bool(
+      out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())));
 }
 
 }  // namespace gifwrite

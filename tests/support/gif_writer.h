@@ -30,7 +30,7 @@ Bytes EncodeImageData(const std::vector<uint8_t>& pixels, int minCodeSize,
                       const LzwOptions& options = {});
 // Raw (code, width) pairs packed LSB first into sub-blocks, for hand-built streams.
 Bytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codes,
-                int subBlockSize = 255, bool terminator = true);
+                int subBlockSize = 255);
 
 struct Image {
   uint16_t left = 0, top = 0, width = 0, height = 0;
@@ -40,31 +40,24 @@ struct Image {
   LzwOptions lzw;
 };
 
-// Builds a GIF block by block.
 class GifBuilder {
  public:
   // version "87a" or "89a"; globalColors empty: no global table.
   GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>& globalColors = {},
              const std::string& version = "89a", uint8_t backgroundIndex = 0);
-  GifBuilder& GraphicControl(bool transparent, uint8_t transparentIndex, uint16_t delay = 0);
+  GifBuilder& GraphicControl(bool transparent, uint8_t transparentIndex);
   GifBuilder& Comment(const std::string& text);
-  GifBuilder& Application(const std::string& identifier, const Bytes& data);
   // Plain-text extension; each text a sub-block of its own (at most 255 bytes).
   GifBuilder& PlainText(uint16_t gridLeft, uint16_t gridTop, uint16_t gridWidth,
                         uint16_t gridHeight, uint8_t cellWidth, uint8_t cellHeight,
                         uint8_t foreground, uint8_t background,
                         const std::vector<std::string>& subBlocks);
   GifBuilder& AddImage(const Image& image);
-  GifBuilder& Raw(const Bytes& bytes);  // anything, verbatim
   GifBuilder& Trailer();
   const Bytes& bytes() const { return bytes_; }
-  // Where each block began: the header (0), the global table, each block added.
-  const std::vector<size_t>& blockOffsets() const { return blockOffsets_; }
 
  private:
-  Bytes& Block();  // notes where a block begins
   Bytes bytes_;
-  std::vector<size_t> blockOffsets_;
   int colorBits_ = 1;  // of the global table
 };
 

@@ -65,8 +65,6 @@ class ScopedJob {
  public:
   ScopedJob();
   ~ScopedJob();
-  ScopedJob(const ScopedJob&) = delete;
-  ScopedJob& operator=(const ScopedJob&) = delete;
 
   FilterSetup* job() const { return block_.As<FilterSetup>(); }
   FilterSetup* operator->() const { return job(); }
@@ -78,14 +76,9 @@ class ScopedJob {
   ImportRequest request_ = {};
 };
 
-// What the stand-ins hold live.
-struct LiveCounts {
-  int globalBlocks = 0, localBlocks = 0, metafiles = 0, fileHandles = 0;
-  int streams = 0, documents = 0, optionsBlocks = 0, captures = 0;
-};
-// "" when the live counts equal `baseline` plus the blocks of living
-// ScopedJobs, else each count that differs: "documents 1 (expected 0)".
-std::string DescribeLive(const LiveCounts& baseline = {});
+// "" when the stand-ins hold nothing live but the blocks of living
+// ScopedJobs, else each count that is off: "documents 1 (expected 0)".
+std::string DescribeLive();
 
 // The operation names of the companion's call log since StandInClearLog.
 std::vector<std::string> LoggedOperations();
