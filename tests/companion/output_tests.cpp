@@ -4,6 +4,7 @@
 // rsvg-convert, libpng) as the stand-in renders it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -112,13 +113,30 @@ Metafile Walk(const Bytes& b) {
   return m;
 }
 
-TEST(WriteEmf, HeaderFollowsTheScaleAndTextIsAnsiOnItsBaselineInTheMappedFace) {
-  for (const auto& f : {std::vector<int>{0, 0, 0, 10}, {5, 5, 2, 8}, {0, 3, 4, 3}}) {
-    Bytes bytes = {1, 2, 3};  // no picture: refused, the bytes left alone
+// Every output refuses an empty frame, the pixel outputs an absurd one too,
+// and writes nothing.
+TEST(Outputs, RefuseEmptyAndAbsurdFrames) {
+  const std::string path = testing::TempDir() + "render_refused.svg";
+  const int frames[][4] = {
+      {0, 0, 0, 10}, {5, 5, 2, 8}, {0, 3, 4, 3}, {0, 0, 16385, 1}, {0, -16000, 1, 16000}};
+  for (const auto& f : frames) {
+    const Picture picture = MakePicture(f[0], f[1], f[2], f[3]);
+    Bytes rgba, bytes = {1, 2, 3};
     std::string error;
-    EXPECT_NE(StandInWriteEmf(MakePicture(f[0], f[1], f[2], f[3]), &bytes, &error), 0);
-    EXPECT_TRUE(!error.empty() && bytes == Bytes({1, 2, 3}));
+    EXPECT_NE(StandInRenderRgba(picture, &rgba, nullptr, nullptr), 0);
+    std::remove(path.c_str());
+    EXPECT_NE(StandInRenderSvg(picture, path.c_str(), &error), 0);
+    const bool large = f[2] - f[0] > 16384 || f[3] - f[1] > 16384;
+    EXPECT_NE(error.find(large ? "too large" : "empty"), std::string::npos) << error;
+    EXPECT_FALSE(std::ifstream(path).good()) << "nothing written";
+    if (large) continue;  // a metafile has no pixels to bound
+    error.clear();
+    EXPECT_NE(StandInWriteEmf(picture, &bytes, &error), 0);
+    EXPECT_TRUE(!error.empty() && bytes == Bytes({1, 2, 3})) << "the bytes left alone";
   }
+}
+
+TEST(WriteEmf, HeaderFollowsTheScaleAndTextIsAnsiOnItsBaselineInTheMappedFace) {
   const int rows = testtable::ForEachRow(COMPANION_DATA "emf_text.txt", [](const auto& row) {
     Picture picture = MakePicture(0, 0, 600, 400);
     picture.scaleMode = int16_t(std::stoi(row[0]));
@@ -167,8 +185,7 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
   cut.bands.push_back(cut.bands[0]);  // cut at the bottom, and a band left of the frame
   cut.bands.back().left = -60;
   const Image shown = RenderRgba(picture);
-  const std::string png = testing::TempDir() + "outputs.png",
-                    svg = testing::TempDir() + "outputs.svg";
+  const std::string png = testing::TempDir() + "outputs.png", svg = png + ".svg";
   std::string error;
   Image read;
 #ifdef STANDIN_HAVE_PNG
@@ -192,8 +209,8 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
     EXPECT_TRUE(m.images[strip].x == 0 && m.images[strip].y == int(row)) << strip;
   EXPECT_EQ(std::vector<size_t>({row, m.images.size() - strip}), std::vector<size_t>({1026, 8}))
       << "rows in strips, and the other bitmaps";
-  for (const emf::Image& i : m.images) {
-    for (int y = 0; y < i.height; ++y) {
+  for (const emf::Image& i : m.images)
+    for (int y = 0; y < i.height; ++y)
       for (int x = 0; x < i.width; ++x) {
         const uint32_t drawn = i.argb[size_t{1} * y * i.width + x];
         const Rgb there = shown.At(i.x + x, i.y + y);
@@ -202,8 +219,6 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
                         : drawn == (0xFF000000u | there.red << 16 | there.green << 8 | there.blue))
             << std::hex << drawn << " at " << std::dec << i.x + x << "," << i.y + y;
       }
-    }
-  }
   EXPECT_TRUE(!ReadBack(std::string(bytes.begin(), bytes.end()), true, &read) ||
               read.Art() == shown.Art())
       << "metafile";

@@ -53,13 +53,12 @@ inline Bitmap& AddBitmap(Picture* picture, int left, int top, int depth, const R
   int done = 0;
   for (const int rows : bandRows) {
     std::vector<uint8_t> data(rowLength * rows, 0xFF);
-    for (int y = 0; y < rows; ++y) {
+    for (int y = 0; y < rows; ++y)
       for (int x = 0; x < width; ++x) {
         uint8_t& byte = data[y * rowLength + x * depth / 8];
         const int shift = 8 - depth - x * depth % 8;
         byte = uint8_t((byte & ~(((1 << depth) - 1) << shift)) | (pixels[done + y][x] << shift));
       }
-    }
     b.bands.push_back({b.left, int16_t(top - done), b.right, int16_t(top - done - rows), b.width,
                        uint16_t(rows), data});
     done += rows;
@@ -108,8 +107,7 @@ inline bool ReadPng(const std::string& bytes, Image* out) {
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return false;
   image.format = PNG_FORMAT_RGBA;
-  out->width = static_cast<int>(image.width);
-  out->height = static_cast<int>(image.height);
+  out->width = int(image.width), out->height = int(image.height);
   out->rgba.assign(PNG_IMAGE_SIZE(image), 0);
   return png_image_finish_read(&image, nullptr, out->rgba.data(), 0, nullptr) != 0;
 }
@@ -121,9 +119,8 @@ inline bool ReadPng(const std::string& bytes, Image* out) {
 inline bool ReadBack(const std::string& bytes, bool metafile, Image* image) {
 #ifdef STANDIN_HAVE_PNG
   if (std::system(metafile ? "(command -v emf2svg-conv && command -v rsvg-convert) >/dev/null"
-                           : "command -v rsvg-convert >/dev/null") != 0) {
+                           : "command -v rsvg-convert >/dev/null") != 0)
     return false;
-  }
   // Per process: test runs of other builds may share the temporary folder.
   const std::string base = testing::TempDir() + "picture_" + std::to_string(getpid());
   std::ofstream(base + (metafile ? ".emf" : ".svg"), std::ios::binary) << bytes;

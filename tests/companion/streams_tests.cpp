@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -28,9 +27,8 @@ using Bytes = std::vector<uint8_t>;
 // read giving `readResult`, seek and tell failing when `broken`.
 struct HostStream {
   Bytes data;
-  int32_t chunk = 0, lieBy = 0, readResult = 0;
+  int32_t chunk = 0, lieBy = 0, readResult = 0, position = 0;
   bool broken = false;
-  int32_t position = 0;
 };
 std::vector<HostStream*> hosts;
 
@@ -80,7 +78,6 @@ struct ThreeKinds {
 
 TEST(Streams, StructuredReadsPlaceShortsAtEvenOffsetsAndRefuseBadFormats) {
   const auto hex = [](const std::string& field) {
-    if (field == "gif") return Bytes{'G', 'I', 'F', '8', '9', 'a', 0x40, 0x01, 0xF0, 0, 0xF7, 2, 0};
     Bytes bytes;
     for (const std::string& word : testtable::Words(field))
       bytes.push_back(uint8_t(std::stoi(word, nullptr, 16)));
@@ -107,10 +104,8 @@ TEST(Streams, ThreeKindsReadAndSeekAlike) {
   Bytes data(200000);
   uint32_t x = 12345;
   for (uint8_t& b : data) b = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 16);
-  const struct {
-    int32_t offset, origin, expected;
-  } seeks[] = {{-1, 0, -1},      {-200001, 1, -1}, {5, 0, 5},  {3, 1, 8},
-               {-10, 2, 199990}, {50, 2, 200050},  {2, 3, -1}, {65534, 0, 65534}};
+  const int32_t seeks[][3] = {{-1, 0, -1},      {-200001, 1, -1}, {5, 0, 5},  {3, 1, 8},
+                              {-10, 2, 199990}, {50, 2, 200050},  {2, 3, -1}, {65534, 0, 65534}};
   ThreeKinds three(data, 777);
   for (QvStream s : three.streams) {
     Bytes got;
@@ -121,8 +116,8 @@ TEST(Streams, ThreeKindsReadAndSeekAlike) {
     EXPECT_EQ(got, data);
     int32_t position = 200000;
     for (const auto& seek : seeks) {
-      const int32_t result = QvStreamSeek(s, seek.offset, seek.origin);
-      EXPECT_EQ(result, seek.expected) << seek.offset << "," << seek.origin;
+      const int32_t result = QvStreamSeek(s, seek[0], seek[1]);
+      EXPECT_EQ(result, seek[2]) << seek[0] << "," << seek[1];
       position = result >= 0 ? result : position;  // a failed seek stays
       uint8_t byte = 0;
       EXPECT_EQ(QvStreamRead(s, &byte, 1), position < 200000 ? 1 : 0);
@@ -139,11 +134,9 @@ TEST(Streams, ThreeKindsReadAndSeekAlike) {
 
 TEST(Streams, FailingOrLyingHostsAndFailedOpensNeverOverrunNorLeak) {
   // A 16-byte read from 64 bytes: chunk, lieBy, readResult, what it gives.
-  for (const auto& c : {std::array{0, 0, -1, 0},
-                        {0, 0, -7, 0},
-                        {0, 1000, 0, 16},
-                        {1, 0, 0, 16},
-                        {0, 0, 0x7FFFFFF0, 16}}) {
+  const int32_t cases[][4] = {
+      {0, 0, -1, 0}, {0, 0, -7, 0}, {0, 1000, 0, 16}, {1, 0, 0, 16}, {0, 0, 0x7FFFFFF0, 16}};
+  for (const auto& c : cases) {
     HostStream host{Bytes(64, 1), c[0], c[1], c[2]};
     QvStream s = OpenHost(&host);
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[16]);  // ASan sees any write past it
@@ -152,7 +145,7 @@ TEST(Streams, FailingOrLyingHostsAndFailedOpensNeverOverrunNorLeak) {
     EXPECT_LE(QvStreamReadFormat(s, "6c2s3c", record.data(), 1), 1);
     QvStreamClose(s);  // while its host lives: closing asks the host where it stands
   }
-  HostStream broken{{}, 0, 0, 0, true};
+  HostStream broken{{}, 0, 0, 0, 0, true};
   QvStream s = OpenHost(&broken);
   for (const int32_t origin : {0, 1, 2}) EXPECT_EQ(QvStreamSeek(s, origin - 1, origin), -1);
   QvStreamClose(s);
