@@ -16,19 +16,19 @@ TEST(Documents, NullAndStaleHandlesDoNothingAndAnErrorGoesWithItsDocument) {
   QvDocDestroy(doc);
   const standin::Picture* last = StandInLastPicture();
   PaletteEntry color = {};
+  const auto pendingFlag = [](QvPicture handle) {
+    int32_t flag = 7;
+    return QvGetError(handle, 1, &flag, nullptr), flag;
+  };
   for (QvPicture handle : {static_cast<QvPicture>(nullptr), doc}) {
     EXPECT_EQ(QvDocOpen(handle, "", "", 0, nullptr, nullptr), 0);
     QvSetPalette(handle, 0, 1, &color);
-    int32_t flag = 5;
-    QvGetError(handle, 1, &flag, nullptr);
-    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(pendingFlag(handle), 0);
     QvDocDestroy(handle);  // twice for the stale one: no double free
   }
   EXPECT_TRUE(StandInLastPicture() == last && last->palette.empty());
   doc = QvDocCreate(0);
-  int32_t flag = 7;
-  QvGetError(doc, 1, &flag, nullptr);
-  EXPECT_EQ(flag, 0) << "the error nobody fetched went with its document";
+  EXPECT_EQ(pendingFlag(doc), 0) << "the error nobody fetched went with its document";
   QvDocDestroy(doc);
   StandInResetFaults();
   EXPECT_EQ(StandInLiveDocuments(), 0);
@@ -50,10 +50,9 @@ TEST(Services, PathsAndTheLog) {
   QvDocSetNames(doc, "quote\"back\\slash", "tab\t", "\xe9");
   QvDocDestroy(doc);
   ASSERT_EQ(StandInLogSize(), 3);
-  EXPECT_NE(
-      std::string(StandInLogEntry(1)).find(R"("names":["quote\"back\\slash","tab\t","\u00e9"])"),
-      std::string::npos)
-      << StandInLogEntry(1);
+  const std::string entry = StandInLogEntry(1);
+  EXPECT_NE(entry.find(R"("names":["quote\"back\\slash","tab\t","\u00e9"])"), std::string::npos)
+      << entry;
 }
 
 }  // namespace

@@ -46,13 +46,11 @@ struct Metafile {
 Metafile Walk(const Bytes& b) {
   Metafile m;
   std::string error, font;
-  const std::vector<emf::Record> records = emf::Records(b, &error);
-  EXPECT_TRUE(error.empty()) << error;
   for (size_t at : {8, 12, 16, 20, 24, 28, 32, 36, 72, 76, 80, 84}) m.header.push_back(I32(b, at));
   std::map<uint32_t, uint32_t> live, selected;        // handle -> kind; kind -> handle
   uint32_t bkMode = 2, textAlign = 0, textColor = 0;  // the device's own: opaque, top left
   bool nullPen = false;
-  for (const emf::Record& record : records) {
+  for (const emf::Record& record : emf::Records(b, &error)) {
     const Bytes r(b.begin() + record.at, b.begin() + record.at + record.size);
     const uint32_t type = record.type, handle = U32(r, 8);
     const uint32_t kind = live.count(handle) ? live[handle] : 0;
@@ -109,6 +107,7 @@ Metafile Walk(const Bytes& b) {
     if (type == emf::kStretchDIBits || type == emf::kAlphaBlend || type == kTextOutA)
       m.drawn.push_back(type);
   }
+  EXPECT_TRUE(error.empty()) << error;
   EXPECT_TRUE(live.empty()) << live.size() << " objects never deleted";
   return m;
 }

@@ -49,9 +49,7 @@ int32_t WINAPI HostProc(uint32_t user, int32_t op, void* buffer, int32_t value, 
 
 QvStream OpenHost(HostStream* host) {
   hosts.push_back(host);
-  StreamOpenDescriptor d = {};
-  d.source = hosts.size() - 1;
-  d.streamFunction = &HostProc;
+  const StreamOpenDescriptor d = {hosts.size() - 1, 0, 0, 0, &HostProc, 0};
   return QvStreamOpen("carried.gif", &d, 0);
 }
 
@@ -61,9 +59,8 @@ struct ThreeKinds {
       : address(bytes.data()), host{bytes, hostChunk} {
     const std::string name = testing::TempDir() + "companion_stream" + std::to_string(getpid());
     std::ofstream(name, std::ios::binary) << std::string(bytes.begin(), bytes.end());
-    StreamOpenDescriptor block = {};
-    block.source = reinterpret_cast<uintptr_t>(&address);
-    block.size = uint32_t(bytes.size());
+    const StreamOpenDescriptor block = {
+        reinterpret_cast<uintptr_t>(&address), uint32_t(bytes.size()), 0, 0, nullptr, 0};
     streams = {QvStreamOpen(name.c_str(), nullptr, 0), QvStreamOpen(nullptr, &block, 0),
                OpenHost(&host)};
     std::remove(name.c_str());  // the stream keeps the file open
@@ -151,9 +148,8 @@ TEST(Streams, FailingOrLyingHostsAndFailedOpensNeverOverrunNorLeak) {
   QvStreamClose(s);
 
   const uint8_t* none = nullptr;
-  StreamOpenDescriptor noSource = {}, nullAddress = {};
-  noSource.size = nullAddress.size = 10;
-  nullAddress.source = reinterpret_cast<uintptr_t>(&none);
+  StreamOpenDescriptor noSource = {0, 10, 0, 0, nullptr, 0};
+  StreamOpenDescriptor nullAddress = {reinterpret_cast<uintptr_t>(&none), 10, 0, 0, nullptr, 0};
   const std::string fifo = testing::TempDir() + "companion_fifo" + std::to_string(getpid());
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(QvStreamOpen(fifo.c_str(), nullptr, 0), nullptr) << "waiting for a writer would hang";

@@ -28,7 +28,6 @@ struct BitPacker {
     for (bits += width; bits >= 8; bits -= 8, buffer >>= 8)
       out.push_back(static_cast<uint8_t>(buffer));
   }
-  // The code size byte and the packed codes in sub-blocks.
   Bytes ImageData(int minCodeSize, int subBlockSize) {
     if (bits > 0) out.push_back(static_cast<uint8_t>(buffer));
     Bytes data{static_cast<uint8_t>(minCodeSize)};
@@ -50,11 +49,9 @@ int SizeFieldFor(size_t count) {  // n in 0..7 with 2^(n+1) >= count
   return n;
 }
 
-void AppendColorTable(Bytes* out, const std::vector<Color>& colors) {
-  for (size_t i = 0; i < size_t{2} << SizeFieldFor(colors.size()); ++i) {
-    const Color c = i < colors.size() ? colors[i] : Color{0, 0, 0};
-    out->insert(out->end(), {c.r, c.g, c.b});
-  }
+void AppendColorTable(Bytes* out, std::vector<Color> colors) {  // padded to its size field
+  colors.resize(size_t{2} << SizeFieldFor(colors.size()), Color{0, 0, 0});
+  for (const Color& c : colors) out->insert(out->end(), {c.r, c.g, c.b});
 }
 
 }  // namespace
