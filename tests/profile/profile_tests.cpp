@@ -192,56 +192,37 @@ TEST_F(SetupTest, RefusedWithoutLeftovers) {
   }
 }
 
-// The rows of the data file in turn on a setup and on an options block whose
-// persistent bytes hold a pattern; after each, the bytes hold what it says.
-// Which handles are refused is the setup-calls fuzzer's to check.
+// The rows of the data file in turn on an options block whose persistent
+// bytes hold a pattern; after each, the bytes hold what it says. On a setup,
+// and which handles are refused, is the setup-calls fuzzer's to check.
 TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
   constexpr auto kRecord = static_cast<int32_t>(kPersistentOptionsBytes);
   void* const kStreamValue = reinterpret_cast<void*>(~uintptr_t{0} / 3);  // all bytes set
   uint32_t word = 0xCAFEBABEu;
   uint8_t flag = 0xFF;
   std::vector<uint8_t> record(kRecord, 0x11), pattern(kRecord), persistent(kRecord);
+  for (int i = 0; i < kRecord; ++i) pattern[i] = static_cast<uint8_t>(0xA0 + i);
   void* const values[] = {kStreamValue, &word, &flag, record.data(), nullptr};
   const Texts names = {"stream", "word", "flag", "record", "null"};
-  for (bool isSetup : {true, false}) {
-    SCOPED_TRACE(isSetup ? "setup" : "options block");
-    for (int i = 0; i < kRecord; ++i) pattern[i] = static_cast<uint8_t>(0xA0 + i);
-    HGLOBAL handle =
-        isSetup ? filter_->CreateSetup(nullptr, nullptr, nullptr, 0) : QvOptionsCreate(0, 0, 0, 0);
-    if (isSetup) {
-      std::memcpy(&LockedGlobal(handle).As<FilterSetup>()->persistentOptions, pattern.data(),
-                  kRecord);
-    } else {
-      QvOptionsControl(handle, kOptionStorePersistent, kRecord, pattern.data(), nullptr, 0);
-    }
-    const int rows =
-        testtable::ForEachRow(PROFILE_DATA "escapes.txt", [&](const testtable::Row& row) {
-          SCOPED_TRACE(testing::PrintToString(row));
-          void* value = values[std::find(names.begin(), names.end(), row[2]) - names.begin()];
-          const int32_t size = row[1] == "record" ? kRecord : std::stoi(row[1], nullptr, 0);
-          EXPECT_EQ(
-              filter_->EscapeSetup(handle, std::stoi(row[0], nullptr, 0), size, value, nullptr, 0),
-              std::stoi(row[isSetup ? 3 : 5]));
-          const std::string& change = row[isSetup ? 4 : 6];
-          if (change == "stream") std::memcpy(pattern.data(), &value, sizeof value);
-          if (change == "word")
-            std::memcpy(&pattern[offsetof(PersistentOptions, secondOption)], value, 4);
-          if (change == "record") pattern = record;
-          if (isSetup) {
-            std::memcpy(persistent.data(),
-                        &LockedGlobal(handle).As<const FilterSetup>()->persistentOptions, kRecord);
-          } else {
-            QvOptionsControl(handle, kOptionFetchPersistent, kRecord, nullptr, persistent.data(),
-                             0);
-          }
-          EXPECT_EQ(persistent, pattern);
-        });
-    EXPECT_EQ(rows, 12);
-    uint8_t fetched = 0;
-    QvOptionsControl(handle, kOptionSet28, 1, nullptr, &fetched, 0);
-    EXPECT_EQ(fetched, isSetup ? 0 : 0xFF) << "option 0x28 reached the block";
-    GlobalFree(handle);
-  }
+  HGLOBAL handle = QvOptionsCreate(0, 0, 0, 0);
+  QvOptionsControl(handle, kOptionStorePersistent, kRecord, pattern.data(), nullptr, 0);
+  const auto row = [&](const testtable::Row& r) {
+    SCOPED_TRACE(testing::PrintToString(r));
+    void* value = values[std::find(names.begin(), names.end(), r[2]) - names.begin()];
+    const int32_t code = std::stoi(r[0], nullptr, 0);
+    const int32_t size = r[1] == "record" ? kRecord : std::stoi(r[1], nullptr, 0);
+    EXPECT_EQ(filter_->EscapeSetup(handle, code, size, value, nullptr, 0), std::stoi(r[3]));
+    if (r[4] == "stream") std::memcpy(pattern.data(), &value, sizeof value);
+    if (r[4] == "word") std::memcpy(&pattern[offsetof(PersistentOptions, secondOption)], value, 4);
+    if (r[4] == "record") pattern = record;
+    QvOptionsControl(handle, kOptionFetchPersistent, kRecord, nullptr, persistent.data(), 0);
+    EXPECT_EQ(persistent, pattern);
+  };
+  EXPECT_EQ(testtable::ForEachRow(PROFILE_DATA "escapes.txt", row), 12);
+  uint8_t fetched = 0;
+  QvOptionsControl(handle, kOptionSet28, 1, nullptr, &fetched, 0);
+  EXPECT_EQ(fetched, 0xFF) << "option 0x28 reached the block";
+  GlobalFree(handle);
 }
 
 }  // namespace
