@@ -11,7 +11,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "gifimport/filter_api.h"
 #include "platform/platform_test.h"
 #include "platform/locked_global.h"
 
@@ -40,6 +39,11 @@ const fs::path& ScratchPath() {
 
 std::map<uint32_t, std::pair<const Bytes*, int64_t>> streams;  // bytes, position
 uint32_t nextStreamValue = 0x57AE0001u;
+
+uint32_t entryStream = 0;
+int32_t WINAPI UserZeroStream(uint32_t, int32_t op, void* buffer, int32_t value, int32_t origin) {
+  return ByteStreamProc(entryStream, op, buffer, value, origin);
+}
 
 }  // namespace
 
@@ -134,18 +138,9 @@ std::string LogField(const std::string& entry, const std::string& key) {
 
 std::string WriteScratchFile(const std::string& name, const Bytes& bytes) {
   const std::string path = (ScratchPath() / name).string();
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
   return path;
 }
-
-namespace {
-uint32_t entryStream = 0;
-int32_t WINAPI UserZeroStream(uint32_t, int32_t op, void* buffer, int32_t value, int32_t origin) {
-  return ByteStreamProc(entryStream, op, buffer, value, origin);
-}
-}  // namespace
 
 EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& arm) {
   const std::string path = WriteScratchFile("entry.gif", gif);
@@ -161,8 +156,7 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
   source.memory = MemoryBlockOf(gif);
   entryStream = OpenByteStream(gif);
   std::vector<uint8_t> persistent = PersistentBytes(options), area(72, 0xEE);
-  std::fill(area.begin(), area.begin() + 4, 0);
-  area[0] = 60;
+  area[0] = 60, area[1] = area[2] = area[3] = 0;
   auto* record = reinterpret_cast<FileInfoRecord*>(area.data());
   EntryRun run;
   StandInClearLog();
@@ -259,7 +253,7 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
 
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
   const standin::Picture* picture = StandInLastPicture();
-  if (picture != nullptr && options.keepPicture) run.picture = *picture;
+  if (picture != nullptr) run.picture = *picture;
   StandInForgetPictures();
   run.calls = host.calls();
 

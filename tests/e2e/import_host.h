@@ -42,7 +42,6 @@ struct ImportOptions {
   std::function<void(FilterSetup*)> adjustSetup;      // the locked setup, as a profile fills it
   std::function<void(ImportRequest*)> adjustRequest;  // the request, once the harness filled it
   std::function<void()> beforeImport;  // right before ImportFile, e.g. to arm a failure
-  bool keepPicture = true;             // false: not copied out (a huge one costs)
 };
 
 struct ImportRun {

@@ -205,16 +205,11 @@ TEST(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
     // many cuts in a row give them.
     for (size_t cut = 0; c.with.count("cuts") && cut <= gif.size(); ++cut) {
       const ImportRun run = Checked(Bytes(gif.begin(), gif.begin() + cut), options);
-      EXPECT_EQ(run.Errors(),
-                run.result ? std::vector<int32_t>{run.result} : std::vector<int32_t>{})
-          << "cut at " << cut;
+      EXPECT_EQ(run.Errors(), std::vector<int32_t>(run.result != 0, run.result)) << "cut " << cut;
       const std::string result = "cut " + std::to_string(run.result) + " t" +
                                  std::to_string(run.picture ? run.picture->texts.size() : 0) + " x";
-      std::string& last = got.back();
-      if (last.rfind(result, 0) == 0)
-        last = result + std::to_string(std::stoi(last.substr(result.size())) + 1);
-      else
-        got.push_back(result + "1");
+      if (got.back().rfind(result, 0) != 0) got.push_back(result + "0");
+      got.back() = result + std::to_string(std::stoi(got.back().substr(result.size())) + 1);
     }
     if (kWrite) std::ofstream(path) << c.header << Lines(got);
 #ifndef _WIN32  // the golden text is the Linux build's: paths and handles read otherwise there
@@ -241,8 +236,7 @@ TEST(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
       const ImportRun run = Checked(gif, o);
       EXPECT_EQ(run.result, byFile.result);
       EXPECT_EQ(run.calls.size(), way.callback && way.context ? byFile.calls.size() : 0u);
-      ASSERT_FALSE(run.log.empty());
-      EXPECT_EQ(e2e::LogField(run.log[0], "kind"), way.opened) << run.log[0];
+      EXPECT_EQ(e2e::LogField(run.log.at(0), "kind"), way.opened);
       // Without a context the document is opened without one; nothing else differs.
       EXPECT_EQ(way.context ? AfterOpen(run) : run.Ops(),
                 way.context ? AfterOpen(byFile) : byFile.Ops());
@@ -255,10 +249,6 @@ TEST(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
 // replayed whatever they hold.
 TEST(ImportTest, EveryGifWeKeepByEveryRoad) {
   const fs::path golden = kRoot / "tests/e2e/pixel_oracle.txt";
-  std::map<std::string, std::string> expected;
-  testtable::ForEachRow(golden.string(), [&expected](const testtable::Row& row) {
-    expected[row[0].substr(0, row[0].find(' '))] = row[0];
-  });
   std::set<std::string> names;
   for (const char* dir : {"examples", "tests/crashers", "tests/e2e/cases", "fuzz/seeds/import",
                           "fuzz/seeds/import_gr", "fuzz/seeds/file_info"})
@@ -279,7 +269,6 @@ TEST(ImportTest, EveryGifWeKeepByEveryRoad) {
     for (Road road : {Road::kFile, Road::kMemory, Road::kStream}) {
       ImportOptions options;
       options.road = road;
-      options.keepPicture = road == Road::kMemory;
       ImportRun& run = runs[static_cast<int>(road)] = Checked(gif, options);
       EXPECT_TRUE(run.result == runs[0].result && AfterOpen(run) == AfterOpen(runs[0]))
           << "the roads differ";
@@ -301,7 +290,6 @@ TEST(ImportTest, EveryGifWeKeepByEveryRoad) {
     std::snprintf(line, sizeof line, " %d %zu %016llx", int(run.result), bitmaps.size(),
                   static_cast<unsigned long long>(hash));
     written += name + line + "\n";
-    EXPECT_EQ(name + line, expected[name]);
 #ifdef GIFIMPORT_HAVE_GIFLIB
     // Only a file both decoders read whole: each keeps its own tolerances.
     std::vector<oracle::GifImage> images;
@@ -312,6 +300,7 @@ TEST(ImportTest, EveryGifWeKeepByEveryRoad) {
 #endif
   }
   if (kWrite) std::ofstream(golden) << written;
+  EXPECT_EQ(written, testtable::ReadBytes(golden.string()));
 }
 
 // A handle that is no live setup large enough, and names that do not fit
@@ -358,7 +347,7 @@ TEST(ImportTest, RequestsThatCannotBeServedAreRefused) {
     names.adjustRequest = [&c](ImportRequest* r) { r->docNames[1] = c.docName.c_str(); };
     const ImportRun run = Checked({}, names);
     EXPECT_EQ(run.result, c.result) << "case " << &c - cases;
-    EXPECT_EQ(run.Errors(), c.result ? std::vector<int32_t>{c.result} : std::vector<int32_t>{});
+    EXPECT_EQ(run.Errors(), std::vector<int32_t>(c.result != 0, c.result));  // one report
     if (c.result == 0) {
       EXPECT_EQ(Strings({run.picture->openName, run.picture->startName, run.picture->names[1]}),
                 Strings({c.open, c.start, c.docName}));
