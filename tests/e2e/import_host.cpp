@@ -252,8 +252,7 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
                     (memory == nullptr || !GlobalLock(memory) || GlobalUnlock(memory) == FALSE);
 
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
-  const standin::Picture* picture = StandInLastPicture();
-  if (picture != nullptr) run.picture = *picture;
+  if (const standin::Picture* picture = StandInLastPicture()) run.picture = *picture;
   StandInForgetPictures();
   run.calls = host.calls();
 

@@ -75,10 +75,9 @@ std::set<int32_t> reentries;
 int32_t WINAPI ReenteringCallback(uint32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*) {
   HGLOBAL setup = reentered->setupHandle;
   uint32_t second = 1;
-  for (int32_t r : {DestroySetup(setup), ImportFile(0, "", "", "", reentered),
+  reentries.insert({DestroySetup(setup), ImportFile(0, "", "", "", reentered),
                     EscapeSetup(setup, 0x51, 4, nullptr, nullptr, 0),
-                    EscapeSetup(setup, 0x52, 4, &second, nullptr, 0)})
-    reentries.insert(r);
+                    EscapeSetup(setup, 0x52, 4, &second, nullptr, 0)});
   return 0;
 }
 
@@ -227,19 +226,17 @@ TEST(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
                 {Road::kStream, true, true, true, "\"host\""},   // a stream wins over a path
                 {Road::kFile, false, false, true, "\"file\""},   // no status callback
                 {Road::kFile, false, true, false, "\"file\""}};  // no host context
-    for (const auto& way : ways) {
-      if (options.cancelAtProgress && !(way.callback && way.context)) continue;
-      SCOPED_TRACE("way " + std::to_string(&way - ways));
+    for (const auto& [road, alsoPath, callback, context, opened] : ways) {
+      if (options.cancelAtProgress && !(callback && context)) continue;
+      SCOPED_TRACE(testing::Message() << "road " << int(road) << alsoPath << callback << context);
       ImportOptions o = options;
-      o.road = way.road, o.alsoPath = way.alsoPath, o.callback = way.callback;
-      o.context = way.context;
+      o.road = road, o.alsoPath = alsoPath, o.callback = callback, o.context = context;
       const ImportRun run = Checked(gif, o);
       EXPECT_EQ(run.result, byFile.result);
-      EXPECT_EQ(run.calls.size(), way.callback && way.context ? byFile.calls.size() : 0u);
-      EXPECT_EQ(e2e::LogField(run.log.at(0), "kind"), way.opened);
+      EXPECT_EQ(run.calls.size(), callback && context ? byFile.calls.size() : 0u);
+      EXPECT_EQ(e2e::LogField(run.log.at(0), "kind"), opened);
       // Without a context the document is opened without one; nothing else differs.
-      EXPECT_EQ(way.context ? AfterOpen(run) : run.Ops(),
-                way.context ? AfterOpen(byFile) : byFile.Ops());
+      EXPECT_EQ(context ? AfterOpen(run) : run.Ops(), context ? AfterOpen(byFile) : byFile.Ops());
     }
   }
   EXPECT_GT(paths.size(), 40u);
@@ -329,29 +326,26 @@ TEST(ImportTest, RequestsThatCannotBeServedAreRefused) {
   const std::string path = e2e::WriteScratchFile(std::string(260 - dir.size(), 'p'), gif);
   const std::string fits(259, 'n'), tooLong(260, 'n');
   const struct {
-    std::string open, start, input, docName;
+    Strings names;  // ImportFile's open and start names, the request's second document name
+    std::string input;
     int32_t result;
-  } cases[] = {{fits, fits, path, fits, 0},
-               {tooLong, "", path, "", 27},
-               {"", tooLong, path, "", 27},
-               {"", "", path, tooLong, 27},
-               {"", "", path + "x", "", 7}};
+  } cases[] = {{{fits, fits, fits}, path, 0},
+               {{tooLong, "", ""}, path, 27},
+               {{"", tooLong, ""}, path, 27},
+               {{"", "", tooLong}, path, 27},
+               {{"", "", ""}, path + "x", 7}};
   for (const auto& c : cases) {
-    ImportOptions names;
-    names.openName = c.open;
-    names.startName = c.start;
-    names.inputPath = c.input;
-    names.adjustSetup = [&path](FilterSetup* setup) {
+    ImportOptions options;
+    options.openName = c.names[0], options.startName = c.names[1], options.inputPath = c.input;
+    options.adjustSetup = [&path](FilterSetup* setup) {
       std::snprintf(setup->inputPath, kTextFieldBytes, "%s", path.c_str());
     };
-    names.adjustRequest = [&c](ImportRequest* r) { r->docNames[1] = c.docName.c_str(); };
-    const ImportRun run = Checked({}, names);
+    options.adjustRequest = [&c](ImportRequest* r) { r->docNames[1] = c.names[2].c_str(); };
+    const ImportRun run = Checked({}, options);
     EXPECT_EQ(run.result, c.result) << "case " << &c - cases;
     EXPECT_EQ(run.Errors(), std::vector<int32_t>(c.result != 0, c.result));  // one report
-    if (c.result == 0) {
-      EXPECT_EQ(Strings({run.picture->openName, run.picture->startName, run.picture->names[1]}),
-                Strings({c.open, c.start, c.docName}));
-    }
+    const standin::Picture* p = c.result ? nullptr : &run.picture.value();   // the names it got
+    EXPECT_EQ(p ? Strings({p->openName, p->startName, p->names[1]}) : c.names, c.names);
   }
 }
 
