@@ -207,11 +207,7 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   ImportRun run;
   ScratchPath();
   HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
-  {
-    LockedGlobal fields(setup);
-    if (!fields) throw std::runtime_error("CreateSetup made no setup that locks");
-    if (options.adjustSetup) options.adjustSetup(fields.As<FilterSetup>());
-  }
+  if (options.adjustSetup) options.adjustSetup(LockedGlobal(setup).As<FilterSetup>());
 
   testhost::RecordingHost host;
   if (options.cancelAtProgress > 0) host.AnswerProgress(options.cancelAtProgress, 1);
@@ -222,10 +218,8 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   request.setupHandle = setup;
   request.hostContext = options.context ? &context : nullptr;
 
-  const bool byPath = options.road == Road::kFile || options.alsoPath;
-  const std::string path = options.inputPath ? *options.inputPath
-                           : byPath          ? WriteScratchFile("input.gif", gif)
-                                             : "";
+  const std::string path = options.inputPath.value_or(
+      options.road == Road::kFile || options.alsoPath ? WriteScratchFile("input.gif", gif) : "");
   if (options.road == Road::kMemory)  // a zero-sized movable block is discarded: locks to null
     context.inputMemory =
         options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);

@@ -31,14 +31,13 @@ enum class Road { kFile, kMemory, kStream };
 
 struct ImportOptions {
   Road road = Road::kFile;
-  bool alsoPath = false;            // the memory and stream roads also pass a path to the GIF
-  bool unlockableMemory = false;    // the memory road hands a discarded block, whatever the GIF
-  bool callback = true;             // false: a HostContext without a status callback
-  bool context = true;              // false: a request without a HostContext at all
-  int cancelAtProgress = 0;         // answer this progress call (1 = first) with a stop
-  int32_t followUpAnswer = 1;       // answer to the cancellation follow-up
-  std::string openName, startName;  // ImportFile's strings
-  std::optional<std::string> inputPath;               // in place of the harness's own
+  bool alsoPath = false;          // the memory and stream roads also pass a path to the GIF
+  bool unlockableMemory = false;  // the memory road hands a discarded block, whatever the GIF
+  bool callback = true, context = true;  // false: no status callback; no HostContext at all
+  int cancelAtProgress = 0;              // answer this progress call (1 = first) with a stop
+  int32_t followUpAnswer = 1;            // answer to the cancellation follow-up
+  std::string openName, startName;       // ImportFile's strings
+  std::optional<std::string> inputPath;  // in place of the harness's own
   std::function<void(FilterSetup*)> adjustSetup;      // the locked setup, as a profile fills it
   std::function<void(ImportRequest*)> adjustRequest;  // the request, once the harness filled it
   std::function<void()> beforeImport;  // right before ImportFile, e.g. to arm a failure
@@ -77,13 +76,11 @@ void CloseByteStream(uint32_t userValue);
 int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin);
 
-// The metafile entries and GetFileInfo as a host calls them on `gif`, by a
-// file (the memory block beside it), the memory block alone, or a host
-// stream; the metafile entries on GetFilterInfo's block, capture value 77
-// (ImportGR also by the block's stream function, of user value 0),
-// GetFileInfo into a 60-byte record with 12 bytes behind it. `arm` runs
-// right before the call; `wrong` says what is amiss afterwards with the
-// host's records and the live objects.
+// The metafile entries (on GetFilterInfo's block, capture value 77) and
+// GetFileInfo (into a 60-byte record, 12 bytes behind it) as a host calls them
+// on `gif`: by a file (the memory block beside it), the memory block alone, a
+// host stream, or (ImportGR) the block's stream function of user value 0.
+// `arm` runs right before the call; `wrong` says what is amiss afterwards.
 enum class Entry {
   kGRFile,
   kGRMemory,
