@@ -115,12 +115,10 @@ ImportOptions OptionsFor(const Case& c) {
 // Runs `gif` the way `options` says, with the checks every run gets.
 ImportRun Checked(const Bytes& gif, const ImportOptions& options) {
   const unsigned long long inUse = PlatformMemoryInUse();
-  reentered = nullptr;
-  reentries.clear();
+  reentered = nullptr, reentries.clear();
   ImportRun run = e2e::Import(gif, options);
   EXPECT_EQ(reentries, reentered ? std::set<int32_t>{kSetupBusy} : reentries);
-  PlatformSetMemoryBudget(kPlatformDefaultBudget);
-  StandInResetFaults();
+  PlatformSetMemoryBudget(kPlatformDefaultBudget), StandInResetFaults();
   EXPECT_EQ(run.live + (run.recordsKept ? "" : " the host's records changed"), "");
   EXPECT_EQ(PlatformMemoryInUse(), inUse) << "a charge stayed behind";
   return run;
@@ -141,8 +139,7 @@ Strings ByEntries(const Bytes& gif, const std::function<void()>& arm) {
         e2e::CallEntry(e2e::Entry(way < 0 ? int(e2e::Entry::kInfoStream) + 1 + way
                                           : way + (way >= 2)),  // not kGRBlockStream
                        gif, way < 0 ? nullptr : arm);
-    StandInResetFaults();
-    PlatformSetMemoryBudget(kPlatformDefaultBudget);
+    PlatformSetMemoryBudget(kPlatformDefaultBudget), StandInResetFaults();
     const ImportResult& r = run.frame;
     const FileInfoRecord& i = run.record;
     char text[160];
