@@ -61,8 +61,8 @@ struct Input {
   }
 };
 
-FilterError Decode(Input& in, uint32_t* table, uint16_t* stack, uint8_t minimumCodeSize,
-                   uint8_t* cursor, uint32_t remaining) {
+FilterError PlainDecode(Input& in, uint32_t* table, uint16_t* stack, uint8_t minimumCodeSize,
+                        uint8_t* cursor, uint32_t remaining) {
   const uint32_t clear = 1u << minimumCodeSize, end = clear + 1;
   // The string of `code`, then `suffix` unless negative; false on a cycle.
   auto emit = [&](uint32_t code, int suffix) {
@@ -145,11 +145,11 @@ FilterError PlainDecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsP
     return Fail(job, kErrRead);
   }
   std::vector<uint8_t> pixels(((size_t{width} + 3) & ~size_t{3}) * height), window(kWindowBytes);
-  std::vector<uint32_t> table(kStackSlots);
+  std::vector<uint32_t> table(kMaxCodes);
   std::vector<uint16_t> stack(kStackSlots);
   Input in{job, stream, window.data(), 0, 0, blockLength};
-  FilterError err = Decode(in, table.data(), stack.data(), minimumCodeSize, pixels.data(),
-                           uint32_t{width} * height);
+  FilterError err = PlainDecode(in, table.data(), stack.data(), minimumCodeSize, pixels.data(),
+                                uint32_t{width} * height);
   if (err == kErrNone) err = in.SkipRest();
   if (err != kErrNone) return err;
   return EmitRaster(job, pixels.data(), interlaced, bitsPerPixel, width, left, topY, height);
@@ -212,13 +212,13 @@ Decoded Decode(const Bytes& data, uint16_t width, uint16_t height, bool interlac
 TEST(LzwDecoderTest, HandBuiltStreamsFollowTheTable) {
   using testtable::Words;
   const int cases = testtable::ForEachRow(LZW_STREAMS_FILE, [](const testtable::Row& row) {
-    SCOPED_TRACE(row[0] + "|" + row[1]);
+    SCOPED_TRACE(testing::PrintToString(row));
     const std::vector<std::string> sizes = Words(row[0]);
     std::vector<std::pair<int, int>> codes;
-    for (const std::string& code : Words(row[1]))
+    for (const std::string& code : Words(row.at(1)))
       codes.emplace_back(std::stoi(code), std::stoi(code.substr(code.find('/') + 1)));
     Pixels pixels;
-    for (const std::string& pixel : Words(row[2]))
+    for (const std::string& pixel : Words(row.at(2)))
       pixels.push_back(static_cast<uint8_t>(std::stoi(pixel)));
     const bool fails = row.size() > 3;
     const Decoded d = Decode(gifwrite::PackCodes(std::stoi(sizes[0]), codes, std::stoi(sizes[1])),

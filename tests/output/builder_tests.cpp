@@ -30,7 +30,7 @@ TEST(BuilderTest, EveryStepOfTheTable) {
   std::vector<uint8_t> rgb(300 * 3);
   for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<uint8_t>(i * 7 + 1);
   const int rows = testtable::ForEachRow(BUILDER_STEPS_FILE, [&](const testtable::Row& row) {
-    SCOPED_TRACE(row[0] + " | " + row[1]);
+    SCOPED_TRACE(testing::PrintToString(row));
     testhost::RecordingHost host;
     testhost::ScopedJob job;
     host.Attach(job.context());
@@ -42,7 +42,7 @@ TEST(BuilderTest, EveryStepOfTheTable) {
     StandInResetFaults();
     StandInForgetPictures();
     job->picture = QvDocCreate(0);
-    for (const std::string& word : testtable::Words(row[1])) {
+    for (const std::string& word : testtable::Words(row.at(1))) {
       const size_t colon = word.find(':'), eq = word.find('=');
       if (colon != std::string::npos)
         StandInSetPendingErrorAfter(word.substr(0, colon).c_str(), 1,
@@ -88,9 +88,9 @@ TEST(BuilderTest, EveryStepOfTheTable) {
       EXPECT_TRUE(picture.palette.empty() ||
                   !std::memcmp(picture.palette.data(), rgb.data(), 3 * picture.palette.size()));
     }
-    EXPECT_EQ(std::to_string(result), row[2]);
-    EXPECT_EQ(Joined(host.Texts(), " ; "), row[3]);
-    EXPECT_EQ(Joined(ops), row[4]);
+    EXPECT_EQ(std::to_string(result), row.at(2));
+    EXPECT_EQ(Joined(host.Texts(), " ; "), row.at(3));
+    EXPECT_EQ(Joined(ops), row.at(4));
     EXPECT_EQ(got, Joined(testtable::Words(row.size() > 5 ? row[5] : "")));
   });
   EXPECT_EQ(rows, 34);

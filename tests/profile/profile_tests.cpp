@@ -202,17 +202,17 @@ TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
   uint8_t flag = 0xFF;
   std::vector<uint8_t> record(kRecord, 0x11), pattern(kRecord), persistent(kRecord);
   for (int i = 0; i < kRecord; ++i) pattern[i] = static_cast<uint8_t>(0xA0 + i);
-  void* const values[] = {kStreamValue, &word, &flag, record.data(), nullptr};
+  const std::vector<void*> values = {kStreamValue, &word, &flag, record.data(), nullptr};
   const Texts names = {"stream", "word", "flag", "record", "null"};
   HGLOBAL handle = QvOptionsCreate(0, 0, 0, 0);
   QvOptionsControl(handle, kOptionStorePersistent, kRecord, pattern.data(), nullptr, 0);
   const auto row = [&](const testtable::Row& r) {
     SCOPED_TRACE(testing::PrintToString(r));
-    void* value = values[std::find(names.begin(), names.end(), r[2]) - names.begin()];
+    void* value = values.at(std::find(names.begin(), names.end(), r.at(2)) - names.begin());
     const int32_t code = std::stoi(r[0], nullptr, 0);
     const int32_t size = r[1] == "record" ? kRecord : std::stoi(r[1], nullptr, 0);
-    EXPECT_EQ(filter_->EscapeSetup(handle, code, size, value, nullptr, 0), std::stoi(r[3]));
-    if (r[4] == "stream") std::memcpy(pattern.data(), &value, sizeof value);
+    EXPECT_EQ(filter_->EscapeSetup(handle, code, size, value, nullptr, 0), std::stoi(r.at(3)));
+    if (r.at(4) == "stream") std::memcpy(pattern.data(), &value, sizeof value);
     if (r[4] == "word") std::memcpy(&pattern[offsetof(PersistentOptions, secondOption)], value, 4);
     if (r[4] == "record") pattern = record;
     QvOptionsControl(handle, kOptionFetchPersistent, kRecord, nullptr, persistent.data(), 0);
