@@ -31,12 +31,6 @@ Strings Logged(const std::string& op, const Strings& keys = {}) {
   return out;
 }
 
-uint32_t streamOfUserZero = 0;
-int32_t WINAPI StreamOfUserZero(uint32_t user, int32_t op, void* buffer, int32_t value,
-                                int32_t origin) {
-  return e2e::ByteStreamProc(user == 0 ? streamOfUserZero : user, op, buffer, value, origin);
-}
-
 TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-600x400.gif"),
                    small = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-9x4.gif");
@@ -57,14 +51,14 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
       QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
       const uint16_t refuse = r[1] == "refusing";
       QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
-      const HostStreamProc function = r[1] == "carrying" ? &StreamOfUserZero : nullptr;
+      const HostStreamProc function = r[1] == "carrying" ? &e2e::UserZeroStreamProc : nullptr;
       EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
       std::memcpy(before.data(), &function, sizeof function);
     }
     const SourceDescriptor* source = sources.at(r[2]);
     ImportResult result{};
     ImportResult* out = r[3] == "yes" ? &result : nullptr;
-    const uint32_t user = streamOfUserZero = e2e::OpenByteStream(small);
+    const uint32_t user = e2e::userZeroStream = e2e::OpenByteStream(small);
     StandInClearLog();
     if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
     const long allocations = PlatformAllocationCount();

@@ -40,12 +40,13 @@ const fs::path& ScratchPath() {
 std::map<uint32_t, std::pair<const Bytes*, int64_t>> streams;  // bytes, position
 uint32_t nextStreamValue = 0x57AE0001u;
 
-uint32_t entryStream = 0;
-int32_t WINAPI UserZeroStream(uint32_t, int32_t op, void* buffer, int32_t value, int32_t origin) {
-  return ByteStreamProc(entryStream, op, buffer, value, origin);
-}
-
 }  // namespace
+
+uint32_t userZeroStream = 0;
+int32_t WINAPI UserZeroStreamProc(uint32_t user, int32_t op, void* buffer, int32_t value,
+                                  int32_t origin) {
+  return ByteStreamProc(user == 0 ? userZeroStream : user, op, buffer, value, origin);
+}
 
 uint32_t OpenByteStream(const Bytes& bytes) {
   streams[nextStreamValue] = {&bytes, 0};
@@ -149,33 +150,33 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
   const int32_t captureValue = 77;
   QvOptionsControl(options, 0x1A, 4, &captureValue, nullptr, 0);
   if (entry == Entry::kGRBlockStream)
-    EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStream), nullptr, 0);
+    EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStreamProc), nullptr, 0);
   SourceDescriptor source{};
   if (entry != Entry::kGRMemory && entry != Entry::kCBMemory && entry != Entry::kEmbeddedMemory)
     std::snprintf(source.path, sizeof source.path, "%s", path.c_str());
   source.memory = MemoryBlockOf(gif);
-  entryStream = OpenByteStream(gif);
+  userZeroStream = OpenByteStream(gif);
   std::vector<uint8_t> persistent = PersistentBytes(options), area(72, 0xEE);
   area[0] = 60, area[1] = area[2] = area[3] = 0;
   auto* record = reinterpret_cast<FileInfoRecord*>(area.data());
   EntryRun run;
   StandInClearLog();
+  const unsigned long long budget = PlatformMemoryBudget();
   if (arm) arm();
   ImportResult& r = run.frame;
   const auto memory = reinterpret_cast<uintptr_t>(source.memory);
   if (entry <= Entry::kGRBlockStream) run.result = ImportGR(0, &source, &r, options);
   if (entry == Entry::kCBStream || entry == Entry::kCBMemory)
-    run.result = ImportCB(0, &source, &r, options, entryStream,
+    run.result = ImportCB(0, &source, &r, options, userZeroStream,
                           entry == Entry::kCBStream ? ByteStreamProc : nullptr);
   if (entry == Entry::kEmbeddedFile || entry == Entry::kEmbeddedMemory)
     run.result = ImportEmbeddedGR(0, &source, &r, options, 0, "Start");
   if (entry == Entry::kInfoFile) run.result = GetFileInfo(path.c_str(), record, 0, nullptr);
   if (entry == Entry::kInfoMemory) run.result = GetFileInfo("", record, memory, nullptr);
   if (entry == Entry::kInfoStream)
-    run.result = GetFileInfo("", record, entryStream, ByteStreamProc);
+    run.result = GetFileInfo("", record, userZeroStream, ByteStreamProc);
   for (int i = 0; i < StandInLogSize(); ++i) run.log.push_back(StandInLogEntry(i));
-  PlatformFailAllocationAt(0);
-  StandInFailStreamReadAt(0);
+  PlatformFailAllocationAt(0), PlatformSetMemoryBudget(budget), StandInResetFaults();
   StandInForgetPictures();
   std::memcpy(&run.record, record, sizeof run.record);
   if (run.result == 0 && GetObjectType(r.metafile) == OBJ_ENHMETAFILE) {
@@ -196,7 +197,7 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
     run.wrong += " items stored with a failure";
   if (GlobalLock(source.memory) && GlobalUnlock(source.memory) != FALSE)
     run.wrong += " memory left locked";
-  CloseByteStream(entryStream);
+  CloseByteStream(userZeroStream);
   if (GlobalFree(source.memory) != nullptr) run.wrong += " the host's block was freed";
   GlobalFree(options);
   run.wrong += testhost::DescribeLive();
@@ -237,10 +238,11 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   unsigned char requestBefore[sizeof request], contextBefore[sizeof context];  // padding too
   std::memcpy(requestBefore, &request, sizeof request);
   std::memcpy(contextBefore, &context, sizeof context);
+  const unsigned long long budget = PlatformMemoryBudget();
   if (options.beforeImport) options.beforeImport();
   run.result =
       ImportFile(0, options.openName.c_str(), options.startName.c_str(), path.c_str(), &request);
-  PlatformFailAllocationAt(0);
+  PlatformFailAllocationAt(0), PlatformSetMemoryBudget(budget), StandInResetFaults();
   run.recordsKept = std::memcmp(&request, requestBefore, sizeof request) == 0 &&
                     std::memcmp(&context, contextBefore, sizeof context) == 0 &&
                     (memory == nullptr || !GlobalLock(memory) || GlobalUnlock(memory) == FALSE);

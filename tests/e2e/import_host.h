@@ -56,7 +56,7 @@ struct ImportRun {
   std::vector<std::string> Ops() const;
 };
 
-// Runs one import of `gif`. Nothing the harness made is left live.
+// Runs one import of `gif`: nothing it made stays live, its faults and budget end with it.
 ImportRun Import(const Bytes& gif, const ImportOptions& options = {});
 
 // A file in the harness's scratch directory (the first call also points the
@@ -75,6 +75,10 @@ uint32_t OpenByteStream(const Bytes& bytes);
 void CloseByteStream(uint32_t userValue);
 int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin);
+// The same for an options block to carry: user value 0 is userZeroStream's.
+extern uint32_t userZeroStream;
+int32_t WINAPI UserZeroStreamProc(uint32_t userValue, int32_t operation, void* buffer,
+                                  int32_t value, int32_t origin);
 
 // The metafile entries (on GetFilterInfo's block, capture value 77) and
 // GetFileInfo (into a 60-byte record, 12 bytes behind it) as a host calls them

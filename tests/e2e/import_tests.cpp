@@ -118,7 +118,6 @@ ImportRun Checked(const Bytes& gif, const ImportOptions& options) {
   reentered = nullptr, reentries.clear();
   ImportRun run = e2e::Import(gif, options);
   EXPECT_EQ(reentries, reentered ? std::set<int32_t>{kSetupBusy} : reentries);
-  PlatformSetMemoryBudget(kPlatformDefaultBudget), StandInResetFaults();
   EXPECT_EQ(run.live + (run.recordsKept ? "" : " the host's records changed"), "");
   EXPECT_EQ(PlatformMemoryInUse(), inUse) << "a charge stayed behind";
   return run;
@@ -139,7 +138,6 @@ Strings ByEntries(const Bytes& gif, const std::function<void()>& arm) {
         e2e::CallEntry(e2e::Entry(way < 0 ? int(e2e::Entry::kInfoStream) + 1 + way
                                           : way + (way >= 2)),  // not kGRBlockStream
                        gif, way < 0 ? nullptr : arm);
-    PlatformSetMemoryBudget(kPlatformDefaultBudget), StandInResetFaults();
     const ImportResult& r = run.frame;
     const FileInfoRecord& i = run.record;
     char text[160];

@@ -151,8 +151,9 @@ TEST(FileInfoTest, EveryRowOfTheTable) {
             kFileInfoBadRecord);
   // A zero screen size is given up past 16,384 sub-blocks in all, terminators
   // counted: here in a comment behind the header and its table.
+  const Bytes header = Input("zero-height-3-colours.gif");
   for (size_t blocks : {16383, 16384}) {
-    Bytes gif = Input("zero-height-3-colours.gif"), comment = {0x21, 0xFE};
+    Bytes gif = header, comment = {0x21, 0xFE};
     for (size_t i = 0; i < blocks; ++i) comment.insert(comment.end(), {1, 'c'});
     comment.push_back(0);
     gif.insert(gif.begin() + 25, comment.begin(), comment.end());
