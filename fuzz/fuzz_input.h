@@ -36,7 +36,8 @@ void Check(bool holds, const std::string& what, Numbers... numbers) {
   std::abort();
 }
 inline void ExpectNothingLive(const std::string& entry) {
-  Check(testhost::DescribeLive().empty(), entry + " left live: " + testhost::DescribeLive());
+  const std::string live = testhost::DescribeLive();  // once: it takes the handle faults
+  Check(live.empty(), entry + " left live: " + live);
 }
 
 // A movable block holding `bytes` (one zero byte when empty); the caller frees it.

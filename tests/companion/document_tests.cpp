@@ -34,9 +34,8 @@ TEST(Documents, NullAndStaleHandlesDoNothingAndAnErrorGoesWithItsDocument) {
   EXPECT_EQ(StandInLiveDocuments(), 0);
 }
 
-// What a host or a person reads back: a module's folder (the first error a
-// capture was told: every import case by the metafile entries), names in
-// the call log as JSON.
+// What a host or a person reads back: a module's folder, and names in the
+// call log as JSON.
 TEST(Services, PathsAndTheLog) {
   for (const auto& [path, directory] : {std::pair{"/opt/filters/gifin.so", "/opt/filters/"},
                                         {"gifin.so", ""},
