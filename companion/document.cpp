@@ -140,6 +140,20 @@ std::string RectJson(const PictureRect* rect) {
   return Ints({rect->x1.value, rect->y1.value, rect->x2.value, rect->y2.value});
 }
 
+// A rectangle, and whether the caller left bytes beyond its 16-bit values
+// (a library may read them).
+void LogRect(Entry& entry, const PictureRect* rect) {
+  if (!entry.on()) return;
+  entry.Raw("rect", RectJson(rect));
+  if (rect == nullptr) return;
+  for (const CoordSlot* c : {&rect->x1, &rect->y1, &rect->x2, &rect->y2}) {
+    if (c->unused[0] || c->unused[1] || c->unused[2]) {
+      entry.Int("unused", 1);
+      return;
+    }
+  }
+}
+
 std::string PointJson(const PicturePoint* point) {
   if (point == nullptr) return "null";
   return Ints({point->x.value, point->y.value});
@@ -323,20 +337,14 @@ void CopyRect(const PictureRect* rect, int16_t* out) {
 QV_API void WINAPI QvSetFrame(QvPicture picture, const PictureRect* frame) {
   Call call("QvSetFrame", picture);
   QvPictureRec* doc = call.doc;
-  if (call.entry.on()) call.entry.Raw("rect", RectJson(frame));
+  LogRect(call.entry, frame);
   if (doc != nullptr) CopyRect(frame, doc->model.frame);
 }
 
 QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window) {
   Call call("QvSetWindow", picture);
   QvPictureRec* doc = call.doc;
-  if (call.entry.on()) call.entry.Raw("rect", RectJson(window));
-  // Bytes a caller left beyond the values (a library may read them) show.
-  bool unused = false;
-  if (window != nullptr)
-    for (const CoordSlot* c : {&window->x1, &window->y1, &window->x2, &window->y2})
-      unused = unused || c->unused[0] || c->unused[1] || c->unused[2];
-  if (unused) call.entry.Int("unused", 1);
+  LogRect(call.entry, window);
   if (doc != nullptr) CopyRect(window, doc->model.window);
 }
 
