@@ -84,7 +84,7 @@ FilterError CheckImportStatus(FilterSetup* job) {
   LibraryErrorPair pair{};
   if (FilterError code = FetchLibraryError(job, &pair)) {
     QvAbort(job->picture);
-    return Fail(job, code);
+    return code == kErrCancelled ? code : Fail(job, code);
   }
   return kErrNone;
 }

@@ -33,8 +33,10 @@ int32_t CallHostStatus(StatusCallback callback, uint32_t userValue, int32_t kind
 // Sends percentDone; kErrCancelled when the host confirms a stop, else 0.
 FilterError ReportProgress(FilterSetup* job);
 
-// ReportProgress, then a pending library error (after which the picture is
-// given up with QvAbort), reported.
+// ReportProgress, then a pending library error, after which the picture is
+// given up with QvAbort. Any number but a stop is reported; a stop is not:
+// the host's own the host knows, and QvAbort has told the library of its
+// own (a metafile capture then ends as stopped).
 FilterError CheckImportStatus(FilterSetup* job);
 
 // Reports `code` (kind 3) with its severity and up to ten extra values.
@@ -57,10 +59,11 @@ void RecordInputSize(QvStream stream, FilterSetup* job);
 void UpdatePercentDone(QvStream stream, FilterSetup* job);
 
 // Reports `code` and returns it: the one error path of every step. A stop
-// (kErrCancelled, the host's or the library's) is the import's result, not
-// an error to show: it is returned unreported.
+// the library asks for (its 901, kErrCancelled) is reported like any of its
+// errors, so that whoever listens (a metafile capture) hears that the
+// picture was given up; only the progress check leaves a stop unreported.
 inline FilterError Fail(FilterSetup* job, FilterError code) {
-  if (code != kErrCancelled) ReportFilterError(job, code);
+  ReportFilterError(job, code);
   return code;
 }
 

@@ -37,12 +37,11 @@ constexpr int kMaxMinimumCodeSize = 11;
 // skipped up to the terminator, so the stream is left after the image data
 // (or at the end of the data).
 //
-// Returns 0; kErrCancelled when the host stopped the import (not reported);
-// kErrRead for a short read or a minimum code size above 11, kErrMemory when
-// memory cannot be had,
-// or a library error from the progress check (all three reported). On
-// failure nothing reaches the picture. Every block is released before the
-// return.
+// Returns 0; kErrCancelled when the progress check stopped the import (not
+// reported); kErrRead for a short read or a minimum code size above 11,
+// kErrMemory when memory cannot be had, or a library error from the
+// progress check (all three reported). On failure nothing reaches the
+// picture. Every block is released before the return.
 FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel, uint16_t width,
                         uint16_t left, int32_t topY, uint16_t height, QvStream stream);
 

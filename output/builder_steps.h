@@ -29,8 +29,10 @@ FilterError EndPictureHeader(FilterSetup* job);
 FilterError SetColorTable(FilterSetup* job, int16_t firstIndex, int32_t count, const uint8_t* rgb);
 FilterError SetBackground(FilterSetup* job, const uint8_t* rgb);
 FilterError EndPicture(FilterSetup* job);
-// QvDocFinish and QvDocClose; kErrCancelled from the finish check is returned, not
-// reported; a failed close replaces the earlier code, while a close that
+// QvDocFinish and QvDocClose. A library error of the finish check is
+// reported, its stop (901) too: the picture is complete by then and was not
+// given up, so a report is all that tells a metafile capture not to keep
+// it. A failed close replaces the earlier code, while a close that
 // translates to 0 (library code 76) keeps it.
 FilterError FinishDocument(FilterSetup* job);
 

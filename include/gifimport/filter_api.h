@@ -190,7 +190,9 @@ enum GifImportError {
   kErrTooLarge = 28,    /* a screen side or image edge past the picture's 16-bit coordinates
                            (above 32767, or below -32768), or a padded row longer than a
                            band (32767 bytes): refused before any of it is sent; 0 */
-  kErrCancelled = 61,   /* the host stopped the import (or library code 901); not reported */
+  kErrCancelled = 61,   /* the import was stopped: by the host (not reported), or by library
+                           code 901 (reported, but where a progress check gives the picture
+                           up instead); 0 */
   kErrLib20 = 65,       /* library code 20; 0 */
   kErrNotGif = -23,     /* no "GIF" signature, or a zero screen size not found again; 0 */
   kErrVersion = -24     /* a version above 89; 0 */

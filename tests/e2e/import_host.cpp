@@ -183,6 +183,8 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
     DeleteEnhMetaFile(static_cast<HENHMETAFILE>(r.metafile));
   } else if (r.metafile != nullptr) {
     run.wrong += " a metafile beside a failure";
+  } else if (run.result == 0 && entry < Entry::kInfoFile) {
+    run.wrong += " success without a metafile";
   }
   // ImportCB leaves its stream function in the block once a setup took it.
   const HostStreamProc function = &ByteStreamProc;

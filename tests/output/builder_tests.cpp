@@ -93,7 +93,7 @@ TEST(BuilderTest, EveryStepOfTheTable) {
     EXPECT_EQ(Joined(ops), row.at(4));
     EXPECT_EQ(got, Joined(testtable::Words(row.size() > 5 ? row[5] : "")));
   });
-  EXPECT_EQ(rows, 34);
+  EXPECT_EQ(rows, 35);
   StandInResetFaults();
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
