@@ -38,6 +38,10 @@ LockedGlobal LockSetup(HGLOBAL handle) {
   return LockedGlobal();
 }
 
+bool FitsTextField(const char* text) {
+  return text == nullptr || BoundedLength(text, kTextFieldBytes) < kTextFieldBytes;
+}
+
 bool CopyTextField(char* field, size_t fieldBytes, const char* text) {
   if (field == nullptr || text == nullptr || fieldBytes == 0) return false;
   const size_t length = BoundedLength(text, fieldBytes);

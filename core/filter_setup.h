@@ -132,6 +132,12 @@ void FreeWorkBlock(T** block) {
   *block = nullptr;
 }
 
+// Whether `text` ends within a 260-byte text field (259 characters and its
+// 0), reading no byte past the field's size; a null text fits. Host texts
+// are checked so before any is read further: the host may hand a buffer
+// with no terminator.
+bool FitsTextField(const char* text);
+
 // Copies `text` into a field of `fieldBytes` bytes. Returns false, leaving
 // the field untouched, when it does not fit (fieldBytes - 1 characters).
 bool CopyTextField(char* field, size_t fieldBytes, const char* text);

@@ -112,10 +112,13 @@ int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t s
   } else {
     from.memory = reinterpret_cast<HGLOBAL>(source);
   }
+  // A path is read no further than its 260 bytes, on every road; one that
+  // does not end there opens nothing and ends as ImportFile ends for it.
+  const bool pathFits = FitsTextField(path);
   OpenedInput input;
   // A failed open is not an error of its own here: the header read on the
   // null stream gives kErrRead, as hosts have always seen it.
-  OpenInput(from, &input);
+  if (pathFits) OpenInput(from, &input);
 
   // Everything after the size field; a record of under 4 bytes has nothing.
   if (recordSize > kFirstClearedByte) {
@@ -123,7 +126,7 @@ int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t s
                 static_cast<size_t>(recordSize - kFirstClearedByte));
   }
 
-  FilterError result = ReadFileInfo(input.stream, record);
+  const FilterError result = pathFits ? ReadFileInfo(input.stream, record) : kErrStreamOpen;
   CloseInput(&input);
   return result;
 }

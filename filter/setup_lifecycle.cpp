@@ -12,17 +12,8 @@ namespace {
 
 bool IsEmpty(const char* text) { return text == nullptr || text[0] == 0; }
 
-// Host names must fit their 260-byte fields; a longer one is refused rather
-// than cut, since a cut name would quietly name some other file or section.
-bool FitsTextField(const char* text) {
-  return IsEmpty(text) || std::strlen(text) < kTextFieldBytes;
-}
-
 // The persistent bytes as every transfer passes them, never more than the
 // record that receives them.
-// The largest value an escape code is asked to move.
-constexpr int32_t kMaxEscapeBytes = 0xFFFF;
-
 int32_t PersistentTransferBytes() {
   const int32_t bytes = PersistentOptionsSize();
   constexpr auto kRecord = static_cast<int32_t>(sizeof(PersistentOptions));
@@ -70,6 +61,9 @@ extern "C" {
 GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE /*instance*/, const char* profileName,
                                      const char* modeName, uint32_t /*reserved*/) {
   if (static_cast<int32_t>(kFilterInterfaceVersion) > QvGetVersion()) return nullptr;
+  // Host names must fit their 260-byte fields; a longer one is refused
+  // rather than cut, since a cut name would quietly name some other file
+  // or section. The mode name is read only where a profile needs it.
   if (!FitsTextField(profileName)) return nullptr;
 
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kSetupBlockBytes);
@@ -107,44 +101,42 @@ GIFIN_API int32_t WINAPI EditSetup(uintptr_t, uintptr_t, uintptr_t) { return 0; 
 
 GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void* data,
                                      void* extra1, uintptr_t extra2) {
-  // Options are a few bytes each; a negative or huge size is a caller's
-  // mistake that the library would be asked to read or write by.
-  if (size < 0 || size > kMaxEscapeBytes) return kSetupBadSize;
   // The size is asked before any lock: it is 0 for a null, freed or unknown
-  // handle, which is then left alone.
-  if (handle == nullptr || GlobalSize(handle) == 0) return kSetupNotLive;
+  // handle, which has nothing to change and is left alone.
+  if (handle == nullptr || GlobalSize(handle) == 0) return 0;
 
   const LockedGlobal locked = LockSetup(handle);
   FilterSetup* setup = locked.As<FilterSetup>();
   if (setup != nullptr && setup->busy) return kSetupBusy;
+  // Passed on with the handle as given; the library checks the size it is
+  // asked to move. Whatever the code stored stays: writing back bytes
+  // fetched before would undo the host's own write.
+  if (code != kEscapeStreamFunction && code != kEscapeSecondOption) {
+    return QvOptionsControl(handle, code, size, data, extra1, extra2);
+  }
+
   const int32_t transferBytes = PersistentTransferBytes();
-  const bool ownCode = code == kEscapeStreamFunction || code == kEscapeSecondOption;
   PersistentOptions copy{};
   PersistentOptions* target = &copy;
   if (setup != nullptr) {
     target = &setup->persistentOptions;
-  } else if (ownCode && QvOptionsControl(handle, kOptionFetchPersistent, transferBytes, nullptr,
-                                         &copy, 0) != 0) {
+  } else if (QvOptionsControl(handle, kOptionFetchPersistent, transferBytes, nullptr, &copy, 0) !=
+             0) {
     // Neither a setup nor an options block whose bytes can be had: storing
     // zeros with one word changed would wipe the host's values.
-    return kSetupNotLive;
+    return 0;
   }
-
-  int32_t result = 0;
-  if (code == kEscapeStreamFunction) {
+  // Only a size of 4 changes a word; the filter reads no more than that.
+  if (size == 4 && code == kEscapeStreamFunction) {
     // The argument is the value itself: the host's stream function.
-    if (size == 4) target->streamFunction = reinterpret_cast<HostStreamProc>(data);
-  } else if (code == kEscapeSecondOption) {
-    if (size == 4 && data != nullptr) std::memcpy(&target->secondOption, data, 4);
-  } else {
-    // Passed on with the handle as given. Whatever the code stored stays:
-    // writing back bytes fetched before would undo the host's own write.
-    result = QvOptionsControl(handle, code, size, data, extra1, extra2);
+    target->streamFunction = reinterpret_cast<HostStreamProc>(data);
+  } else if (size == 4 && data != nullptr) {
+    std::memcpy(&target->secondOption, data, 4);
   }
-  if (setup == nullptr && ownCode) {
+  if (setup == nullptr) {
     QvOptionsControl(handle, kOptionStorePersistent, transferBytes, &copy, nullptr, 0);
   }
-  return result;
+  return 0;
 }
 
 }  // extern "C"

@@ -98,10 +98,10 @@ void Escape(Slot& slot, const Step& step) {
     Check(holds, std::string("EscapeSetup (code, size, result) ") + what, code, size, result);
   };
   Bytes& bytes = expected[step.slot & 3];
-  if (size < 0 || size > 0xFFFF) {
-    check(result == kSetupBadSize, "for a bad size:");
-  } else if (slot.busy) {
+  if (slot.busy) {
     check(result == kSetupBusy, "on a busy setup:");
+  } else if (slot.kind == kGone || slot.kind == kEmpty || (!target && own)) {
+    check(result == 0, "on a handle with nothing to change:");
   } else if (!target || (slot.kind == kSetup && !own)) {
     check(result != 0, "on no setup nor options block:");
   } else if (own) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,8 +92,8 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
 
-// Also: no place for the block's handle makes no block; a setup handle freed
-// already is left alone, and so is the dialog without an owner.
+// Also: no place for the block's handle makes no block; no setup handle, or
+// one freed already, is left alone, and so is the dialog without an owner.
 TEST(HostEntries, RegistrationAndSetupEntries) {
   const std::string text = "[ir_gif]\n~Mode=Missing\n",
                     windir = getenv("WINDIR") ? getenv("WINDIR") : "";
@@ -135,9 +136,62 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
   EXPECT_EQ(DestroySetup(freed), 0);
   uint32_t second = 1;
   StandInClearLog();
-  EXPECT_EQ(EscapeSetup(freed, 0x52, 4, &second, nullptr, 0), kSetupNotLive);
+  // No handle, or one freed already: 0 for every code, and no library call.
+  for (const int32_t code : {0x51, 0x52, 3, 4, 0x1A, 0x28, 0x2A, 0x2B, 0x99}) {
+    EXPECT_EQ(EscapeSetup(nullptr, code, 4, &second, nullptr, 0), 0) << code;
+    EXPECT_EQ(EscapeSetup(freed, code, 4, &second, nullptr, 0), 0) << code;
+  }
   GetFilterPref(0, 42, 0, 0);  // no owner, no dialog
   EXPECT_EQ(StandInLogSize(), 0);
+  EXPECT_EQ(testhost::DescribeLive(), "");
+}
+
+// Every text a host hands in, as 260 bytes with no end (AddressSanitizer
+// sees a read of the 261st): refused, and nothing made or left live. Each
+// road of GetFileInfo carries the path; ImportFile refuses names with 27.
+TEST(HostEntries, TextsThatDoNotEndWithinTheirFieldAreReadNoFurther) {
+  const std::unique_ptr<char[]> text(new char[kTextFieldBytes]);
+  std::memset(text.get(), 'a', kTextFieldBytes);
+  const char* const t = text.get();
+  EXPECT_EQ(CreateSetup(nullptr, t, nullptr, 0), nullptr);
+  const std::string profile = e2e::WriteScratchFile("t.INI", {'[', 'M', ']', '\n'});
+  EXPECT_EQ(CreateSetup(nullptr, profile.c_str(), t, 0), nullptr) << "a mode name it reads";
+
+  const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-9x4.gif");
+  HGLOBAL memory = e2e::MemoryBlockOf(gif);
+  const uint32_t user = e2e::OpenByteStream(gif);
+  FileInfoRecord record{};
+  for (int road = 0; road < 3; ++road) {
+    record.recordSize = 60, record.width = 1;
+    const uintptr_t source = road == 0 ? 0 : road == 1 ? uintptr_t(memory) : user;
+    EXPECT_EQ(GetFileInfo(t, &record, source, road == 2 ? e2e::ByteStreamProc : nullptr),
+              kErrStreamOpen);
+    EXPECT_EQ(record.width, 0) << "cleared as after any failure";
+  }
+
+  HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
+  HostContext context{};
+  ImportRequest request{};
+  request.setupHandle = setup, request.hostContext = &context;
+  const char* docName = "";
+  request.docNames[0] = docName;
+  EXPECT_EQ(ImportFile(0, t, "", "x.gif", &request), kErrMemory);
+  EXPECT_EQ(ImportFile(0, "", t, "x.gif", &request), kErrMemory);
+  EXPECT_EQ(ImportFile(0, "", "", t, &request), kErrStreamOpen);
+  request.docNames[0] = t;
+  EXPECT_EQ(ImportFile(0, "", "", "x.gif", &request), kErrMemory);
+  DestroySetup(setup);
+
+  SourceDescriptor file{};
+  std::snprintf(file.path, sizeof file.path, "%s", e2e::WriteScratchFile("t.gif", gif).c_str());
+  ImportResult result{};
+  HGLOBAL block = nullptr;
+  GetFilterInfo(0, 0, &block, 0);
+  EXPECT_EQ(ImportEmbeddedGR(0, &file, &result, block, 0, t), kErrMemory) << "the capture's";
+  EXPECT_EQ(result.metafile, nullptr);
+  GlobalFree(block);
+  GlobalFree(memory);
+  e2e::CloseByteStream(user);
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
 

@@ -218,7 +218,7 @@ TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
     QvOptionsControl(handle, kOptionFetchPersistent, kRecord, nullptr, persistent.data(), 0);
     EXPECT_EQ(persistent, pattern);
   };
-  EXPECT_EQ(testtable::ForEachRow(PROFILE_DATA "escapes.txt", row), 12);
+  EXPECT_EQ(testtable::ForEachRow(PROFILE_DATA "escapes.txt", row), 13);
   uint8_t fetched = 0;
   QvOptionsControl(handle, kOptionSet28, 1, nullptr, &fetched, 0);
   EXPECT_EQ(fetched, 0xFF) << "option 0x28 reached the block";
