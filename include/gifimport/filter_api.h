@@ -46,7 +46,8 @@ extern "C" {
  *   kind 3:          error report; code = the error number, severity 0, 1
  *                    or 2. The answer is ignored.
  * extra: kinds 2 and 3 - ten 32-bit values, all 0; kind 0 - null.
- * A null callback means no call of any kind. */
+ * A null callback means no call of any kind. The callback returns to the
+ * filter every time ("Leaving a callback", below). */
 enum { kStatusProgress = 0, kStatusCancelFollowUp = 2, kStatusError = 3 };
 typedef int32_t(WINAPI* StatusCallback)(uint32_t userValue, int32_t kind, int32_t code,
                                         int32_t value1, int32_t value2, int32_t severity,
@@ -210,13 +211,28 @@ GIFIN_API int32_t WINAPI ImportFile(uint32_t unused, const char* openName, const
 /* Results of ImportFile, DestroySetup and EscapeSetup for a handle they
  * refuse; nothing is changed, freed or reported then. */
 enum {
-  kSetupNotLive = -7, /* no live setup (EscapeSetup: nor an options block) */
+  kSetupNotLive = -7, /* ImportFile, DestroySetup: no live setup */
   kSetupBusy = -8,    /* an import runs on the setup now, e.g. a status
                          callback calling back into the filter */
-  kSetupBadSize = -9  /* EscapeSetup: a size below 0 or above 65535 */
+  kSetupBadSize = -9  /* no longer returned: EscapeSetup hands every size
+                         it does not use to the library; kept for hosts
+                         that name it */
 };
 
-/* A setup from the profile (or the defaults); 0 when none could be made. */
+/* Leaving a callback. The status callback, and the host stream function
+ * that the companion library calls during an import, must return to their
+ * caller. A host that leaves one otherwise (longjmp, an exception, a
+ * Windows structured exception caught above the filter) abandons the
+ * import inside the filter: its document, input stream and work blocks are
+ * never released, and its setup stays locked and busy, so that ImportFile,
+ * EscapeSetup and DestroySetup answer kSetupBusy for it as long as the
+ * module stays loaded (nothing the filter can see tells such an import
+ * from one still running below a callback that calls back into the
+ * filter). Such a host goes on with a new setup; the old one is lost. */
+
+/* A setup from the profile (or the defaults); 0 when none could be made,
+ * also when a name does not end within 260 bytes (259 characters): the
+ * profile's always, the mode's where a profile was found and reads it. */
 GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE instance, const char* profileName,
                                      const char* modeName, uint32_t reserved);
 /* 0, or kSetupNotLive, kSetupBusy. */
@@ -226,13 +242,17 @@ GIFIN_API int32_t WINAPI EditSetup(uintptr_t a, uintptr_t b, uintptr_t c);
 /* Codes 0x51 (size 4: data is the host stream function) and 0x52 (size 4:
  * data points to the second option) on a setup or an options block; 0, also
  * for another size. Other codes go to QvOptionsControl, whose result comes
- * back and whose writes stay. kSetupNotLive, kSetupBusy, kSetupBadSize. */
+ * back and whose writes stay. 0 with nothing done for a null, freed or
+ * unknown handle (and for 0x51 and 0x52 on a block that is neither a setup
+ * nor an options block); kSetupBusy. */
 GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void* data,
                                      void* extra1, uintptr_t extra2);
 
 /* Width, height and bits per pixel of a GIF into a FileInfoRecord. Input: a
  * host stream when streamFunction is set (source = its user value), else a
- * global memory block when source is set and path empty, else the file. */
+ * global memory block when source is set and path empty, else the file. A
+ * path that does not end within 260 bytes is kErrStreamOpen, as for
+ * ImportFile, with the record cleared. */
 GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t source,
                                      HostStreamProc streamFunction);
 

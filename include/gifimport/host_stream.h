@@ -16,7 +16,9 @@
  *   kHostStreamTell: return the current position, or -1 when the stream
  *                    cannot tell; `buffer` is null, `value` and `origin` 0.
  *
- * The function is called on the importing thread only and must not throw.
+ * The function is called on the importing thread only and must return to
+ * its caller: no exception, longjmp or structured exception may leave it
+ * (what a host loses then: "Leaving a callback" in gifimport/filter_api.h).
  * Plain C; stands alone.
  */
 #ifndef GIFIMPORT_HOST_STREAM_H
