@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gif/gif_format.h"
 #include "gifimport/filter_api.h"
 #include "host/cli.h"
 #include "host/commands.h"
@@ -33,6 +34,17 @@ void PrintInfoHelp(std::FILE* out) {
                "palette, background index, each image (position, size, depth, interlace,\n"
                "local palette, transparency and delay), comments, plain-text and\n"
                "application extensions (loop count), and bytes after the trailer.\n\n"
+               "Transparency, delay and disposal are those the import used: the last\n"
+               "4-byte block of the latest control extension that had one, kept for\n"
+               "later images until another comes; a plain text read since sets the\n"
+               "transparent index to its background. Where that is not the image's own\n"
+               "control block, the line says so: \"(from the control block before image\n"
+               "1; index from the background of plain text 1)\". In JSON each image has\n"
+               "\"transparent\" and, when true, \"transparentIndex\"; \"control\" is the\n"
+               "record in force, and \"transparencyFrom\" ({\"controlBeforeImage\": N,\n"
+               "\"plainText\": N}, plain texts counted from 1) says what the line does. A\n"
+               "plain text whose first block is not 12 bytes is not read: reading goes\n"
+               "on after its size byte, as the import's does.\n\n"
                "  -j, --json     one JSON object per file, one a line\n"
                "  -m, --memory   hand each file to the filter in a global memory block\n"
                "  -s, --stream   hand each file to the filter through a host stream\n"
@@ -72,12 +84,28 @@ void PrintStructure(const GifStructure& gif) {
                 m.left, m.top, m.depth, m.interlaced ? ", interlaced" : "");
     if (m.localColors) std::printf(", local palette of %d colours", m.localColors);
     if (m.transparent) std::printf(", transparent index %d", m.transparentIndex);
-    if (m.hasControl) std::printf(", delay %d.%02d s", m.delay / 100, m.delay % 100);
+    if (m.hasControl)
+      std::printf(", delay %d.%02d s", m.control.delay / 100, m.control.delay % 100);
+    // Where the import's transparency came from, when not this image's own
+    // control block alone.
+    std::string from;
+    if (m.hasControl && m.control.beforeImage != static_cast<int>(i) + 1)
+      from = "from the control block before image " + std::to_string(m.control.beforeImage);
+    if (m.transparent && m.indexFromPlainText) {
+      from += (from.empty() ? "" : "; ") + std::string("index from the background of plain text ") +
+              std::to_string(m.indexFromPlainText);
+    }
+    if (!from.empty()) std::printf(" (%s)", from.c_str());
     std::printf("\n");
   }
   for (const std::string& comment : gif.comments)
     std::printf("  comment: \"%s\"\n", Printable(comment).c_str());
   for (const GifPlainText& t : gif.plainTexts) {
+    if (t.firstBlockSize != kPlainTextBlockSize) {
+      std::printf("  plain text: first block of %d bytes, not %d: not read\n", t.firstBlockSize,
+                  kPlainTextBlockSize);
+      continue;
+    }
     std::printf("  plain text: %dx%d at (%d, %d), cell %dx%d, colour %d on %d: \"%s\"\n", t.width,
                 t.height, t.left, t.top, t.cellWidth, t.cellHeight, t.foreground, t.background,
                 Printable(t.text).c_str());

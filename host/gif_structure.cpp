@@ -102,7 +102,12 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
     in.Skip(3 * gif.globalColors);
   }
 
-  GifImageInfo control;  // the graphic control waiting for its image
+  // What the import keeps from block to block, never reset by an image: the
+  // latest control record, and the back colour index (set by a transparent
+  // record or a plain text) with the plain text that set it.
+  bool hasControl = false;
+  GifControl control;
+  int backIndex = 0, backIndexPlainText = 0;
   while (in.Has(1)) {
     const int64_t start = in.position();
     const int introducer = in.Byte();
@@ -114,9 +119,13 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
     if (introducer == kImageSeparator) {
       const int number = static_cast<int>(gif.images.size()) + 1;
       const std::string name = "image " + std::to_string(number);
-      GifImageInfo image = control;
-      control = GifImageInfo();
+      GifImageInfo image;
       image.offset = start;
+      image.hasControl = hasControl;
+      image.control = control;
+      image.transparent = hasControl && control.transparent;
+      image.transparentIndex = backIndex;
+      image.indexFromPlainText = backIndexPlainText;
       if (!in.Has(9))
         return Stop(&gif, start, "the file ends inside the descriptor of " + name), gif;
       image.left = in.Short();
@@ -150,18 +159,21 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
     bool complete = true;
     switch (label) {
       case kLabelGraphicControl: {
-        control = GifImageInfo();
-        control.hasControl = true;
-        bool first = true;
+        // As the import reads it: every block of 4 bytes is a record and the
+        // last wins; blocks of another size change nothing.
         complete = in.SubBlocks([&](int64_t at, int size) {
-          if (!first || size < kGraphicControlBlockSize) return;
-          first = false;
-          const int packed = bytes[static_cast<size_t>(at)];
-          control.disposal = (packed >> kDisposalShift) & kDisposalMask;
-          control.transparent = (packed & kTransparentFlag) != 0;
-          control.delay =
-              bytes[static_cast<size_t>(at + 1)] | (bytes[static_cast<size_t>(at + 2)] << 8);
-          control.transparentIndex = bytes[static_cast<size_t>(at + 3)];
+          if (size != kGraphicControlBlockSize) return;
+          const uint8_t* b = &bytes[static_cast<size_t>(at)];
+          hasControl = true;
+          control.disposal = (b[0] >> kDisposalShift) & kDisposalMask;
+          control.transparent = (b[0] & kTransparentFlag) != 0;
+          control.delay = b[1] | (b[2] << 8);
+          control.transparentIndex = b[3];
+          control.beforeImage = static_cast<int>(gif.images.size()) + 1;
+          if (control.transparent) {
+            backIndex = control.transparentIndex;
+            backIndexPlainText = 0;
+          }
         });
         break;
       }
@@ -176,25 +188,32 @@ GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
       case kLabelPlainText: {
         GifPlainText plain;
         plain.offset = start;
-        complete = in.FirstAndRest(
-            [&](int64_t at, int size) {
-              if (size != kPlainTextBlockSize) return;
-              const uint8_t* b = &bytes[static_cast<size_t>(at)];
-              plain.left = b[0] | (b[1] << 8);
-              plain.top = b[2] | (b[3] << 8);
-              plain.width = b[4] | (b[5] << 8);
-              plain.height = b[6] | (b[7] << 8);
-              plain.cellWidth = b[8];
-              plain.cellHeight = b[9];
-              plain.foreground = b[10];
-              plain.background = b[11];
-            },
-            [&](int64_t at, int size) {
-              const uint8_t* b = &bytes[static_cast<size_t>(at)];
-              plain.text.append(b, b + size);
+        complete = in.Has(1);
+        if (complete) plain.firstBlockSize = in.Byte();
+        // Any other first block ends the extension at its size byte: the
+        // import reads on from the next byte, and so must this reader.
+        if (complete && plain.firstBlockSize == kPlainTextBlockSize) {
+          complete = in.Has(kPlainTextBlockSize);
+          if (complete) {
+            const uint8_t* b = &bytes[static_cast<size_t>(in.position())];
+            plain.left = b[0] | (b[1] << 8);
+            plain.top = b[2] | (b[3] << 8);
+            plain.width = b[4] | (b[5] << 8);
+            plain.height = b[6] | (b[7] << 8);
+            plain.cellWidth = b[8];
+            plain.cellHeight = b[9];
+            plain.foreground = b[10];
+            plain.background = b[11];
+            in.Skip(kPlainTextBlockSize);
+            backIndex = plain.background;
+            backIndexPlainText = static_cast<int>(gif.plainTexts.size()) + 1;
+            complete = in.SubBlocks([&](int64_t at, int size) {
+              const uint8_t* text = &bytes[static_cast<size_t>(at)];
+              plain.text.append(text, text + size);
             });
+          }
+        }
         gif.plainTexts.push_back(plain);
-        control = GifImageInfo();  // a control extension is for the next one block
         break;
       }
       case kLabelApplication: {
@@ -264,11 +283,21 @@ std::string GifStructureJson(const std::string& file, const GifStructure& gif, i
     json += std::string(i ? "," : "") + "{\"offset\":" + n(m.offset) + ",\"left\":" + n(m.left) +
             ",\"top\":" + n(m.top) + ",\"width\":" + n(m.width) + ",\"height\":" + n(m.height) +
             ",\"depth\":" + n(m.depth) + ",\"interlaced\":" + (m.interlaced ? "true" : "false") +
-            ",\"localColors\":" + n(m.localColors);
+            ",\"localColors\":" + n(m.localColors) +
+            ",\"transparent\":" + (m.transparent ? "true" : "false");
+    if (m.transparent) json += ",\"transparentIndex\":" + n(m.transparentIndex);
+    const bool carried = m.hasControl && m.control.beforeImage != static_cast<int>(i) + 1;
+    const int plainText = m.transparent ? m.indexFromPlainText : 0;
+    if (carried || plainText) {
+      json += ",\"transparencyFrom\":{\"controlBeforeImage\":" + n(m.control.beforeImage);
+      if (plainText) json += ",\"plainText\":" + n(plainText);
+      json += "}";
+    }
     if (m.hasControl) {
-      json += ",\"control\":{\"transparent\":" + std::string(m.transparent ? "true" : "false") +
-              ",\"transparentIndex\":" + n(m.transparentIndex) + ",\"delay\":" + n(m.delay) +
-              ",\"disposal\":" + n(m.disposal) + "}";
+      const GifControl& c = m.control;
+      json += ",\"control\":{\"transparent\":" + std::string(c.transparent ? "true" : "false") +
+              ",\"transparentIndex\":" + n(c.transparentIndex) + ",\"delay\":" + n(c.delay) +
+              ",\"disposal\":" + n(c.disposal) + "}";
     }
     json += "}";
   }
@@ -277,6 +306,10 @@ std::string GifStructureJson(const std::string& file, const GifStructure& gif, i
   json += "],\"plainTexts\":[";
   for (size_t i = 0; i < gif.plainTexts.size(); ++i) {
     const GifPlainText& t = gif.plainTexts[i];
+    if (t.firstBlockSize != kPlainTextBlockSize) {
+      json += std::string(i ? "," : "") + "{\"firstBlockSize\":" + n(t.firstBlockSize) + "}";
+      continue;
+    }
     json += std::string(i ? "," : "") + "{\"left\":" + n(t.left) + ",\"top\":" + n(t.top) +
             ",\"width\":" + n(t.width) + ",\"height\":" + n(t.height) +
             ",\"cellWidth\":" + n(t.cellWidth) + ",\"cellHeight\":" + n(t.cellHeight) +

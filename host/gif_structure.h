@@ -10,19 +10,36 @@
 
 namespace host {
 
+// One graphic control record: a control extension's sub-block of 4 bytes.
+struct GifControl {
+  bool transparent = false;
+  int transparentIndex = 0, delay = 0, disposal = 0;
+  int beforeImage = 0;  // the image it was read before (1 = the first)
+};
+
 struct GifImageInfo {
   int64_t offset = 0, dataEnd = 0;  // the descriptor's first byte; past the data's terminator
   int left = 0, top = 0, width = 0, height = 0;
   int depth = 0;  // bits per pixel of the colour table in force
   bool interlaced = false;
   int localColors = 0;  // 0: none
-  // From the graphic control extension before it, if any.
-  bool hasControl = false, transparent = false;
-  int transparentIndex = 0, delay = 0, disposal = 0;
+  // The control record in force, as the filter keeps it: the last 4-byte
+  // block of the latest control extension that had one, before this image
+  // or an earlier one.
+  bool hasControl = false;
+  GifControl control;
+  // As the import drew the image: the record's flag, and the back colour
+  // index then in force, the record's or the background of a plain text
+  // read after it (indexFromPlainText, 1 = the first; 0: the record's).
+  bool transparent = false;
+  int transparentIndex = 0, indexFromPlainText = 0;
 };
 
 struct GifPlainText {
   int64_t offset = 0;
+  // The filter reads a plain text only when its first block is 12 bytes;
+  // else it goes on from the byte after this size, and so does the reader.
+  int firstBlockSize = 0;
   int left = 0, top = 0, width = 0, height = 0, cellWidth = 0, cellHeight = 0;
   int foreground = 0, background = 0;
   std::string text;

@@ -45,6 +45,31 @@ std::string Files(const fs::path& dir) {
   return out;
 }
 
+// Where NAME.json (info --json) tells another transparency for an image
+// than the import gave its bitmap in NAME/bitmaps.tsv (--dump-bitmaps).
+std::string TransparencyDiffers(const fs::path& dir, const std::string& name) {
+  const std::string json = testtable::ReadBytes(dir / (name + ".json"));
+  std::istringstream tsv(testtable::ReadBytes(dir / name / "bitmaps.tsv"));
+  const std::regex told(
+      R"("localColors":\d+,"transparent":(true|false)(,"transparentIndex":(\d+))?)");
+  std::string out, row;
+  int images = 0;
+  for (std::sregex_iterator m(json.begin(), json.end(), told), end; m != end; ++m) {
+    const std::string info = (*m)[1] == "true" ? "transparent " + (*m)[3].str() : "opaque";
+    std::vector<std::string> field;
+    std::istringstream cells(std::getline(tsv, row) ? row : "");
+    for (std::string cell; std::getline(cells, cell, '\t');) field.push_back(cell);
+    const std::string drawn = field.size() != 8 ? "no bitmap"
+                              : field[6] == "1" ? "transparent " + field[7]
+                                                : "opaque";
+    ++images;
+    if (info != drawn)
+      out += " " + name + " image " + std::to_string(images) + ": " + info + ", drawn " + drawn;
+  }
+  if (images == 0 || std::getline(tsv, row)) out += " " + name + ": bitmaps left over or none";
+  return out;
+}
+
 TEST(HostCli, EveryRecordOfTheTable) {
   const fs::path root =
       fs::temp_directory_path() / ("gifimport-host-cli-" + std::to_string(getpid()));
@@ -79,6 +104,12 @@ TEST(HostCli, EveryRecordOfTheTable) {
       const std::string& text = key == "err" ? err : out;
       std::string now = key == "exit" ? exited : line;
       if (key == "files") now = "files " + Files(dir);
+      if (key == "transparency") {
+        std::string differs;
+        for (const std::string& name : testtable::Words(value))
+          differs += TransparencyDiffers(dir, name);
+        if (!differs.empty()) now = "transparency differs:" + differs;
+      }
       if ((key == "err" || key == "out") && !std::regex_search(text, std::regex(value)))
         now = key + " not found in:\n" + text;
 #ifdef STANDIN_HAVE_PNG
