@@ -10,19 +10,10 @@
 #include "gifimport/companion.h"
 #include "gifimport/input_stream.h"
 
-// The string table: 32-bit entries, suffix (a pixel value) in the low half,
-// prefix code in the high half. Codes are at most 12 bits, so entries stop
-// being made at 4096 and the rest of the table is never written. Its block
-// also holds where each entry's string lies in the pixels and its length;
-// the stack reverses strings once a stream reaches into an earlier table.
-constexpr int kCodeTableEntries = 5000;
-constexpr int kReversalStackBytes = kCodeTableEntries * 2;  // 10000
 // Compressed bytes not yet consumed: at most 4 left over plus one sub-block
-// (259), in a block of kInputWindowBytes + 4, since a code read takes 4
-// bytes from its byte position.
+// (259), in a block of kInputWindowBytes + 4, which also holds the bytes
+// the code loop may load past them.
 constexpr int kInputWindowBytes = 510;
-// GIF uses 2 to 8; above 11 the roots and the 12-bit codes no longer fit.
-constexpr int kMaxMinimumCodeSize = 11;
 
 // Decodes the image data at the stream (minimum code size byte first) and
 // sends the rows between the caller's QvBitmapBegin and QvBitmapEnd (the

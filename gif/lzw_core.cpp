@@ -1,0 +1,410 @@
+// Variable-width GIF LZW decoding with fixed tables.
+//
+// Two ways of writing a code's string give the same pixels. While the stream
+// is well formed (every entry made since the last clear code refers only to
+// entries made before it), every entry's string already lies in the output:
+// it is the previous code's string, written just before, and the first
+// pixel of the code after it. Such a string is copied from there in whole
+// words, and codes are taken several at a time from one 64-bit load. A code
+// above the next free code, or a first code after a clear code that names
+// an entry not yet made, reaches into entries left from earlier tables; from
+// there on to the next clear code the image is decoded one code at a time
+// by walking prefix chains through the reversal stack exactly as the table
+// holds them, with every walk bounded. The table's prefixes and suffixes are
+// kept in both ways, so the second can take over from the first at any code.
+#include "gif/lzw_core.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kMaxCodeWidth = 12;
+constexpr uint32_t kStackSlots = kReversalStackBytes / 2;
+constexpr uint32_t kWordBytes = 8;
+// Bits of a 64-bit load that are valid after the shift by the bit offset.
+constexpr uint32_t kLoadBits = 64 - 7;
+constexpr uint16_t kNoPendingSuffix = 0xFFFF;
+// Right after a clear code the input stops for more one byte later: 3
+// bytes hold a code of 12 bits at any bit offset.
+constexpr uint32_t kAfterClearMargin = kLzwInputMargin - 1;
+
+static_assert(kLzwMaxCodes <= static_cast<uint32_t>(kCodeTableEntries),
+              "every code of up to 12 bits indexes the table");
+static_assert(
+    kLzwMaxCodes + 1 <= kStackSlots,
+    "a chain through every entry and a pending suffix fit the stack: only a cycle fills it");
+static_assert(kLzwInputSlack >= kWordBytes - 1, "a word load at any byte position below `available`");
+static_assert(kMaxCodeWidth <= kLoadBits, "one load holds at least one code");
+static_assert(kLzwMaxCodes - 1 <= 0xFFFF, "a string is at most one pixel per code: 16-bit lengths");
+
+// Written out byte by byte so that compilers make it one 8-byte load.
+inline uint64_t LoadLittle64(const uint8_t* p) {
+  return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8 |
+         static_cast<uint64_t>(p[2]) << 16 | static_cast<uint64_t>(p[3]) << 24 |
+         static_cast<uint64_t>(p[4]) << 32 | static_cast<uint64_t>(p[5]) << 40 |
+         static_cast<uint64_t>(p[6]) << 48 | static_cast<uint64_t>(p[7]) << 56;
+}
+
+// Writes the string of `code` at the cursor, then the pending suffix unless
+// it is kNoPendingSuffix; pixels past remainingPixels are dropped. The
+// string is reversed on the stack, filled from its top slot down. Returns
+// the advanced cursor, or null when the chain does not reach a root within
+// the stack: its prefixes run in a cycle, and nothing of it was written.
+uint8_t* EmitCodeString(uint16_t* stack, uint8_t* cursor, uint32_t& remainingPixels, uint32_t code,
+                        uint16_t pendingSuffix, uint32_t clearCode, const uint32_t* codeTable) {
+  uint16_t* const bottom = stack;
+  uint16_t* const top = stack + kStackSlots;
+  uint16_t* sp = top;
+  if (pendingSuffix != kNoPendingSuffix) *--sp = pendingSuffix;
+  for (;;) {
+    while (code >= clearCode) {
+      if (sp == bottom) return nullptr;
+      assert(code < kLzwMaxCodes);
+      const uint32_t entry = codeTable[code];
+      *--sp = static_cast<uint16_t>(entry);
+      code = entry >> 16;
+    }
+    if (remainingPixels == 0) return cursor;
+    *cursor++ = static_cast<uint8_t>(code);
+    --remainingPixels;
+    if (sp == top) return cursor;
+    code = *sp++;
+  }
+}
+
+// First pixel of `code`'s string, following prefixes while above the clear
+// code; false when the walk does not end within the table's size.
+bool FindFirstPixel(uint32_t code, uint32_t clearCode, const uint32_t* codeTable,
+                    uint32_t* firstPixel) {
+  for (int steps = 0; code > clearCode; ++steps) {
+    if (steps == kCodeTableEntries) return false;
+    code = codeTable[code] >> 16;
+  }
+  *firstPixel = code;
+  return true;
+}
+
+// Copies a string written earlier in the output to `to`: in whole words
+// when there is room for a word past its end (the bytes written past it are
+// overwritten by the strings after it, or cleared when decoding stops), else
+// byte by byte and no further than `room`. The source ends at or before `to`
+// (or lies in kRootPixels), so every byte read in the string's length is
+// final. Returns the bytes written of it.
+inline uint32_t CopyString(uint8_t* to, const uint8_t* from, uint32_t length, uint32_t room) {
+  if (length + kWordBytes <= room) {
+    for (uint32_t done = 0; done < length; done += kWordBytes) {
+      uint64_t word;
+      std::memcpy(&word, from + done, kWordBytes);
+      std::memcpy(to + done, &word, kWordBytes);
+    }
+    return length;
+  }
+  const uint32_t count = std::min(length, room);
+  for (uint32_t i = 0; i < count; ++i) to[i] = from[i];
+  return count;
+}
+
+// The same where the caller has made sure of a word's room past the string:
+// the first word without a loop, since the strings of noisy images are one
+// to three pixels long.
+inline void CopyWords(uint8_t* to, const uint8_t* from, uint32_t length) {
+  uint64_t word;
+  std::memcpy(&word, from, kWordBytes);
+  std::memcpy(to, &word, kWordBytes);
+  for (uint32_t done = kWordBytes; done < length; done += kWordBytes) {
+    std::memcpy(&word, from + done, kWordBytes);
+    std::memcpy(to + done, &word, kWordBytes);
+  }
+}
+
+// Every root's pixel (its code's low 8 bits), with a word's room after the
+// largest root, so that a root is copied like any other string.
+struct RootPixels {
+  uint8_t pixels[(1u << kMaxMinimumCodeSize) + kWordBytes];
+  constexpr RootPixels() : pixels() {
+    for (uint32_t i = 0; i < sizeof pixels; ++i) pixels[i] = static_cast<uint8_t>(i);
+  }
+};
+constexpr RootPixels kRootPixels;
+
+// A string has at most one pixel per entry made since the clear code and
+// its root, so fewer than kLzwMaxCodes: while this many pixels are left, a
+// code's string and the word copied past it need no check of the room.
+constexpr uint32_t kRoomyStringBytes = kLzwMaxCodes + kWordBytes;
+
+void SetWidth(uint32_t& codeWidth, uint32_t& codeMask, uint32_t width) {
+  codeWidth = width;
+  codeMask = (1u << width) - 1;
+}
+
+}  // namespace
+
+LzwDecoder::LzwDecoder(LzwTables* tables, uint16_t* stack, uint8_t minimumCodeSize,
+                       uint8_t* pixels, uint32_t pixelCount)
+    : tables_(tables),
+      stack_(stack),
+      pixels_(pixels),
+      pixelEnd_(pixels + pixelCount),
+      roomyEnd_(pixelCount > kRoomyStringBytes ? pixelEnd_ - kRoomyStringBytes : pixels),
+      clearCode_(1u << minimumCodeSize),
+      endCode_(clearCode_ + 1),
+      firstFree_(clearCode_ + 2),
+      minimumWidth_(minimumCodeSize + 1u) {
+  assert(minimumCodeSize <= kMaxMinimumCodeSize);
+  state_.nextCode = firstFree_;
+  SetWidth(state_.codeWidth, state_.codeMask, minimumWidth_);
+  state_.cursor = pixels;
+  state_.previous = pixels;
+  for (uint32_t root = 0; root < clearCode_; ++root) {
+    tables_->sources[root] = kRootPixels.pixels + root;
+    tables_->lengths[root] = 1;
+  }
+  tables_->lengths[clearCode_] = 0;
+  tables_->lengths[endCode_] = 0;
+}
+
+LzwStop LzwDecoder::Decode(LzwInput& input) {
+  if (mode_ == Mode::kStopped) return stopped_;
+  state_.bitPosition = input.bitPosition;
+  state_.available = input.available;
+  Outcome outcome = Outcome::kGoOn;
+  while (outcome == Outcome::kGoOn && state_.cursor != pixelEnd_) {
+    if (mode_ != Mode::kWellFormed) {
+      outcome = StepExactly(input);
+    } else if (state_.cursor < roomyEnd_) {
+      outcome = RunWellFormed<true>(input);
+    } else {
+      outcome = RunWellFormed<false>(input);
+    }
+  }
+  // Words copied may have run up to a word past the last pixel.
+  std::memset(state_.cursor, 0, std::min<size_t>(kWordBytes, pixelEnd_ - state_.cursor));
+  input.bitPosition = state_.bitPosition;
+
+  LzwStop stop = LzwStop::kOutputFull;
+  if (outcome == Outcome::kNeedInput) return LzwStop::kNeedInput;
+  if (outcome == Outcome::kEndCode) stop = LzwStop::kEndCode;
+  if (outcome == Outcome::kEndlessChain) stop = LzwStop::kEndlessChain;
+  mode_ = Mode::kStopped;
+  stopped_ = stop;
+  return stop;
+}
+
+bool LzwDecoder::NeedsInput(const State& s, uint32_t margin) {
+  return (s.bitPosition >> 3) + margin >= s.available;
+}
+
+bool LzwDecoder::CodeFits(const State& s) { return s.bitPosition + s.codeWidth <= s.available * 8; }
+
+void LzwDecoder::GrowWidth(State& s) {
+  // The width grows when the next entry needs one more bit; a code of 12
+  // bits reaches every entry (nextCode 4096 keeps the width at 12).
+  if (s.nextCode == s.codeMask + 1 && s.codeWidth < kMaxCodeWidth) {
+    SetWidth(s.codeWidth, s.codeMask, s.codeWidth + 1);
+  }
+}
+
+// Entry nextCode: the previous code's string, which ends at the cursor, and
+// `firstPixel`. No entry past 4096: a 12-bit code never names one.
+void LzwDecoder::AddEntry(State& s, uint32_t firstPixel) const {
+  if (s.nextCode >= kLzwMaxCodes) return;
+  tables_->entries[s.nextCode] = firstPixel | s.previousCode << 16;
+  tables_->sources[s.nextCode] = s.previous;
+  tables_->lengths[s.nextCode] = static_cast<uint16_t>(s.cursor - s.previous + 1);
+  ++s.nextCode;
+  GrowWidth(s);
+}
+
+// A code below nextCode, clear and end codes aside (`length` is not 0): its
+// string is copied from where it was written, a root's from kRootPixels,
+// with no branch between the two.
+template <bool kRoomy>
+void LzwDecoder::EmitKnownCode(State& s, uint32_t code, uint32_t length) const {
+  const uint8_t* const from = tables_->sources[code];
+  assert(length < kLzwMaxCodes);
+  assert(from + length <= s.cursor || (from >= kRootPixels.pixels && code < clearCode_));
+  uint32_t written = length;
+  if (kRoomy) {
+    assert(length + kWordBytes <= static_cast<size_t>(pixelEnd_ - s.cursor));
+    CopyWords(s.cursor, from, length);
+  } else {
+    written = CopyString(s.cursor, from, length, static_cast<uint32_t>(pixelEnd_ - s.cursor));
+  }
+  AddEntry(s, *from);
+  s.previousCode = code;
+  s.previous = s.cursor;
+  s.cursor += written;
+}
+
+// The code equal to nextCode: the previous string and its own first pixel,
+// which is also the entry the code names.
+template <bool kRoomy>
+void LzwDecoder::EmitNextCode(State& s) const {
+  uint8_t* const to = s.cursor;
+  const uint8_t* const from = s.previous;
+  const uint32_t previousLength = static_cast<uint32_t>(to - from);
+  const uint8_t firstPixel = *from;
+  const uint32_t code = s.nextCode;
+  AddEntry(s, firstPixel);
+  uint32_t written = previousLength + 1;
+  if (kRoomy) {
+    assert(previousLength + 1 + kWordBytes <= static_cast<size_t>(pixelEnd_ - to));
+    CopyWords(to, from, previousLength);
+    to[previousLength] = firstPixel;
+  } else {
+    const uint32_t room = static_cast<uint32_t>(pixelEnd_ - to);
+    written = CopyString(to, from, previousLength, room);
+    if (written < room) to[written++] = firstPixel;
+  }
+  s.previousCode = code;
+  s.previous = to;
+  s.cursor = to + written;
+}
+
+// Codes of a well-formed stream, several from each 64-bit load: roomy ones,
+// without a check of the room after each, while the cursor is before
+// roomyEnd_, then the last ones. The state lives in `s` and is stored once.
+template <bool kRoomy>
+LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
+  State s = state_;
+  const uint8_t* const bytes = input.bytes;
+  uint8_t* const limit = kRoomy ? roomyEnd_ : pixelEnd_;
+  Outcome outcome = Outcome::kGoOn;
+  while (s.cursor < limit) {
+    if (NeedsInput(s, kLzwInputMargin) && (input.more || !CodeFits(s))) {
+      outcome = Outcome::kNeedInput;
+      break;
+    }
+    assert(CodeFits(s) && (s.bitPosition >> 3) + kWordBytes <= s.available + kLzwInputSlack);
+    uint64_t bits = LoadLittle64(bytes + (s.bitPosition >> 3)) >> (s.bitPosition & 7);
+    // Further codes come from the same load while a code of 12 bits would
+    // still lie in its valid bits, and while the input would not stop for
+    // more before them (a code starting in the last 4 bytes is left to the
+    // check above). The first code needs neither: the check above has
+    // passed for it.
+    const uint32_t loadEnd = s.bitPosition + kLoadBits - kMaxCodeWidth + 1;
+    const uint32_t refillAt = s.available > kLzwInputMargin ? (s.available - kLzwInputMargin) * 8 : 0;
+    const uint32_t runEnd = std::min(loadEnd, refillAt);
+    uint32_t code = 0;
+    bool special = false;  // a clear or end code, or one above nextCode
+    do {
+      code = static_cast<uint32_t>(bits) & s.codeMask;
+      bits >>= s.codeWidth;
+      s.bitPosition += s.codeWidth;
+      if (code < s.nextCode) {
+        const uint32_t length = tables_->lengths[code];
+        if (length == 0) {
+          special = true;
+          break;
+        }
+        EmitKnownCode<kRoomy>(s, code, length);
+      } else if (code == s.nextCode) {
+        EmitNextCode<kRoomy>(s);
+      } else {
+        special = true;
+        break;
+      }
+    } while (s.bitPosition < runEnd && s.cursor < limit);
+    if (special) {
+      if (code == endCode_) {
+        outcome = Outcome::kEndCode;
+      } else if (code == clearCode_) {
+        Clear(s);
+      } else {
+        // Above nextCode: nothing written, no entry, but the code becomes
+        // the prefix of the next one, which leads into an earlier table.
+        s.previousCode = code;
+        mode_ = Mode::kExact;
+      }
+      break;
+    }
+  }
+  state_ = s;
+  return outcome;
+}
+
+// A clear code: a fresh table, whose first code comes next. Repeated clear
+// codes act as one.
+void LzwDecoder::Clear(State& s) {
+  s.nextCode = firstFree_;
+  SetWidth(s.codeWidth, s.codeMask, minimumWidth_);
+  for (uint32_t root = 0; root < clearCode_; ++root) tables_->entries[root] = root;
+  mode_ = Mode::kAfterClear;
+}
+
+// One code the plain way: the stream's first code, the first after a clear
+// code, and every code from one that reached into an earlier table to the
+// next clear code.
+LzwDecoder::Outcome LzwDecoder::StepExactly(const LzwInput& input) {
+  State& s = state_;
+  // Right after a clear code, 3 bytes past the byte position are enough.
+  const bool afterClear = mode_ == Mode::kAfterClear;
+  const bool low = afterClear ? (s.bitPosition >> 3) + kAfterClearMargin > s.available
+                              : NeedsInput(s, kLzwInputMargin);
+  if ((low && input.more) || !CodeFits(s)) return Outcome::kNeedInput;
+  assert((s.bitPosition >> 3) + kWordBytes <= s.available + kLzwInputSlack);
+  const uint64_t bits = LoadLittle64(input.bytes + (s.bitPosition >> 3)) >> (s.bitPosition & 7);
+  s.bitPosition += s.codeWidth;
+  const uint32_t code = static_cast<uint32_t>(bits) & s.codeMask;
+  if (code == clearCode_) {
+    Clear(s);
+    return Outcome::kGoOn;
+  }
+  if (code == endCode_) return Outcome::kEndCode;
+  if (mode_ != Mode::kExact) return TakeFirstCode(code);
+
+  uint32_t* const entries = tables_->entries;
+  uint32_t firstPixel = 0;
+  if (code < s.nextCode) {
+    if (!EmitExactly(code, kNoPendingSuffix) ||
+        !FindFirstPixel(code, clearCode_, entries, &firstPixel)) {
+      return Outcome::kEndlessChain;
+    }
+    if (s.nextCode < kLzwMaxCodes) {
+      entries[s.nextCode++] = firstPixel | s.previousCode << 16;
+      GrowWidth(s);
+    }
+  } else if (code == s.nextCode) {
+    if (!FindFirstPixel(s.previousCode, clearCode_, entries, &firstPixel)) {
+      return Outcome::kEndlessChain;
+    }
+    entries[s.nextCode++] = firstPixel | s.previousCode << 16;
+    GrowWidth(s);
+    if (!EmitExactly(s.previousCode, static_cast<uint16_t>(firstPixel))) {
+      return Outcome::kEndlessChain;
+    }
+  }
+  // A code above nextCode writes nothing and makes no entry.
+  s.previousCode = code;
+  return Outcome::kGoOn;
+}
+
+// The first code of a table is written and makes no entry. One above the
+// roots names an entry not made since the clear code: its string is whatever
+// the table holds from before, so the exact way takes over.
+LzwDecoder::Outcome LzwDecoder::TakeFirstCode(uint32_t code) {
+  State& s = state_;
+  if (code < clearCode_) {
+    mode_ = Mode::kWellFormed;
+    *s.cursor = static_cast<uint8_t>(code);
+    s.previous = s.cursor++;
+  } else {
+    mode_ = Mode::kExact;
+    if (!EmitExactly(code, kNoPendingSuffix)) return Outcome::kEndlessChain;
+  }
+  s.previousCode = code;
+  GrowWidth(s);
+  return Outcome::kGoOn;
+}
+
+// The string through the stack; false when its prefixes run in a cycle.
+bool LzwDecoder::EmitExactly(uint32_t code, uint16_t pendingSuffix) {
+  uint32_t left = static_cast<uint32_t>(pixelEnd_ - state_.cursor);
+  uint8_t* const end = EmitCodeString(stack_, state_.cursor, left, code, pendingSuffix, clearCode_,
+                                      tables_->entries);
+  if (end == nullptr) return false;
+  state_.cursor = end;
+  return true;
+}

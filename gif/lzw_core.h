@@ -1,0 +1,126 @@
+// The GIF LZW code loop on its own: compressed bytes in, one byte per pixel
+// out. It knows nothing of streams, sub-blocks, progress or the picture; its
+// caller hands it the bytes it has and learns how far it got and why it
+// stopped.
+#ifndef GIFIMPORT_GIF_LZW_CORE_H
+#define GIFIMPORT_GIF_LZW_CORE_H
+
+#include <cstddef>
+#include <cstdint>
+
+// GIF uses 2 to 8; above 11 the roots and the 12-bit codes no longer fit.
+constexpr int kMaxMinimumCodeSize = 11;
+constexpr uint32_t kLzwMaxCodes = 4096;  // codes are at most 12 bits
+// The string table's entries: 32-bit, suffix (a pixel value) in the low
+// half, prefix code in the high half. Codes are at most 12 bits, so entries
+// stop being made at 4096 and the rest of the table is never written.
+constexpr int kCodeTableEntries = 5000;
+// The stack that reverses a string whose prefixes must be walked.
+constexpr int kReversalStackBytes = kCodeTableEntries * 2;  // 10000
+// Bytes past `available` that the core may read (never use): codes are
+// taken from 8-byte loads at any byte position below `available`.
+constexpr uint32_t kLzwInputSlack = 8;
+// The core stops for more input while this many bytes or fewer lie past the
+// byte position (one fewer right after a clear code); its caller loads
+// while that holds, so that both see the same moments.
+constexpr uint32_t kLzwInputMargin = 4;
+
+// The core's tables, in one zero-filled block the caller provides. Entries
+// above the next free code keep what an earlier table left there, as GIF
+// decoders have always let them: a corrupt stream may reach them.
+struct LzwTables {
+  uint32_t entries[kCodeTableEntries];  // suffix | prefix << 16
+  // While the stream is well formed: where each code's string lies in the
+  // output and its length; 0 for the clear and end codes, which have none.
+  const uint8_t* sources[kLzwMaxCodes];
+  uint16_t lengths[kLzwMaxCodes];
+};
+
+// The compressed bytes the caller has: bytes[0 .. available) with
+// kLzwInputSlack readable bytes after them, and the bits already consumed.
+// `more` says that further bytes can be had: the core then stops for input
+// while at most kLzwInputMargin bytes lie past the byte position, which is
+// when the caller loads its next sub-block; without more it decodes every
+// whole code of the bytes it has.
+struct LzwInput {
+  const uint8_t* bytes = nullptr;
+  uint32_t available = 0;
+  uint32_t bitPosition = 0;
+  bool more = false;
+};
+
+enum class LzwStop {
+  kNeedInput,    // more input wanted (without `more`: no whole code is left)
+  kEndCode,      // the end code
+  kOutputFull,   // every pixel of the output is written
+  kEndlessChain  // a string whose prefixes run in a cycle: a corrupt stream
+};
+
+// One image's decoding. The output is a zero-filled span of pixelCount
+// bytes; after every call the pixels [0, Written()) are final and the rest
+// are still 0. Decode may be called again after kNeedInput with the same
+// input grown (the unread bytes may have moved to its front, with
+// bitPosition taken modulo 8 as the byte position moves) and resumes where
+// it stopped; after any other stop it returns that stop again.
+class LzwDecoder {
+ public:
+  // minimumCodeSize 0 to kMaxMinimumCodeSize; `tables` zero-filled, `stack`
+  // of kReversalStackBytes, both kept for the decoder's life.
+  LzwDecoder(LzwTables* tables, uint16_t* stack, uint8_t minimumCodeSize, uint8_t* pixels,
+             uint32_t pixelCount);
+
+  LzwStop Decode(LzwInput& input);
+  uint32_t Written() const { return static_cast<uint32_t>(state_.cursor - pixels_); }
+
+ private:
+  // The state the code loop keeps in registers: copied into a local at the
+  // start of a run of codes and stored once when the run ends.
+  struct State {
+    uint32_t bitPosition = 0;  // bits consumed, from the input's start
+    uint32_t available = 0;    // input bytes
+    uint32_t nextCode = 0;     // the code the next entry takes
+    uint32_t codeWidth = 0;
+    uint32_t codeMask = 0;  // (1 << codeWidth) - 1
+    uint32_t previousCode = 0;
+    uint8_t* cursor = nullptr;  // the next pixel to write
+    // Where previousCode's string was written; while the stream is well
+    // formed it ends at the cursor, which gives its length.
+    uint8_t* previous = nullptr;
+  };
+  // How the next code is taken.
+  enum class Mode : uint8_t {
+    kFirstCode,   // the stream's first code
+    kAfterClear,  // the first code after a clear code
+    kWellFormed,  // strings copied from where they were first written
+    kExact,       // prefix chains walked: the stream reached an earlier table
+    kStopped
+  };
+  enum class Outcome : uint8_t { kGoOn, kNeedInput, kEndCode, kEndlessChain };
+
+  static bool NeedsInput(const State& s, uint32_t margin);
+  static bool CodeFits(const State& s);
+  static void GrowWidth(State& s);
+  template <bool kRoomy>
+  Outcome RunWellFormed(const LzwInput& input);
+  Outcome StepExactly(const LzwInput& input);
+  Outcome TakeFirstCode(uint32_t code);
+  void Clear(State& s);
+  bool EmitExactly(uint32_t code, uint16_t pendingSuffix);
+  void AddEntry(State& s, uint32_t firstPixel) const;
+  template <bool kRoomy>
+  void EmitKnownCode(State& s, uint32_t code, uint32_t length) const;
+  template <bool kRoomy>
+  void EmitNextCode(State& s) const;
+
+  LzwTables* const tables_;
+  uint16_t* const stack_;
+  uint8_t* const pixels_;
+  uint8_t* const pixelEnd_;
+  uint8_t* const roomyEnd_;  // kRoomyStringBytes before the end, or the start
+  const uint32_t clearCode_, endCode_, firstFree_, minimumWidth_;
+  State state_;
+  Mode mode_ = Mode::kFirstCode;
+  LzwStop stopped_ = LzwStop::kEndCode;  // what Decode returns once kStopped
+};
+
+#endif
