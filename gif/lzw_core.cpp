@@ -35,7 +35,8 @@ static_assert(kLzwMaxCodes <= static_cast<uint32_t>(kCodeTableEntries),
 static_assert(
     kLzwMaxCodes + 1 <= kStackSlots,
     "a chain through every entry and a pending suffix fit the stack: only a cycle fills it");
-static_assert(kLzwInputSlack >= kWordBytes - 1, "a word load at any byte position below `available`");
+static_assert(kLzwInputSlack >= kWordBytes - 1,
+              "a word load at any byte position below `available`");
 static_assert(kMaxCodeWidth <= kLoadBits, "one load holds at least one code");
 static_assert(kLzwMaxCodes - 1 <= 0xFFFF, "a string is at most one pixel per code: 16-bit lengths");
 
@@ -141,8 +142,8 @@ void SetWidth(uint32_t& codeWidth, uint32_t& codeMask, uint32_t width) {
 
 }  // namespace
 
-LzwDecoder::LzwDecoder(LzwTables* tables, uint16_t* stack, uint8_t minimumCodeSize,
-                       uint8_t* pixels, uint32_t pixelCount)
+LzwDecoder::LzwDecoder(LzwTables* tables, uint16_t* stack, uint8_t minimumCodeSize, uint8_t* pixels,
+                       uint32_t pixelCount)
     : tables_(tables),
       stack_(stack),
       pixels_(pixels),
@@ -179,12 +180,15 @@ LzwStop LzwDecoder::Decode(LzwInput& input) {
       outcome = RunWellFormed<false>(input);
     }
   }
-  // Words copied may have run up to a word past the last pixel.
-  std::memset(state_.cursor, 0, std::min<size_t>(kWordBytes, pixelEnd_ - state_.cursor));
   input.bitPosition = state_.bitPosition;
+  // With more input the next call goes on from here, and the strings that
+  // follow overwrite the word copied past the cursor; otherwise that word
+  // is cleared, as it may have run up to a word past the last pixel.
+  if (outcome == Outcome::kNeedInput && input.more) return LzwStop::kNeedInput;
+  std::memset(state_.cursor, 0, std::min<size_t>(kWordBytes, pixelEnd_ - state_.cursor));
+  if (outcome == Outcome::kNeedInput) return LzwStop::kNeedInput;
 
   LzwStop stop = LzwStop::kOutputFull;
-  if (outcome == Outcome::kNeedInput) return LzwStop::kNeedInput;
   if (outcome == Outcome::kEndCode) stop = LzwStop::kEndCode;
   if (outcome == Outcome::kEndlessChain) stop = LzwStop::kEndlessChain;
   mode_ = Mode::kStopped;
@@ -208,11 +212,11 @@ void LzwDecoder::GrowWidth(State& s) {
 
 // Entry nextCode: the previous code's string, which ends at the cursor, and
 // `firstPixel`. No entry past 4096: a 12-bit code never names one.
-void LzwDecoder::AddEntry(State& s, uint32_t firstPixel) const {
+void LzwDecoder::AddEntry(State& s, LzwTables* tables, uint32_t firstPixel) {
   if (s.nextCode >= kLzwMaxCodes) return;
-  tables_->entries[s.nextCode] = firstPixel | s.previousCode << 16;
-  tables_->sources[s.nextCode] = s.previous;
-  tables_->lengths[s.nextCode] = static_cast<uint16_t>(s.cursor - s.previous + 1);
+  tables->entries[s.nextCode] = firstPixel | s.previousCode << 16;
+  tables->sources[s.nextCode] = s.previous;
+  tables->lengths[s.nextCode] = static_cast<uint16_t>(s.cursor - s.previous + 1);
   ++s.nextCode;
   GrowWidth(s);
 }
@@ -221,18 +225,19 @@ void LzwDecoder::AddEntry(State& s, uint32_t firstPixel) const {
 // string is copied from where it was written, a root's from kRootPixels,
 // with no branch between the two.
 template <bool kRoomy>
-void LzwDecoder::EmitKnownCode(State& s, uint32_t code, uint32_t length) const {
-  const uint8_t* const from = tables_->sources[code];
+void LzwDecoder::EmitKnownCode(State& s, LzwTables* tables, const uint8_t* pixelEnd, uint32_t code,
+                               uint32_t length) {
+  const uint8_t* const from = tables->sources[code];
   assert(length < kLzwMaxCodes);
-  assert(from + length <= s.cursor || (from >= kRootPixels.pixels && code < clearCode_));
+  assert(from + length <= s.cursor || length == 1);
   uint32_t written = length;
   if (kRoomy) {
-    assert(length + kWordBytes <= static_cast<size_t>(pixelEnd_ - s.cursor));
+    assert(length + kWordBytes <= static_cast<size_t>(pixelEnd - s.cursor));
     CopyWords(s.cursor, from, length);
   } else {
-    written = CopyString(s.cursor, from, length, static_cast<uint32_t>(pixelEnd_ - s.cursor));
+    written = CopyString(s.cursor, from, length, static_cast<uint32_t>(pixelEnd - s.cursor));
   }
-  AddEntry(s, *from);
+  AddEntry(s, tables, *from);
   s.previousCode = code;
   s.previous = s.cursor;
   s.cursor += written;
@@ -241,20 +246,20 @@ void LzwDecoder::EmitKnownCode(State& s, uint32_t code, uint32_t length) const {
 // The code equal to nextCode: the previous string and its own first pixel,
 // which is also the entry the code names.
 template <bool kRoomy>
-void LzwDecoder::EmitNextCode(State& s) const {
+void LzwDecoder::EmitNextCode(State& s, LzwTables* tables, const uint8_t* pixelEnd) {
   uint8_t* const to = s.cursor;
   const uint8_t* const from = s.previous;
   const uint32_t previousLength = static_cast<uint32_t>(to - from);
   const uint8_t firstPixel = *from;
   const uint32_t code = s.nextCode;
-  AddEntry(s, firstPixel);
+  AddEntry(s, tables, firstPixel);
   uint32_t written = previousLength + 1;
   if (kRoomy) {
-    assert(previousLength + 1 + kWordBytes <= static_cast<size_t>(pixelEnd_ - to));
+    assert(previousLength + 1 + kWordBytes <= static_cast<size_t>(pixelEnd - to));
     CopyWords(to, from, previousLength);
     to[previousLength] = firstPixel;
   } else {
-    const uint32_t room = static_cast<uint32_t>(pixelEnd_ - to);
+    const uint32_t room = static_cast<uint32_t>(pixelEnd - to);
     written = CopyString(to, from, previousLength, room);
     if (written < room) to[written++] = firstPixel;
   }
@@ -270,6 +275,8 @@ template <bool kRoomy>
 LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   State s = state_;
   const uint8_t* const bytes = input.bytes;
+  LzwTables* const tables = tables_;
+  const uint8_t* const pixelEnd = pixelEnd_;
   uint8_t* const limit = kRoomy ? roomyEnd_ : pixelEnd_;
   Outcome outcome = Outcome::kGoOn;
   while (s.cursor < limit) {
@@ -285,7 +292,8 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
     // check above). The first code needs neither: the check above has
     // passed for it.
     const uint32_t loadEnd = s.bitPosition + kLoadBits - kMaxCodeWidth + 1;
-    const uint32_t refillAt = s.available > kLzwInputMargin ? (s.available - kLzwInputMargin) * 8 : 0;
+    const uint32_t refillAt =
+        s.available > kLzwInputMargin ? (s.available - kLzwInputMargin) * 8 : 0;
     const uint32_t runEnd = std::min(loadEnd, refillAt);
     uint32_t code = 0;
     bool special = false;  // a clear or end code, or one above nextCode
@@ -294,14 +302,14 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
       bits >>= s.codeWidth;
       s.bitPosition += s.codeWidth;
       if (code < s.nextCode) {
-        const uint32_t length = tables_->lengths[code];
+        const uint32_t length = tables->lengths[code];
         if (length == 0) {
           special = true;
           break;
         }
-        EmitKnownCode<kRoomy>(s, code, length);
+        EmitKnownCode<kRoomy>(s, tables, pixelEnd, code, length);
       } else if (code == s.nextCode) {
-        EmitNextCode<kRoomy>(s);
+        EmitNextCode<kRoomy>(s, tables, pixelEnd);
       } else {
         special = true;
         break;

@@ -57,11 +57,11 @@ enum class LzwStop {
 };
 
 // One image's decoding. The output is a zero-filled span of pixelCount
-// bytes; after every call the pixels [0, Written()) are final and the rest
-// are still 0. Decode may be called again after kNeedInput with the same
-// input grown (the unread bytes may have moved to its front, with
-// bitPosition taken modulo 8 as the byte position moves) and resumes where
-// it stopped; after any other stop it returns that stop again.
+// bytes; after every call the pixels [0, Written()) are final, and the rest
+// are 0 but after kNeedInput with `more` set. Decode may be called again after kNeedInput with the
+// same input grown (the unread bytes may have moved to its front, with bitPosition taken modulo 8
+// as the byte position moves) and resumes where it stopped; after any other stop it returns that
+// stop again.
 class LzwDecoder {
  public:
   // minimumCodeSize 0 to kMaxMinimumCodeSize; `tables` zero-filled, `stack`
@@ -106,11 +106,14 @@ class LzwDecoder {
   Outcome TakeFirstCode(uint32_t code);
   void Clear(State& s);
   bool EmitExactly(uint32_t code, uint16_t pendingSuffix);
-  void AddEntry(State& s, uint32_t firstPixel) const;
+  // The loop's steps take the tables and the output's end as arguments: held
+  // in registers, they need no reload after each string's byte stores.
+  static void AddEntry(State& s, LzwTables* tables, uint32_t firstPixel);
   template <bool kRoomy>
-  void EmitKnownCode(State& s, uint32_t code, uint32_t length) const;
+  static void EmitKnownCode(State& s, LzwTables* tables, const uint8_t* pixelEnd, uint32_t code,
+                            uint32_t length);
   template <bool kRoomy>
-  void EmitNextCode(State& s) const;
+  static void EmitNextCode(State& s, LzwTables* tables, const uint8_t* pixelEnd);
 
   LzwTables* const tables_;
   uint16_t* const stack_;
