@@ -53,58 +53,80 @@ trap 'rm -rf "$scratch"' EXIT
 started=$SECONDS
 
 # Copy the inputs under their tree paths; seeds lose their control bytes.
+# One process for all the seeds (perl-base, always there on Debian): a fork
+# per file costs more than the copies on a loaded machine.
 cd "$src_dir"
+gif_folders=(examples tests/crashers tests/e2e/cases)
+seed_folders=(fuzz/seeds/import fuzz/seeds/import_gr fuzz/seeds/file_info)
+for folder in "${gif_folders[@]}" "${seed_folders[@]}"; do mkdir -p "$scratch/in/$folder"; done
 shopt -s nullglob
-for gif in examples/*.gif tests/crashers/*.gif tests/e2e/cases/*.gif; do
-  mkdir -p "$scratch/in/$(dirname "$gif")"
-  cp "$gif" "$scratch/in/$gif"
+for folder in "${gif_folders[@]}"; do
+  gifs=("$folder"/*.gif)
+  ((${#gifs[@]} == 0)) || cp "${gifs[@]}" "$scratch/in/$folder/"
 done
-for seed in fuzz/seeds/import/* fuzz/seeds/import_gr/* fuzz/seeds/file_info/*; do
-  [[ -f "$seed" ]] || continue
-  mkdir -p "$scratch/in/$(dirname "$seed")"
-  tail -c +5 "$seed" >"$scratch/in/$seed"
+seeds=()
+for folder in "${seed_folders[@]}"; do
+  for seed in "$folder"/*; do [[ -f "$seed" ]] && seeds+=("$seed"); done
 done
 shopt -u nullglob
+perl -e '
+  my $to = shift;
+  for my $seed (@ARGV) {
+    open(my $in, "<:raw", $seed) or die "$seed: $!\n";
+    local $/;
+    my $data = <$in> // "";
+    open(my $out, ">:raw", "$to/$seed") or die "$to/$seed: $!\n";
+    print $out substr($data, length($data) < 4 ? length($data) : 4);
+    close($out) or die "$to/$seed: $!\n";
+  }' "$scratch/in" "${seeds[@]}"
 
 cd "$scratch/in"
 find . -type f -printf '%P\n' | LC_ALL=C sort >"$scratch/list"
-mkdir -p "$scratch/png" "$scratch/windir"
+mkdir -p "$scratch/windir"
 (xargs -d '\n' sha1sum <"$scratch/list") >"$out_dir/inputs.sha1"
 
-# One input, three roads. Runs with the scratch copy of the tree as its
+# Folders for the logs and the thrown-away pictures, made once.
+while IFS= read -r folder; do
+  mkdir -p "$out_dir/$folder" "$scratch/png/$folder"
+done < <(sed 's|/[^/]*$||' "$scratch/list" | LC_ALL=C sort -u)
+
+# Some inputs, three roads each, with the scratch copy of the tree as the
 # folder. WINDIR names an empty folder and the memory budget is the host's
 # default, so no profile or setting of the caller's changes the import.
-run_one() {
-  local input="$1" road flag base rc
-  mkdir -p "$OUT_DIR/$(dirname "$input")" "$SCRATCH/png/$(dirname "$input")"
-  for road in file memory stream; do
-    case $road in
-      file) flag=() ;;
-      memory) flag=(--memory) ;;
-      stream) flag=(--stream) ;;
-    esac
-    base="$OUT_DIR/$input.$road"
-    rc=0
-    timeout "$TIMEOUT" "$HOST" import "$input" "${flag[@]}" --trace "$base.jsonl" \
-      -o "../png/$input.$road.png" >"$SCRATCH/png/$input.$road.out" \
-      2>"$SCRATCH/png/$input.$road.err" </dev/null || rc=$?
-    echo "$rc" >"$base.rc"
-    {
-      echo "--- stdout"
-      cat "$SCRATCH/png/$input.$road.out"
-      echo "--- stderr"
-      cat "$SCRATCH/png/$input.$road.err"
-    } >"$base.txt"
-    rm -f "$SCRATCH/png/$input.$road".*
+# Processes are few (a fork is dear on a loaded machine): the host's words
+# go straight into the log's .txt, stderr through a file read by `read`.
+run_some() {
+  local input road flag base rc text errors="$SCRATCH/stderr.$BASHPID"
+  for input; do
+    for road in file memory stream; do
+      case $road in
+        file) flag=() ;;
+        memory) flag=(--memory) ;;
+        stream) flag=(--stream) ;;
+      esac
+      base="$OUT_DIR/$input.$road"
+      rc=0
+      {
+        echo "--- stdout"
+        timeout "$TIMEOUT" "$HOST" import "$input" "${flag[@]}" --trace "$base.jsonl" \
+          -o "../png/$input.$road.png" 2>"$errors" </dev/null || rc=$?
+        echo "--- stderr"
+        text=""
+        IFS= read -r -d '' text <"$errors" || true
+        printf '%s' "$text"
+      } >"$base.txt"
+      echo "$rc" >"$base.rc"
+    done
+    rm -f "$SCRATCH/png/$input".*.png
   done
 }
-export -f run_one
+export -f run_some
 export HOST="$host" OUT_DIR="$out_dir" SCRATCH="$scratch" TIMEOUT="${TIMEOUT:-120}"
 export WINDIR="$scratch/windir"
 unset GIFIMPORT_MAX_MEMORY
 
-# shellcheck disable=SC2016  # $1 is run_one's, expanded by the inner bash
-xargs -d '\n' -n 1 -P "${JOBS:-2}" bash -c 'run_one "$1"' _ <"$scratch/list"
+# shellcheck disable=SC2016  # $@ is run_some's, expanded by the inner bash
+xargs -d '\n' -n 16 -P "${JOBS:-2}" bash -c 'run_some "$@"' _ <"$scratch/list"
 
 inputs=$(wc -l <"$scratch/list")
 logs=$(find "$out_dir" -name '*.jsonl' | wc -l)
