@@ -41,20 +41,19 @@ struct LibraryCodes {
   int32_t first, last;
   FilterError error;
 };
-constexpr int32_t kLibraryFontTableCode = 302;  // kErrLibFontTable at the font table
 constexpr LibraryCodes kLibraryCodes[] = {
-    {0, 0, kErrNone},
-    {20, 20, kErrLib20},
-    {21, 26, kErrLib21to26},
-    {76, 76, kErrNone},  // the library had nothing to do: not an error
-    {161, 166, kErrLib161to166},
-    {168, 168, kErrLib168},
-    {300, 300, kErrMemory},
-    {301, 301, kErrLib301},
-    {302, 302, kErrLib302},
-    {303, 303, kErrLib303},
-    {304, 305, kErrLib304},
-    {901, 901, kErrCancelled},
+    {kQvErrNone, kQvErrNone, kErrNone},
+    {kQvErr20, kQvErr20, kErrLib20},
+    {kQvErrGroup21First, kQvErrGroup21Last, kErrLib21to26},
+    {kQvErrNothingToDo, kQvErrNothingToDo, kErrNone},  // not an error
+    {kQvErrGroup161First, kQvErrGroup161Last, kErrLib161to166},
+    {kQvErr168, kQvErr168, kErrLib168},
+    {kQvErrOutOfMemory, kQvErrOutOfMemory, kErrMemory},
+    {kQvErr301, kQvErr301, kErrLib301},
+    {kQvErr302, kQvErr302, kErrLib302},  // but kErrLibFontTable at the font table
+    {kQvErr303, kQvErr303, kErrLib303},
+    {kQvErrGroup304First, kQvErrGroup304Last, kErrLib304},
+    {kQvErrStop, kQvErrStop, kErrCancelled},
 };
 
 }  // namespace
@@ -118,7 +117,7 @@ FilterError FetchLibraryError(FilterSetup* job, LibraryErrorPair* pair) {
 }
 
 FilterError TranslateLibraryError(int32_t libraryCode, int32_t operation) {
-  if (libraryCode == kLibraryFontTableCode && operation == kQvOpSetFontTable) {
+  if (libraryCode == kQvErr302 && operation == kQvOpSetFontTable) {
     return kErrLibFontTable;
   }
   for (const LibraryCodes& entry : kLibraryCodes) {

@@ -84,6 +84,29 @@ typedef struct LibraryErrorPair {
 /* Operation numbers the library reports in LibraryErrorPair. */
 enum { kQvOpDocOpen = 0, kQvOpDocClose = 2, kQvOpSetFontTable = 269 };
 
+/* The library's error codes, as LibraryErrorPair, QvDocOpen and QvDocClose
+ * give them, that the filter tells apart (gifimport/filter_api.h says what
+ * each becomes). Codes whose meaning the library keeps to itself are named
+ * by their numbers, a range by its first code; every code not here is one
+ * the filter does not know. */
+enum QvErrorCode {
+  kQvErrNone = 0,
+  kQvErr20 = 20,
+  kQvErrGroup21First = 21,
+  kQvErrGroup21Last = 26,
+  kQvErrNothingToDo = 76, /* not an error: there was nothing to do */
+  kQvErrGroup161First = 161,
+  kQvErrGroup161Last = 166,
+  kQvErr168 = 168,
+  kQvErrOutOfMemory = 300,
+  kQvErr301 = 301,
+  kQvErr302 = 302, /* at kQvOpSetFontTable: the font table was refused */
+  kQvErr303 = 303,
+  kQvErrGroup304First = 304,
+  kQvErrGroup304Last = 305,
+  kQvErrStop = 901 /* the library stops the import */
+};
+
 /* The filter's edit operation handed to the preferences dialog. */
 typedef int32_t(WINAPI* EditSetupProc)(uintptr_t a, uintptr_t b, uintptr_t c);
 
@@ -95,7 +118,7 @@ QV_API int32_t WINAPI QvGetVersion(void);
 QV_API QvPicture WINAPI QvDocCreate(int32_t reserved);
 QV_API void WINAPI QvDocSetNames(QvPicture picture, const char* name1, const char* name2,
                                  const char* name3);
-/* 0, or a library error code (76: nothing to do, not an error). */
+/* 0, or a library error code (kQvErrNothingToDo is not an error). */
 QV_API int16_t WINAPI QvDocOpen(QvPicture picture, const char* startName, const char* openName,
                                 int32_t reserved, HGLOBAL options, struct HostContext* context);
 QV_API void WINAPI QvDocStart(QvPicture picture, const char* startName);

@@ -26,10 +26,10 @@ const struct {
 } kFaults[] = {
     {"allocation", PlatformAllocationCount, PlatformFailAllocationAt, 27},
     {"library error after document call", StandInDocumentCalls,
-     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), 303, 0); }, 15},
+     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), kQvErr303, 0); }, 15},
     {"stream read", StandInStreamReadCalls, StandInFailStreamReadAt, 21},
     {"library stop after document call", StandInDocumentCalls,
-     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), 901, 0); }, 61},
+     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), kQvErrStop, 0); }, 61},
 };
 constexpr int kFaultKinds = sizeof kFaults / sizeof kFaults[0];
 

@@ -61,7 +61,7 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
     ImportResult* out = r[3] == "yes" ? &result : nullptr;
     const uint32_t user = e2e::userZeroStream = e2e::OpenByteStream(small);
     StandInClearLog();
-    if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
+    if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), kQvErrStop, 0);
     const long allocations = PlatformAllocationCount();
     const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
     const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
