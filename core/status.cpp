@@ -44,15 +44,15 @@ struct LibraryCodes {
 constexpr LibraryCodes kLibraryCodes[] = {
     {kQvErrNone, kQvErrNone, kErrNone},
     {kQvErr20, kQvErr20, kErrLib20},
-    {kQvErrGroup21First, kQvErrGroup21Last, kErrLib21to26},
+    {kQvErrGroup21First, kQvErrGroup21Last, kErrLibGroup21},
     {kQvErrNothingToDo, kQvErrNothingToDo, kErrNone},  // not an error
-    {kQvErrGroup161First, kQvErrGroup161Last, kErrLib161to166},
+    {kQvErrGroup161First, kQvErrGroup161Last, kErrLibGroup161},
     {kQvErr168, kQvErr168, kErrLib168},
     {kQvErrOutOfMemory, kQvErrOutOfMemory, kErrMemory},
     {kQvErr301, kQvErr301, kErrLib301},
     {kQvErr302, kQvErr302, kErrLib302},  // but kErrLibFontTable at the font table
     {kQvErr303, kQvErr303, kErrLib303},
-    {kQvErrGroup304First, kQvErrGroup304Last, kErrLib304},
+    {kQvErrGroup304First, kQvErrGroup304Last, kErrLibGroup304},
     {kQvErrStop, kQvErrStop, kErrCancelled},
 };
 

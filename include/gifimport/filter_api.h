@@ -172,17 +172,18 @@ enum {
 /* ---- Error numbers -----------------------------------------------------------
  * What ImportFile returns and the status callback reports (kind 3), one line
  * each: what it means to a host, then the severity sent with it. The
- * companion library's own errors come translated: kErrLibN names the library
- * code N it stands for. */
+ * companion library's own errors come translated: kErrLibN stands for its
+ * code kQvErrN, kErrLibGroupN for its codes kQvErrGroupNFirst to
+ * kQvErrGroupNLast (gifimport/companion.h). */
 enum GifImportError {
   kErrNone = 0,         /* success */
   kErrStreamOpen = 7,   /* the input (file, memory block, host stream) cannot be opened; 0 */
   kErrLibFontTable = 9, /* the library refused the font table (its 302); severity 1 */
-  kErrLib21to26 = 12,   /* library codes 21 to 26; 0 */
-  kErrLib161to166 = 13, /* library codes 161 to 166; 0 */
+  kErrLibGroup21 = 12,  /* library codes 21 to 26; 0 */
+  kErrLibGroup161 = 13, /* library codes 161 to 166; 0 */
   kErrLib302 = 14,      /* library code 302 at any operation but the font table; 0 */
   kErrLib303 = 15,      /* library code 303; 0 */
-  kErrLib304 = 19,      /* library codes 304 and 305; 0 */
+  kErrLibGroup304 = 19, /* library codes 304 and 305; 0 */
   kErrRead = 21,        /* the input ends early or cannot be read, or an unknown extension; 0 */
   kErrLib301 = 23,      /* library code 301; 0 */
   kErrLib168 = 25,      /* library code 168; 0 */
@@ -197,6 +198,12 @@ enum GifImportError {
   kErrLib20 = 65,       /* library code 20; 0 */
   kErrNotGif = -23,     /* no "GIF" signature, or a zero screen size not found again; 0 */
   kErrVersion = -24     /* a version above 89; 0 */
+};
+/* Former names, deprecated: each says the name that replaces it. */
+enum {
+  kErrLib21to26 = kErrLibGroup21,    /* use kErrLibGroup21 */
+  kErrLib161to166 = kErrLibGroup161, /* use kErrLibGroup161 */
+  kErrLib304 = kErrLibGroup304       /* use kErrLibGroup304 */
 };
 
 /* ---- Exports ---------------------------------------------------------------- */
