@@ -118,7 +118,7 @@ void Escape(Slot& slot, const Step& step) {
 // The user value is where the callback's steps end: later calls run none.
 int32_t WINAPI Callback(uint32_t end, int32_t kind, int32_t code, int32_t, int32_t, int32_t,
                         int32_t*) {
-  if (kind == kStatusProgress && code == 0) Run(end);
+  if (kind == kStatusProgress && code == kStatusCodeProgress) Run(end);
   return kind == kStatusCancelFollowUp ? 1 : 0;
 }
 

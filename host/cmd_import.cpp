@@ -212,7 +212,7 @@ int32_t WINAPI HostStatus(uint32_t userValue, int32_t kind, int32_t code, int32_
   if (session == nullptr) return 0;
   switch (kind) {
     case kStatusProgress:
-      if (code != 0) return 0;  // the range announcement: always 0 to 100
+      if (code != kStatusCodeProgress) return 0;  // the range announcement: always 0 to 100
       session->Show("importing", value1 * kImportPermille / 100);
       if (InterruptRequested() && !session->stopAsked) {
         session->stopAsked = true;

@@ -37,7 +37,7 @@ PaletteEntry EntryFromTriple(const uint8_t* rgb) {
 
 FilterError BeginDocument(FilterSetup* job) {
   if (const HostContext* context = job->hostContext) {
-    CallHostStatus(context->statusCallback, context->userValue, kKindStatus, kCodeRange,
+    CallHostStatus(context->statusCallback, context->userValue, kStatusProgress, kStatusCodeRange,
                    job->progressBase, job->progressSpan, 0, nullptr);
   }
 

@@ -49,6 +49,21 @@ extern "C" {
  * A null callback means no call of any kind. The callback returns to the
  * filter every time ("Leaving a callback", below). */
 enum { kStatusProgress = 0, kStatusCancelFollowUp = 2, kStatusError = 3 };
+/* The codes of kind kStatusProgress; the follow-up's code is kErrCancelled. */
+enum {
+  kStatusCodeProgress = 0, /* value1 = percent done */
+  kStatusCodeRange = -1    /* value1 = base, value2 = span */
+};
+/* The values behind extra in kinds 2 and 3. */
+enum { kStatusExtraValues = 10 };
+/* The severity of a report (kind 3): kSeverityLow for every number but the
+ * few whose lines below say otherwise; what a host shows for each is its
+ * own. */
+enum {
+  kSeverityLow = 0,
+  kSeverityMedium = 1, /* kErrLibFontTable, and numbers this filter never sends */
+  kSeverityHigh = 2    /* only numbers this filter never sends */
+};
 typedef int32_t(WINAPI* StatusCallback)(uint32_t userValue, int32_t kind, int32_t code,
                                         int32_t value1, int32_t value2, int32_t severity,
                                         int32_t* extra);

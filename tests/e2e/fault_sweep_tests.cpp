@@ -126,8 +126,10 @@ TEST(FaultSweep, AStopAtEveryProgressCallEndsEveryImportRoadAsStopped) {
   const std::string path = e2e::WriteScratchFile("sweep.gif", gif);
   const e2e::ImportRun whole = e2e::Import(gif);
   ASSERT_EQ(whole.result, 0);
-  const int progress = static_cast<int>(std::count_if(
-      whole.calls.begin(), whole.calls.end(), [](auto& c) { return c.kind == 0 && c.code == 0; }));
+  const int progress =
+      static_cast<int>(std::count_if(whole.calls.begin(), whole.calls.end(), [](auto& c) {
+        return c.kind == kStatusProgress && c.code == kStatusCodeProgress;
+      }));
   ASSERT_GT(progress, 2);
   for (int road = 0; road < kFirstInfo; ++road) {
     std::vector<int32_t> results, expected(static_cast<size_t>(progress), kErrCancelled);
