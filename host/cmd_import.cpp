@@ -35,7 +35,6 @@ using ImportFileProc = int32_t(WINAPI*)(uint32_t, const char*, const char*, cons
 
 constexpr int kExitCancelled = 130;  // as a shell reports an interrupted command
 constexpr int32_t kCancelled = 61;
-constexpr int32_t kEscapeStreamFunction = 0x51;
 // Of a file's share of the progress line, importing takes this much and
 // writing the picture the rest.
 constexpr int kImportPermille = 500;
@@ -365,7 +364,7 @@ int32_t RunImportFile(const FilterExports& filter, HGLOBAL setup, const FilterIn
   request.hostContext = &context;
   if (input.way() == InputWay::kStream) {
     request.streamUserValue = input.streamValue();
-    filter.escapeSetup(setup, kEscapeStreamFunction, 4,
+    filter.escapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes,
                        reinterpret_cast<void*>(FilterInput::streamFunction()), nullptr, 0);
   }
   currentSession = session;

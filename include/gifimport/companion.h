@@ -165,15 +165,24 @@ QV_API void WINAPI QvAbort(QvPicture picture);
 
 /* A global memory handle of a new options block, 0 on failure. */
 QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d);
-/* Codes 3, 4 (2 bytes), 0x1A (4), 0x28 (1); 0x2A stores and 0x2B fetches the
- * persistent bytes. A source address stores `size` bytes, a destination
- * address fetches them. Returns 0 when done, non-zero otherwise: the
- * kQvOptions... results below; nothing is changed or written then. */
+/* The codes below, each with its size. A source address stores `size`
+ * bytes, a destination address fetches them. Returns 0 when done, non-zero
+ * otherwise: the kQvOptions... results below; nothing is changed or written
+ * then. What the first four options mean is the library's and the host's;
+ * the filter sets, reads or hands them on as their lines say. */
+enum {
+  kQvOptionFilterBlockMark = 3,    /* 2 bytes; 0 on every block the filter makes */
+  kQvOptionRefuseImport = 4,       /* 2 bytes; non-zero: the metafile entries refuse */
+  kQvOptionCaptureValue = 0x1A,    /* 4 bytes; the last argument of QvMetafileBegin */
+  kQvOptionRegisterMark = 0x28,    /* 1 byte; 0xFF on the block of GetFilterInfo */
+  kQvOptionStorePersistent = 0x2A, /* stores the persistent bytes (1..64) */
+  kQvOptionFetchPersistent = 0x2B  /* fetches them */
+};
 enum {
   kQvOptionsBadBlock = 1,    /* not a live options block (a setup, say) */
   kQvOptionsUnknownCode = 2, /* a code the library does not keep */
   kQvOptionsBadSize = 3,     /* size not the code's (persistent: 1..64) */
-  kQvOptionsNoData = 4       /* 0x2A without a source, 0x2B without a destination */
+  kQvOptionsNoData = 4       /* a store without a source, a fetch without a destination */
 };
 QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size,
                                        const void* source, void* destination, uintptr_t extra);

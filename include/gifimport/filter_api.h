@@ -178,7 +178,7 @@ typedef struct ImportResult {
 /* Results of the metafile entries besides 0 and the capture's own number. */
 enum {
   kHostNoOptionsOrSetup = 5315, /* no options block, or no setup */
-  kHostRefused = 5355,          /* option 4 of the block is set */
+  kHostRefused = 5355,          /* kQvOptionRefuseImport of the block is set */
   kHostBadRecord = 5300         /* a null source or result, or a source path
                                    without its terminator in 260 bytes;
                                    nothing was made or imported */
@@ -261,12 +261,16 @@ GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE instance, const char* profileName
 GIFIN_API int32_t WINAPI DestroySetup(HGLOBAL setup);
 /* Does nothing; returns 0. */
 GIFIN_API int32_t WINAPI EditSetup(uintptr_t a, uintptr_t b, uintptr_t c);
-/* Codes 0x51 (size 4: data is the host stream function) and 0x52 (size 4:
- * data points to the second option) on a setup or an options block; 0, also
- * for another size. Other codes go to QvOptionsControl, whose result comes
- * back and whose writes stay. 0 with nothing done for a null, freed or
- * unknown handle (and for 0x51 and 0x52 on a block that is neither a setup
- * nor an options block); kSetupBusy. */
+/* The two codes below, on a setup or an options block: 0, also for a size
+ * other than kEscapeValueBytes. Other codes go to QvOptionsControl, whose
+ * result comes back and whose writes stay. 0 with nothing done for a null,
+ * freed or unknown handle (and for the two codes on a block that is neither
+ * a setup nor an options block); kSetupBusy. */
+enum {
+  kEscapeStreamFunction = 0x51, /* data is the host stream function itself */
+  kEscapeCarriedWord = 0x52,    /* data points to a 32-bit word the setup carries, unread */
+  kEscapeValueBytes = 4         /* the size both take */
+};
 GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void* data,
                                      void* extra1, uintptr_t extra2);
 
@@ -284,9 +288,9 @@ GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, u
  * along), else the source's memory block when its path is empty (never for
  * ImportEmbeddedGR), else the file at the path. options is the host's block
  * or 0 (ImportGR and ImportCB then use one of their own). A stream function
- * among the block's persistent bytes (escape 0x51, or an earlier ImportCB)
- * is used by every entry not given one, with a user value of 0; the host
- * keeps it valid or clears it.
+ * among the block's persistent bytes (kEscapeStreamFunction, or an earlier
+ * ImportCB) is used by every entry not given one, with a user value of 0;
+ * the host keeps it valid or clears it.
  * On 0, *result holds the metafile (the host deletes it: DeleteEnhMetaFile
  * or DeleteMetaFile as GetObjectType says), the frame in the metafile's
  * units and the units per inch (when the capture gives none: the largest
@@ -296,10 +300,12 @@ GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, u
  * it was stopped, or a kQvCapture... value of gifimport/companion.h);
  * kHostNoOptionsOrSetup, kHostRefused, kHostBadRecord. */
 
-/* A new options block to *optionsOut (option 3 = 0; with the default
- * persistent bytes and option 0x28 = 0xFF when a setup can be made): 2, or 0
- * with a null handle written. The host frees the block with GlobalFree; the
- * unused values are the host's and ignored. */
+/* A new options block to *optionsOut (kQvOptionFilterBlockMark = 0; with
+ * the default persistent bytes and kQvOptionRegisterMark = 0xFF when a setup
+ * can be made): kFilterInfoMade, or 0 with a null handle written. The host
+ * frees the block with GlobalFree; the unused values are the host's and
+ * ignored. */
+enum { kFilterInfoMade = 2 /* GetFilterInfo made the options block */ };
 GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t unused1, uint32_t unused2, HGLOBAL* optionsOut,
                                        uint32_t unused4);
 /* The companion library's preferences dialog, owned by the window

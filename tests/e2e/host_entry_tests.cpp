@@ -46,14 +46,15 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
     HGLOBAL block = nullptr;
     std::vector<uint8_t> before;
     if (r[1] != "none") {
-      EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), 2);
+      EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), kFilterInfoMade);
       before.assign(kPersistentOptionsBytes, 0);
       for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
       QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
       const uint16_t refuse = r[1] == "refusing";
       QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
       const HostStreamProc function = r[1] == "carrying" ? &e2e::UserZeroStreamProc : nullptr;
-      EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
+      EscapeSetup(block, kEscapeStreamFunction, kEscapeValueBytes,
+                  reinterpret_cast<void*>(function), nullptr, 0);
       std::memcpy(before.data(), &function, sizeof function);
     }
     const SourceDescriptor* source = sources.at(r[2]);

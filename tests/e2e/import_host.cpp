@@ -150,7 +150,8 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
   const int32_t captureValue = 77;
   QvOptionsControl(options, 0x1A, 4, &captureValue, nullptr, 0);
   if (entry == Entry::kGRBlockStream)
-    EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStreamProc), nullptr, 0);
+    EscapeSetup(options, kEscapeStreamFunction, kEscapeValueBytes,
+                reinterpret_cast<void*>(&UserZeroStreamProc), nullptr, 0);
   SourceDescriptor source{};
   if (entry != Entry::kGRMemory && entry != Entry::kCBMemory && entry != Entry::kEmbeddedMemory)
     std::snprintf(source.path, sizeof source.path, "%s", path.c_str());
@@ -228,8 +229,8 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
         options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
   if (options.road == Road::kStream) {
     request.streamUserValue = OpenByteStream(gif);
-    EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(&ByteStreamProc), nullptr,
-                0);
+    EscapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes,
+                reinterpret_cast<void*>(&ByteStreamProc), nullptr, 0);
   }
   HGLOBAL memory = context.inputMemory;
   const uint32_t stream = request.streamUserValue;

@@ -72,9 +72,10 @@ std::set<int32_t> reentries;
 int32_t WINAPI ReenteringCallback(uint32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*) {
   HGLOBAL setup = reentered->setupHandle;
   uint32_t second = 1;
-  reentries.insert({DestroySetup(setup), ImportFile(0, "", "", "", reentered),
-                    EscapeSetup(setup, 0x51, 4, nullptr, nullptr, 0),
-                    EscapeSetup(setup, 0x52, 4, &second, nullptr, 0)});
+  reentries.insert(
+      {DestroySetup(setup), ImportFile(0, "", "", "", reentered),
+       EscapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes, nullptr, nullptr, 0),
+       EscapeSetup(setup, kEscapeCarriedWord, kEscapeValueBytes, &second, nullptr, 0)});
   return 0;
 }
 
