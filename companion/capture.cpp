@@ -28,8 +28,9 @@ using standin::internal::LogTag;
 
 namespace {
 
-// The metafile writer's physical size: scale mode 1 gives millimetres per
-// unit within these bounds; anything else is taken as 96 units per inch.
+// The metafile writer's physical size: kQvScaleMillimetres gives
+// millimetres per unit within these bounds; anything else is taken as 96
+// units per inch.
 constexpr double kMillimetresPerInch = 25.4;
 constexpr double kMinMillimetresPerUnit = 0.001;
 constexpr double kMaxMillimetresPerUnit = 10.0;
@@ -76,8 +77,8 @@ std::string CaptureId(QvCapture id) {
 int32_t UnitsPerInch(const standin::Picture& picture) {
   if (State().unitsPerInch >= 0) return State().unitsPerInch;
   const double scale = picture.scale;
-  if (picture.scaleMode == 1 && std::isfinite(scale) && scale >= kMinMillimetresPerUnit &&
-      scale <= kMaxMillimetresPerUnit) {
+  if (picture.scaleMode == kQvScaleMillimetres && std::isfinite(scale) &&
+      scale >= kMinMillimetresPerUnit && scale <= kMaxMillimetresPerUnit) {
     return static_cast<int32_t>(std::lround(kMillimetresPerInch / scale));
   }
   return kDefaultUnitsPerInch;

@@ -4,10 +4,6 @@
 
 namespace {
 
-// What QvGetError's second argument selects is the library's business; this
-// filter always asks with 1.
-constexpr int32_t kGetErrorMode = 1;
-
 StatusCallback CallbackOf(const FilterSetup* job) {
   return job->hostContext != nullptr ? job->hostContext->statusCallback : nullptr;
 }
@@ -116,7 +112,7 @@ FilterError FetchLibraryError(FilterSetup* job, LibraryErrorPair* pair) {
   LibraryErrorPair local{};
   if (pair == nullptr) pair = &local;
   int32_t flag = 0;
-  QvGetError(job->picture, kGetErrorMode, &flag, pair);
+  QvGetError(job->picture, kQvGetErrorMode, &flag, pair);
   if (flag == 0) return kErrNone;
   return TranslateLibraryError(pair->code, pair->operation);
 }

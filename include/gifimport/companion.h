@@ -131,6 +131,8 @@ QV_API void WINAPI QvPictureHeaderEnd(QvPicture picture);
 QV_API void WINAPI QvPictureEnd(QvPicture picture);
 QV_API void WINAPI QvSetFrame(QvPicture picture, const PictureRect* frame);
 QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window);
+/* Mode kQvScaleMillimetres: factor is millimetres per picture unit. */
+enum { kQvScaleMillimetres = 1 };
 QV_API void WINAPI QvSetScale(QvPicture picture, int16_t mode, double factor);
 QV_API void WINAPI QvSetFontTable(QvPicture picture, int32_t count, const char* const* faces);
 QV_API void WINAPI QvSetPalette(QvPicture picture, int16_t firstIndex, int32_t count,
@@ -140,13 +142,22 @@ QV_API void WINAPI QvSetBackMode(QvPicture picture, int32_t mode);
 QV_API void WINAPI QvSetBackColorIndex(QvPicture picture, const uint16_t* index);
 QV_API void WINAPI QvSetTextColorIndex(QvPicture picture, const uint16_t* index);
 QV_API void WINAPI QvSetTextHeight(QvPicture picture, CoordSlot height);
-/* One line of text: extent (grid width, grid height), origin (x, y). */
+/* One line of text: extent (grid width, grid height), origin (x, y). The
+ * filter draws every line in mode kQvTextMode (what it selects is the
+ * library's). */
+enum { kQvTextMode = 1 };
 QV_API void WINAPI QvDrawText(QvPicture picture, const PicturePoint* extent,
                               const PicturePoint* origin, int32_t mode, const char* text);
 
 /* A bitmap: begun with its corners and size, then its rows in bands (top band
  * first, rows top-down, each row padded to 4 bytes), then ended. negDepth is
- * -1, -4 or -8; transparent 1 leaves out pixels of the back colour index. */
+ * -1, -4 or -8; transparent 1 leaves out pixels of the back colour index.
+ * The reserved arguments take the values below, as the library expects. */
+enum {
+  kQvBitmapReserved0 = 0, /* QvBitmapBegin's */
+  kQvBitmapReserved1 = 1, /* QvBitmapBegin's and QvBitmapBand's */
+  kQvBitmapReserved3 = 3  /* QvBitmapBegin's, 16 bits */
+};
 QV_API void WINAPI QvBitmapBegin(QvPicture picture, const BitmapCorners* corners,
                                  const BitmapSize* size, int32_t negDepth, int32_t reserved0,
                                  int32_t reserved1, int16_t reserved3, int32_t transparent);
@@ -156,7 +167,9 @@ QV_API void WINAPI QvBitmapBand(QvPicture picture, const BitmapCorners* corners,
 QV_API void WINAPI QvBitmapEnd(QvPicture picture);
 
 /* Pending error: *flag non-zero and the pair filled when there is one; the
- * error is cleared by the fetch. */
+ * error is cleared by the fetch. The filter always asks in mode
+ * kQvGetErrorMode (what it selects is the library's). */
+enum { kQvGetErrorMode = 1 };
 QV_API void WINAPI QvGetError(QvPicture picture, int32_t mode, int32_t* flag,
                               LibraryErrorPair* pair);
 QV_API void WINAPI QvAbort(QvPicture picture);
