@@ -34,7 +34,6 @@ using ImportFileProc = int32_t(WINAPI*)(uint32_t, const char*, const char*, cons
                                         ImportRequest*);
 
 constexpr int kExitCancelled = 130;  // as a shell reports an interrupted command
-constexpr int32_t kCancelled = 61;
 // Of a file's share of the progress line, importing takes this much and
 // writing the picture the rest.
 constexpr int kImportPermille = 500;
@@ -459,7 +458,7 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
       PrintError(input.DisplayName() + ": warning: " + DescribeFilterError(code));
     }
   }
-  if (result == kCancelled && InterruptRequested()) {
+  if (result == kErrCancelled && InterruptRequested()) {
     PrintError(input.DisplayName() + ": the import was cancelled");
     return kExitCancelled;
   }
