@@ -53,7 +53,7 @@ std::pair<int32_t, std::string> RunRoad(int road, const e2e::Bytes& gif, const s
     return {run.result, run.wrong};
   }
   e2e::ImportOptions options;
-  options.road = static_cast<e2e::Road>(road);
+  options.input = static_cast<InputKind>(road);
   options.cancelAtProgress = stopAt;
   options.inputPath = road == 0 ? std::optional<std::string>(path) : std::nullopt;
   options.beforeImport = arm;

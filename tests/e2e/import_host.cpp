@@ -223,11 +223,13 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   request.hostContext = options.context ? &context : nullptr;
 
   const std::string path = options.inputPath.value_or(
-      options.road == Road::kFile || options.alsoPath ? WriteScratchFile("input.gif", gif) : "");
-  if (options.road == Road::kMemory)  // a zero-sized movable block is discarded: locks to null
+      options.input == InputKind::kFile || options.alsoPath ? WriteScratchFile("input.gif", gif)
+                                                            : "");
+  if (options.input ==
+      InputKind::kMemory)  // a zero-sized movable block is discarded: locks to null
     context.inputMemory =
         options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
-  if (options.road == Road::kStream) {
+  if (options.input == InputKind::kHostStream) {
     request.streamUserValue = OpenByteStream(gif);
     EscapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes,
                 reinterpret_cast<void*>(&ByteStreamProc), nullptr, 0);
