@@ -49,7 +49,8 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
       EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), kFilterInfoMade);
       before.assign(kPersistentOptionsBytes, 0);
       for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
-      QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
+      QvOptionsControl(block, kQvOptionStorePersistent, static_cast<int32_t>(before.size()),
+                       before.data(), nullptr, 0);
       const uint16_t refuse = r[1] == "refusing";
       QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
       const HostStreamProc function = r[1] == "carrying" ? &e2e::UserZeroStreamProc : nullptr;
@@ -111,9 +112,9 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
     EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
     EXPECT_EQ(block != nullptr, r[4] != "none");
     if (block != nullptr) {
-      uint8_t options[3] = {9, 9, 9};  // 3 (two bytes) and 0x28
-      QvOptionsControl(block, 3, 2, nullptr, options, 0);
-      QvOptionsControl(block, 0x28, 1, nullptr, options + 2, 0);
+      uint8_t options[3] = {9, 9, 9};  // the two marks: two bytes and one
+      QvOptionsControl(block, kQvOptionFilterBlockMark, 2, nullptr, options, 0);
+      QvOptionsControl(block, kQvOptionRegisterMark, 1, nullptr, options + 2, 0);
       EXPECT_EQ(std::vector<int>(options, options + 3),
                 std::vector<int>({0, 0, std::stoi(r[4], 0, 0)}));
       EXPECT_EQ(e2e::PersistentBytes(block), std::vector<uint8_t>(kPersistentOptionsBytes, 0));

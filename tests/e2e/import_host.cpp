@@ -108,8 +108,8 @@ std::vector<std::string> ImportRun::Ops() const {
 
 std::vector<uint8_t> PersistentBytes(HGLOBAL optionsBlock) {
   std::vector<uint8_t> bytes(kPersistentOptionsBytes);
-  QvOptionsControl(optionsBlock, 0x2B, static_cast<int32_t>(bytes.size()), nullptr, bytes.data(),
-                   0);
+  QvOptionsControl(optionsBlock, kQvOptionFetchPersistent, static_cast<int32_t>(bytes.size()),
+                   nullptr, bytes.data(), 0);
   return bytes;
 }
 
@@ -148,7 +148,7 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
   HGLOBAL options = nullptr;
   GetFilterInfo(0, 0, &options, 0);
   const int32_t captureValue = 77;
-  QvOptionsControl(options, 0x1A, 4, &captureValue, nullptr, 0);
+  QvOptionsControl(options, kQvOptionCaptureValue, 4, &captureValue, nullptr, 0);
   if (entry == Entry::kGRBlockStream)
     EscapeSetup(options, kEscapeStreamFunction, kEscapeValueBytes,
                 reinterpret_cast<void*>(&UserZeroStreamProc), nullptr, 0);
