@@ -152,7 +152,8 @@ QV_API void WINAPI QvDrawText(QvPicture picture, const PicturePoint* extent,
 /* A bitmap: begun with its corners and size, then its rows in bands (top band
  * first, rows top-down, each row padded to 4 bytes), then ended. negDepth is
  * -1, -4 or -8; transparent 1 leaves out pixels of the back colour index.
- * The reserved arguments take the values below, as the library expects. */
+ * The filter passes the reserved arguments below; what they select is the
+ * library's. */
 enum {
   kQvBitmapReserved0 = 0, /* QvBitmapBegin's */
   kQvBitmapReserved1 = 1, /* QvBitmapBegin's and QvBitmapBand's */
