@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "companion/standin.h"
+#include "core/input_source.h"
 #include "gifimport/filter_api.h"
 #include "platform/locked_global.h"
 #include "tests/support/gif_writer.h"
@@ -40,17 +41,15 @@
 
 namespace {
 
-enum class Road { kMemory, kFile };
-
 struct Sample {
   std::string name;          // "noise8/4000"
-  std::string path;          // the file, for the file road and the child processes
-  HGLOBAL memory = nullptr;  // the whole file, for the memory road and giflib
+  std::string path;          // the file, for file input and the child processes
+  HGLOBAL memory = nullptr;  // the whole file, for memory input and giflib
   uint32_t width = 0, height = 0;
   int depth = 8;
   double units = 0;  // pixels, or images or sub-blocks for the growth files
   const char* unit = "MPix";
-  int64_t peakBytes[2] = {-1, -1};  // one import's peak resident memory, per road
+  int64_t peakBytes[2] = {-1, -1};  // one import's peak resident memory, per input kind
 };
 
 std::string scratchDirectory;
@@ -189,14 +188,14 @@ int32_t WINAPI AnswerStatus(uint32_t, int32_t, int32_t, int32_t, int32_t, int32_
 }
 
 // One import as a host makes it; the picture stays as the stand-in's last.
-int32_t ImportOnce(HGLOBAL setup, const Sample& sample, Road road) {
+int32_t ImportOnce(HGLOBAL setup, const Sample& sample, InputKind input) {
   HostContext context = {};
   context.statusCallback = AnswerStatus;
-  if (road == Road::kMemory) context.inputMemory = sample.memory;
+  if (input == InputKind::kMemory) context.inputMemory = sample.memory;
   ImportRequest request = {};
   request.setupHandle = setup;
   request.hostContext = &context;
-  return ImportFile(0, "", "", road == Road::kFile ? sample.path.c_str() : "", &request);
+  return ImportFile(0, "", "", input == InputKind::kFile ? sample.path.c_str() : "", &request);
 }
 
 // DGifSlurp of the whole file from memory; the pixels of its first image
@@ -234,7 +233,7 @@ std::string CompareBitmap(const Sample& sample, const std::vector<uint8_t>& expe
 bool CheckSample(const Sample& sample, const std::vector<uint8_t>& source) {
   const std::vector<uint8_t> giflib = SlurpGiflib(sample, true);
   HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
-  const int32_t result = ImportOnce(setup, sample, Road::kMemory);
+  const int32_t result = ImportOnce(setup, sample, InputKind::kMemory);
   DestroySetup(setup);
   std::string differs = result != 0        ? "ImportFile result " + std::to_string(result)
                         : giflib != source ? "giflib's pixels differ from the encoder's"
@@ -262,11 +261,11 @@ int64_t StatusBytes(const char* field) {
 
 // In the child: one import of `path`; prints the result and the peak
 // resident memory the import added to what the process held before it.
-int MeasureOneImport(const std::string& roadName, const std::string& path) {
+int MeasureOneImport(const std::string& inputName, const std::string& path) {
   Sample sample;
   sample.path = path;
-  const Road road = roadName == "memory" ? Road::kMemory : Road::kFile;
-  if (road == Road::kMemory) {  // the host's block, held before the import
+  const InputKind input = inputName == "memory" ? InputKind::kMemory : InputKind::kFile;
+  if (input == InputKind::kMemory) {  // the host's block, held before the import
     std::ifstream in(path, std::ios::binary);
     sample.memory = GlobalBlockOf(
         gifwrite::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
@@ -278,20 +277,21 @@ int MeasureOneImport(const std::string& roadName, const std::string& path) {
     std::fputs("5", f);
     std::fclose(f);
   }
-  const int32_t result = ImportOnce(setup, sample, road);
+  const int32_t result = ImportOnce(setup, sample, input);
   const int64_t peak = StatusBytes("VmHWM");
   std::printf("%d %lld\n", result, static_cast<long long>(peak - before));
   return 0;
 }
 
-int64_t MeasureInChild(const Sample& sample, Road road) {
+int64_t MeasureInChild(const Sample& sample, InputKind input) {
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return -1;
   self[n] = '\0';
-  const std::string command = std::string("'") + self +
-                              "' --peak-memory=" + (road == Road::kMemory ? "memory" : "file") +
-                              " '" + sample.path + "'";
+  const std::string command =
+      std::string("'") + self +
+      "' --peak-memory=" + (input == InputKind::kMemory ? "memory" : "file") + " '" + sample.path +
+      "'";
   std::FILE* child = popen(command.c_str(), "r");
   if (child == nullptr) return -1;
   int result = -1;
@@ -303,11 +303,11 @@ int64_t MeasureInChild(const Sample& sample, Road road) {
 
 // ---- Timing -----------------------------------------------------------------------
 
-void BenchImport(benchmark::State& state, const Sample* sample, Road road) {
+void BenchImport(benchmark::State& state, const Sample* sample, InputKind input) {
   HGLOBAL setup = CreateSetup(nullptr, nullptr, nullptr, 0);
   StandInClearLog();
   for (auto _ : state) {
-    if (ImportOnce(setup, *sample, road) != 0) state.SkipWithError("ImportFile failed");
+    if (ImportOnce(setup, *sample, input) != 0) state.SkipWithError("ImportFile failed");
     // Each import pays for letting its own picture and log go.
     StandInForgetPictures();
     StandInClearLog();
@@ -459,16 +459,17 @@ int main(int argc, char** argv) {
               MakeTinyImagesSample(100000), MakeSubBlocksSample(1000), MakeSubBlocksSample(10000)};
   }
   for (Sample& s : images) {
-    s.peakBytes[0] = MeasureInChild(s, Road::kMemory);
-    s.peakBytes[1] = MeasureInChild(s, Road::kFile);
+    s.peakBytes[0] = MeasureInChild(s, InputKind::kMemory);
+    s.peakBytes[1] = MeasureInChild(s, InputKind::kFile);
   }
 
   for (const Sample& s : images) {
     benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s,
-                                 Road::kMemory)
+                                 InputKind::kMemory)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
-    benchmark::RegisterBenchmark(("import/file/" + s.name).c_str(), BenchImport, &s, Road::kFile)
+    benchmark::RegisterBenchmark(("import/file/" + s.name).c_str(), BenchImport, &s,
+                                 InputKind::kFile)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
     benchmark::RegisterBenchmark(("giflib/memory/" + s.name).c_str(), BenchGiflib, &s)
@@ -477,7 +478,7 @@ int main(int argc, char** argv) {
   }
   for (const Sample& s : growth) {
     benchmark::RegisterBenchmark(("import/memory/" + s.name).c_str(), BenchImport, &s,
-                                 Road::kMemory)
+                                 InputKind::kMemory)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
   }

@@ -28,10 +28,9 @@ using standin::internal::LogTag;
 
 namespace {
 
-constexpr int kExtraValues = 10;  // the block that travels with kinds 2 and 3
-
-// The metafile writer's physical size: scale mode 1 gives millimetres per
-// unit within these bounds; anything else is taken as 96 units per inch.
+// The metafile writer's physical size: kQvScaleMillimetres gives
+// millimetres per unit within these bounds; anything else is taken as 96
+// units per inch.
 constexpr double kMillimetresPerInch = 25.4;
 constexpr double kMinMillimetresPerUnit = 0.001;
 constexpr double kMaxMillimetresPerUnit = 10.0;
@@ -78,8 +77,8 @@ std::string CaptureId(QvCapture id) {
 int32_t UnitsPerInch(const standin::Picture& picture) {
   if (State().unitsPerInch >= 0) return State().unitsPerInch;
   const double scale = picture.scale;
-  if (picture.scaleMode == 1 && std::isfinite(scale) && scale >= kMinMillimetresPerUnit &&
-      scale <= kMaxMillimetresPerUnit) {
+  if (picture.scaleMode == kQvScaleMillimetres && std::isfinite(scale) &&
+      scale >= kMinMillimetresPerUnit && scale <= kMaxMillimetresPerUnit) {
     return static_cast<int32_t>(std::lround(kMillimetresPerInch / scale));
   }
   return kDefaultUnitsPerInch;
@@ -229,13 +228,14 @@ QV_API int32_t WINAPI QvMetafileStatus(uint32_t userValue, int32_t kind, int32_t
   std::string values = "null";
   if (extra != nullptr && entry.on()) {
     values = "[";
-    for (int i = 0; i < kExtraValues; ++i) values += (i ? "," : "") + std::to_string(extra[i]);
+    for (int i = 0; i < kStatusExtraValues; ++i)
+      values += (i ? "," : "") + std::to_string(extra[i]);
     values += "]";
   }
   int32_t answer = 0;  // go on, unless the capture's user asked to stop
   if (Capture* capture = Find(userValue)) {
     capture->reports += 1;
-    if (kind == kStatusProgress && code == 0) {
+    if (kind == kStatusProgress && code == kStatusCodeProgress) {
       capture->progressReports += 1;
       if (capture->progressReports == State().stopAtProgress) {
         capture->stopAsked = true;

@@ -95,15 +95,13 @@ void AfterCall(const char* operation, QvPictureRec* doc) {
   }
 }
 
-// Library error 300 (out of memory): what the picture could not hold past
-// the memory budget. The drawing is left out; the first error stays pending.
-constexpr int16_t kLibraryOutOfMemory = 300;
-
+// What the picture could not hold past the memory budget is the library's
+// out of memory. The drawing is left out; the first error stays pending.
 bool ChargePicture(QvPictureRec* doc, size_t bytes) {
   if (doc->charge.Add(bytes)) return true;
   if (!doc->errorPending) {
     doc->errorPending = true;
-    doc->pending = LibraryErrorPair{kLibraryOutOfMemory, 0};
+    doc->pending = LibraryErrorPair{kQvErrOutOfMemory, 0};
   }
   return false;
 }

@@ -49,8 +49,8 @@ bool MakeLayout(const Picture& picture, Layout* layout, std::string* error) {
     return false;
   }
   const double scale = picture.scale;
-  if (picture.scaleMode == 1 && std::isfinite(scale) && scale >= kMinMillimetresPerUnit &&
-      scale <= kMaxMillimetresPerUnit) {
+  if (picture.scaleMode == kQvScaleMillimetres && std::isfinite(scale) &&
+      scale >= kMinMillimetresPerUnit && scale <= kMaxMillimetresPerUnit) {
     layout->millimetresPerUnit = scale;
   }
   return true;

@@ -27,10 +27,10 @@ constexpr int32_t kMaxPersistentBytes = 64;
 struct OptionsBlock {
   uint32_t magic;
   uint32_t serial;  // tells this block from a later one at the same handle
-  uint16_t option3;
-  uint16_t option4;
-  uint32_t option1A;
-  uint8_t option28;
+  uint16_t filterBlockMark;
+  uint16_t refuseImport;
+  uint32_t captureValue;
+  uint8_t registerMark;
   uint8_t persistent[kMaxPersistentBytes];
 };
 
@@ -76,15 +76,15 @@ namespace {
 // persistent bytes, whose size is the caller's (up to kMaxPersistentBytes).
 int32_t OptionSize(int32_t code) {
   switch (code) {
-    case 3:
-    case 4:
+    case kQvOptionFilterBlockMark:
+    case kQvOptionRefuseImport:
       return 2;
-    case 0x1A:
+    case kQvOptionCaptureValue:
       return 4;
-    case 0x28:
+    case kQvOptionRegisterMark:
       return 1;
-    case 0x2A:
-    case 0x2B:
+    case kQvOptionStorePersistent:
+    case kQvOptionFetchPersistent:
       return -1;
     default:
       return 0;
@@ -93,14 +93,14 @@ int32_t OptionSize(int32_t code) {
 
 void* OptionField(OptionsBlock* block, int32_t code) {
   switch (code) {
-    case 3:
-      return &block->option3;
-    case 4:
-      return &block->option4;
-    case 0x1A:
-      return &block->option1A;
-    case 0x28:
-      return &block->option28;
+    case kQvOptionFilterBlockMark:
+      return &block->filterBlockMark;
+    case kQvOptionRefuseImport:
+      return &block->refuseImport;
+    case kQvOptionCaptureValue:
+      return &block->captureValue;
+    case kQvOptionRegisterMark:
+      return &block->registerMark;
     default:
       return block->persistent;
   }
@@ -126,18 +126,19 @@ int32_t Control(HGLOBAL handle, int32_t code, int32_t size, const void* source, 
   if (persistent ? (size <= 0 || size > kMaxPersistentBytes) : size != expected) {
     return kQvOptionsBadSize;
   }
-  if ((code == 0x2A && source == nullptr) || (code == 0x2B && destination == nullptr)) {
+  if ((code == kQvOptionStorePersistent && source == nullptr) ||
+      (code == kQvOptionFetchPersistent && destination == nullptr)) {
     return kQvOptionsNoData;
   }
   LockedGlobal locked(handle);
   void* field = OptionField(locked.As<OptionsBlock>(), code);
-  // 0x2A only stores and 0x2B only fetches; the other codes do what the
-  // caller's addresses ask, store first.
-  if (source != nullptr && code != 0x2B) {
+  // The persistent bytes are only stored or only fetched; the other codes do
+  // what the caller's addresses ask, store first.
+  if (source != nullptr && code != kQvOptionFetchPersistent) {
     std::memcpy(field, source, static_cast<size_t>(size));
     if (!persistent) entry->Int("stored", SmallValue(source, size));
   }
-  if (destination != nullptr && code != 0x2A) {
+  if (destination != nullptr && code != kQvOptionStorePersistent) {
     std::memcpy(destination, field, static_cast<size_t>(size));
     if (!persistent) entry->Int("fetched", SmallValue(field, size));
   }

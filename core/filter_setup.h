@@ -18,7 +18,7 @@
 //   +11928 hostContext               +11932 optionsHandle
 //   +11936 request                   +11940 busy
 //   +11944 reserved to 12000
-//   +12000 persistentOptions (24 bytes: streamFunction, secondOption, 16 more)
+//   +12000 persistentOptions (24 bytes: streamFunction, carriedWord, 16 more)
 // On 64-bit Linux the handle and pointer fields are 8 bytes; the reserved
 // area shrinks so that persistentOptions still starts at 12000.
 #ifndef GIFIMPORT_CORE_FILTER_SETUP_H
@@ -41,21 +41,10 @@ constexpr int kMaxProfileColors = 256;
 constexpr int kMaxProfileFonts = 32;
 constexpr size_t kSetupFixedBytes = 12000;
 
-// Escape codes of EscapeSetup that the filter handles itself.
-constexpr int32_t kEscapeStreamFunction = 0x51;
-constexpr int32_t kEscapeSecondOption = 0x52;
-// Options block codes (QvOptionsControl).
-constexpr int32_t kOptionSet3 = 3;
-constexpr int32_t kOptionRefuse = 4;
-constexpr int32_t kOptionCaptureValue = 0x1A;
-constexpr int32_t kOptionSet28 = 0x28;
-constexpr int32_t kOptionStorePersistent = 0x2A;
-constexpr int32_t kOptionFetchPersistent = 0x2B;
-
 // The 24 bytes the host keeps in its options block between imports.
 struct PersistentOptions {
   HostStreamProc streamFunction;  // not null: read through the host stream
-  uint32_t secondOption;          // only kept and saved
+  uint32_t carriedWord;           // kEscapeCarriedWord's: only kept and saved
   uint8_t more[16];               // only kept and saved
 };
 

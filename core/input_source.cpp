@@ -20,7 +20,7 @@ FilterError OpenInput(const InputSource& source, OpenedInput* input) {
     LockedGlobal locked(source.memory);
     SIZE_T size = GlobalSize(source.memory);
     // A movable block of no bytes is born discarded and locks to nothing:
-    // it holds an empty input, which ends early on every road alike. Only
+    // it holds an empty input, which ends early by every kind alike. Only
     // a block with bytes that will not lock cannot be opened.
     if (!locked && size != 0) return kErrStreamOpen;
     input->lockedAddress = locked.As<void>();

@@ -1,5 +1,6 @@
-// The three roads into a GIF, shared by GetFileInfo and the import:
-// a host stream, a global memory block holding the whole file, or a file.
+// The three kinds of input a GIF reaches the filter by, shared by GetFileInfo
+// and the import: a host stream, a global memory block holding the whole
+// file, or a file.
 #ifndef GIFIMPORT_CORE_INPUT_SOURCE_H
 #define GIFIMPORT_CORE_INPUT_SOURCE_H
 
@@ -11,7 +12,7 @@
 #include "gifimport/win_platform.h"
 #include "platform/locked_global.h"
 
-// What the caller has. The first road that applies is taken:
+// What the caller has. The first kind that applies is taken:
 //   1. streamFunction set: host stream; `path` is carried along to it.
 //   2. memory set and path empty: the memory block.
 //   3. otherwise the file at `path`.
@@ -23,7 +24,8 @@ struct InputSource {
   HostStreamProc streamFunction = nullptr;
 };
 
-enum class InputKind { kHostStream, kMemory, kFile };
+// The host has its own of the same name and order (host/host_input.h).
+enum class InputKind { kFile, kMemory, kHostStream };
 
 // An open input. The stream of memory input reads the block through
 // `lockedAddress`, whose address it was given: the record must stay where it

@@ -4,10 +4,6 @@
 
 namespace {
 
-// What QvGetError's second argument selects is the library's business; this
-// filter always asks with 1.
-constexpr int32_t kGetErrorMode = 1;
-
 StatusCallback CallbackOf(const FilterSetup* job) {
   return job->hostContext != nullptr ? job->hostContext->statusCallback : nullptr;
 }
@@ -16,23 +12,28 @@ uint32_t UserValueOf(const FilterSetup* job) {
   return job->hostContext != nullptr ? job->hostContext->userValue : 0;
 }
 
-// The severity sent with a report; every number not here has severity 0.
-// Hosts also know the other numbers from the library's own reports, so the
-// table keeps them although this filter never sends them.
+// Numbers this filter never sends. Hosts also know them from the library's
+// own reports, so the severity table keeps them.
+constexpr FilterError kForeign56 = 0x38;
+constexpr FilterError kForeign57 = 0x39;
+constexpr FilterError kForeign59 = 0x3B;
+constexpr FilterError kForeign60 = 0x3C;
+constexpr FilterError kForeign527 = 0x20F;
+constexpr FilterError kForeign775 = 0x307;
+constexpr FilterError kForeign784 = 0x310;
+constexpr FilterError kForeign4867 = 0x1303;
+
+// The severity sent with a report; every number not here has kSeverityLow.
 struct CodeSeverity {
   FilterError code;
   int32_t severity;
 };
 constexpr CodeSeverity kSeverities[] = {
-    {kErrLibFontTable, 1},
-    {0x38, 1},
-    {0x3C, 1},
-    {0x1303, 1},
-    {0x39, 2},
-    {0x3B, 2},
-    {0x20F, 2},
-    {0x307, 2},
-    {0x310, 2},
+    {kErrLibFontTable, kSeverityMedium}, {kForeign56, kSeverityMedium},
+    {kForeign60, kSeverityMedium},       {kForeign4867, kSeverityMedium},
+    {kForeign57, kSeverityHigh},         {kForeign59, kSeverityHigh},
+    {kForeign527, kSeverityHigh},        {kForeign775, kSeverityHigh},
+    {kForeign784, kSeverityHigh},
 };
 
 // The library's error codes, first to last, and the number each becomes;
@@ -41,20 +42,19 @@ struct LibraryCodes {
   int32_t first, last;
   FilterError error;
 };
-constexpr int32_t kLibraryFontTableCode = 302;  // kErrLibFontTable at the font table
 constexpr LibraryCodes kLibraryCodes[] = {
-    {0, 0, kErrNone},
-    {20, 20, kErrLib20},
-    {21, 26, kErrLib21to26},
-    {76, 76, kErrNone},  // the library had nothing to do: not an error
-    {161, 166, kErrLib161to166},
-    {168, 168, kErrLib168},
-    {300, 300, kErrMemory},
-    {301, 301, kErrLib301},
-    {302, 302, kErrLib302},
-    {303, 303, kErrLib303},
-    {304, 305, kErrLib304},
-    {901, 901, kErrCancelled},
+    {kQvErrNone, kQvErrNone, kErrNone},
+    {kQvErr20, kQvErr20, kErrLib20},
+    {kQvErrGroup21First, kQvErrGroup21Last, kErrLibGroup21},
+    {kQvErrNothingToDo, kQvErrNothingToDo, kErrNone},  // not an error
+    {kQvErrGroup161First, kQvErrGroup161Last, kErrLibGroup161},
+    {kQvErr168, kQvErr168, kErrLib168},
+    {kQvErrOutOfMemory, kQvErrOutOfMemory, kErrMemory},
+    {kQvErr301, kQvErr301, kErrLib301},
+    {kQvErr302, kQvErr302, kErrLib302},  // but kErrLibFontTable at the font table
+    {kQvErr303, kQvErr303, kErrLib303},
+    {kQvErrGroup304First, kQvErrGroup304Last, kErrLibGroup304},
+    {kQvErrStop, kQvErrStop, kErrCancelled},
 };
 
 }  // namespace
@@ -63,19 +63,19 @@ int32_t CallHostStatus(StatusCallback callback, uint32_t userValue, int32_t kind
                        int32_t value1, int32_t value2, int32_t severity, int32_t* extra) {
   if (callback == nullptr) return 0;
   const int32_t answer = callback(userValue, kind, code, value1, value2, severity, extra);
-  if (answer == 0 || kind != kKindStatus || code != kCodeProgress) return answer;
+  if (answer == 0 || kind != kStatusProgress || code != kStatusCodeProgress) return answer;
 
   // A stop request during progress is only a question: the host confirms or
   // withdraws it in the follow-up.
-  int32_t followUpExtra[kExtraValueCount] = {};
-  return callback(userValue, kKindCancelFollowUp, kErrCancelled, 0, 0, 0, followUpExtra);
+  int32_t followUpExtra[kStatusExtraValues] = {};
+  return callback(userValue, kStatusCancelFollowUp, kErrCancelled, 0, 0, 0, followUpExtra);
 }
 
 FilterError ReportProgress(FilterSetup* job) {
   const StatusCallback callback = CallbackOf(job);
   if (callback == nullptr) return kErrNone;
-  const int32_t answer = CallHostStatus(callback, UserValueOf(job), kKindStatus, kCodeProgress,
-                                        job->percentDone, 0, 0, nullptr);
+  const int32_t answer = CallHostStatus(callback, UserValueOf(job), kStatusProgress,
+                                        kStatusCodeProgress, job->percentDone, 0, 0, nullptr);
   return answer != 0 ? kErrCancelled : kErrNone;
 }
 
@@ -93,32 +93,32 @@ int32_t SeverityOf(FilterError code) {
   for (const CodeSeverity& entry : kSeverities) {
     if (entry.code == code) return entry.severity;
   }
-  return 0;
+  return kSeverityLow;
 }
 
 void ReportFilterError(FilterSetup* job, FilterError code, const int32_t* extra, int extraCount) {
-  int32_t block[kExtraValueCount] = {};
+  int32_t block[kStatusExtraValues] = {};
   if (extra != nullptr) {
-    for (int i = 0; i < extraCount && i < kExtraValueCount; ++i) block[i] = extra[i];
+    for (int i = 0; i < extraCount && i < kStatusExtraValues; ++i) block[i] = extra[i];
   }
   const int32_t severity = SeverityOf(code);
   const StatusCallback callback = CallbackOf(job);
   if (callback == nullptr) return;
   // The answer is ignored: the caller goes on with the code it reported.
-  CallHostStatus(callback, UserValueOf(job), kKindError, code, 0, 0, severity, block);
+  CallHostStatus(callback, UserValueOf(job), kStatusError, code, 0, 0, severity, block);
 }
 
 FilterError FetchLibraryError(FilterSetup* job, LibraryErrorPair* pair) {
   LibraryErrorPair local{};
   if (pair == nullptr) pair = &local;
   int32_t flag = 0;
-  QvGetError(job->picture, kGetErrorMode, &flag, pair);
+  QvGetError(job->picture, kQvGetErrorMode, &flag, pair);
   if (flag == 0) return kErrNone;
   return TranslateLibraryError(pair->code, pair->operation);
 }
 
 FilterError TranslateLibraryError(int32_t libraryCode, int32_t operation) {
-  if (libraryCode == kLibraryFontTableCode && operation == kQvOpSetFontTable) {
+  if (libraryCode == kQvErr302 && operation == kQvOpSetFontTable) {
     return kErrLibFontTable;
   }
   for (const LibraryCodes& entry : kLibraryCodes) {

@@ -16,14 +16,6 @@
 
 using FilterError = int32_t;
 
-// Arguments 2 and 3 of the callback.
-constexpr int32_t kKindStatus = kStatusProgress;
-constexpr int32_t kKindCancelFollowUp = kStatusCancelFollowUp;
-constexpr int32_t kKindError = kStatusError;
-constexpr int32_t kCodeProgress = 0;
-constexpr int32_t kCodeRange = -1;
-constexpr int kExtraValueCount = 10;
-
 // The host's answer; 0 with no callback. After a non-zero answer to a plain
 // progress call (kind 0, code 0) the host is asked once more with the
 // cancellation follow-up, whose answer is the result.

@@ -65,7 +65,7 @@ static int32_t WINAPI OnStatus(uint32_t userValue, int32_t kind, int32_t code, i
   (void)userValue; /* ImportFile's context.userValue, given back to every call */
   (void)value2;
   (void)extra;
-  if (kind == kStatusProgress && code == 0) {
+  if (kind == kStatusProgress && code == kStatusCodeProgress) {
     printf("progress %3d%%\n", value1);
   } else if (kind == kStatusError) {
     printf("error %d reported (severity %d)\n", code, severity);

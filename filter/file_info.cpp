@@ -1,5 +1,6 @@
 #include "filter/file_info.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "core/input_source.h"
@@ -7,9 +8,9 @@
 
 namespace {
 
-constexpr int32_t kItemFlagsOffset = 56;
-constexpr int32_t kFieldBytes = 4;
-constexpr int32_t kFirstClearedByte = 4;  // everything after recordSize
+constexpr int32_t kItemFlagsOffset = offsetof(FileInfoRecord, itemFlags);
+constexpr int32_t kFieldBytes = sizeof FileInfoRecord::itemFlags;
+constexpr int32_t kFirstClearedByte = sizeof FileInfoRecord::recordSize;  // all after it
 
 struct ItemSlot {
   int32_t offset;
@@ -18,13 +19,16 @@ struct ItemSlot {
 };
 
 // Items 1 to 9 in id order.
+#define GIFIN_ITEM(field, kind) \
+  { offsetof(FileInfoRecord, field), sizeof FileInfoRecord::field, ItemSlot::kind }
 constexpr ItemSlot kItems[] = {
-    {8, 8, ItemSlot::kPositiveDouble}, {24, 8, ItemSlot::kPositiveDouble},
-    {16, 4, ItemSlot::kPositiveInt},   {32, 4, ItemSlot::kPositiveInt},
-    {36, 4, ItemSlot::kPositiveInt},   {40, 4, ItemSlot::kPositiveInt},
-    {44, 4, ItemSlot::kPositiveInt},   {48, 4, ItemSlot::kZeroOrOne},
-    {52, 4, ItemSlot::kPositiveInt},
+    GIFIN_ITEM(item1, kPositiveDouble),     GIFIN_ITEM(item2, kPositiveDouble),
+    GIFIN_ITEM(width, kPositiveInt),        GIFIN_ITEM(height, kPositiveInt),
+    GIFIN_ITEM(item5, kPositiveInt),        GIFIN_ITEM(item6, kPositiveInt),
+    GIFIN_ITEM(bitsPerPixel, kPositiveInt), GIFIN_ITEM(item8, kZeroOrOne),
+    GIFIN_ITEM(item9, kPositiveInt),
 };
+#undef GIFIN_ITEM
 constexpr int32_t kItemCount = sizeof kItems / sizeof kItems[0];
 
 // The record is handled as bytes: a host may hand in a short record, or one

@@ -20,14 +20,15 @@
 namespace {
 
 // This filter's flag for the companion library: passed to the preferences
-// dialog, and the reason why option 3 is set on every block the filter makes.
+// dialog, and the reason why kQvOptionFilterBlockMark is set on every block
+// the filter makes.
 constexpr int32_t kFilterFlag = 1;
-constexpr uint16_t kOption3Value = 0;
-constexpr uint8_t kOption28Value = 0xFF;
-constexpr int32_t kOption3Bytes = 2;
-constexpr int32_t kOptionRefuseBytes = 2;
-constexpr int32_t kOptionCaptureBytes = 4;
-constexpr int32_t kOption28Bytes = 1;
+constexpr uint16_t kFilterBlockMarkValue = 0;
+constexpr uint8_t kRegisterMarkValue = 0xFF;
+constexpr int32_t kFilterBlockMarkBytes = 2;
+constexpr int32_t kRefuseImportBytes = 2;
+constexpr int32_t kCaptureValueBytes = 4;
+constexpr int32_t kRegisterMarkBytes = 1;
 
 // Units per inch when the capture gives none: the picture's largest side
 // over 5 for the import entries, twips for the embedded one.
@@ -48,10 +49,10 @@ void LoadTitle(char (&title)[kTextFieldBytes]) {
   }
 }
 
-// Sets option 3 of a block this filter made, as its flag asks.
+// Marks a block this filter made, as its flag asks.
 void MarkOwnBlock(HGLOBAL block) {
-  const uint16_t value = kOption3Value;
-  QvOptionsControl(block, kOptionSet3, kOption3Bytes, &value, nullptr, 0);
+  const uint16_t value = kFilterBlockMarkValue;
+  QvOptionsControl(block, kQvOptionFilterBlockMark, kFilterBlockMarkBytes, &value, nullptr, 0);
 }
 
 // Stores the setup's persistent bytes into the block. Nothing is stored when
@@ -60,7 +61,7 @@ void StorePersistentOptions(HGLOBAL setup, HGLOBAL block) {
   const LockedGlobal locked(setup);
   auto* fields = locked.As<FilterSetup>();
   if (fields == nullptr) return;
-  QvOptionsControl(block, kOptionStorePersistent, PersistentTransferBytes(),
+  QvOptionsControl(block, kQvOptionStorePersistent, PersistentTransferBytes(),
                    &fields->persistentOptions, nullptr, 0);
 }
 
@@ -106,7 +107,7 @@ void DeleteMetafile(HANDLE metafile) {
 // Steps 2 to 13 on a block that exists: the capture's result, or 5315 / 5355.
 int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
   uint16_t refuse = 0;
-  QvOptionsControl(block, kOptionRefuse, kOptionRefuseBytes, nullptr, &refuse, 0);
+  QvOptionsControl(block, kQvOptionRefuseImport, kRefuseImportBytes, nullptr, &refuse, 0);
   if (refuse != 0) return kHostRefused;
 
   HGLOBAL setup = CreateSetup(moduleInstance, nullptr, nullptr, 0);
@@ -119,19 +120,19 @@ int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
       DestroySetup(setup);
       return kHostNoOptionsOrSetup;
     }
-    QvOptionsControl(block, kOptionFetchPersistent, PersistentTransferBytes(), nullptr,
+    QvOptionsControl(block, kQvOptionFetchPersistent, PersistentTransferBytes(), nullptr,
                      &fields->persistentOptions, 0);
     // A stream function the block brings along is used as it stands (with
     // the call's user value): keeping it valid is the host's part, and it is
-    // the road ImportEmbeddedGR and escape 0x51 give a host stream.
+    // the road ImportEmbeddedGR and kEscapeStreamFunction give a host stream.
     if (call.embedded) {
       fields->embeddedSource = reinterpret_cast<uintptr_t>(call.source);
       fields->inputSize = call.embeddedInputSize;
     }
   }
   if (call.streamFunction != nullptr) {
-    EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(call.streamFunction),
-                nullptr, 0);
+    EscapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes,
+                reinterpret_cast<void*>(call.streamFunction), nullptr, 0);
   }
 
   const char* path = call.source->path;
@@ -154,7 +155,7 @@ int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
   request.streamUserValue = call.streamUserValue;
 
   int32_t captureValue = 0;
-  QvOptionsControl(block, kOptionCaptureValue, kOptionCaptureBytes, nullptr, &captureValue, 0);
+  QvOptionsControl(block, kQvOptionCaptureValue, kCaptureValueBytes, nullptr, &captureValue, 0);
   char title[kTextFieldBytes];
   LoadTitle(title);
   const QvCapture capture = QvMetafileBegin(
@@ -222,10 +223,10 @@ GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t /*unused1*/, uint32_t /*unused2*
   if (HGLOBAL setup = CreateSetup(moduleInstance, nullptr, nullptr, 0)) {
     StorePersistentOptions(setup, block);
     DestroySetup(setup);
-    uint8_t option28 = kOption28Value;
-    EscapeSetup(block, kOptionSet28, kOption28Bytes, &option28, nullptr, 0);
+    uint8_t registerMark = kRegisterMarkValue;
+    EscapeSetup(block, kQvOptionRegisterMark, kRegisterMarkBytes, &registerMark, nullptr, 0);
   }
-  return 2;
+  return kFilterInfoMade;
 }
 
 GIFIN_API void WINAPI GetFilterPref(uint32_t /*unused1*/, uint32_t hostValue2, uintptr_t hostValue3,

@@ -111,7 +111,7 @@ GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size,
   // Passed on with the handle as given; the library checks the size it is
   // asked to move. Whatever the code stored stays: writing back bytes
   // fetched before would undo the host's own write.
-  if (code != kEscapeStreamFunction && code != kEscapeSecondOption) {
+  if (code != kEscapeStreamFunction && code != kEscapeCarriedWord) {
     return QvOptionsControl(handle, code, size, data, extra1, extra2);
   }
 
@@ -120,21 +120,21 @@ GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size,
   PersistentOptions* target = &copy;
   if (setup != nullptr) {
     target = &setup->persistentOptions;
-  } else if (QvOptionsControl(handle, kOptionFetchPersistent, transferBytes, nullptr, &copy, 0) !=
+  } else if (QvOptionsControl(handle, kQvOptionFetchPersistent, transferBytes, nullptr, &copy, 0) !=
              0) {
     // Neither a setup nor an options block whose bytes can be had: storing
     // zeros with one word changed would wipe the host's values.
     return 0;
   }
   // Only a size of 4 changes a word; the filter reads no more than that.
-  if (size == 4 && code == kEscapeStreamFunction) {
+  if (size == kEscapeValueBytes && code == kEscapeStreamFunction) {
     // The argument is the value itself: the host's stream function.
     target->streamFunction = reinterpret_cast<HostStreamProc>(data);
-  } else if (size == 4 && data != nullptr) {
-    std::memcpy(&target->secondOption, data, 4);
+  } else if (size == kEscapeValueBytes && data != nullptr) {
+    std::memcpy(&target->carriedWord, data, kEscapeValueBytes);
   }
   if (setup == nullptr) {
-    QvOptionsControl(handle, kOptionStorePersistent, transferBytes, &copy, nullptr, 0);
+    QvOptionsControl(handle, kQvOptionStorePersistent, transferBytes, &copy, nullptr, 0);
   }
   return 0;
 }

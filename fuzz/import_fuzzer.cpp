@@ -4,7 +4,7 @@
 //      first); bit 6 withdraw the stop in the follow-up; bit 7 a profile
 //      colour table over the GIF's.
 //   1  bits 0-4 fail that allocation (1 = first of the import); bits 5-6 the
-//      road: 0 memory block, 1 file, 2 host stream, 3 an unlockable block.
+//      input: 0 memory block, 1 file, 2 host stream, 3 an unlockable block.
 //   2  fail that stream read (1 = first); 3 a pending companion error.
 #include "core/status.h"
 #include "fuzz/fuzz_input.h"
@@ -22,9 +22,11 @@ e2e::ImportOptions OptionsFrom(const uint8_t* control) {
       std::memset(setup->colors, 0x5A, sizeof setup->colors);
     };
   }
-  const int road = (control[1] >> 5) & 3;
-  options.road = road == 1 ? e2e::Road::kFile : road == 2 ? e2e::Road::kStream : e2e::Road::kMemory;
-  options.unlockableMemory = road == 3;
+  const int input = (control[1] >> 5) & 3;
+  options.input = input == 1   ? InputKind::kFile
+                  : input == 2 ? InputKind::kHostStream
+                               : InputKind::kMemory;
+  options.unlockableMemory = input == 3;
   options.beforeImport = [c = control] { ArmFaults(c[1] & 31, c[2], c[3]); };
   return options;
 }

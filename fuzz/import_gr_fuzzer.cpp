@@ -18,7 +18,7 @@ constexpr uint32_t kStreamUserValue = 0x5EED;
 HostStreamProc StoredStreamFunction(HGLOBAL options) {
   if (options == nullptr) return nullptr;
   PersistentOptions stored{};
-  QvOptionsControl(options, kOptionFetchPersistent, 24, nullptr, &stored, 0);
+  QvOptionsControl(options, kQvOptionFetchPersistent, 24, nullptr, &stored, 0);
   return stored.streamFunction;
 }
 
@@ -43,9 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (control[0] & 1) {
     Check(GetFilterInfo(0, 0, &options, 0) == 2, "GetFilterInfo made no block");
     const uint16_t refuse = 1;
-    if (control[0] & 2) QvOptionsControl(options, kOptionRefuse, 2, &refuse, nullptr, 0);
+    if (control[0] & 2) QvOptionsControl(options, kQvOptionRefuseImport, 2, &refuse, nullptr, 0);
     if (control[0] & 0x20)
-      EscapeSetup(options, kEscapeStreamFunction, 4, reinterpret_cast<void*>(StreamProc), 0, 0);
+      EscapeSetup(options, kEscapeStreamFunction, kEscapeValueBytes,
+                  reinterpret_cast<void*>(StreamProc), 0, 0);
   }
   const HostStreamProc storedBefore = StoredStreamFunction(options);
   SourceDescriptor source{};

@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckSetup(setup, naming != 3);
 
   e2e::ImportOptions options;
-  options.road = e2e::Road::kMemory;
+  options.input = InputKind::kMemory;
   options.adjustSetup = [&setup](FilterSetup* fields) { *fields = setup; };
   const e2e::ImportRun run = e2e::Import(ImportedGif(), options);
   Check(run.live.empty(), "the import left live: " + run.live);

@@ -44,7 +44,7 @@ bool Live(const Slot& s) { return s.kind == kSetup || s.kind == kOptions || s.ki
 Bytes Persistent(const Slot& s) {
   Bytes bytes(s.kind == kBlock ? GlobalSize(s.handle) : 24);
   if (s.kind == kOptions)
-    QvOptionsControl(s.handle, kOptionFetchPersistent, 24, nullptr, bytes.data(), 0);
+    QvOptionsControl(s.handle, kQvOptionFetchPersistent, 24, nullptr, bytes.data(), 0);
   if (s.kind != kSetup && s.kind != kBlock) return bytes;
   LockedGlobal locked(s.handle);
   const auto* block = locked.As<const uint8_t>();
@@ -92,7 +92,7 @@ void Escape(Slot& slot, const Step& step) {
   const int32_t result =
       EscapeSetup(slot.handle, code, size, data, (step.b & 0x40) ? destination : nullptr, 0);
 
-  const bool own = code == kEscapeStreamFunction || code == kEscapeSecondOption;
+  const bool own = code == kEscapeStreamFunction || code == kEscapeCarriedWord;
   const bool target = slot.kind == kSetup || slot.kind == kOptions;
   const auto check = [&](bool holds, const char* what) {
     Check(holds, std::string("EscapeSetup (code, size, result) ") + what, code, size, result);
@@ -106,10 +106,11 @@ void Escape(Slot& slot, const Step& step) {
     check(result != 0, "on no setup nor options block:");
   } else if (own) {
     check(result == 0, "of a setup's own code:");
-    if (size == 4 && code == kEscapeStreamFunction) std::memcpy(&bytes[0], &data, sizeof data);
-    if (size == 4 && code == kEscapeSecondOption)
-      std::memcpy(&bytes[offsetof(PersistentOptions, secondOption)], source, 4);
-  } else if (code == kOptionStorePersistent && result == 0) {
+    if (size == kEscapeValueBytes && code == kEscapeStreamFunction)
+      std::memcpy(&bytes[0], &data, sizeof data);
+    if (size == kEscapeValueBytes && code == kEscapeCarriedWord)
+      std::memcpy(&bytes[offsetof(PersistentOptions, carriedWord)], source, 4);
+  } else if (code == kQvOptionStorePersistent && result == 0) {
     std::memcpy(bytes.data(), source, std::min<size_t>(size, bytes.size()));
   }
   check(Snapshot() == expected, "left other persistent bytes:");
@@ -118,7 +119,7 @@ void Escape(Slot& slot, const Step& step) {
 // The user value is where the callback's steps end: later calls run none.
 int32_t WINAPI Callback(uint32_t end, int32_t kind, int32_t code, int32_t, int32_t, int32_t,
                         int32_t*) {
-  if (kind == kStatusProgress && code == 0) Run(end);
+  if (kind == kStatusProgress && code == kStatusCodeProgress) Run(end);
   return kind == kStatusCancelFollowUp ? 1 : 0;
 }
 

@@ -15,6 +15,9 @@ constexpr long kMaxRecoverySteps = 1L << 14;
 
 constexpr int32_t kRecoveryFailed = -1;
 
+// GIF89a is the newest version there is.
+constexpr long kNewestVersion = 89;
+
 }  // namespace
 
 int32_t DepthForSizeField(int32_t sizeField) {
@@ -38,7 +41,7 @@ FilterError ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalCol
   // leading digits, none giving 0; so "87a", "89a" and "xxa" all pass.
   std::memset(text, 0, sizeof text);
   std::memcpy(text, header->version, 2);
-  if (std::atol(text) > 89) return kErrVersion;
+  if (std::atol(text) > kNewestVersion) return kErrVersion;
 
   *colorBits = (header->packed & kSizeFieldMask) + 1;
   *globalColorCount = (header->packed & kColorTableFlag) ? ColorTableEntries(header->packed) : 0;

@@ -174,8 +174,8 @@ FilterError ReadImage(ImportRun& run, Resume* resume) {
   BitmapSize size{};
   size.width.value = image.width;
   size.rows.value = image.height;
-  QvBitmapBegin(job->picture, &corners, &size, static_cast<int16_t>(-depth), 0, 1, 3,
-                run.graphicFlags & kTransparentFlag);
+  QvBitmapBegin(job->picture, &corners, &size, static_cast<int16_t>(-depth), kQvBitmapReserved0,
+                kQvBitmapReserved1, kQvBitmapReserved3, run.graphicFlags & kTransparentFlag);
 
   const int32_t topY = static_cast<int32_t>(screenHeight) - static_cast<int32_t>(image.top);
   if (FilterError err = DecodeImage(job, image.packed & kInterlaceFlag, depth, image.width,
@@ -224,8 +224,8 @@ FilterError BuildPicture(ImportRun& run, Resume* resume) {
   frame.x2.value = static_cast<int16_t>(run.header.width);
   frame.y2.value = static_cast<int16_t>(run.header.height);
   QvSetFrame(job->picture, &frame);
-  QvSetScale(job->picture, 1, ScaleFactor());
-  SetPictureWindow(job, 0, &frame, 1);
+  QvSetScale(job->picture, kQvScaleMillimetres, ScaleFactor());
+  SetPictureWindow(job, 0, &frame, kQvScaleMillimetres);
   KeepFailure(run, EndPictureHeader(job));
 
   run.outputDepth = DepthForSizeField(run.colorBits - 1);

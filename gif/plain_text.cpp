@@ -79,7 +79,7 @@ void DrawSubBlock(FilterSetup* job, char* buffer, uint32_t size, int32_t lineCou
     buffer[breakAt] = '\0';
     y = static_cast<int16_t>(y - cellHeight);
     origin.y.value = y;
-    QvDrawText(job->picture, &extent, &origin, 1, buffer);
+    QvDrawText(job->picture, &extent, &origin, kQvTextMode, buffer);
     buffer[breakAt] = saved;
     std::memmove(buffer, buffer + breakAt, remaining);
     // The next line is proposed as long as this one was.

@@ -191,7 +191,7 @@ FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, in
     corners.xRight.value = xRight;
     corners.yBottom.value = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
     size.rows.value = static_cast<uint16_t>(bandRows);
-    QvBitmapBand(job->picture, &corners, &size, -depth, 1, rows);
+    QvBitmapBand(job->picture, &corners, &size, -depth, kQvBitmapReserved1, rows);
     y = static_cast<int16_t>(y - static_cast<int32_t>(bandRows));
     rowsDone += bandRows;
   }

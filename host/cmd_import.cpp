@@ -34,8 +34,6 @@ using ImportFileProc = int32_t(WINAPI*)(uint32_t, const char*, const char*, cons
                                         ImportRequest*);
 
 constexpr int kExitCancelled = 130;  // as a shell reports an interrupted command
-constexpr int32_t kCancelled = 61;
-constexpr int32_t kEscapeStreamFunction = 0x51;
 // Of a file's share of the progress line, importing takes this much and
 // writing the picture the rest.
 constexpr int kImportPermille = 500;
@@ -47,7 +45,7 @@ struct ImportArgs {
   std::string output;     // -o: one file, or "-"
   std::string outputDir;  // --output-dir: one output per input
   OutputKind kind = OutputKind::kNone;
-  InputWay way = InputWay::kFile;
+  InputKind inputKind = InputKind::kFile;
   std::string tracePath;
   std::string dumpDirectory;
   std::string filterPath;
@@ -117,11 +115,11 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
       *done = true;
       return kExitOk;
     } else if (p.Flag("memory", 'm') || p.Flag("stream", 's')) {
-      const InputWay chosen =
-          p.arg()[1] == 'm' || p.arg() == "--memory" ? InputWay::kMemory : InputWay::kStream;
-      if (args->way != InputWay::kFile && args->way != chosen)
+      const InputKind chosen =
+          p.arg()[1] == 'm' || p.arg() == "--memory" ? InputKind::kMemory : InputKind::kHostStream;
+      if (args->inputKind != InputKind::kFile && args->inputKind != chosen)
         p.Fail("--memory and --stream exclude each other");
-      args->way = chosen;
+      args->inputKind = chosen;
     } else if (p.Flag("quiet", 'q')) {
       args->quiet = true;
     } else if (p.Flag("verbose", 'v')) {
@@ -212,7 +210,7 @@ int32_t WINAPI HostStatus(uint32_t userValue, int32_t kind, int32_t code, int32_
   if (session == nullptr) return 0;
   switch (kind) {
     case kStatusProgress:
-      if (code != 0) return 0;  // the range announcement: always 0 to 100
+      if (code != kStatusCodeProgress) return 0;  // the range announcement: always 0 to 100
       session->Show("importing", value1 * kImportPermille / 100);
       if (InterruptRequested() && !session->stopAsked) {
         session->stopAsked = true;
@@ -363,9 +361,9 @@ int32_t RunImportFile(const FilterExports& filter, HGLOBAL setup, const FilterIn
   ImportRequest request = {};
   request.setupHandle = setup;
   request.hostContext = &context;
-  if (input.way() == InputWay::kStream) {
+  if (input.kind() == InputKind::kHostStream) {
     request.streamUserValue = input.streamValue();
-    filter.escapeSetup(setup, kEscapeStreamFunction, 4,
+    filter.escapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes,
                        reinterpret_cast<void*>(FilterInput::streamFunction()), nullptr, 0);
   }
   currentSession = session;
@@ -409,8 +407,8 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   HostInput input;
   FilterInput handed;
   std::string error;
-  const bool ready =
-      ReadHostInput(file, args.way, &input, &error) && handed.Prepare(input, args.way, &error);
+  const bool ready = ReadHostInput(file, args.inputKind, &input, &error) &&
+                     handed.Prepare(input, args.inputKind, &error);
   // Ctrl-C while waiting on a pipe ends the read with EINTR or short.
   if (InterruptRequested()) {
     PrintError((file == "-" ? "standard input" : file) + ": the import was cancelled");
@@ -460,7 +458,7 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
       PrintError(input.DisplayName() + ": warning: " + DescribeFilterError(code));
     }
   }
-  if (result == kCancelled && InterruptRequested()) {
+  if (result == kErrCancelled && InterruptRequested()) {
     PrintError(input.DisplayName() + ": the import was cancelled");
     return kExitCancelled;
   }

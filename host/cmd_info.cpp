@@ -123,11 +123,11 @@ void PrintStructure(const GifStructure& gif) {
 }
 
 // One file; false when it failed (the reason printed).
-bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, bool json, const std::string& name) {
+bool ShowInfo(GetFileInfoProc getFileInfo, InputKind kind, bool json, const std::string& name) {
   HostInput input;
   FilterInput handed;
   std::string error;
-  if (!ReadHostInput(name, way, &input, &error) || !handed.Prepare(input, way, &error)) {
+  if (!ReadHostInput(name, kind, &input, &error) || !handed.Prepare(input, kind, &error)) {
     PrintError(error);
     return false;
   }
@@ -135,14 +135,14 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, bool json, const std::s
   std::memset(&record, 0, sizeof record);
   record.recordSize = kInfoRecordBytes;
   int32_t result = 0;
-  switch (handed.way()) {
-    case InputWay::kFile:
+  switch (handed.kind()) {
+    case InputKind::kFile:
       result = getFileInfo(handed.path().c_str(), &record, 0, nullptr);
       break;
-    case InputWay::kMemory:
+    case InputKind::kMemory:
       result = getFileInfo("", &record, reinterpret_cast<uintptr_t>(handed.memory()), nullptr);
       break;
-    case InputWay::kStream:
+    case InputKind::kHostStream:
       result =
           getFileInfo(name.c_str(), &record, handed.streamValue(), FilterInput::streamFunction());
       break;
@@ -171,7 +171,7 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputWay way, bool json, const std::s
 }
 
 int RunInfo(int argc, char** argv) {
-  InputWay way = InputWay::kFile;
+  InputKind kind = InputKind::kFile;
   std::string filterPath;
   SetupNames setupNames;
   std::vector<std::string> files;
@@ -186,11 +186,11 @@ int RunInfo(int argc, char** argv) {
     } else if (p.Flag("json", 'j')) {
       json = true;
     } else if (p.Flag("memory", 'm') || p.Flag("stream", 's')) {
-      const InputWay chosen =
-          p.arg() == "--memory" || p.arg() == "-m" ? InputWay::kMemory : InputWay::kStream;
-      if (way != InputWay::kFile && way != chosen)
+      const InputKind chosen =
+          p.arg() == "--memory" || p.arg() == "-m" ? InputKind::kMemory : InputKind::kHostStream;
+      if (kind != InputKind::kFile && kind != chosen)
         p.Fail("--memory and --stream exclude each other");
-      way = chosen;
+      kind = chosen;
     } else if (p.Value("profile", 0, &setupNames.profile) || p.Value("mode", 0, &setupNames.mode) ||
                p.Value("filter", 0, &filterPath)) {
     } else {
@@ -226,7 +226,7 @@ int RunInfo(int argc, char** argv) {
 
   bool allRead = true;
   for (const std::string& name : files) {
-    allRead = ShowInfo(getFileInfo, way, json, name) && allRead;
+    allRead = ShowInfo(getFileInfo, kind, json, name) && allRead;
     std::fflush(stdout);
   }
   return allRead ? kExitOk : kExitFailed;

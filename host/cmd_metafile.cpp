@@ -173,16 +173,16 @@ class Source {
   Source& operator=(const Source&) = delete;
 
   bool Prepare(const MetafileArgs& args, std::string* error) {
-    const InputWay way = args.entry == Entry::kMemory   ? InputWay::kMemory
-                         : args.entry == Entry::kStream ? InputWay::kStream
-                                                        : InputWay::kFile;
-    if (!ReadHostInput(args.file, way, &input_, error)) return false;  // names the input itself
-    if (!handed_.Prepare(input_, way, error)) {
+    const InputKind kind = args.entry == Entry::kMemory   ? InputKind::kMemory
+                           : args.entry == Entry::kStream ? InputKind::kHostStream
+                                                          : InputKind::kFile;
+    if (!ReadHostInput(args.file, kind, &input_, error)) return false;  // names the input itself
+    if (!handed_.Prepare(input_, kind, error)) {
       *error = args.file + ": " + *error;
       return false;
     }
     record_.memory = handed_.memory();
-    if (handed_.way() == InputWay::kMemory) return true;  // the path stays empty: memory input
+    if (handed_.kind() == InputKind::kMemory) return true;  // the path stays empty: memory input
     if (args.file.size() >= sizeof record_.path) {
       *error = args.file + ": the path is longer than the 259 characters a source record holds";
       return false;

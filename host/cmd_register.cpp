@@ -118,20 +118,21 @@ void PrintRegisterHelp(std::FILE* out) {
 
 void PrintOptionsBlock(HGLOBAL block) {
   uint16_t option3 = 0;
-  if (QvOptionsControl(block, kOptionSet3, 2, nullptr, &option3, 0) == 0) {
+  if (QvOptionsControl(block, kQvOptionFilterBlockMark, sizeof option3, nullptr, &option3, 0) ==
+      0) {
     std::printf("  option 3:    %u\n", static_cast<unsigned>(option3));
   } else {
     std::printf("  option 3:    (cannot be read)\n");
   }
   uint8_t option28 = 0;
-  if (QvOptionsControl(block, kOptionSet28, 1, nullptr, &option28, 0) == 0) {
+  if (QvOptionsControl(block, kQvOptionRegisterMark, sizeof option28, nullptr, &option28, 0) == 0) {
     std::printf("  option 0x28: 0x%02X\n", static_cast<unsigned>(option28));
   } else {
     std::printf("  option 0x28: (cannot be read)\n");
   }
   std::vector<uint8_t> persistent(kPersistentOptionsBytes);
   const auto size = static_cast<int32_t>(persistent.size());
-  if (QvOptionsControl(block, kOptionFetchPersistent, size, nullptr, persistent.data(), 0) == 0) {
+  if (QvOptionsControl(block, kQvOptionFetchPersistent, size, nullptr, persistent.data(), 0) == 0) {
     std::printf("  persistent bytes (%d):", static_cast<int>(size));
     for (uint8_t value : persistent) std::printf(" %02X", static_cast<unsigned>(value));
     std::printf("\n");

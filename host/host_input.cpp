@@ -96,9 +96,9 @@ std::string SystemReason() { return std::strerror(errno); }
 std::string HostInput::DisplayName() const { return name == "-" ? "standard input" : name; }
 
 // An empty input goes to the filter like any other (by memory as a
-// discarded block): its answer is the same on every road and in every
+// discarded block): its answer is the same by every input kind and in every
 // command.
-bool ReadHostInput(const std::string& name, InputWay way, HostInput* input, std::string* error) {
+bool ReadHostInput(const std::string& name, InputKind kind, HostInput* input, std::string* error) {
   *input = HostInput();
   input->name = name;
   const std::string shown = input->DisplayName();
@@ -124,7 +124,7 @@ bool ReadHostInput(const std::string& name, InputWay way, HostInput* input, std:
   }
   input->regular = S_ISREG(info.st_mode);
   if (input->regular && static_cast<uint64_t>(info.st_size) > kMaxInputBytes) {
-    if (way == InputWay::kFile) return true;  // the filter reads it; the host keeps no copy
+    if (kind == InputKind::kFile) return true;  // the filter reads it; the host keeps no copy
     *error = shown + " holds more than 1 GiB: not a GIF this tool reads";
     return false;
   }
@@ -143,9 +143,9 @@ FilterInput::~FilterInput() {
   if (ByteStream* stream = StreamFor(streamValue_)) *stream = ByteStream();
 }
 
-bool FilterInput::Prepare(const HostInput& input, InputWay way, std::string* error) {
-  way_ = input.regular || way != InputWay::kFile ? way : InputWay::kMemory;
-  if (way_ == InputWay::kFile) {
+bool FilterInput::Prepare(const HostInput& input, InputKind kind, std::string* error) {
+  kind_ = input.regular || kind != InputKind::kFile ? kind : InputKind::kMemory;
+  if (kind_ == InputKind::kFile) {
     path_ = input.name;
     return true;
   }
@@ -153,7 +153,7 @@ bool FilterInput::Prepare(const HostInput& input, InputWay way, std::string* err
     *error = "the input was not read";
     return false;
   }
-  if (way_ == InputWay::kStream) {
+  if (kind_ == InputKind::kHostStream) {
     std::vector<ByteStream>& slots = StreamSlots();
     size_t slot = 0;
     while (slot < slots.size() && slots[slot].bytes) ++slot;

@@ -19,7 +19,8 @@ namespace host {
 // this large, /dev/zero is.
 constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
 
-enum class InputWay { kFile, kMemory, kStream };
+// The kinds of input the filter is handed, as the filter names them.
+enum class InputKind { kFile, kMemory, kHostStream };
 
 struct HostInput {
   std::string name;        // as given; "-" is standard input
@@ -32,9 +33,9 @@ struct HostInput {
 };
 
 // Opens `name` once and reads it whole, unless it is a regular file going
-// by its path (way kFile) and larger than the bound. False with *error set
+// by its path (kind kFile) and larger than the bound. False with *error set
 // (the system's reason) when it cannot be read.
-bool ReadHostInput(const std::string& name, InputWay way, HostInput* input, std::string* error);
+bool ReadHostInput(const std::string& name, InputKind kind, HostInput* input, std::string* error);
 
 // What a filter entry is handed for an input, released on destruction.
 class FilterInput {
@@ -44,17 +45,17 @@ class FilterInput {
   FilterInput(const FilterInput&) = delete;
   FilterInput& operator=(const FilterInput&) = delete;
 
-  // Prepares the input the way asked; non-regular inputs go as memory (or
+  // Prepares the input as the kind asked; non-regular inputs go as memory (or
   // as a host stream over memory when a stream is asked).
-  bool Prepare(const HostInput& input, InputWay way, std::string* error);
-  InputWay way() const { return way_; }
+  bool Prepare(const HostInput& input, InputKind kind, std::string* error);
+  InputKind kind() const { return kind_; }
   const std::string& path() const { return path_; }  // kFile only
   HGLOBAL memory() const { return memory_; }         // kMemory: unlocked block
   uint32_t streamValue() const { return streamValue_; }
   static HostStreamProc streamFunction();
 
  private:
-  InputWay way_ = InputWay::kFile;
+  InputKind kind_ = InputKind::kFile;
   std::string path_;
   HGLOBAL memory_ = nullptr;
   uint32_t streamValue_ = 0;  // 0: none

@@ -37,7 +37,7 @@ PaletteEntry EntryFromTriple(const uint8_t* rgb) {
 
 FilterError BeginDocument(FilterSetup* job) {
   if (const HostContext* context = job->hostContext) {
-    CallHostStatus(context->statusCallback, context->userValue, kKindStatus, kCodeRange,
+    CallHostStatus(context->statusCallback, context->userValue, kStatusProgress, kStatusCodeRange,
                    job->progressBase, job->progressSpan, 0, nullptr);
   }
 
@@ -110,7 +110,7 @@ void SetPictureWindow(FilterSetup* job, int32_t flag, const PictureRect* rect, i
   } else {
     std::memcpy(&window, rect, sizeof window);
   }
-  if (scaleMode != 1) QvSetScale(job->picture, scaleMode, 1.0);
+  if (scaleMode != kQvScaleMillimetres) QvSetScale(job->picture, scaleMode, 1.0);
   QvSetWindow(job->picture, &window);
 }
 

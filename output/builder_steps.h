@@ -21,7 +21,8 @@ FilterError BeginDocument(FilterSetup* job);
 // a negative count gives an empty table. Null names are skipped.
 FilterError SetFontTable(FilterSetup* job, int32_t count, const char* const* names);
 FilterError BeginPicture(FilterSetup* job, const char* name);
-// flag 0: 16-bit rectangle form. A scale mode other than 1 sets scale 1.0.
+// flag 0: 16-bit rectangle form. A scale mode other than
+// kQvScaleMillimetres sets scale 1.0.
 void SetPictureWindow(FilterSetup* job, int32_t flag, const PictureRect* rect, int16_t scaleMode);
 FilterError EndPictureHeader(FilterSetup* job);
 // `count` RGB triples as PaletteEntry values; kErrMemory (reported) without memory,

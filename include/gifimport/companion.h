@@ -84,6 +84,29 @@ typedef struct LibraryErrorPair {
 /* Operation numbers the library reports in LibraryErrorPair. */
 enum { kQvOpDocOpen = 0, kQvOpDocClose = 2, kQvOpSetFontTable = 269 };
 
+/* The library's error codes, as LibraryErrorPair, QvDocOpen and QvDocClose
+ * give them, that the filter tells apart (gifimport/filter_api.h says what
+ * each becomes). Codes whose meaning the library keeps to itself are named
+ * by their numbers, a range by its first code; every code not here is one
+ * the filter does not know. */
+enum QvErrorCode {
+  kQvErrNone = 0,
+  kQvErr20 = 20,
+  kQvErrGroup21First = 21,
+  kQvErrGroup21Last = 26,
+  kQvErrNothingToDo = 76, /* not an error: there was nothing to do */
+  kQvErrGroup161First = 161,
+  kQvErrGroup161Last = 166,
+  kQvErr168 = 168,
+  kQvErrOutOfMemory = 300,
+  kQvErr301 = 301,
+  kQvErr302 = 302, /* at kQvOpSetFontTable: the font table was refused */
+  kQvErr303 = 303,
+  kQvErrGroup304First = 304,
+  kQvErrGroup304Last = 305,
+  kQvErrStop = 901 /* the library stops the import */
+};
+
 /* The filter's edit operation handed to the preferences dialog. */
 typedef int32_t(WINAPI* EditSetupProc)(uintptr_t a, uintptr_t b, uintptr_t c);
 
@@ -95,7 +118,7 @@ QV_API int32_t WINAPI QvGetVersion(void);
 QV_API QvPicture WINAPI QvDocCreate(int32_t reserved);
 QV_API void WINAPI QvDocSetNames(QvPicture picture, const char* name1, const char* name2,
                                  const char* name3);
-/* 0, or a library error code (76: nothing to do, not an error). */
+/* 0, or a library error code (kQvErrNothingToDo is not an error). */
 QV_API int16_t WINAPI QvDocOpen(QvPicture picture, const char* startName, const char* openName,
                                 int32_t reserved, HGLOBAL options, struct HostContext* context);
 QV_API void WINAPI QvDocStart(QvPicture picture, const char* startName);
@@ -108,6 +131,8 @@ QV_API void WINAPI QvPictureHeaderEnd(QvPicture picture);
 QV_API void WINAPI QvPictureEnd(QvPicture picture);
 QV_API void WINAPI QvSetFrame(QvPicture picture, const PictureRect* frame);
 QV_API void WINAPI QvSetWindow(QvPicture picture, const PictureRect* window);
+/* Mode kQvScaleMillimetres: factor is millimetres per picture unit. */
+enum { kQvScaleMillimetres = 1 };
 QV_API void WINAPI QvSetScale(QvPicture picture, int16_t mode, double factor);
 QV_API void WINAPI QvSetFontTable(QvPicture picture, int32_t count, const char* const* faces);
 QV_API void WINAPI QvSetPalette(QvPicture picture, int16_t firstIndex, int32_t count,
@@ -117,13 +142,23 @@ QV_API void WINAPI QvSetBackMode(QvPicture picture, int32_t mode);
 QV_API void WINAPI QvSetBackColorIndex(QvPicture picture, const uint16_t* index);
 QV_API void WINAPI QvSetTextColorIndex(QvPicture picture, const uint16_t* index);
 QV_API void WINAPI QvSetTextHeight(QvPicture picture, CoordSlot height);
-/* One line of text: extent (grid width, grid height), origin (x, y). */
+/* One line of text: extent (grid width, grid height), origin (x, y). The
+ * filter draws every line in mode kQvTextMode (what it selects is the
+ * library's). */
+enum { kQvTextMode = 1 };
 QV_API void WINAPI QvDrawText(QvPicture picture, const PicturePoint* extent,
                               const PicturePoint* origin, int32_t mode, const char* text);
 
 /* A bitmap: begun with its corners and size, then its rows in bands (top band
  * first, rows top-down, each row padded to 4 bytes), then ended. negDepth is
- * -1, -4 or -8; transparent 1 leaves out pixels of the back colour index. */
+ * -1, -4 or -8; transparent 1 leaves out pixels of the back colour index.
+ * The filter passes the reserved arguments below; what they select is the
+ * library's. */
+enum {
+  kQvBitmapReserved0 = 0, /* QvBitmapBegin's */
+  kQvBitmapReserved1 = 1, /* QvBitmapBegin's and QvBitmapBand's */
+  kQvBitmapReserved3 = 3  /* QvBitmapBegin's, 16 bits */
+};
 QV_API void WINAPI QvBitmapBegin(QvPicture picture, const BitmapCorners* corners,
                                  const BitmapSize* size, int32_t negDepth, int32_t reserved0,
                                  int32_t reserved1, int16_t reserved3, int32_t transparent);
@@ -133,7 +168,9 @@ QV_API void WINAPI QvBitmapBand(QvPicture picture, const BitmapCorners* corners,
 QV_API void WINAPI QvBitmapEnd(QvPicture picture);
 
 /* Pending error: *flag non-zero and the pair filled when there is one; the
- * error is cleared by the fetch. */
+ * error is cleared by the fetch. The filter always asks in mode
+ * kQvGetErrorMode (what it selects is the library's). */
+enum { kQvGetErrorMode = 1 };
 QV_API void WINAPI QvGetError(QvPicture picture, int32_t mode, int32_t* flag,
                               LibraryErrorPair* pair);
 QV_API void WINAPI QvAbort(QvPicture picture);
@@ -142,15 +179,24 @@ QV_API void WINAPI QvAbort(QvPicture picture);
 
 /* A global memory handle of a new options block, 0 on failure. */
 QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d);
-/* Codes 3, 4 (2 bytes), 0x1A (4), 0x28 (1); 0x2A stores and 0x2B fetches the
- * persistent bytes. A source address stores `size` bytes, a destination
- * address fetches them. Returns 0 when done, non-zero otherwise: the
- * kQvOptions... results below; nothing is changed or written then. */
+/* The codes below, each with its size. A source address stores `size`
+ * bytes, a destination address fetches them. Returns 0 when done, non-zero
+ * otherwise: the kQvOptions... results below; nothing is changed or written
+ * then. What the first four options mean is the library's and the host's;
+ * the filter sets, reads or hands them on as their lines say. */
+enum {
+  kQvOptionFilterBlockMark = 3,    /* 2 bytes; 0 on every block the filter makes */
+  kQvOptionRefuseImport = 4,       /* 2 bytes; non-zero: the metafile entries refuse */
+  kQvOptionCaptureValue = 0x1A,    /* 4 bytes; the last argument of QvMetafileBegin */
+  kQvOptionRegisterMark = 0x28,    /* 1 byte; 0xFF on the block of GetFilterInfo */
+  kQvOptionStorePersistent = 0x2A, /* stores the persistent bytes (1..64) */
+  kQvOptionFetchPersistent = 0x2B  /* fetches them */
+};
 enum {
   kQvOptionsBadBlock = 1,    /* not a live options block (a setup, say) */
   kQvOptionsUnknownCode = 2, /* a code the library does not keep */
   kQvOptionsBadSize = 3,     /* size not the code's (persistent: 1..64) */
-  kQvOptionsNoData = 4       /* 0x2A without a source, 0x2B without a destination */
+  kQvOptionsNoData = 4       /* a store without a source, a fetch without a destination */
 };
 QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size,
                                        const void* source, void* destination, uintptr_t extra);

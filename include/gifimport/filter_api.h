@@ -49,6 +49,21 @@ extern "C" {
  * A null callback means no call of any kind. The callback returns to the
  * filter every time ("Leaving a callback", below). */
 enum { kStatusProgress = 0, kStatusCancelFollowUp = 2, kStatusError = 3 };
+/* The codes of kind kStatusProgress; the follow-up's code is kErrCancelled. */
+enum {
+  kStatusCodeProgress = 0, /* value1 = percent done */
+  kStatusCodeRange = -1    /* value1 = base, value2 = span */
+};
+/* The values behind extra in kinds 2 and 3. */
+enum { kStatusExtraValues = 10 };
+/* The severity of a report (kind 3): kSeverityLow for every number but the
+ * few whose lines below say otherwise; what a host shows for each is its
+ * own. */
+enum {
+  kSeverityLow = 0,
+  kSeverityMedium = 1, /* kErrLibFontTable, and numbers this filter never sends */
+  kSeverityHigh = 2    /* only numbers this filter never sends */
+};
 typedef int32_t(WINAPI* StatusCallback)(uint32_t userValue, int32_t kind, int32_t code,
                                         int32_t value1, int32_t value2, int32_t severity,
                                         int32_t* extra);
@@ -163,7 +178,7 @@ typedef struct ImportResult {
 /* Results of the metafile entries besides 0 and the capture's own number. */
 enum {
   kHostNoOptionsOrSetup = 5315, /* no options block, or no setup */
-  kHostRefused = 5355,          /* option 4 of the block is set */
+  kHostRefused = 5355,          /* kQvOptionRefuseImport of the block is set */
   kHostBadRecord = 5300         /* a null source or result, or a source path
                                    without its terminator in 260 bytes;
                                    nothing was made or imported */
@@ -172,17 +187,18 @@ enum {
 /* ---- Error numbers -----------------------------------------------------------
  * What ImportFile returns and the status callback reports (kind 3), one line
  * each: what it means to a host, then the severity sent with it. The
- * companion library's own errors come translated: kErrLibN names the library
- * code N it stands for. */
+ * companion library's own errors come translated: kErrLibN stands for its
+ * code kQvErrN, kErrLibGroupN for its codes kQvErrGroupNFirst to
+ * kQvErrGroupNLast (gifimport/companion.h). */
 enum GifImportError {
   kErrNone = 0,         /* success */
   kErrStreamOpen = 7,   /* the input (file, memory block, host stream) cannot be opened; 0 */
   kErrLibFontTable = 9, /* the library refused the font table (its 302); severity 1 */
-  kErrLib21to26 = 12,   /* library codes 21 to 26; 0 */
-  kErrLib161to166 = 13, /* library codes 161 to 166; 0 */
+  kErrLibGroup21 = 12,  /* library codes 21 to 26; 0 */
+  kErrLibGroup161 = 13, /* library codes 161 to 166; 0 */
   kErrLib302 = 14,      /* library code 302 at any operation but the font table; 0 */
   kErrLib303 = 15,      /* library code 303; 0 */
-  kErrLib304 = 19,      /* library codes 304 and 305; 0 */
+  kErrLibGroup304 = 19, /* library codes 304 and 305; 0 */
   kErrRead = 21,        /* the input ends early or cannot be read, or an unknown extension; 0 */
   kErrLib301 = 23,      /* library code 301; 0 */
   kErrLib168 = 25,      /* library code 168; 0 */
@@ -197,6 +213,12 @@ enum GifImportError {
   kErrLib20 = 65,       /* library code 20; 0 */
   kErrNotGif = -23,     /* no "GIF" signature, or a zero screen size not found again; 0 */
   kErrVersion = -24     /* a version above 89; 0 */
+};
+/* Former names, deprecated: each says the name that replaces it. */
+enum {
+  kErrLib21to26 = kErrLibGroup21,    /* use kErrLibGroup21 */
+  kErrLib161to166 = kErrLibGroup161, /* use kErrLibGroup161 */
+  kErrLib304 = kErrLibGroup304       /* use kErrLibGroup304 */
 };
 
 /* ---- Exports ---------------------------------------------------------------- */
@@ -239,12 +261,16 @@ GIFIN_API HGLOBAL WINAPI CreateSetup(HINSTANCE instance, const char* profileName
 GIFIN_API int32_t WINAPI DestroySetup(HGLOBAL setup);
 /* Does nothing; returns 0. */
 GIFIN_API int32_t WINAPI EditSetup(uintptr_t a, uintptr_t b, uintptr_t c);
-/* Codes 0x51 (size 4: data is the host stream function) and 0x52 (size 4:
- * data points to the second option) on a setup or an options block; 0, also
- * for another size. Other codes go to QvOptionsControl, whose result comes
- * back and whose writes stay. 0 with nothing done for a null, freed or
- * unknown handle (and for 0x51 and 0x52 on a block that is neither a setup
- * nor an options block); kSetupBusy. */
+/* The two codes below, on a setup or an options block: 0, also for a size
+ * other than kEscapeValueBytes. Other codes go to QvOptionsControl, whose
+ * result comes back and whose writes stay. 0 with nothing done for a null,
+ * freed or unknown handle (and for the two codes on a block that is neither
+ * a setup nor an options block); kSetupBusy. */
+enum {
+  kEscapeStreamFunction = 0x51, /* data is the host stream function itself */
+  kEscapeCarriedWord = 0x52,    /* data points to a 32-bit word the setup carries, unread */
+  kEscapeValueBytes = 4         /* the size both take */
+};
 GIFIN_API int32_t WINAPI EscapeSetup(HGLOBAL handle, int32_t code, int32_t size, void* data,
                                      void* extra1, uintptr_t extra2);
 
@@ -262,9 +288,9 @@ GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, u
  * along), else the source's memory block when its path is empty (never for
  * ImportEmbeddedGR), else the file at the path. options is the host's block
  * or 0 (ImportGR and ImportCB then use one of their own). A stream function
- * among the block's persistent bytes (escape 0x51, or an earlier ImportCB)
- * is used by every entry not given one, with a user value of 0; the host
- * keeps it valid or clears it.
+ * among the block's persistent bytes (kEscapeStreamFunction, or an earlier
+ * ImportCB) is used by every entry not given one, with a user value of 0;
+ * the host keeps it valid or clears it.
  * On 0, *result holds the metafile (the host deletes it: DeleteEnhMetaFile
  * or DeleteMetaFile as GetObjectType says), the frame in the metafile's
  * units and the units per inch (when the capture gives none: the largest
@@ -274,10 +300,12 @@ GIFIN_API int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, u
  * it was stopped, or a kQvCapture... value of gifimport/companion.h);
  * kHostNoOptionsOrSetup, kHostRefused, kHostBadRecord. */
 
-/* A new options block to *optionsOut (option 3 = 0; with the default
- * persistent bytes and option 0x28 = 0xFF when a setup can be made): 2, or 0
- * with a null handle written. The host frees the block with GlobalFree; the
- * unused values are the host's and ignored. */
+/* A new options block to *optionsOut (kQvOptionFilterBlockMark = 0; with
+ * the default persistent bytes and kQvOptionRegisterMark = 0xFF when a setup
+ * can be made): kFilterInfoMade, or 0 with a null handle written. The host
+ * frees the block with GlobalFree; the unused values are the host's and
+ * ignored. */
+enum { kFilterInfoMade = 2 /* GetFilterInfo made the options block */ };
 GIFIN_API int16_t WINAPI GetFilterInfo(uint32_t unused1, uint32_t unused2, HGLOBAL* optionsOut,
                                        uint32_t unused4);
 /* The companion library's preferences dialog, owned by the window

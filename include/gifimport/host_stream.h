@@ -1,8 +1,8 @@
 /* gifimport: the host stream protocol.
  *
  * A host that delivers the GIF itself passes a stream function and a 32-bit
- * user value (GetFileInfo, ImportCB, or persistent option 0x51 through
- * EscapeSetup). The companion library calls the function for every read and
+ * user value (GetFileInfo, ImportCB, or the persistent bytes through
+ * EscapeSetup's kEscapeStreamFunction). The companion library calls the function for every read and
  * seek of the stream it opened over it:
  *
  *   result = streamFunction(userValue, operation, buffer, value, origin)

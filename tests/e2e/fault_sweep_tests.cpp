@@ -26,10 +26,10 @@ const struct {
 } kFaults[] = {
     {"allocation", PlatformAllocationCount, PlatformFailAllocationAt, 27},
     {"library error after document call", StandInDocumentCalls,
-     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), 303, 0); }, 15},
+     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), kQvErr303, 0); }, 15},
     {"stream read", StandInStreamReadCalls, StandInFailStreamReadAt, 21},
     {"library stop after document call", StandInDocumentCalls,
-     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), 901, 0); }, 61},
+     [](long n) { StandInSetPendingErrorAfter("*", static_cast<int>(n), kQvErrStop, 0); }, 61},
 };
 constexpr int kFaultKinds = sizeof kFaults / sizeof kFaults[0];
 
@@ -53,7 +53,7 @@ std::pair<int32_t, std::string> RunRoad(int road, const e2e::Bytes& gif, const s
     return {run.result, run.wrong};
   }
   e2e::ImportOptions options;
-  options.road = static_cast<e2e::Road>(road);
+  options.input = static_cast<InputKind>(road);
   options.cancelAtProgress = stopAt;
   options.inputPath = road == 0 ? std::optional<std::string>(path) : std::nullopt;
   options.beforeImport = arm;
@@ -126,8 +126,10 @@ TEST(FaultSweep, AStopAtEveryProgressCallEndsEveryImportRoadAsStopped) {
   const std::string path = e2e::WriteScratchFile("sweep.gif", gif);
   const e2e::ImportRun whole = e2e::Import(gif);
   ASSERT_EQ(whole.result, 0);
-  const int progress = static_cast<int>(std::count_if(
-      whole.calls.begin(), whole.calls.end(), [](auto& c) { return c.kind == 0 && c.code == 0; }));
+  const int progress =
+      static_cast<int>(std::count_if(whole.calls.begin(), whole.calls.end(), [](auto& c) {
+        return c.kind == kStatusProgress && c.code == kStatusCodeProgress;
+      }));
   ASSERT_GT(progress, 2);
   for (int road = 0; road < kFirstInfo; ++road) {
     std::vector<int32_t> results, expected(static_cast<size_t>(progress), kErrCancelled);

@@ -46,14 +46,16 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
     HGLOBAL block = nullptr;
     std::vector<uint8_t> before;
     if (r[1] != "none") {
-      EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), 2);
+      EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), kFilterInfoMade);
       before.assign(kPersistentOptionsBytes, 0);
       for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
-      QvOptionsControl(block, 0x2A, static_cast<int32_t>(before.size()), before.data(), nullptr, 0);
+      QvOptionsControl(block, kQvOptionStorePersistent, static_cast<int32_t>(before.size()),
+                       before.data(), nullptr, 0);
       const uint16_t refuse = r[1] == "refusing";
       QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
       const HostStreamProc function = r[1] == "carrying" ? &e2e::UserZeroStreamProc : nullptr;
-      EscapeSetup(block, 0x51, 4, reinterpret_cast<void*>(function), nullptr, 0);
+      EscapeSetup(block, kEscapeStreamFunction, kEscapeValueBytes,
+                  reinterpret_cast<void*>(function), nullptr, 0);
       std::memcpy(before.data(), &function, sizeof function);
     }
     const SourceDescriptor* source = sources.at(r[2]);
@@ -61,7 +63,7 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
     ImportResult* out = r[3] == "yes" ? &result : nullptr;
     const uint32_t user = e2e::userZeroStream = e2e::OpenByteStream(small);
     StandInClearLog();
-    if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), 901, 0);
+    if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), kQvErrStop, 0);
     const long allocations = PlatformAllocationCount();
     const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
     const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
@@ -110,9 +112,9 @@ TEST(HostEntries, RegistrationAndSetupEntries) {
     EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
     EXPECT_EQ(block != nullptr, r[4] != "none");
     if (block != nullptr) {
-      uint8_t options[3] = {9, 9, 9};  // 3 (two bytes) and 0x28
-      QvOptionsControl(block, 3, 2, nullptr, options, 0);
-      QvOptionsControl(block, 0x28, 1, nullptr, options + 2, 0);
+      uint8_t options[3] = {9, 9, 9};  // the two marks: two bytes and one
+      QvOptionsControl(block, kQvOptionFilterBlockMark, 2, nullptr, options, 0);
+      QvOptionsControl(block, kQvOptionRegisterMark, 1, nullptr, options + 2, 0);
       EXPECT_EQ(std::vector<int>(options, options + 3),
                 std::vector<int>({0, 0, std::stoi(r[4], 0, 0)}));
       EXPECT_EQ(e2e::PersistentBytes(block), std::vector<uint8_t>(kPersistentOptionsBytes, 0));

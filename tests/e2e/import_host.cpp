@@ -108,8 +108,8 @@ std::vector<std::string> ImportRun::Ops() const {
 
 std::vector<uint8_t> PersistentBytes(HGLOBAL optionsBlock) {
   std::vector<uint8_t> bytes(kPersistentOptionsBytes);
-  QvOptionsControl(optionsBlock, 0x2B, static_cast<int32_t>(bytes.size()), nullptr, bytes.data(),
-                   0);
+  QvOptionsControl(optionsBlock, kQvOptionFetchPersistent, static_cast<int32_t>(bytes.size()),
+                   nullptr, bytes.data(), 0);
   return bytes;
 }
 
@@ -148,9 +148,10 @@ EntryRun CallEntry(Entry entry, const Bytes& gif, const std::function<void()>& a
   HGLOBAL options = nullptr;
   GetFilterInfo(0, 0, &options, 0);
   const int32_t captureValue = 77;
-  QvOptionsControl(options, 0x1A, 4, &captureValue, nullptr, 0);
+  QvOptionsControl(options, kQvOptionCaptureValue, 4, &captureValue, nullptr, 0);
   if (entry == Entry::kGRBlockStream)
-    EscapeSetup(options, 0x51, 4, reinterpret_cast<void*>(&UserZeroStreamProc), nullptr, 0);
+    EscapeSetup(options, kEscapeStreamFunction, kEscapeValueBytes,
+                reinterpret_cast<void*>(&UserZeroStreamProc), nullptr, 0);
   SourceDescriptor source{};
   if (entry != Entry::kGRMemory && entry != Entry::kCBMemory && entry != Entry::kEmbeddedMemory)
     std::snprintf(source.path, sizeof source.path, "%s", path.c_str());
@@ -222,14 +223,16 @@ ImportRun Import(const Bytes& gif, const ImportOptions& options) {
   request.hostContext = options.context ? &context : nullptr;
 
   const std::string path = options.inputPath.value_or(
-      options.road == Road::kFile || options.alsoPath ? WriteScratchFile("input.gif", gif) : "");
-  if (options.road == Road::kMemory)  // a zero-sized movable block is discarded: locks to null
+      options.input == InputKind::kFile || options.alsoPath ? WriteScratchFile("input.gif", gif)
+                                                            : "");
+  if (options.input ==
+      InputKind::kMemory)  // a zero-sized movable block is discarded: locks to null
     context.inputMemory =
         options.unlockableMemory ? GlobalAlloc(GMEM_MOVEABLE, 0) : MemoryBlockOf(gif);
-  if (options.road == Road::kStream) {
+  if (options.input == InputKind::kHostStream) {
     request.streamUserValue = OpenByteStream(gif);
-    EscapeSetup(setup, kEscapeStreamFunction, 4, reinterpret_cast<void*>(&ByteStreamProc), nullptr,
-                0);
+    EscapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes,
+                reinterpret_cast<void*>(&ByteStreamProc), nullptr, 0);
   }
   HGLOBAL memory = context.inputMemory;
   const uint32_t stream = request.streamUserValue;

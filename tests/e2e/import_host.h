@@ -1,6 +1,6 @@
 // End-to-end harness: imports a GIF through the filter's exports exactly as
 // a host does (CreateSetup, ImportRequest and HostContext, ImportFile,
-// DestroySetup), by any of the three input roads, and keeps what came out:
+// DestroySetup), by any of the three input kinds, and keeps what came out:
 // the result, the status calls, the companion call log and the picture.
 #ifndef GIFIMPORT_TESTS_E2E_IMPORT_HOST_H
 #define GIFIMPORT_TESTS_E2E_IMPORT_HOST_H
@@ -14,6 +14,7 @@
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
 #include "core/filter_setup.h"
+#include "core/input_source.h"
 #include "tests/support/recording_host.h"
 #include "tests/support/table.h"
 
@@ -27,12 +28,10 @@ namespace e2e {
 
 using Bytes = std::vector<uint8_t>;
 
-enum class Road { kFile, kMemory, kStream };
-
 struct ImportOptions {
-  Road road = Road::kFile;
-  bool alsoPath = false;          // the memory and stream roads also pass a path to the GIF
-  bool unlockableMemory = false;  // the memory road hands a discarded block, whatever the GIF
+  InputKind input = InputKind::kFile;
+  bool alsoPath = false;                 // memory and host stream input also pass a path to the GIF
+  bool unlockableMemory = false;         // memory input hands a discarded block, whatever the GIF
   bool callback = true, context = true;  // false: no status callback; no HostContext at all
   int cancelAtProgress = 0;              // answer this progress call (1 = first) with a stop
   int32_t followUpAnswer = 1;            // answer to the cancellation follow-up

@@ -1,6 +1,6 @@
 // Whole imports through the filter's exports, as a host runs them: every
-// case of tests/e2e/cases by every way in, and every GIF kept by every road
-// against giflib and pixel_oracle.txt (DEVELOPERS.md says more).
+// case of tests/e2e/cases by every way in, and every GIF kept by every input
+// kind against giflib and pixel_oracle.txt (DEVELOPERS.md says more).
 // GIFIMPORT_WRITE_GOLDEN=1 writes the expected runs anew: review the diff.
 #include <gtest/gtest.h>
 
@@ -23,13 +23,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Bytes, e2e::ImportOptions, e2e::ImportRun, e2e::Road;
+using e2e::Bytes, e2e::ImportOptions, e2e::ImportRun;
 using Strings = std::vector<std::string>;
 
 const fs::path kRoot = GIFIMPORT_SOURCE_ROOT;
 const bool kWrite = std::getenv("GIFIMPORT_WRITE_GOLDEN") != nullptr;
 
-// The companion calls after the stream's open, which names the road.
+// The companion calls after the stream's open, which names the input kind.
 Strings AfterOpen(const ImportRun& run) {
   return run.log.empty() ? Strings{} : Strings(run.log.begin() + 1, run.log.end());
 }
@@ -72,9 +72,10 @@ std::set<int32_t> reentries;
 int32_t WINAPI ReenteringCallback(uint32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t*) {
   HGLOBAL setup = reentered->setupHandle;
   uint32_t second = 1;
-  reentries.insert({DestroySetup(setup), ImportFile(0, "", "", "", reentered),
-                    EscapeSetup(setup, 0x51, 4, nullptr, nullptr, 0),
-                    EscapeSetup(setup, 0x52, 4, &second, nullptr, 0)});
+  reentries.insert(
+      {DestroySetup(setup), ImportFile(0, "", "", "", reentered),
+       EscapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes, nullptr, nullptr, 0),
+       EscapeSetup(setup, kEscapeCarriedWord, kEscapeValueBytes, &second, nullptr, 0)});
   return 0;
 }
 
@@ -146,7 +147,7 @@ Strings ByEntries(const Bytes& gif, const std::function<void()>& arm) {
                     i.item1, int(i.width), i.item2, int(i.height), int(i.item5), int(i.item6),
                     int(i.bitsPerPixel), int(i.item8), int(i.item9), unsigned(i.itemFlags));
       if (way == -3) out.push_back(text);
-      EXPECT_EQ(text + run.wrong, out[0]) << "the roads disagree";
+      EXPECT_EQ(text + run.wrong, out[0]) << "the input kinds disagree";
       continue;
     }
     std::snprintf(text, sizeof text, "captured [%d,%d,%d,%d] %d", int(r.left), int(r.top),
@@ -206,20 +207,21 @@ TEST(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
 
     // Every other way in gives the same import, the input that wins opened.
     const struct {
-      Road road;
+      InputKind input;
       bool alsoPath, callback, context;
       const char* opened;
-    } ways[] = {{Road::kMemory, false, true, true, "\"memory\""},
-                {Road::kMemory, true, true, true, "\"file\""},  // a path wins over memory
-                {Road::kStream, false, true, true, "\"host\""},
-                {Road::kStream, true, true, true, "\"host\""},   // a stream wins over a path
-                {Road::kFile, false, false, true, "\"file\""},   // no status callback
-                {Road::kFile, false, true, false, "\"file\""}};  // no host context
-    for (const auto& [road, alsoPath, callback, context, opened] : ways) {
+    } ways[] = {
+        {InputKind::kMemory, false, true, true, "\"memory\""},
+        {InputKind::kMemory, true, true, true, "\"file\""},  // a path wins over memory
+        {InputKind::kHostStream, false, true, true, "\"host\""},
+        {InputKind::kHostStream, true, true, true, "\"host\""},  // a stream wins over a path
+        {InputKind::kFile, false, false, true, "\"file\""},      // no status callback
+        {InputKind::kFile, false, true, false, "\"file\""}};     // no host context
+    for (const auto& [input, alsoPath, callback, context, opened] : ways) {
       if (options.cancelAtProgress && !(callback && context)) continue;
-      SCOPED_TRACE(testing::Message() << "road " << int(road) << alsoPath << callback << context);
+      SCOPED_TRACE(testing::Message() << "input " << int(input) << alsoPath << callback << context);
       ImportOptions o = options;
-      o.road = road, o.alsoPath = alsoPath, o.callback = callback, o.context = context;
+      o.input = input, o.alsoPath = alsoPath, o.callback = callback, o.context = context;
       const ImportRun run = Checked(gif, o);
       EXPECT_EQ(run.result, byFile.result);
       EXPECT_EQ(run.calls.size(), callback && context ? byFile.calls.size() : 0u);
@@ -233,7 +235,7 @@ TEST(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
 
 // Fuzz seeds carry their control bytes in front of the GIF; crashers are
 // replayed whatever they hold.
-TEST(ImportTest, EveryGifWeKeepByEveryRoad) {
+TEST(ImportTest, EveryGifWeKeepByEveryInputKind) {
   const fs::path golden = kRoot / "tests/e2e/pixel_oracle.txt";
   std::set<std::string> names;
   for (const char* dir : {"examples", "tests/crashers", "tests/e2e/cases", "fuzz/seeds/import",
@@ -252,12 +254,12 @@ TEST(ImportTest, EveryGifWeKeepByEveryRoad) {
     SCOPED_TRACE(name);
     std::fprintf(stderr, "%s\n", name.c_str());  // named before its import, should it never end
     const ImportRun run = Checked(gif, {});      // by file
-    for (Road road : {Road::kMemory, Road::kStream}) {
+    for (InputKind input : {InputKind::kMemory, InputKind::kHostStream}) {
       ImportOptions options;
-      options.road = road;
+      options.input = input;
       const ImportRun other = Checked(gif, options);
       EXPECT_TRUE(other.result == run.result && AfterOpen(other) == AfterOpen(run))
-          << "roads differ";
+          << "input kinds differ";
     }
     uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a, numbers as 4 bytes little-endian
     const auto mix = [&hash](uint32_t v, std::vector<uint8_t> bytes) {  // v, then the bytes

@@ -130,8 +130,8 @@ TEST(StatusTest, EveryRowOfTheTable) {
   EXPECT_EQ(rows("percent", &Status::Percent), 7);
   EXPECT_EQ(rows("pending", &Status::Pending), 2);
   // Full 32-bit codes beyond the pair's range are not folded into it.
-  EXPECT_EQ(TranslateLibraryError(65536 + 302, 269), kErrLibUnknown);
-  EXPECT_EQ(TranslateLibraryError(302, 65536 + 269), kErrLib302);
+  EXPECT_EQ(TranslateLibraryError(65536 + kQvErr302, kQvOpSetFontTable), kErrLibUnknown);
+  EXPECT_EQ(TranslateLibraryError(kQvErr302, 65536 + kQvOpSetFontTable), kErrLib302);
 }
 
 }  // namespace

@@ -205,7 +205,7 @@ TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
   const std::vector<void*> values = {kStreamValue, &word, &flag, record.data(), nullptr};
   const Texts names = {"stream", "word", "flag", "record", "null"};
   HGLOBAL handle = QvOptionsCreate(0, 0, 0, 0);
-  QvOptionsControl(handle, kOptionStorePersistent, kRecord, pattern.data(), nullptr, 0);
+  QvOptionsControl(handle, kQvOptionStorePersistent, kRecord, pattern.data(), nullptr, 0);
   const auto row = [&](const testtable::Row& r) {
     SCOPED_TRACE(testing::PrintToString(r));
     void* value = values.at(std::find(names.begin(), names.end(), r.at(2)) - names.begin());
@@ -213,14 +213,14 @@ TEST_F(SetupTest, EscapeChangesOnlyItsOwnWordAndPassesOtherCodesOn) {
     const int32_t size = r[1] == "record" ? kRecord : std::stoi(r[1], nullptr, 0);
     EXPECT_EQ(filter_->EscapeSetup(handle, code, size, value, nullptr, 0), std::stoi(r.at(3)));
     if (r.at(4) == "stream") std::memcpy(pattern.data(), &value, sizeof value);
-    if (r[4] == "word") std::memcpy(&pattern[offsetof(PersistentOptions, secondOption)], value, 4);
+    if (r[4] == "word") std::memcpy(&pattern[offsetof(PersistentOptions, carriedWord)], value, 4);
     if (r[4] == "record") pattern = record;
-    QvOptionsControl(handle, kOptionFetchPersistent, kRecord, nullptr, persistent.data(), 0);
+    QvOptionsControl(handle, kQvOptionFetchPersistent, kRecord, nullptr, persistent.data(), 0);
     EXPECT_EQ(persistent, pattern);
   };
   EXPECT_EQ(testtable::ForEachRow(PROFILE_DATA "escapes.txt", row), 13);
   uint8_t fetched = 0;
-  QvOptionsControl(handle, kOptionSet28, 1, nullptr, &fetched, 0);
+  QvOptionsControl(handle, kQvOptionRegisterMark, 1, nullptr, &fetched, 0);
   EXPECT_EQ(fetched, 0xFF) << "option 0x28 reached the block";
   GlobalFree(handle);
 }

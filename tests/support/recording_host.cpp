@@ -37,8 +37,8 @@ void RecordingHost::Attach(HostContext* context) const {
 
 int32_t RecordingHost::Record(const StatusCall& call) {
   calls_.push_back(call);
-  if (call.kind == 2) return followUpAnswer_;
-  if (call.kind != 0 || call.code != 0) return otherAnswer_;
+  if (call.kind == kStatusCancelFollowUp) return followUpAnswer_;
+  if (call.kind != kStatusProgress || call.code != kStatusCodeProgress) return otherAnswer_;
   auto named = progressAnswers_.find(++progressCalls_);
   if (named == progressAnswers_.end()) named = progressAnswers_.find(0);
   return named != progressAnswers_.end() ? named->second : 0;

@@ -20,8 +20,8 @@ namespace testhost {
 struct StatusCall {
   uint32_t userValue = 0;
   int32_t kind = 0, code = 0, value1 = 0, value2 = 0, severity = 0;
-  bool hasExtra = false;               // the seventh argument was not null
-  std::array<int32_t, 10> extra = {};  // its ten values, when hasExtra
+  bool hasExtra = false;                               // the seventh argument was not null
+  std::array<int32_t, kStatusExtraValues> extra = {};  // its ten values, when hasExtra
 };
 
 // Each host has its own userValue, far from 0, and the callback records a
