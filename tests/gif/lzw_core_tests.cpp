@@ -20,7 +20,7 @@ namespace {
 
 struct CoreCase {
   const char* name;
-  const char* codes;   // "code/width ...", minimum code size 2 (clear 4, end 5)
+  const char* codes;  // "code/width ...", minimum code size 2 (clear 4, end 5)
   uint32_t outputSize;
   const char* pixels;  // those written; the rest of the output stays 0
   LzwStop stop;
@@ -36,8 +36,7 @@ const CoreCase kCases[] = {
      LzwStop::kEndCode, 20},
     {"TwoClearCodesActAsOne", "4/3 4/3 3/3 5/3", 8, "3", LzwStop::kEndCode, 12},
     {"AnEndCodeRightAfterAClearWritesNothing", "4/3 5/3 1/3", 8, "", LzwStop::kEndCode, 6},
-    {"AFullOutputStopsBeforeTheEndCode", "4/3 1/3 2/3 3/3 5/3", 2, "1 2", LzwStop::kOutputFull,
-     9},
+    {"AFullOutputStopsBeforeTheEndCode", "4/3 1/3 2/3 3/3 5/3", 2, "1 2", LzwStop::kOutputFull, 9},
     {"AStringIsCutAtTheOutputsEnd", "4/3 1/3 2/3 6/3 5/3", 3, "1 2 1", LzwStop::kOutputFull, 12},
     // A code above the next one writes nothing, and the next entry takes it
     // as its prefix: a string from entries no table of this stream made
@@ -103,8 +102,8 @@ TEST_P(LzwCore, GivesItsPixelsAndStops) {
   EXPECT_EQ(core.decoder.Decode(input), c.stop);
   EXPECT_EQ(core.output, Pixels(c.pixels, c.outputSize));
   std::istringstream written(c.pixels);
-  EXPECT_EQ(core.decoder.Written(), std::distance(std::istream_iterator<int>(written),
-                                                  std::istream_iterator<int>()));
+  EXPECT_EQ(core.decoder.Written(),
+            std::distance(std::istream_iterator<int>(written), std::istream_iterator<int>()));
   EXPECT_EQ(input.bitPosition, c.bitsConsumed);
   if (c.stop != LzwStop::kNeedInput) {
     EXPECT_EQ(core.decoder.Decode(input), c.stop) << "again";
