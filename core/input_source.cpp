@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-FilterError OpenInput(const InputSource& source, OpenedInput* input) {
+Unreported OpenInput(const InputSource& source, OpenedInput* input) {
   input->stream = nullptr;
   input->lockedMemory.Release();
   input->lockedAddress = nullptr;
@@ -22,7 +22,7 @@ FilterError OpenInput(const InputSource& source, OpenedInput* input) {
     // A movable block of no bytes is born discarded and locks to nothing:
     // it holds an empty input, which ends early by every kind alike. Only
     // a block with bytes that will not lock cannot be opened.
-    if (!locked && size != 0) return kErrStreamOpen;
+    if (!locked && size != 0) return {kErrStreamOpen};
     input->lockedAddress = locked.As<void>();
     input->lockedMemory = static_cast<LockedGlobal&&>(locked);
     descriptor.source = reinterpret_cast<uintptr_t>(&input->lockedAddress);
@@ -37,9 +37,9 @@ FilterError OpenInput(const InputSource& source, OpenedInput* input) {
 
   if (!input->stream) {
     CloseInput(input);
-    return kErrStreamOpen;
+    return {kErrStreamOpen};
   }
-  return kErrNone;
+  return {};
 }
 
 void CloseInput(OpenedInput* input) {

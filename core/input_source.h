@@ -41,11 +41,11 @@ struct OpenedInput {
   void* lockedAddress = nullptr;  // its locked address
 };
 
-// Opens the input the caller's way. 0 with `input->stream` set, or
+// Opens the input the caller's way: no failure with `input->stream` set, or
 // kErrStreamOpen with nothing held: no stream, the block not locked (a
 // block of no bytes opens as an empty input; one with bytes that cannot be
 // locked opens nothing). Reports nothing.
-FilterError OpenInput(const InputSource& source, OpenedInput* input);
+Unreported OpenInput(const InputSource& source, OpenedInput* input);
 
 // Closes the stream and unlocks the block; safe after a failed open and when
 // called twice.

@@ -1,10 +1,21 @@
 // Host status protocol: progress, cancellation, error reports, and the
 // translation of companion library errors into the filter's error numbers.
 //
-// Result convention of every step in the filter: 0 for success, else the
-// FilterError that stopped it, reported once, through Fail, by the step
-// that met it. Readers that report nothing say so (ReadGifHeader,
-// OpenInput); their callers report.
+// Who reports. A failure reaches the host once, as one error report (kind
+// 3), and is afterwards only passed on:
+//   - A step returns 0 or a FilterError it has reported itself, through
+//     Fail, where it met the failure. Its callers pass the number on and
+//     report nothing.
+//   - A reader that reports nothing returns Unreported (OpenInput,
+//     ReadGifHeader). Its caller reports it through Fail, or, where there is
+//     no host to report to (GetFileInfo), hands the number back as the
+//     entry's result.
+//   - A stop met at a progress check (ReportProgress, CheckImportStatus) is
+//     not reported: the host's own the host knows, and QvAbort has told the
+//     library of its own. A stop the library's error fetched after any
+//     other call gives (its 901) is reported like any of its errors.
+// The import keeps its first failure as its result (gif/import_driver.cpp),
+// also from steps the picture goes on past.
 #ifndef GIFIMPORT_CORE_STATUS_H
 #define GIFIMPORT_CORE_STATUS_H
 
@@ -15,6 +26,14 @@
 #include "gifimport/input_stream.h"
 
 using FilterError = int32_t;
+
+// What a reader that reports nothing returns: a failure its caller still
+// has to report or hand on. It does not turn into a FilterError by itself,
+// so it cannot be passed on as if it had been reported.
+struct [[nodiscard]] Unreported {
+  FilterError code = kErrNone;
+  explicit operator bool() const { return code != kErrNone; }
+};
 
 // The host's answer; 0 with no callback. After a non-zero answer to a plain
 // progress call (kind 0, code 0) the host is asked once more with the

@@ -87,7 +87,9 @@ FilterError ReadFileInfo(QvStream stream, FileInfoRecord* record) {
   GifHeader header = {};
   int32_t globalColorCount = 0;
   int32_t colorBits = 0;
-  if (FilterError err = ReadGifHeader(stream, &header, &globalColorCount, &colorBits)) return err;
+  if (Unreported err = ReadGifHeader(stream, &header, &globalColorCount, &colorBits)) {
+    return err.code;
+  }
 
   const int32_t width = header.width;
   const int32_t height = header.height;
@@ -122,7 +124,7 @@ int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t s
   OpenedInput input;
   // A failed open is not an error of its own here: the header read on the
   // null stream gives kErrRead, as hosts have always seen it.
-  if (pathFits) OpenInput(from, &input);
+  if (pathFits) static_cast<void>(OpenInput(from, &input));
 
   // Everything after the size field; a record of under 4 bytes has nothing.
   if (recordSize > kFirstClearedByte) {

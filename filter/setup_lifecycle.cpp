@@ -25,7 +25,7 @@ int32_t PersistentTransferBytes() {
 // long for its field).
 bool FillSetup(FilterSetup* setup, const char* profileName, const char* modeName) {
   if (!IsEmpty(profileName)) CopyTextField(setup->profilePath, profileName);
-  if (FindProfile(setup->profilePath) != 0) {
+  if (!FindProfile(setup->profilePath)) {
     setup->profilePath[0] = 0;
     SetSetupDefaults(setup);
     return true;  // no profile anywhere: the defaults make a valid setup
@@ -38,7 +38,7 @@ bool FillSetup(FilterSetup* setup, const char* profileName, const char* modeName
     ReadProfileKey(file, kFilterSectionName, kIdsModeKey, setup->modeSection,
                    sizeof setup->modeSection);
   }
-  return ReadModeSection(setup, 1, 1) != 0;
+  return ReadModeSection(setup, /*readFonts=*/true, /*readColors=*/true);
 }
 
 }  // namespace

@@ -26,31 +26,31 @@ int32_t DepthForSizeField(int32_t sizeField) {
   return bits <= 4 ? 4 : 8;
 }
 
-FilterError ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalColorCount,
-                          int32_t* colorBits) {
-  if (QvStreamReadFormat(stream, kGifHeaderFormat, header, 1) != 1) return kErrRead;
+Unreported ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalColorCount,
+                         int32_t* colorBits) {
+  if (QvStreamReadFormat(stream, kGifHeaderFormat, header, 1) != 1) return {kErrRead};
 
   char text[4] = {};
   std::memcpy(text, header->signature, 3);
   // Any case of "GIF" passes, as it always has.
   for (int i = 0; i < 3; ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) != "GIF"[i]) return kErrNotGif;
+    if (std::toupper(static_cast<unsigned char>(text[i])) != "GIF"[i]) return {kErrNotGif};
   }
 
   // Only the first two version characters count, read as atol reads them:
   // leading digits, none giving 0; so "87a", "89a" and "xxa" all pass.
   std::memset(text, 0, sizeof text);
   std::memcpy(text, header->version, 2);
-  if (std::atol(text) > kNewestVersion) return kErrVersion;
+  if (std::atol(text) > kNewestVersion) return {kErrVersion};
 
   *colorBits = (header->packed & kSizeFieldMask) + 1;
   *globalColorCount = (header->packed & kColorTableFlag) ? ColorTableEntries(header->packed) : 0;
 
-  if (header->width != 0 && header->height != 0) return kErrNone;
+  if (header->width != 0 && header->height != 0) return {};
   if (RecoverScreenSize(stream, &header->width, &header->height, *globalColorCount) != 0) {
-    return kErrNotGif;
+    return {kErrNotGif};
   }
-  return kErrNone;
+  return {};
 }
 
 int32_t RecoverScreenSize(QvStream stream, uint16_t* width, uint16_t* height,

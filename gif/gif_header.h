@@ -32,14 +32,14 @@ constexpr const char* kImageDescriptorFormat = "4s1c";
 constexpr const char* kGraphicControlFormat = "1c1s1c";
 constexpr const char* kPlainTextFormat = "4s4c";
 
-// Reads and checks the header; reports nothing (its callers do). 0 on
-// success, the stream right behind the 13 bytes; kErrRead when not read
+// Reads and checks the header; reports nothing (its callers do). No failure
+// on success, the stream right behind the 13 bytes; kErrRead when not read
 // whole, kErrNotGif for another signature (or a zero screen size that cannot
 // be recovered), kErrVersion for a version above 89.
 // colorBits = size field + 1 (1..8) whether or not a global table is present;
 // globalColorCount = 2^colorBits when the table is present, else 0.
-FilterError ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalColorCount,
-                          int32_t* colorBits);
+Unreported ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalColorCount,
+                         int32_t* colorBits);
 
 // Replaces width and height by those of the first image and puts the stream
 // back. 0, or -1 when the stream ends while skipping sub-blocks.

@@ -46,39 +46,53 @@ struct GraphicControl {
   uint8_t transparentIndex;
 };
 
-// Where a failure sends the import: which of the closing steps still run.
-enum class Resume { kEndPicture, kFinishDocument, kDestroyDocument };
+// What the import has open. Each part is marked where it opens and cleared
+// where it closes; CloseImport closes whatever is still marked, last opened
+// first. The picture is open from BeginPicture to EndPicture, its header
+// until EndPictureHeader, a bitmap from QvBitmapBegin to QvBitmapEnd.
+enum class PictureState { kNone, kHeader, kBody, kBitmap };
+
+struct OpenParts {
+  OpenedInput input;           // open while input.stream is set
+  bool document = false;       // job->picture made by QvDocCreate
+  bool documentBegun = false;  // BeginDocument done: FinishDocument is owed
+  PictureState picture = PictureState::kNone;
+  uint8_t* globalTable = nullptr;  // work blocks
+  uint8_t* localTable = nullptr;
+};
 
 struct ImportRun {
-  FilterSetup* job;
-  QvStream stream = nullptr;
+  FilterSetup* job = nullptr;
+  OpenParts open;
+  // The import's result: its first failure, reported where it was met. A
+  // step the picture goes on past (a palette that could not be set, a
+  // picture header the library refused) leaves its number here too, so the
+  // import does not end as a success.
+  FilterError result = kErrNone;
   GifHeader header{};
   int32_t globalColorCount = 0;
   int32_t colorBits = 0;
-  uint8_t* globalTable = nullptr;
-  uint8_t* localTable = nullptr;
   int32_t outputDepth = 8;
   uint8_t graphicFlags = 0;
-  // A step the picture goes on past (a palette that could not be set, a
-  // picture header the library refused) has reported its number; the import
-  // must not then end as a success: the first such number is kept for the
-  // result.
-  FilterError keptFailure = kErrNone;
 };
 
-void KeepFailure(ImportRun& run, FilterError err) {
-  if (run.keptFailure == kErrNone) run.keptFailure = err;
+// Keeps `err` (already reported) as the result unless an earlier failure
+// holds it; true when `err` is a failure.
+bool Failed(ImportRun& run, FilterError err) {
+  if (err != kErrNone && run.result == kErrNone) run.result = err;
+  return err != kErrNone;
 }
 
 void SetPalette(ImportRun& run, int32_t count, const uint8_t* table) {
-  KeepFailure(run, SetColorTable(run.job, 0, count, table));
+  Failed(run, SetColorTable(run.job, 0, count, table));
 }
 
-// `count` colour entries into a zero-filled 768-byte block of RGB triples.
+// `count` colour entries into a zero-filled 768-byte block of RGB triples,
+// held in `*table` (one of the run's work blocks) until it is released.
 FilterError ReadColorTable(ImportRun& run, int32_t count, uint8_t** table) {
   *table = static_cast<uint8_t*>(AllocWorkBlock(kColorTableBytes));
   if (!*table) return Fail(run.job, kErrMemory);
-  if (QvStreamReadFormat(run.stream, kColorEntryFormat, *table, count) != count) {
+  if (QvStreamReadFormat(run.open.input.stream, kColorEntryFormat, *table, count) != count) {
     return Fail(run.job, kErrRead);
   }
   return kErrNone;
@@ -89,34 +103,36 @@ FilterError ReadColorTable(ImportRun& run, int32_t count, uint8_t** table) {
 // skipped whole and leave transparency as it was.
 FilterError ReadGraphicControl(ImportRun& run) {
   long budget = kMaxSubBlocks;
-  const bool read = WalkSubBlocks(run.stream, &budget, [&run](uint8_t size, bool* consumed) {
-    if (size != kGraphicControlBlockSize) return true;
-    *consumed = true;
-    GraphicControl control{};
-    if (QvStreamReadFormat(run.stream, kGraphicControlFormat, &control, 1) != 1) return false;
-    QvSetBackMode(run.job->picture, control.packed & kTransparentFlag);
-    if (control.packed & kTransparentFlag) {
-      const uint16_t index = control.transparentIndex;
-      QvSetBackColorIndex(run.job->picture, &index);
-    }
-    run.graphicFlags = control.packed;
-    return true;
-  });
+  const bool read =
+      WalkSubBlocks(run.open.input.stream, &budget, [&run](uint8_t size, bool* consumed) {
+        if (size != kGraphicControlBlockSize) return true;
+        *consumed = true;
+        GraphicControl control{};
+        if (QvStreamReadFormat(run.open.input.stream, kGraphicControlFormat, &control, 1) != 1)
+          return false;
+        QvSetBackMode(run.job->picture, control.packed & kTransparentFlag);
+        if (control.packed & kTransparentFlag) {
+          const uint16_t index = control.transparentIndex;
+          QvSetBackColorIndex(run.job->picture, &index);
+        }
+        run.graphicFlags = control.packed;
+        return true;
+      });
   return read ? kErrNone : Fail(run.job, kErrRead);
 }
 
 FilterError ReadExtension(ImportRun& run) {
   uint8_t label = 0;
-  if (QvStreamRead(run.stream, &label, 1) != 1) return Fail(run.job, kErrRead);
+  if (QvStreamRead(run.open.input.stream, &label, 1) != 1) return Fail(run.job, kErrRead);
   switch (label) {
     case kLabelPlainText:
-      return RenderPlainText(run.job, run.stream, &run.header);
+      return RenderPlainText(run.job, run.open.input.stream, &run.header);
     case kLabelGraphicControl:
       return ReadGraphicControl(run);
     case kLabelComment:
     case kLabelApplication: {
       long budget = kMaxSubBlocks;
-      return SkipSubBlocks(run.stream, &budget) ? kErrNone : Fail(run.job, kErrRead);
+      return SkipSubBlocks(run.open.input.stream, &budget) ? kErrNone : Fail(run.job, kErrRead);
     }
     default:
       return Fail(run.job, kErrRead);
@@ -136,10 +152,11 @@ bool FitsPicture(uint16_t screenHeight, const ImageDescriptor& image, int32_t de
 
 // One image: local palette, bitmap begin, decode and bands, bitmap end, and
 // the global palette again after a local one.
-FilterError ReadImage(ImportRun& run, Resume* resume) {
+FilterError ReadImage(ImportRun& run) {
   FilterSetup* job = run.job;
+  QvStream stream = run.open.input.stream;
   ImageDescriptor image{};
-  if (QvStreamReadFormat(run.stream, kImageDescriptorFormat, &image, 1) != 1) {
+  if (QvStreamReadFormat(stream, kImageDescriptorFormat, &image, 1) != 1) {
     return Fail(job, kErrRead);
   }
 
@@ -151,10 +168,9 @@ FilterError ReadImage(ImportRun& run, Resume* resume) {
   }
   if (!FitsPicture(run.header.height, image, depth)) return Fail(job, kErrTooLarge);
   if (localCount != 0) {
-    FilterError err = ReadColorTable(run, localCount, &run.localTable);
-    if (!err) SetPalette(run, localCount, run.localTable);
-    FreeWorkBlock(&run.localTable);
-    if (err) return err;
+    if (FilterError err = ReadColorTable(run, localCount, &run.open.localTable)) return err;
+    SetPalette(run, localCount, run.open.localTable);
+    FreeWorkBlock(&run.open.localTable);
   }
 
   // Picture space points up; sums and differences wrap in 16 bits as the
@@ -176,37 +192,37 @@ FilterError ReadImage(ImportRun& run, Resume* resume) {
   size.rows.value = image.height;
   QvBitmapBegin(job->picture, &corners, &size, static_cast<int16_t>(-depth), kQvBitmapReserved0,
                 kQvBitmapReserved1, kQvBitmapReserved3, run.graphicFlags & kTransparentFlag);
+  run.open.picture = PictureState::kBitmap;
 
   const int32_t topY = static_cast<int32_t>(screenHeight) - static_cast<int32_t>(image.top);
   if (FilterError err = DecodeImage(job, image.packed & kInterlaceFlag, depth, image.width,
-                                    image.left, topY, image.height, run.stream)) {
-    // The decoder has reported it; the picture is not ended, the document is.
-    *resume = Resume::kFinishDocument;
+                                    image.left, topY, image.height, stream)) {
     return err;
   }
   QvBitmapEnd(job->picture);
+  run.open.picture = PictureState::kBody;
 
   run.outputDepth = DepthForSizeField(run.colorBits - 1);
   if (localCount != 0 && run.globalColorCount != 0) {
-    SetPalette(run, run.globalColorCount, run.globalTable);
+    SetPalette(run, run.globalColorCount, run.open.globalTable);
   }
   return kErrNone;
 }
 
 // The block loop. 0 at the trailer or the end of the data.
-FilterError ReadBlocks(ImportRun& run, Resume* resume) {
+FilterError ReadBlocks(ImportRun& run) {
   for (;;) {
     uint8_t introducer = 0;
     // The end of the data between blocks ends the picture like the trailer:
     // a file cut after its last image still imports.
-    if (QvStreamRead(run.stream, &introducer, 1) != 1 || introducer == kTrailer) {
+    if (QvStreamRead(run.open.input.stream, &introducer, 1) != 1 || introducer == kTrailer) {
       return kErrNone;
     }
     FilterError err = kErrNone;
     if (introducer == kExtensionIntroducer) {
       err = ReadExtension(run);
     } else if (introducer == kImageSeparator) {
-      err = ReadImage(run, resume);
+      err = ReadImage(run);
     }
     // Any other byte between blocks is junk that writers are known to leave;
     // it is skipped one byte at a time.
@@ -214,11 +230,12 @@ FilterError ReadBlocks(ImportRun& run, Resume* resume) {
   }
 }
 
-// From the palettes to the final status check. Failures leave through
-// *resume.
-FilterError BuildPicture(ImportRun& run, Resume* resume) {
+// From the picture's header to the final status check, in a begun
+// document.
+FilterError BuildPicture(ImportRun& run) {
   FilterSetup* job = run.job;
-  *resume = Resume::kEndPicture;
+  if (FilterError err = BeginPicture(job, kPictureName)) return err;
+  run.open.picture = PictureState::kHeader;
 
   PictureRect frame{};
   frame.x2.value = static_cast<int16_t>(run.header.width);
@@ -226,90 +243,96 @@ FilterError BuildPicture(ImportRun& run, Resume* resume) {
   QvSetFrame(job->picture, &frame);
   QvSetScale(job->picture, kQvScaleMillimetres, ScaleFactor());
   SetPictureWindow(job, 0, &frame, kQvScaleMillimetres);
-  KeepFailure(run, EndPictureHeader(job));
+  Failed(run, EndPictureHeader(job));
+  run.open.picture = PictureState::kBody;
 
   run.outputDepth = DepthForSizeField(run.colorBits - 1);
   if (run.globalColorCount != 0) {
-    if (FilterError err = ReadColorTable(run, run.globalColorCount, &run.globalTable)) return err;
+    uint8_t*& table = run.open.globalTable;
+    if (FilterError err = ReadColorTable(run, run.globalColorCount, &table)) return err;
     int32_t overrideCount = job->overrideColorCount;
     if (overrideCount > run.globalColorCount) overrideCount = run.globalColorCount;
     for (int32_t i = 0; i < overrideCount; ++i) {
-      run.globalTable[3 * i] = job->colors[i].red;
-      run.globalTable[3 * i + 1] = job->colors[i].green;
-      run.globalTable[3 * i + 2] = job->colors[i].blue;
+      table[3 * i] = job->colors[i].red;
+      table[3 * i + 1] = job->colors[i].green;
+      table[3 * i + 2] = job->colors[i].blue;
     }
-    SetPalette(run, run.globalColorCount, run.globalTable);
+    SetPalette(run, run.globalColorCount, table);
     // An index past the table reads a zero entry of the 768-byte block: black.
-    SetBackground(job, run.globalTable + 3 * run.header.backgroundIndex);
+    SetBackground(job, table + 3 * run.header.backgroundIndex);
   }
   run.graphicFlags = 0;
 
-  if (FilterError err = ReadBlocks(run, resume)) return err;
+  if (FilterError err = ReadBlocks(run)) return err;
 
   job->percentDone = 100;
   return CheckImportStatus(job);
 }
 
-}  // namespace
-
-FilterError RunImport(FilterSetup* job) {
-  job->picture = nullptr;
-  ImportRun run{job};
+// Opens the input, reads the header and builds the document and its
+// picture; every failure is reported where it is met and kept in the run,
+// and what it leaves open is closed by CloseImport.
+FilterError OpenAndBuild(ImportRun& run) {
+  FilterSetup* job = run.job;
+  OpenParts& open = run.open;
 
   InputSource source;
   source.path = job->inputPath;
   source.memory = job->hostContext ? job->hostContext->inputMemory : nullptr;
   source.streamUserValue = job->request ? job->request->streamUserValue : 0;
   source.streamFunction = job->persistentOptions.streamFunction;
-  OpenedInput input;
-  if (OpenInput(source, &input) != kErrNone) return Fail(job, kErrStreamOpen);
-  run.stream = input.stream;
+  if (OpenInput(source, &open.input)) return Fail(job, kErrStreamOpen);
 
-  FilterError result =
-      ReadGifHeader(run.stream, &run.header, &run.globalColorCount, &run.colorBits);
+  if (Unreported err =
+          ReadGifHeader(open.input.stream, &run.header, &run.globalColorCount, &run.colorBits)) {
+    return Fail(job, err.code);
+  }
   // A screen the picture's frame cannot hold is refused before a document
   // exists; GetFileInfo still tells its size.
-  if (result == kErrNone &&
-      (run.header.width > kMaxCoordinate || run.header.height > kMaxCoordinate)) {
-    result = kErrTooLarge;
+  if (run.header.width > kMaxCoordinate || run.header.height > kMaxCoordinate) {
+    return Fail(job, kErrTooLarge);
   }
-  if (result != kErrNone) {
-    Fail(job, result);
-    CloseInput(&input);
-    return result;
-  }
-  RecordInputSize(run.stream, job);
+  RecordInputSize(open.input.stream, job);
 
   job->picture = QvDocCreate(0);
-  if (!job->picture) {
-    CloseInput(&input);
-    return Fail(job, kErrMemory);
-  }
+  if (!job->picture) return Fail(job, kErrMemory);
+  open.document = true;
   QvDocSetNames(job->picture, job->docNames[0], job->docNames[1], job->docNames[2]);
 
-  Resume resume = Resume::kEndPicture;
-  if ((result = BeginDocument(job))) {
-    resume = Resume::kDestroyDocument;
-  } else if ((result = SetFontTable(job, 1, kFontRequest)) ||
-             (result = BeginPicture(job, kPictureName))) {
-    resume = Resume::kFinishDocument;
-  } else {
-    result = BuildPicture(run, &resume);
-    // A failure the picture went on past precedes whatever stopped it later.
-    if (run.keptFailure != kErrNone) result = run.keptFailure;
-  }
+  if (FilterError err = BeginDocument(job)) return err;
+  open.documentBegun = true;
+  if (FilterError err = SetFontTable(job, 1, kFontRequest)) return err;
+  return BuildPicture(run);
+}
 
-  if (resume == Resume::kEndPicture) EndPicture(job);
-  // Released here whichever way the import ends, also when decoding failed
-  // and the picture was never ended.
-  FreeWorkBlock(&run.globalTable);
-  FreeWorkBlock(&run.localTable);
-  if (resume != Resume::kDestroyDocument) {
-    FilterError finish = FinishDocument(job);
-    if (finish != kErrNone && result == kErrNone) result = finish;
+// Closes what the run has open, in the order the picture is built
+// backwards. A bitmap a failed decode cut off is not ended, nor the picture
+// it is in: both go with the document. A failing finish is the result only
+// when nothing failed before.
+void CloseImport(ImportRun& run) {
+  FilterSetup* job = run.job;
+  OpenParts& open = run.open;
+  if (open.picture == PictureState::kHeader || open.picture == PictureState::kBody) {
+    Failed(run, EndPicture(job));
   }
-  QvDocDestroy(job->picture);
+  open.picture = PictureState::kNone;
+  FreeWorkBlock(&open.globalTable);
+  FreeWorkBlock(&open.localTable);
+  if (open.documentBegun) Failed(run, FinishDocument(job));
+  open.documentBegun = false;
+  if (open.document) QvDocDestroy(job->picture);
+  open.document = false;
   job->picture = nullptr;
-  CloseInput(&input);
-  return result;
+  CloseInput(&open.input);
+}
+
+}  // namespace
+
+FilterError RunImport(FilterSetup* job) {
+  job->picture = nullptr;
+  ImportRun run;
+  run.job = job;
+  Failed(run, OpenAndBuild(run));
+  CloseImport(run);
+  return run.result;
 }

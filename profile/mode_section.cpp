@@ -129,12 +129,12 @@ void ParseFont(char* value, char* name, char* face) {
 
 }  // namespace
 
-int ReadModeSection(FilterSetup* setup, int readFonts, int readColors) {
+bool ReadModeSection(FilterSetup* setup, bool readFonts, bool readColors) {
   ProfileFile file;
   OpenProfileFile(setup->profilePath, &file);
   if (ReadProfileKey(file, setup->modeSection, kIdsDriverKey, setup->driverName,
                      sizeof setup->driverName) == 0) {
-    return 0;
+    return false;
   }
   ReadProfileKey(file, setup->modeSection, kIdsColorTableSourceKey, setup->colorTableSource,
                  kColorTableSourceBytes);
@@ -147,7 +147,7 @@ int ReadModeSection(FilterSetup* setup, int readFonts, int readColors) {
   const bool fromFile =
       LoadStem(kIdsFileKeyword, keyword) && EqualIgnoringCase(setup->colorTableSource, keyword);
   setup->overrideColorCount = fromFile ? 0 : setup->colorCount;
-  return 1;
+  return true;
 }
 
 void ReadColorList(FilterSetup* setup) {

@@ -71,9 +71,8 @@ bool ModuleProfileName(const char* modulePath, PathBuffer& name) {
 
 }  // namespace
 
-int FindProfile(char* path) {
-  constexpr int kFound = 0, kNotFound = 1;
-  if (path[0] != 0 && Opens(path)) return kFound;
+bool FindProfile(char* path) {
+  if (path[0] != 0 && Opens(path)) return true;
 
   PathBuffer modulePath;
   PathBuffer profileName;  // what is looked for beside the module and in Windows
@@ -81,7 +80,7 @@ int FindProfile(char* path) {
   if (path[0] != 0) {
     QvStringCopy(profileName, path);
   } else if (!haveModule || !ModuleProfileName(modulePath, profileName)) {
-    return kNotFound;
+    return false;
   }
 
   PathBuffer candidate;
@@ -89,22 +88,22 @@ int FindProfile(char* path) {
     QvPathDirectory(candidate, modulePath);
     if (Append(candidate, profileName) && Opens(candidate)) {
       QvStringCopy(path, candidate);
-      return kFound;
+      return true;
     }
   }
 
-  if (!ReadWindowsDirectory(candidate)) return kNotFound;
+  if (!ReadWindowsDirectory(candidate)) return false;
   const size_t length = std::strlen(candidate);
   char separator = haveModule ? SeparatorOf(modulePath) : 0;
   if (separator == 0) separator = SeparatorOf(candidate);
   if (length == 0 || candidate[length - 1] != separator) {
     const char tail[2] = {separator, 0};
     // Without a known separator, or room for it, this step finds nothing.
-    if (separator == 0 || !Append(candidate, tail)) return kNotFound;
+    if (separator == 0 || !Append(candidate, tail)) return false;
   }
-  if (!Append(candidate, profileName)) return kNotFound;
+  if (!Append(candidate, profileName)) return false;
   QvStringCopy(path, candidate);
-  return Opens(candidate) ? kFound : kNotFound;
+  return Opens(candidate);
 }
 
 void OpenProfileFile(const char* profilePath, ProfileFile* file) {

@@ -25,17 +25,16 @@ constexpr const char kProfileExtension[] = ".INI";
 //      name replaced by ".INI" (".INI" appended when the name has none);
 //   3. the Windows directory, a separator when it lacks one, then `path` or
 //      that module-derived file name.
-// `path` is a 260-byte buffer. Returns 0 when a profile was found and `path`
-// names it, 1 otherwise; then `path` holds the Windows-directory candidate
+// `path` is a 260-byte buffer. true when a profile was found and `path`
+// names it; false otherwise, and then `path` holds the Windows-directory candidate
 // (or what it held, when that did not fit), and the caller discards it.
-int FindProfile(char* path);
+bool FindProfile(char* path);
 
 // Reads the setup's mode section (modeSection of the file profilePath):
 // driverName, colorTableSource, then the colours when `readColors` and the
-// fonts when `readFonts` are non-zero, then overrideColorCount. Returns 0,
-// having read nothing else, when the section has no non-empty "Driver"
-// value; else 1.
-int ReadModeSection(FilterSetup* setup, int readFonts, int readColors);
+// fonts when `readFonts` are set, then overrideColorCount. false, having
+// read nothing else, when the section has no non-empty "Driver" value.
+bool ReadModeSection(FilterSetup* setup, bool readFonts, bool readColors);
 // "Color[000]" onward until a key is missing or empty, at most 256 entries.
 void ReadColorList(FilterSetup* setup);
 // "Font[001]" onward likewise, at most 32 entries.
