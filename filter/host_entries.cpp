@@ -104,21 +104,18 @@ void DeleteMetafile(HANDLE metafile) {
   }
 }
 
-// Steps 2 to 13 on a block that exists: the capture's result, or 5315 / 5355.
-int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
-  uint16_t refuse = 0;
-  QvOptionsControl(block, kQvOptionRefuseImport, kRefuseImportBytes, nullptr, &refuse, 0);
-  if (refuse != 0) return kHostRefused;
-
+// The setup of one metafile import: the block's persistent options, the
+// embedded entry's source and size, the call's stream function. Null when
+// none could be made.
+HGLOBAL MakeCaptureSetup(const HostImportCall& call, HGLOBAL block) {
   HGLOBAL setup = CreateSetup(moduleInstance, nullptr, nullptr, 0);
-  if (setup == nullptr) return kHostNoOptionsOrSetup;
-
+  if (setup == nullptr) return nullptr;
   {
     const LockedGlobal locked(setup);
     auto* fields = locked.As<FilterSetup>();
     if (fields == nullptr) {
       DestroySetup(setup);
-      return kHostNoOptionsOrSetup;
+      return nullptr;
     }
     QvOptionsControl(block, kQvOptionFetchPersistent, PersistentTransferBytes(), nullptr,
                      &fields->persistentOptions, 0);
@@ -134,6 +131,34 @@ int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
     EscapeSetup(setup, kEscapeStreamFunction, kEscapeValueBytes,
                 reinterpret_cast<void*>(call.streamFunction), nullptr, 0);
   }
+  return setup;
+}
+
+// The metafile and its frame, as the capture left them in the context.
+void TakeCaptureResult(const HostImportCall& call, const HostContext& context,
+                       HGLOBAL memoryInput) {
+  ImportResult& result = *call.result;
+  result.metafile = context.inputMemory;
+  // A capture that made no picture may leave the field as the entry filled
+  // it: the host's own GIF block is no metafile to hand back or delete.
+  if (memoryInput != nullptr && result.metafile == memoryInput) result.metafile = nullptr;
+  result.left = context.results[0];
+  result.top = context.results[1];
+  result.right = context.results[2];
+  result.bottom = context.results[3];
+  result.unitsPerInch = context.results[4];
+  result.unitsPerInch = UnitsPerInch(result, call.embedded);
+}
+
+// One metafile import on an options block that exists: the capture's end
+// result, or kHostRefused / kHostNoOptionsOrSetup before any capture begins.
+int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
+  uint16_t refuse = 0;
+  QvOptionsControl(block, kQvOptionRefuseImport, kRefuseImportBytes, nullptr, &refuse, 0);
+  if (refuse != 0) return kHostRefused;
+
+  HGLOBAL setup = MakeCaptureSetup(call, block);
+  if (setup == nullptr) return kHostNoOptionsOrSetup;
 
   const char* path = call.source->path;
   HGLOBAL memoryInput = nullptr;
@@ -168,23 +193,12 @@ int32_t ImportIntoCapture(const HostImportCall& call, HGLOBAL block) {
   ImportFile(0, kNoName, startName, path, &request);
 
   StorePersistentOptions(setup, block);
-
-  ImportResult& result = *call.result;
-  result.metafile = context.inputMemory;
-  // A capture that made no picture may leave the field as the entry filled
-  // it: the host's own GIF block is no metafile to hand back or delete.
-  if (memoryInput != nullptr && result.metafile == memoryInput) result.metafile = nullptr;
-  result.left = context.results[0];
-  result.top = context.results[1];
-  result.right = context.results[2];
-  result.bottom = context.results[3];
-  result.unitsPerInch = context.results[4];
-  result.unitsPerInch = UnitsPerInch(result, call.embedded);
+  TakeCaptureResult(call, context, memoryInput);
 
   const int32_t ended = QvMetafileEnd(capture);
-  if (ended != 0 && result.metafile != nullptr) {
-    DeleteMetafile(result.metafile);
-    result.metafile = nullptr;
+  if (ended != 0 && call.result->metafile != nullptr) {
+    DeleteMetafile(call.result->metafile);
+    call.result->metafile = nullptr;
   }
   DestroySetup(setup);
   return ended;
