@@ -150,6 +150,29 @@ bool FitsPicture(uint16_t screenHeight, const ImageDescriptor& image, int32_t de
          RowLength(depth, image.width) <= kMaxBandBytes;
 }
 
+// QvBitmapBegin for `image` at `depth`: its corners in picture space, which
+// points up; sums and differences wrap in 16 bits as the library's
+// coordinates do.
+void BeginBitmap(const ImportRun& run, const ImageDescriptor& image, int32_t depth) {
+  const uint16_t screenHeight = run.header.height;
+  const int16_t left = static_cast<int16_t>(image.left);
+  const int16_t right = static_cast<int16_t>(image.left + image.width);
+  const int16_t top = static_cast<int16_t>(screenHeight - image.top);
+  const int16_t bottom = static_cast<int16_t>(screenHeight - image.top - image.height);
+  BitmapCorners corners{};
+  corners.xLeft.value = left;
+  corners.yTop.value = top;
+  corners.xRight.value = right;
+  corners.yBottom.value = bottom;
+  corners.xRight2.value = right;
+  corners.yTop2.value = top;
+  BitmapSize size{};
+  size.width.value = image.width;
+  size.rows.value = image.height;
+  QvBitmapBegin(run.job->picture, &corners, &size, static_cast<int16_t>(-depth), kQvBitmapReserved0,
+                kQvBitmapReserved1, kQvBitmapReserved3, run.graphicFlags & kTransparentFlag);
+}
+
 // One image: local palette, bitmap begin, decode and bands, bitmap end, and
 // the global palette again after a local one.
 FilterError ReadImage(ImportRun& run) {
@@ -173,28 +196,10 @@ FilterError ReadImage(ImportRun& run) {
     FreeWorkBlock(&run.open.localTable);
   }
 
-  // Picture space points up; sums and differences wrap in 16 bits as the
-  // library's coordinates do.
-  const uint16_t screenHeight = run.header.height;
-  const int16_t left = static_cast<int16_t>(image.left);
-  const int16_t right = static_cast<int16_t>(image.left + image.width);
-  const int16_t top = static_cast<int16_t>(screenHeight - image.top);
-  const int16_t bottom = static_cast<int16_t>(screenHeight - image.top - image.height);
-  BitmapCorners corners{};
-  corners.xLeft.value = left;
-  corners.yTop.value = top;
-  corners.xRight.value = right;
-  corners.yBottom.value = bottom;
-  corners.xRight2.value = right;
-  corners.yTop2.value = top;
-  BitmapSize size{};
-  size.width.value = image.width;
-  size.rows.value = image.height;
-  QvBitmapBegin(job->picture, &corners, &size, static_cast<int16_t>(-depth), kQvBitmapReserved0,
-                kQvBitmapReserved1, kQvBitmapReserved3, run.graphicFlags & kTransparentFlag);
+  BeginBitmap(run, image, depth);
   run.open.picture = PictureState::kBitmap;
 
-  const int32_t topY = static_cast<int32_t>(screenHeight) - static_cast<int32_t>(image.top);
+  const int32_t topY = int32_t{run.header.height} - int32_t{image.top};
   if (FilterError err = DecodeImage(job, image.packed & kInterlaceFlag, depth, image.width,
                                     image.left, topY, image.height, stream)) {
     return err;
