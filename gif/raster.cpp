@@ -115,6 +115,26 @@ uint32_t InterlacedSourceRow(uint32_t row, uint32_t height) {
   return pass1 + pass2 + pass3 + row / 2;
 }
 
+// Rows of `rowLength` bytes in one band. A width of 0 has no row to send,
+// and a padded row longer than a band cannot be sent at all: both give 0,
+// and the image sends nothing and succeeds.
+uint32_t RowsPerBand(uint32_t rowLength, uint16_t height) {
+  if (rowLength == 0) return 0;
+  const uint64_t imageBytes = static_cast<uint64_t>(rowLength) * height;
+  return static_cast<uint32_t>(std::min<uint64_t>(imageBytes, kMaxBandBytes) / rowLength);
+}
+
+// Display rows firstRow onward of an interlaced image, `count` of them,
+// copied from stream order into `band`; returns `band`.
+const uint8_t* GatherInterlaced(uint8_t* band, const uint8_t* pixels, uint32_t rowLength,
+                                uint32_t firstRow, uint32_t count, uint32_t height) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const size_t source = InterlacedSourceRow(firstRow + i, height);
+    std::memcpy(band + static_cast<size_t>(i) * rowLength, pixels + source * rowLength, rowLength);
+  }
+  return band;
+}
+
 }  // namespace
 
 uint32_t RowLength(int32_t bitsPerPixel, uint32_t width) {
@@ -146,13 +166,7 @@ FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, in
                        uint16_t width, uint16_t left, int32_t topY, uint16_t height) {
   const int32_t depth = NormalizeDepth(bitsPerPixel);
   const uint32_t rowLength = PackRows(pixels, depth, width, height);
-  // A width of 0 has no row to send, and a padded row longer than a band
-  // cannot be sent at all: both send nothing and succeed.
-  uint32_t rowsPerBand = 0;
-  if (rowLength != 0) {
-    const uint64_t imageBytes = static_cast<uint64_t>(rowLength) * height;
-    rowsPerBand = static_cast<uint32_t>(std::min<uint64_t>(imageBytes, kMaxBandBytes) / rowLength);
-  }
+  const uint32_t rowsPerBand = RowsPerBand(rowLength, height);
 
   // The rows of an interlaced image stay in stream order; each band's rows
   // are gathered in display order into a block of one band, so the image is
@@ -178,14 +192,8 @@ FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, in
   for (uint32_t rowsDone = 0; rowsPerBand != 0 && rowsDone < height;) {
     const uint32_t bandRows = std::min<uint32_t>(rowsPerBand, height - rowsDone);
     const uint8_t* rows = pixels + static_cast<size_t>(rowsDone) * rowLength;
-    if (band != nullptr) {
-      for (uint32_t i = 0; i < bandRows; ++i) {
-        const size_t source = InterlacedSourceRow(rowsDone + i, height);
-        std::memcpy(band + static_cast<size_t>(i) * rowLength, pixels + source * rowLength,
-                    rowLength);
-      }
-      rows = band;
-    }
+    if (band != nullptr)
+      rows = GatherInterlaced(band, pixels, rowLength, rowsDone, bandRows, height);
     corners.xLeft.value = static_cast<int16_t>(left);
     corners.yTop.value = y;
     corners.xRight.value = xRight;
