@@ -48,9 +48,9 @@ struct GraphicControl {
 
 // What the import has open. Each part is marked where it opens and cleared
 // where it closes; CloseImport closes whatever is still marked, last opened
-// first. The picture is open from BeginPicture to EndPicture, its header
-// until EndPictureHeader, a bitmap from QvBitmapBegin to QvBitmapEnd.
-enum class PictureState { kNone, kHeader, kBody, kBitmap };
+// first. The picture is open from BeginPicture to EndPicture, a bitmap in it
+// from QvBitmapBegin to QvBitmapEnd.
+enum class PictureState { kNone, kOpen, kBitmap };
 
 struct OpenParts {
   OpenedInput input;           // open while input.stream is set
@@ -205,7 +205,7 @@ FilterError ReadImage(ImportRun& run) {
     return err;
   }
   QvBitmapEnd(job->picture);
-  run.open.picture = PictureState::kBody;
+  run.open.picture = PictureState::kOpen;
 
   run.outputDepth = DepthForSizeField(run.colorBits - 1);
   if (localCount != 0 && run.globalColorCount != 0) {
@@ -240,7 +240,7 @@ FilterError ReadBlocks(ImportRun& run) {
 FilterError BuildPicture(ImportRun& run) {
   FilterSetup* job = run.job;
   if (FilterError err = BeginPicture(job, kPictureName)) return err;
-  run.open.picture = PictureState::kHeader;
+  run.open.picture = PictureState::kOpen;
 
   PictureRect frame{};
   frame.x2.value = static_cast<int16_t>(run.header.width);
@@ -249,7 +249,6 @@ FilterError BuildPicture(ImportRun& run) {
   QvSetScale(job->picture, kQvScaleMillimetres, ScaleFactor());
   SetPictureWindow(job, 0, &frame, kQvScaleMillimetres);
   Failed(run, EndPictureHeader(job));
-  run.open.picture = PictureState::kBody;
 
   run.outputDepth = DepthForSizeField(run.colorBits - 1);
   if (run.globalColorCount != 0) {
@@ -286,7 +285,7 @@ FilterError OpenAndBuild(ImportRun& run) {
   source.memory = job->hostContext ? job->hostContext->inputMemory : nullptr;
   source.streamUserValue = job->request ? job->request->streamUserValue : 0;
   source.streamFunction = job->persistentOptions.streamFunction;
-  if (OpenInput(source, &open.input)) return Fail(job, kErrStreamOpen);
+  if (Unreported err = OpenInput(source, &open.input)) return Fail(job, err.code);
 
   if (Unreported err =
           ReadGifHeader(open.input.stream, &run.header, &run.globalColorCount, &run.colorBits)) {
@@ -317,9 +316,7 @@ FilterError OpenAndBuild(ImportRun& run) {
 void CloseImport(ImportRun& run) {
   FilterSetup* job = run.job;
   OpenParts& open = run.open;
-  if (open.picture == PictureState::kHeader || open.picture == PictureState::kBody) {
-    Failed(run, EndPicture(job));
-  }
+  if (open.picture == PictureState::kOpen) Failed(run, EndPicture(job));
   open.picture = PictureState::kNone;
   FreeWorkBlock(&open.globalTable);
   FreeWorkBlock(&open.localTable);

@@ -192,8 +192,9 @@ FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, in
   for (uint32_t rowsDone = 0; rowsPerBand != 0 && rowsDone < height;) {
     const uint32_t bandRows = std::min<uint32_t>(rowsPerBand, height - rowsDone);
     const uint8_t* rows = pixels + static_cast<size_t>(rowsDone) * rowLength;
-    if (band != nullptr)
+    if (band != nullptr) {
       rows = GatherInterlaced(band, pixels, rowLength, rowsDone, bandRows, height);
+    }
     corners.xLeft.value = static_cast<int16_t>(left);
     corners.yTop.value = y;
     corners.xRight.value = xRight;

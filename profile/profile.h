@@ -26,8 +26,9 @@ constexpr const char kProfileExtension[] = ".INI";
 //   3. the Windows directory, a separator when it lacks one, then `path` or
 //      that module-derived file name.
 // `path` is a 260-byte buffer. true when a profile was found and `path`
-// names it; false otherwise, and then `path` holds the Windows-directory candidate
-// (or what it held, when that did not fit), and the caller discards it.
+// names it; false otherwise, and then `path` holds the Windows-directory
+// candidate (or what it held, when that did not fit), and the caller
+// discards it.
 bool FindProfile(char* path);
 
 // Reads the setup's mode section (modeSection of the file profilePath):

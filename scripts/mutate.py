@@ -25,8 +25,8 @@ import time
 
 # Areas and the files they mutate; the folder is the first path component.
 AREAS = {
-    "decoder": ["gif/lzw_core.cpp", "gif/lzw_decoder.cpp", "gif/gif_header.cpp", "gif/import_driver.cpp",
-                "gif/plain_text.cpp"],
+    "decoder": ["gif/lzw_core.cpp", "gif/lzw_decoder.cpp", "gif/gif_header.cpp",
+                "gif/import_driver.cpp", "gif/plain_text.cpp"],
     "raster": ["gif/raster.cpp"],
     "status": ["core/status.cpp"],
     "builder": ["output/builder_steps.cpp"],
