@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Fails when a folder includes a header of a folder above it (or of a peer),
-or when the filter's layer libraries link other than their includes say.
+when the host includes a header of the filter's own layers, or when the
+filter's layer libraries link other than their includes say.
 
 The layers, top to bottom; a folder may include its own headers and those of
 the layers below it. The same order is the CMake graph: each of the filter's
@@ -27,7 +28,8 @@ LAYERS = [
     ["include/gifimport"],     # the public headers
 ]
 RANK = {folder: rank for rank, layer in enumerate(LAYERS) for folder in layer}
-# The filter's own layers, each a library.
+# The filter's own layers: the host reaches them only through the exports and
+# the public headers.
 FILTER_LAYERS = ["filter", "gif", "output", "profile", "core"]
 # What a layer library may name in target_link_libraries, by folder.
 LINK_TARGETS = {"gifin::%s" % folder: folder for folder in FILTER_LAYERS + ["resources"]}
@@ -89,7 +91,10 @@ def main():
                     continue
                 if source in included:
                     included[source].add(target)
-                if RANK[target] <= RANK[source]:
+                if source == "host" and target in FILTER_LAYERS:
+                    faults.append("%s:%d: host includes %s (only include/gifimport and host/)" % (
+                        path, no, target))
+                elif RANK[target] <= RANK[source]:
                     faults.append("%s:%d: %s includes %s (%s)" % (
                         path, no, source, target,
                         "a peer" if RANK[target] == RANK[source] else "above"))
