@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+// Set by the module's entry (filter/module_main.cpp); read by every layer
+// that loads strings or finds the module's path, so it lives at the bottom.
+HINSTANCE moduleInstance = nullptr;
+
 namespace {
 
 // Length of `text` if it is shorter than `limit`, else `limit`; reads no

@@ -1,7 +1,5 @@
 #include "core/filter_setup.h"
 
-HINSTANCE moduleInstance = nullptr;
-
 // Keeps the instance for string loading and the module path. The runtime has
 // started by the time the loader calls this.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {

@@ -1,6 +1,6 @@
-// The GIF format's fixed bytes: block introducers, extension labels, the
-// flags and masks of the packed fields, and the one walk over sub-blocks
-// that every reader of the stream uses.
+// The GIF format's fixed bytes (public, gifimport/gif_format.h: block
+// introducers, extension labels, the flags and masks of the packed fields),
+// and the one walk over sub-blocks that every reader of the stream uses.
 //
 // Sub-blocks: a size byte n (1..255) and n data bytes, repeated, ended by a
 // size byte 0. Extensions and image data are carried this way.
@@ -9,37 +9,8 @@
 
 #include <cstdint>
 
+#include "gifimport/gif_format.h"
 #include "gifimport/input_stream.h"
-
-// Bytes that start a block.
-constexpr uint8_t kExtensionIntroducer = 0x21;  // '!'
-constexpr uint8_t kImageSeparator = 0x2C;       // ','
-constexpr uint8_t kTrailer = 0x3B;              // ';'
-
-// Extension labels, the byte after '!'.
-constexpr uint8_t kLabelPlainText = 0x01;
-constexpr uint8_t kLabelGraphicControl = 0xF9;
-constexpr uint8_t kLabelComment = 0xFE;
-constexpr uint8_t kLabelApplication = 0xFF;
-
-// Packed fields of the logical screen and the image descriptor: bit 7 a
-// colour table follows, bits 0-2 its size field n (2^(n+1) entries); the
-// screen's bits 4-6 the colour resolution less one, the image's bit 6
-// interlaced rows.
-constexpr uint8_t kColorTableFlag = 0x80;
-constexpr uint8_t kInterlaceFlag = 0x40;
-constexpr uint8_t kSizeFieldMask = 0x07;
-constexpr int kColorResolutionShift = 4;
-
-// Graphic control packed field: bit 0 a transparent index is given, bits
-// 2-4 the disposal method.
-constexpr uint8_t kTransparentFlag = 0x01;
-constexpr int kDisposalShift = 2;
-constexpr uint8_t kDisposalMask = 0x07;
-
-// Sizes of the first sub-block of the extensions read field by field.
-constexpr uint8_t kGraphicControlBlockSize = 4;
-constexpr uint8_t kPlainTextBlockSize = 12;
 
 // Colour table entries for a packed field whose table flag is set.
 constexpr int32_t ColorTableEntries(uint8_t packed) {

@@ -15,7 +15,6 @@
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
 #include "gifimport/standin_picture.h"
-#include "core/filter_setup.h"
 #include "host/cli.h"
 #include "host/commands.h"
 #include "host/errors.h"

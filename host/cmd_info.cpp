@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gif/gif_format.h"
+#include "gifimport/gif_format.h"
 #include "gifimport/filter_api.h"
 #include "host/cli.h"
 #include "host/commands.h"

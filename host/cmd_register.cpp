@@ -10,7 +10,7 @@
 
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
-#include "core/filter_setup.h"
+#include "gifimport/setup_block.h"
 #include "host/commands.h"
 #include "host/filter_module.h"
 #include "resources/string_ids.h"
@@ -130,7 +130,7 @@ void PrintOptionsBlock(HGLOBAL block) {
   } else {
     std::printf("  option 0x28: (cannot be read)\n");
   }
-  std::vector<uint8_t> persistent(kPersistentOptionsBytes);
+  std::vector<uint8_t> persistent(sizeof(PersistentOptions));
   const auto size = static_cast<int32_t>(persistent.size());
   if (QvOptionsControl(block, kQvOptionFetchPersistent, size, nullptr, persistent.data(), 0) == 0) {
     std::printf("  persistent bytes (%d):", static_cast<int>(size));
@@ -176,7 +176,7 @@ int RunRegister(int argc, char** argv) {
   std::printf("interface version: 0x%08X\n", static_cast<unsigned>(filterVersion()));
 
   HINSTANCE instance = InstanceContaining(reinterpret_cast<const void*>(getFilterInfo));
-  char title[kTextFieldBytes] = "";
+  char title[kSetupBlockTextBytes] = "";  // the size the filter loads it into
   if (instance == nullptr || LoadStringA(instance, kIdsTitle, title, sizeof title) <= 0) {
     std::printf("title: (not in the module's string table)\n");
   } else {

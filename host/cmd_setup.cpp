@@ -8,7 +8,7 @@
 #include <string>
 
 #include "gifimport/filter_api.h"
-#include "core/filter_setup.h"
+#include "gifimport/setup_block.h"
 #include "host/commands.h"
 #include "host/filter_module.h"
 #include "host/setup_options.h"
@@ -57,8 +57,9 @@ std::string SetupNames::WhyNoSetup(const FilterModule& filter) const {
   const auto wanted =
       static_cast<int32_t>(filterVersion ? filterVersion() : kFilterInterfaceVersion);
   if (QvGetVersion() < wanted) return "the companion library is older than the filter needs";
-  if (profile.size() >= kTextFieldBytes) return "the profile name is longer than 259 characters";
-  if (mode.size() >= kTextFieldBytes) return "the mode name is longer than 259 characters";
+  if (profile.size() >= kSetupBlockTextBytes)
+    return "the profile name is longer than 259 characters";
+  if (mode.size() >= kSetupBlockTextBytes) return "the mode name is longer than 259 characters";
   return "the profile's mode section " + (mode.empty() ? "(~Mode of [ir_gif])" : "[" + mode + "]") +
          " has no Driver value, or memory ran out";
 }
@@ -116,14 +117,14 @@ void PrintSetup(const FilterSetup& setup) {
               setup.overrideColorCount > 0 ? "profile colours replace the GIF's first colours"
                                            : "the GIF's own colours");
   std::printf("colors: %d\n", static_cast<int>(setup.colorCount));
-  for (int i = 0; i < setup.colorCount && i < kMaxProfileColors; ++i) {
+  for (int i = 0; i < setup.colorCount && i < kSetupBlockMaxColors; ++i) {
     const RgbTriple& c = setup.colors[i];
     std::printf("  [%03d] (%d, %d, %d)", i, c.red, c.green, c.blue);
     if (setup.colorNames[i][0]) std::printf(" \"%s\"", setup.colorNames[i]);
     std::printf("\n");
   }
   std::printf("fonts: %d\n", static_cast<int>(setup.fontCount));
-  for (int i = 0; i < setup.fontCount && i < kMaxProfileFonts; ++i) {
+  for (int i = 0; i < setup.fontCount && i < kSetupBlockMaxFonts; ++i) {
     std::printf("  [%03d] \"%s\" -> \"%s\"\n", i + 1, setup.fontNames[i], setup.fontFaces[i]);
   }
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "gif/gif_format.h"
+#include "gifimport/gif_format.h"
 
 namespace host {
 namespace {

@@ -20,6 +20,16 @@ for file in "$prefix"/lib/*.so "$prefix"/bin/gifimport; do
 done
 
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+# Every public header installed, and each compiles alone from the installed
+# tree as a C host includes it.
+for header in "$root"/include/gifimport/*.h; do
+  name=$(basename "$header")
+  [ -f "$prefix/include/gifimport/$name" ] || fail "gifimport/$name is not installed"
+  # shellcheck disable=SC2046  # pkg-config's words are separate arguments
+  printf '#include "gifimport/%s"\nint alone;\n' "$name" |
+    ${CC:-cc} -std=c11 -Wall -Wextra -Wpedantic -Werror -fsyntax-only $(pkg-config --cflags gifimport) -x c - ||
+    fail "the installed gifimport/$name does not compile alone"
+done
 mkdir "$work/pkg-config"
 for example in host metafile_host; do
   # shellcheck disable=SC2046  # pkg-config's words are separate arguments
