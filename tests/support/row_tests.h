@@ -1,0 +1,62 @@
+// Test support: a table's rows as parameterised GoogleTest cases, each named
+// and runnable alone, its failures showing the row's file and line.
+#ifndef GIFIMPORT_TESTS_SUPPORT_ROW_TESTS_H
+#define GIFIMPORT_TESTS_SUPPORT_ROW_TESTS_H
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+
+#include "tests/support/table.h"
+
+namespace testtable {
+
+// A test name (letters, digits and '_' only) for each row: its field
+// `nameField`, else its line and the start of its other fields (the kind's
+// left out when `skipFirst`), so that one row runs alone by --gtest_filter.
+inline auto NameBy(int nameField, bool skipFirst = false) {
+  return [=](const testing::TestParamInfo<TableRow>& info) {
+    const TableRow& row = info.param;
+    std::string text;
+    if (nameField >= 0) {
+      text = row[static_cast<size_t>(nameField)];
+    } else {
+      for (size_t i = skipFirst ? 1 : 0; i < row.size(); ++i) text += " " + row[i];
+      text = "L" + std::to_string(row.line) + text.substr(0, 40);
+    }
+    std::string name;
+    for (const char c : text) {
+      const bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0;
+      if (plain || (!name.empty() && name.back() != '_')) name += plain ? c : '_';
+    }
+    while (!name.empty() && name.back() == '_') name.pop_back();
+    return name.empty() ? "L" + std::to_string(row.line) : name;
+  };
+}
+
+// A fixture whose parameter is a row: every failure inside shows the row's
+// file and line.
+template <class Base = testing::Test>
+class RowTest : public Base, public testing::WithParamInterface<TableRow> {
+ protected:
+  const TableRow& row = GetParam();
+
+ private:
+  testing::ScopedTrace trace_{row.file.c_str(), row.line, testing::PrintToString(row)};
+};
+
+}  // namespace testtable
+
+// Suite's TEST_Ps once per row of `path` of `kind` (named as NameBy says),
+// and Suite_Table.Rows, failing unless exactly `count` rows were read: a lost
+// file or a misspelt kind fails loudly instead of running no test.
+#define TESTTABLE_ROWS(Suite, path, kind, count, ...)                                   \
+  INSTANTIATE_TEST_SUITE_P(Rows, Suite, testing::ValuesIn(testtable::LoadRows(path, kind)), \
+                           testtable::NameBy(__VA_ARGS__));                             \
+  TEST(Suite##_Table, Rows) {                                                           \
+    EXPECT_EQ(testtable::LoadRows(path, kind).size(), count##u) << path;                \
+  }                                                                                     \
+  static_assert(true, "a semicolon after the macro")
+
+#endif  // GIFIMPORT_TESTS_SUPPORT_ROW_TESTS_H
