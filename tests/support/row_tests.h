@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -18,20 +19,15 @@ namespace testtable {
 inline auto NameBy(int nameField, bool skipFirst = false) {
   return [=](const testing::TestParamInfo<TableRow>& info) {
     const TableRow& row = info.param;
-    std::string text;
-    if (nameField >= 0) {
-      text = row[static_cast<size_t>(nameField)];
-    } else {
-      for (size_t i = skipFirst ? 1 : 0; i < row.size(); ++i) text += " " + row[i];
-      text = "L" + std::to_string(row.line) + text.substr(0, 40);
-    }
-    std::string name;
-    for (const char c : text) {
+    std::string text, name = nameField >= 0 ? "" : "L" + std::to_string(row.line);
+    for (size_t i = skipFirst ? 1 : 0; nameField < 0 && i < row.size(); ++i) text += " " + row[i];
+    for (const char c : nameField >= 0 ? row[static_cast<size_t>(nameField)] : text) {
       const bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0;
       if (plain || (!name.empty() && name.back() != '_')) name += plain ? c : '_';
     }
+    if (nameField < 0) name.resize(std::min<size_t>(name.size(), 48));
     while (!name.empty() && name.back() == '_') name.pop_back();
-    return name.empty() ? "L" + std::to_string(row.line) : name;
+    return name;
   };
 }
 
