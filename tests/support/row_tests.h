@@ -39,7 +39,7 @@ class RowTest : public Base, public testing::WithParamInterface<TableRow> {
   const TableRow& row = GetParam();
 
  private:
-  testing::ScopedTrace trace_{row.file.c_str(), row.line, testing::PrintToString(row)};
+  testing::ScopedTrace trace_{row.file.c_str(), row.line, testing::PrintToString(row.fields)};
 };
 
 }  // namespace testtable
