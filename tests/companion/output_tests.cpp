@@ -149,9 +149,8 @@ TEST_P(EmfText, HeaderFollowsTheScaleAndTextIsAnsiOnItsBaselineInTheMappedFace) 
   WRITE_EMF_OR_SKIP(picture, &bytes);
   const Metafile m = Walk(bytes);
   const std::vector<std::string> frame = testtable::Words(row[2]);
-  EXPECT_EQ(
-      std::vector<int32_t>(m.header.begin(), m.header.begin() + 8),
-      std::vector<int32_t>({0, 0, 600, 400, 0, 0, std::stoi(frame[0]), std::stoi(frame[1])}));
+  EXPECT_EQ(std::vector<int32_t>(m.header.begin(), m.header.begin() + 8),
+            std::vector<int32_t>({0, 0, 600, 400, 0, 0, std::stoi(frame[0]), std::stoi(frame[1])}));
   const double millimetres = std::stoi(frame[0]) / 60000.0;  // the reference device's pixel size
   EXPECT_NEAR(1.0 * m.header[10] / m.header[8], millimetres, millimetres / 1000);
   EXPECT_EQ(m.header[8], m.header[9]);

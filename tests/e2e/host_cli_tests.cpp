@@ -78,7 +78,8 @@ std::vector<testtable::TableRow> Records() {
   for (std::string line; std::getline(table, line);) {
     ++number;
     if (line.rfind("$ ", 0) == 0) records.push_back({{""}, HOST_CLI_TABLE, number});
-    if (!records.empty() && !line.empty() && line[0] != '#') records.back().fields[0] += line + "\n";
+    if (!records.empty() && !line.empty() && line[0] != '#')
+      records.back().fields[0] += line + "\n";
   }
   return records;
 }
@@ -90,9 +91,9 @@ TEST_P(HostCli, GivesWhatTheRecordSays) {
   if (lines.find("\nexit ") == std::string::npos) lines += "exit 0\n";
   std::istringstream record(lines);
   std::getline(record, command);
-  const fs::path dir = fs::temp_directory_path() / ("gifimport-host-cli-" +
-                                                    std::to_string(getpid()) + "-" +
-                                                    std::to_string(row.line));
+  const fs::path dir =
+      fs::temp_directory_path() /
+      ("gifimport-host-cli-" + std::to_string(getpid()) + "-" + std::to_string(row.line));
   fs::create_directories(dir);
   const std::string shell = "cd '" + dir.string() + "' && G='" GIFIMPORT_EMULATOR " " +
                             GIFIMPORT_HOST + "' C='" + CASES + "' E='" + EXAMPLES + "' && (" +
@@ -100,8 +101,7 @@ TEST_P(HostCli, GivesWhatTheRecordSays) {
   const int status = std::system(shell.c_str());
   const std::string out = testtable::ReadBytes(dir / "out.bin"),
                     err = testtable::ReadBytes(dir / "err.txt");
-  const std::string exited =
-      "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  const std::string exited = "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   // Each line of the record as the run gives it: equal when it holds.
   std::string expected, got;
   bool skip = false;

@@ -63,8 +63,8 @@ TEST_P(ImportEntry, AsTheRowSays) {
     const uint16_t refuse = r[1] == "refusing";
     QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
     const HostStreamProc function = r[1] == "carrying" ? &e2e::UserZeroStreamProc : nullptr;
-    EscapeSetup(block, kEscapeStreamFunction, kEscapeValueBytes,
-                reinterpret_cast<void*>(function), nullptr, 0);
+    EscapeSetup(block, kEscapeStreamFunction, kEscapeValueBytes, reinterpret_cast<void*>(function),
+                nullptr, 0);
     std::memcpy(before.data(), &function, sizeof function);
   }
   const SourceDescriptor* source = sources.at(r[2]);
@@ -75,10 +75,9 @@ TEST_P(ImportEntry, AsTheRowSays) {
   if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), kQvErrStop, 0);
   const long allocations = PlatformAllocationCount();
   const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
-  const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
-                        : r[0] == "ImportCB"
-                            ? ImportCB(0, source, out, block, user, proc)
-                            : ImportEmbeddedGR(0, source, out, block, 0, "Start");
+  const int32_t ended = r[0] == "ImportGR"   ? ImportGR(0, source, out, block)
+                        : r[0] == "ImportCB" ? ImportCB(0, source, out, block, user, proc)
+                                             : ImportEmbeddedGR(0, source, out, block, 0, "Start");
   StandInResetFaults();
   e2e::CloseByteStream(user);
   EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));

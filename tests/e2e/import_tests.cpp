@@ -220,13 +220,12 @@ TEST_P(ImportCase, ByEveryWayGivesItsGoldenRun) {
     InputKind input;
     bool alsoPath, callback, context;
     const char* opened;
-  } ways[] = {
-      {InputKind::kMemory, false, true, true, "\"memory\""},
-      {InputKind::kMemory, true, true, true, "\"file\""},  // a path wins over memory
-      {InputKind::kHostStream, false, true, true, "\"host\""},
-      {InputKind::kHostStream, true, true, true, "\"host\""},  // a stream wins over a path
-      {InputKind::kFile, false, false, true, "\"file\""},      // no status callback
-      {InputKind::kFile, false, true, false, "\"file\""}};     // no host context
+  } ways[] = {{InputKind::kMemory, false, true, true, "\"memory\""},
+              {InputKind::kMemory, true, true, true, "\"file\""},  // a path wins over memory
+              {InputKind::kHostStream, false, true, true, "\"host\""},
+              {InputKind::kHostStream, true, true, true, "\"host\""},  // a stream wins over a path
+              {InputKind::kFile, false, false, true, "\"file\""},      // no status callback
+              {InputKind::kFile, false, true, false, "\"file\""}};     // no host context
   for (const auto& [input, alsoPath, callback, context, opened] : ways) {
     if (options.cancelAtProgress && !(callback && context)) continue;
     SCOPED_TRACE(testing::Message() << "input " << int(input) << alsoPath << callback << context);
@@ -244,7 +243,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, ImportCase, testing::ValuesIn(Cases()), testtable
 TEST(ImportCase_Table, Rows) { EXPECT_GT(Cases().size(), 40u); }
 
 const fs::path kGolden = kRoot / "tests/e2e/pixel_oracle.txt";
-const char kGoldenHead[] = "# file, ImportFile's result, bitmaps, FNV-1a of their sizes and bands\n";
+const char kGoldenHead[] =
+    "# file, ImportFile's result, bitmaps, FNV-1a of their sizes and bands\n";
 
 // The golden lines by the file each names.
 std::map<std::string, std::string> GoldenLines() {
@@ -303,7 +303,7 @@ TEST_P(KeptGif, ByEveryInputKind) {
   Bytes gif = e2e::ReadWholeFile((kRoot / name).string());
   if (name.rfind("fuzz/", 0) == 0)
     gif.erase(gif.begin(), gif.begin() + std::min<size_t>(4, gif.size()));
-  const ImportRun run = Checked(gif, {});      // by file
+  const ImportRun run = Checked(gif, {});  // by file
   for (InputKind input : {InputKind::kMemory, InputKind::kHostStream}) {
     ImportOptions options;
     options.input = input;
@@ -313,8 +313,7 @@ TEST_P(KeptGif, ByEveryInputKind) {
   }
   uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a, numbers as 4 bytes little-endian
   const auto mix = [&hash](uint32_t v, std::vector<uint8_t> bytes) {  // v, then the bytes
-    bytes.insert(bytes.begin(),
-                 {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+    bytes.insert(bytes.begin(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
     for (uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001B3ull;
   };
   const std::vector<standin::Bitmap> none, &bitmaps = run.picture ? run.picture->bitmaps : none;

@@ -136,9 +136,9 @@ void Item(const Row& r) {
 
 void Query(const Row& r) { Query(Input(r[1]), r[2], r[3], Number(r[4]), Number(r[5]), r[6]); }
 
-#define FILE_INFO_ROWS(Kind, kind, count)                                         \
-  using FileInfo##Kind = testtable::RowTest<>;                                     \
-  TEST_P(FileInfo##Kind, AsTheRowSays) { Kind(row.fields); }                       \
+#define FILE_INFO_ROWS(Kind, kind, count)                    \
+  using FileInfo##Kind = testtable::RowTest<>;               \
+  TEST_P(FileInfo##Kind, AsTheRowSays) { Kind(row.fields); } \
   TESTTABLE_ROWS(FileInfo##Kind, GIFIMPORT_FILE_INFO "/file_info.txt", kind, count, -1, true)
 FILE_INFO_ROWS(Query, "query", 39);
 FILE_INFO_ROWS(Cuts, "cuts", 2);

@@ -119,9 +119,9 @@ struct Status {
 struct StatusRow : testtable::RowTest<> {
   Status t;
 };
-#define STATUS_ROWS(Kind, kind, count)                              \
-  using Status##Kind = StatusRow;                                   \
-  TEST_P(Status##Kind, AsTheRowSays) { t.Kind(row.fields); }        \
+#define STATUS_ROWS(Kind, kind, count)                       \
+  using Status##Kind = StatusRow;                            \
+  TEST_P(Status##Kind, AsTheRowSays) { t.Kind(row.fields); } \
   TESTTABLE_ROWS(Status##Kind, GIFIMPORT_STATUS_TABLE, kind, count, -1, true)
 STATUS_ROWS(Stop, "stop", 4);
 STATUS_ROWS(Report, "report", 27);

@@ -47,12 +47,12 @@ class RowTest : public Base, public testing::WithParamInterface<TableRow> {
 // Suite's TEST_Ps once per row of `path` of `kind` (named as NameBy says),
 // and Suite_Table.Rows, failing unless exactly `count` rows were read: a lost
 // file or a misspelt kind fails loudly instead of running no test.
-#define TESTTABLE_ROWS(Suite, path, kind, count, ...)                                   \
+#define TESTTABLE_ROWS(Suite, path, kind, count, ...)                                       \
   INSTANTIATE_TEST_SUITE_P(Rows, Suite, testing::ValuesIn(testtable::LoadRows(path, kind)), \
-                           testtable::NameBy(__VA_ARGS__));                             \
-  TEST(Suite##_Table, Rows) {                                                           \
-    EXPECT_EQ(testtable::LoadRows(path, kind).size(), count##u) << path;                \
-  }                                                                                     \
+                           testtable::NameBy(__VA_ARGS__));                                 \
+  TEST(Suite##_Table, Rows) {                                                               \
+    EXPECT_EQ(testtable::LoadRows(path, kind).size(), count##u) << path;                    \
+  }                                                                                         \
   static_assert(true, "a semicolon after the macro")
 
 #endif  // GIFIMPORT_TESTS_SUPPORT_ROW_TESTS_H
