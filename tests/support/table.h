@@ -13,39 +13,6 @@ namespace testtable {
 
 using Row = std::vector<std::string>;
 
-// Calls `each(row)` for every row of `path`; the number of rows, or -1 when
-// the file cannot be read (so a lost file fails the caller's row count).
-template <class Each>
-int ForEachRow(const std::string& path, Each each) {
-  std::ifstream file(path);
-  if (!file) return -1;
-  int rows = 0;
-  for (std::string line; std::getline(file, line);) {
-    if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
-    Row row;
-    std::istringstream in(line + "|");
-    for (std::string field; std::getline(in, field, '|');) {
-      field.erase(0, field.find_first_not_of(" \t"));
-      field.erase(field.find_last_not_of(" \t\r") + 1);
-      row.push_back(field);
-    }
-    each(row);
-    ++rows;
-  }
-  return rows;
-}
-
-// Only the rows whose first field begins with `kind`: each(row, n), n counting
-// them from 1 (for a trace); their number, or -1 when the file cannot be read.
-template <class Each>
-int ForEachRow(const std::string& path, const std::string& kind, Each each) {
-  int n = 0;
-  const int rows = ForEachRow(path, [&](const Row& row) {
-    if (row[0].compare(0, kind.size(), kind) == 0) each(row, ++n);
-  });
-  return rows < 0 ? rows : n;
-}
-
 // A row with where it was read, so that a failure names its line.
 struct TableRow {
   Row fields;
