@@ -34,19 +34,13 @@ Strings Logged(const std::string& op, const Strings& keys = {}) {
 
 // The metafile entries: options blocks, refusals, bad records and the
 // persistent bytes kept.
-class ImportEntry : public testtable::RowTest<> {
- protected:
-  ~ImportEntry() override {
-    GlobalFree(memory.memory);
-    EXPECT_EQ(testhost::DescribeLive(), "");
-  }
-  const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-600x400.gif"),
-                   small = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-9x4.gif");
-  SourceDescriptor file{}, longName{}, memory{};
-};
+class ImportEntry : public testtable::RowTest<> {};
 
 TEST_P(ImportEntry, AsTheRowSays) {
   const Row& r = row.fields;
+  const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-600x400.gif"),
+                   small = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-9x4.gif");
+  SourceDescriptor file{}, longName{}, memory{};
   std::snprintf(file.path, sizeof file.path, "%s", e2e::WriteScratchFile("solid.gif", gif).c_str());
   std::memset(longName.path, 'a', sizeof longName.path);
   memory.memory = e2e::MemoryBlockOf(gif);
@@ -96,22 +90,18 @@ TEST_P(ImportEntry, AsTheRowSays) {
   if (r[2] == "stream") std::memcpy(before.data(), &kept, sizeof kept);
   EXPECT_EQ(block ? e2e::PersistentBytes(block) : before, before);
   GlobalFree(block);
+  GlobalFree(memory.memory);
+  EXPECT_EQ(testhost::DescribeLive(), "");
 }
 TESTTABLE_ROWS(ImportEntry, GIFIMPORT_HOST_ENTRIES, "Import", 15, -1);
 
 // GetFilterInfo and GetFilterPref with a profile, broken or not, and
 // allocations failing.
-class InfoEntry : public testtable::RowTest<> {
- protected:
-  ~InfoEntry() override {
-    setenv("WINDIR", windir.c_str(), 1);
-    PlatformFailAllocationAt(0);
-  }
-  const std::string windir = getenv("WINDIR") ? getenv("WINDIR") : "";
-};
+class InfoEntry : public testtable::RowTest<> {};
 
 TEST_P(InfoEntry, AsTheRowSays) {
   const Row& r = row.fields;
+  const std::string windir = getenv("WINDIR") ? getenv("WINDIR") : "";
   const std::string text = "[ir_gif]\n~Mode=Missing\n";
   const std::string profile =
       e2e::WriteScratchFile("gifin.INI", e2e::Bytes(text.begin(), text.end()));
@@ -139,6 +129,8 @@ TEST_P(InfoEntry, AsTheRowSays) {
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(Logged("QvPreferencesDialog", {"hostValue", "flag", "editResult"}),
             r[5] == "yes" ? Strings{"42 1 0 "} : Strings{});
+  setenv("WINDIR", windir.c_str(), 1);
+  PlatformFailAllocationAt(0);
 }
 TESTTABLE_ROWS(InfoEntry, GIFIMPORT_HOST_ENTRIES, "info", 4, -1, true);
 

@@ -1,21 +1,19 @@
 // The LZW code loop on plain bytes, a named case each: the codes a stream
 // holds with the width each is packed in, the pixels they must give, the
 // bits consumed and why decoding stops (the pixels of many more streams:
-// lzw_streams.txt). The packing here is the format's
-// own (least significant bit first), written out so that no case depends on
-// the decoder's idea of when the width grows.
+// lzw_streams.txt). Each code is packed in the width the case gives it, so
+// that no case depends on the decoder's idea of when the width grows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "gif/lzw_core.h"
 #include "tests/support/gif_writer.h"
+#include "tests/support/table.h"
 
 namespace {
 
@@ -42,27 +40,12 @@ const CoreCase kCases[] = {
      LzwStop::kEndCode, 24},
 };
 
-std::vector<uint8_t> Pack(const char* codes, uint32_t* bits) {
+// The code bytes of image data, without its code size and sub-block framing.
+std::vector<uint8_t> CodeBytes(const gifwrite::Bytes& data) {
   std::vector<uint8_t> bytes;
-  std::istringstream in(codes);
-  std::string item;
-  *bits = 0;
-  while (in >> item) {
-    const uint32_t code = std::stoul(item), width = std::stoul(item.substr(item.find('/') + 1));
-    for (uint32_t i = 0; i < width; ++i, ++*bits) {
-      if (*bits % 8 == 0) bytes.push_back(0);
-      bytes.back() |= static_cast<uint8_t>(((code >> i) & 1) << (*bits % 8));
-    }
-  }
+  for (size_t at = 1; at < data.size() && data[at] != 0; at += data[at] + 1u)
+    bytes.insert(bytes.end(), data.begin() + at + 1, data.begin() + at + 1 + data[at]);
   return bytes;
-}
-
-std::vector<uint8_t> Pixels(const char* text, uint32_t size) {
-  std::vector<uint8_t> pixels(size, 0);
-  std::istringstream in(text);
-  unsigned value = 0;
-  for (uint32_t i = 0; in >> value; ++i) pixels.at(i) = static_cast<uint8_t>(value);
-  return pixels;
 }
 
 struct Core {
@@ -81,18 +64,22 @@ class LzwCore : public testing::TestWithParam<CoreCase> {};
 
 TEST_P(LzwCore, GivesItsPixelsAndStops) {
   const CoreCase& c = GetParam();
-  uint32_t bits = 0;
-  std::vector<uint8_t> bytes = Pack(c.codes, &bits);
+  std::vector<std::pair<int, int>> codes;
+  for (const std::string& code : testtable::Words(c.codes))
+    codes.emplace_back(std::stoi(code), std::stoi(code.substr(code.find('/') + 1)));
+  std::vector<uint8_t> bytes = CodeBytes(gifwrite::PackCodes(2, codes));
   bytes.resize(bytes.size() + kLzwInputSlack, 0xFF);  // never to be used
   LzwInput input;
   input.bytes = bytes.data();
   input.available = static_cast<uint32_t>(bytes.size() - kLzwInputSlack);
   Core core(c.outputSize);
   EXPECT_EQ(core.decoder.Decode(input), c.stop);
-  EXPECT_EQ(core.output, Pixels(c.pixels, c.outputSize));
-  std::istringstream written(c.pixels);
-  EXPECT_EQ(core.decoder.Written(),
-            std::distance(std::istream_iterator<int>(written), std::istream_iterator<int>()));
+  const std::vector<std::string> written = testtable::Words(c.pixels);
+  std::vector<uint8_t> pixels(c.outputSize, 0);
+  for (size_t i = 0; i < written.size(); ++i)
+    pixels[i] = static_cast<uint8_t>(std::stoi(written[i]));
+  EXPECT_EQ(core.output, pixels);
+  EXPECT_EQ(core.decoder.Written(), written.size());
   EXPECT_EQ(input.bitPosition, c.bitsConsumed);
   if (c.stop != LzwStop::kNeedInput) {
     EXPECT_EQ(core.decoder.Decode(input), c.stop) << "again";
@@ -116,9 +103,7 @@ TEST(LzwCoreInput, StopsForMoreAndResumesWhereItStopped) {
   gifwrite::LzwOptions options;
   options.clearWhenFull = false;
   const gifwrite::Bytes data = gifwrite::EncodeImageData(image, 7, options);
-  std::vector<uint8_t> whole;  // the code bytes without their sub-block framing
-  for (size_t at = 1; at < data.size() && data[at] != 0; at += data[at] + 1u)
-    whole.insert(whole.end(), data.begin() + at + 1, data.begin() + at + 1 + data[at]);
+  const std::vector<uint8_t> whole = CodeBytes(data);
 
   for (const size_t piece : {1, 3, 7, 255}) {
     SCOPED_TRACE(piece);

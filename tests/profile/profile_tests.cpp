@@ -92,13 +92,8 @@ class SetupTest : public ::testing::Test {
 
 // Each row of the data file in a tree of its own: the module copy, $WINDIR
 // and the profiles are made, and a setup is asked for with the host's name.
-class ProfilePlace : public testtable::RowTest<SetupTest> {
-  void TearDown() override {
-    fs::current_path(oldCwd_);
-    SetupTest::TearDown();
-  }
-  const fs::path oldCwd_ = fs::current_path();
-};
+class ProfilePlace : public testtable::RowTest<SetupTest> {};
+const fs::path kStartDirectory = fs::current_path();
 
 TEST_P(ProfilePlace, WinsInTurn) {
   ASSERT_EQ(row.size(), 6u);
@@ -131,6 +126,7 @@ TEST_P(ProfilePlace, WinsInTurn) {
   PlatformFailPathQueries(std::stoi(row[0]));
   auto setup = MakeSetup(filter, row[3].empty() ? nullptr : place(row[3]).c_str(), nullptr);
   PlatformFailPathQueries(0);
+  fs::current_path(kStartDirectory);
   ASSERT_NE(setup, nullptr);
   EXPECT_EQ((Texts{setup->profilePath, setup->driverName, setup->modeSection}),
             (row[5] == "-" ? Texts{"", "ir_gif.0", ""} : Texts{place(row[5]), row[5], "M"}));

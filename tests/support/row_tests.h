@@ -19,13 +19,12 @@ namespace testtable {
 inline auto NameBy(int nameField, bool skipFirst = false) {
   return [=](const testing::TestParamInfo<TableRow>& info) {
     const TableRow& row = info.param;
-    std::string text, name = nameField >= 0 ? "" : "L" + std::to_string(row.line);
-    for (size_t i = skipFirst ? 1 : 0; nameField < 0 && i < row.size(); ++i) text += " " + row[i];
-    for (const char c : nameField >= 0 ? row[static_cast<size_t>(nameField)] : text) {
-      const bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0;
-      if (plain || (!name.empty() && name.back() != '_')) name += plain ? c : '_';
-    }
-    if (nameField < 0) name.resize(std::min<size_t>(name.size(), 48));
+    std::string text = nameField >= 0 ? row[size_t(nameField)] : "", name;
+    for (size_t i = skipFirst; nameField < 0 && i < row.size(); ++i) text += " " + row[i];
+    for (const char c : nameField >= 0 ? text : "L" + std::to_string(row.line) + text)
+      if (std::isalnum(static_cast<unsigned char>(c)) || (!name.empty() && name.back() != '_'))
+        name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    name.resize(std::min<size_t>(name.size(), nameField >= 0 ? name.size() : 48));
     while (!name.empty() && name.back() == '_') name.pop_back();
     return name;
   };
