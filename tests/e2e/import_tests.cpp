@@ -266,14 +266,13 @@ std::vector<testtable::TableRow> KeptGifs() {
       if (entry.is_regular_file() && entry.path().extension() != ".txt")
         names.insert(dir + ("/" + entry.path().filename().string()));
   std::vector<testtable::TableRow> rows;
-  int line = 1;
   for (const std::string& name : names) {
     char head[8] = "";
     std::ifstream(kRoot / name, std::ios::binary).read(head, 7);
     const bool crasher =
         name.rfind("tests/crashers/", 0) == 0 && fs::path(name).extension() == ".gif";
     if (crasher || std::memcmp(head + (name.rfind("fuzz/", 0) == 0 ? 4 : 0), "GIF", 3) == 0)
-      rows.push_back({{name}, kGolden.string(), ++line});
+      rows.push_back({{name}, kGolden.string(), int(rows.size()) + 2});
   }
   return rows;
 }

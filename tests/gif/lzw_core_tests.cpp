@@ -13,32 +13,13 @@
 
 #include "gif/lzw_core.h"
 #include "tests/support/gif_writer.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
-struct CoreCase {
-  const char* name;
-  const char* codes;  // "code/width ...", minimum code size 2 (clear 4, end 5)
-  uint32_t outputSize;
-  const char* pixels;  // those written; the rest of the output stays 0
-  LzwStop stop;
-  uint32_t bitsConsumed;
-};
-
-const CoreCase kCases[] = {
-    {"RootsThenTheEndCode", "4/3 1/3 2/3 5/3", 8, "1 2", LzwStop::kEndCode, 12},
-    {"AFullOutputStopsBeforeTheEndCode", "4/3 1/3 2/3 3/3 5/3", 2, "1 2", LzwStop::kOutputFull, 9},
-    {"AStringIsCutAtTheOutputsEnd", "4/3 1/3 2/3 6/3 5/3", 3, "1 2 1", LzwStop::kOutputFull, 12},
-    // Entries 6 and 7 end up prefixes of each other; the last code's string
-    // runs through them.
-    {"AChainInACycleStopsDecoding", "4/3 1/3 7/3 6/3 7/3 5/4", 16, "1 0 0 0",
-     LzwStop::kEndlessChain, 15},
-    {"BytesWithoutAWholeCodeAreLeft", "4/3 1/3", 8, "1", LzwStop::kNeedInput, 6},
-    // After a clear code the table is fresh: strings are copied again.
-    {"AClearCodeEndsAnEarlierTablesReach", "4/3 1/3 7/3 2/3 4/3 3/3 6/3 5/3", 16, "1 2 3 3 3",
-     LzwStop::kEndCode, 24},
-};
+const std::string kCases =
+    std::string(LZW_STREAMS_FILE).substr(0, std::string(LZW_STREAMS_FILE).rfind('/')) +
+    "/lzw_core_cases.txt";
 
 // The code bytes of image data, without its code size and sub-block framing.
 std::vector<uint8_t> CodeBytes(const gifwrite::Bytes& data) {
@@ -60,36 +41,37 @@ struct Core {
   LzwDecoder decoder;
 };
 
-class LzwCore : public testing::TestWithParam<CoreCase> {};
+class LzwCore : public testtable::RowTest<> {};
 
 TEST_P(LzwCore, GivesItsPixelsAndStops) {
-  const CoreCase& c = GetParam();
+  const uint32_t size = std::stoul(row[2]);
+  const LzwStop stops[] = {LzwStop::kNeedInput, LzwStop::kEndCode, LzwStop::kOutputFull,
+                           LzwStop::kEndlessChain};
+  const char* const names[] = {"input", "end", "full", "cycle"};
+  const LzwStop stop = stops[std::find(names, names + 4, row[4]) - names];
   std::vector<std::pair<int, int>> codes;
-  for (const std::string& code : testtable::Words(c.codes))
+  for (const std::string& code : testtable::Words(row[1]))
     codes.emplace_back(std::stoi(code), std::stoi(code.substr(code.find('/') + 1)));
   std::vector<uint8_t> bytes = CodeBytes(gifwrite::PackCodes(2, codes));
   bytes.resize(bytes.size() + kLzwInputSlack, 0xFF);  // never to be used
   LzwInput input;
   input.bytes = bytes.data();
   input.available = static_cast<uint32_t>(bytes.size() - kLzwInputSlack);
-  Core core(c.outputSize);
-  EXPECT_EQ(core.decoder.Decode(input), c.stop);
-  const std::vector<std::string> written = testtable::Words(c.pixels);
-  std::vector<uint8_t> pixels(c.outputSize, 0);
+  Core core(size);
+  EXPECT_EQ(core.decoder.Decode(input), stop);
+  const std::vector<std::string> written = testtable::Words(row[3]);
+  std::vector<uint8_t> pixels(size, 0);
   for (size_t i = 0; i < written.size(); ++i)
     pixels[i] = static_cast<uint8_t>(std::stoi(written[i]));
   EXPECT_EQ(core.output, pixels);
   EXPECT_EQ(core.decoder.Written(), written.size());
-  EXPECT_EQ(input.bitPosition, c.bitsConsumed);
-  if (c.stop != LzwStop::kNeedInput) {
-    EXPECT_EQ(core.decoder.Decode(input), c.stop) << "again";
+  EXPECT_EQ(input.bitPosition, std::stoul(row[5]));
+  if (stop != LzwStop::kNeedInput) {
+    EXPECT_EQ(core.decoder.Decode(input), stop) << "again";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LzwCore, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<CoreCase>& row) {
-                           return std::string(row.param.name);
-                         });
+TESTTABLE_ROWS(LzwCore, kCases, "", 6, 0);
 
 // With more input to come the core stops for it while kLzwInputMargin bytes
 // or fewer lie past the byte position, and resumes where it stopped once the

@@ -13,9 +13,8 @@
 
 namespace testtable {
 
-// A test name (letters, digits and '_' only) for each row: its field
-// `nameField`, else its line and the start of its other fields (the kind's
-// left out when `skipFirst`), so that one row runs alone by --gtest_filter.
+// A test name of [A-Za-z0-9_] for each row, to run it alone: its field
+// `nameField`, else its line and its fields' start (from the second's).
 inline auto NameBy(int nameField, bool skipFirst = false) {
   return [=](const testing::TestParamInfo<TableRow>& info) {
     const TableRow& row = info.param;
@@ -30,8 +29,7 @@ inline auto NameBy(int nameField, bool skipFirst = false) {
   };
 }
 
-// A fixture whose parameter is a row: every failure inside shows the row's
-// file and line.
+// A fixture whose parameter is a row; failures show the row's file and line.
 template <class Base = testing::Test>
 class RowTest : public Base, public testing::WithParamInterface<TableRow> {
  protected:
