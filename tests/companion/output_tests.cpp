@@ -11,7 +11,7 @@
 
 #include "tests/companion/emf_reader.h"
 #include "tests/companion/pictures.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
@@ -135,31 +135,30 @@ TEST(Outputs, RefuseEmptyAndAbsurdFrames) {
   }
 }
 
-TEST(WriteEmf, HeaderFollowsTheScaleAndTextIsAnsiOnItsBaselineInTheMappedFace) {
-  const int rows = testtable::ForEachRow(COMPANION_DATA "emf_text.txt", [](const auto& row) {
-    Picture picture = MakePicture(0, 0, 600, 400);
-    picture.scaleMode = int16_t(std::stoi(row[0]));
-    picture.scale = std::stod(row[1]);
-    AddText(&picture, 7, 360, std::stoi(row[4]), "Line \xE9 1", kGreen, row[3]);
-    AddBitmap(&picture, 0, 400, 8, {{0, 1}}, {kRed, kGreen});
-    AddText(&picture, 7, 50, std::stoi(row[4]), "", kGreen, row[3]);  // nothing to draw
-    Bytes bytes;
-    std::string error;
-    WRITE_EMF_OR_SKIP(picture, &bytes);
-    const Metafile m = Walk(bytes);
-    const std::vector<std::string> frame = testtable::Words(row[2]);
-    EXPECT_EQ(
-        std::vector<int32_t>(m.header.begin(), m.header.begin() + 8),
-        std::vector<int32_t>({0, 0, 600, 400, 0, 0, std::stoi(frame[0]), std::stoi(frame[1])}));
-    const double millimetres = std::stoi(frame[0]) / 60000.0;  // the reference device's pixel size
-    EXPECT_NEAR(1.0 * m.header[10] / m.header[8], millimetres, millimetres / 1000);
-    EXPECT_EQ(m.header[8], m.header[9]);
-    EXPECT_EQ(m.background, 0x1E140Au);
-    EXPECT_EQ(m.drawn, std::vector<uint32_t>({kTextOutA, emf::kStretchDIBits}));
-    EXPECT_EQ(m.texts, std::vector<std::string>{row[5] + " Line \xE9 1"});
-  });
-  EXPECT_EQ(rows, 4);
+class EmfText : public testtable::RowTest<> {};
+
+TEST_P(EmfText, HeaderFollowsTheScaleAndTextIsAnsiOnItsBaselineInTheMappedFace) {
+  Picture picture = MakePicture(0, 0, 600, 400);
+  picture.scaleMode = int16_t(std::stoi(row[0]));
+  picture.scale = std::stod(row[1]);
+  AddText(&picture, 7, 360, std::stoi(row[4]), "Line \xE9 1", kGreen, row[3]);
+  AddBitmap(&picture, 0, 400, 8, {{0, 1}}, {kRed, kGreen});
+  AddText(&picture, 7, 50, std::stoi(row[4]), "", kGreen, row[3]);  // nothing to draw
+  Bytes bytes;
+  std::string error;
+  WRITE_EMF_OR_SKIP(picture, &bytes);
+  const Metafile m = Walk(bytes);
+  const std::vector<std::string> frame = testtable::Words(row[2]);
+  EXPECT_EQ(std::vector<int32_t>(m.header.begin(), m.header.begin() + 8),
+            std::vector<int32_t>({0, 0, 600, 400, 0, 0, std::stoi(frame[0]), std::stoi(frame[1])}));
+  const double millimetres = std::stoi(frame[0]) / 60000.0;  // the reference device's pixel size
+  EXPECT_NEAR(1.0 * m.header[10] / m.header[8], millimetres, millimetres / 1000);
+  EXPECT_EQ(m.header[8], m.header[9]);
+  EXPECT_EQ(m.background, 0x1E140Au);
+  EXPECT_EQ(m.drawn, std::vector<uint32_t>({kTextOutA, emf::kStretchDIBits}));
+  EXPECT_EQ(m.texts, std::vector<std::string>{row[5] + " Line \xE9 1"});
 }
+TESTTABLE_ROWS(EmfText, COMPANION_DATA "emf_text.txt", "", 4, -1);
 
 // One picture through every output: the PNG holds exactly the rendered
 // pixels, and an independent reader shows the SVG and the metafile so; the

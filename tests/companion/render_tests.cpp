@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/companion/pictures.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
@@ -55,23 +55,23 @@ TEST(RenderRgba, DrawsBackgroundThenBitmapsInCallOrderPixelExact) {
   EXPECT_EQ(RenderRgba(p).Art(), Art({"RRk"}));
 }
 
-TEST(RenderText, SitsOnTheBaselineAtTheOriginScaledToTheHeightAndClipped) {
-  const int rows = testtable::ForEachRow(COMPANION_DATA "text_boxes.txt", [](const auto& row) {
-    Picture picture = MakePicture(0, 0, 60, 40);
-    AddText(&picture, std::stoi(row[2]), 10, std::stoi(row[1]), row[0]);
-    const Image image = RenderRgba(picture);
-    int box[4] = {image.width, image.height, -1, -1};
-    for (int y = 0; y < image.height; ++y)
-      for (int x = 0; x < image.width; ++x)
-        if (image.At(x, y) == kYellow)
-          box[0] = std::min(box[0], x), box[1] = std::min(box[1], y), box[2] = std::max(box[2], x),
-          box[3] = std::max(box[3], y);
-    std::string got;
-    for (const int side : box) got += std::to_string(side) + " ";
-    EXPECT_EQ(got, row[3] + " ") << row[0] << " at height " << row[1];
-  });
-  EXPECT_EQ(rows, 7);
+class TextBox : public testtable::RowTest<> {};
+
+TEST_P(TextBox, SitsOnTheBaselineAtTheOriginScaledToTheHeightAndClipped) {
+  Picture picture = MakePicture(0, 0, 60, 40);
+  AddText(&picture, std::stoi(row[2]), 10, std::stoi(row[1]), row[0]);
+  const Image image = RenderRgba(picture);
+  int box[4] = {image.width, image.height, -1, -1};
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x)
+      if (image.At(x, y) == kYellow)
+        box[0] = std::min(box[0], x), box[1] = std::min(box[1], y), box[2] = std::max(box[2], x),
+        box[3] = std::max(box[3], y);
+  std::string got;
+  for (const int side : box) got += std::to_string(side) + " ";
+  EXPECT_EQ(got, row[3] + " ");
 }
+TESTTABLE_ROWS(TextBox, COMPANION_DATA "text_boxes.txt", "", 7, 4);
 
 // Text elements carry place, face, size, colour and escaped text: the whole
 // file as expected_text.svg holds it. Unwritable paths are refused, saying why.

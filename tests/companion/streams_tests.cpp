@@ -16,7 +16,7 @@
 #include "companion/standin.h"
 #include "gifimport/filter_api.h"
 #include "gifimport/input_stream.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
@@ -73,27 +73,26 @@ struct ThreeKinds {
   std::vector<QvStream> streams;
 };
 
-TEST(Streams, StructuredReadsPlaceShortsAtEvenOffsetsAndRefuseBadFormats) {
+class StreamFormat : public testtable::RowTest<> {};
+
+TEST_P(StreamFormat, StructuredReadsPlaceShortsAtEvenOffsetsAndRefuseBadFormats) {
   const auto hex = [](const std::string& field) {
     Bytes bytes;
     for (const std::string& word : testtable::Words(field))
       bytes.push_back(uint8_t(std::stoi(word, nullptr, 16)));
     return bytes;
   };
-  const int rows = testtable::ForEachRow(COMPANION_DATA "stream_formats.txt", [&](const auto& row) {
-    const Bytes input = hex(row[1]), expected = hex(row[4]);
-    ThreeKinds three(input);
-    for (QvStream s : three.streams) {
-      Bytes record(expected.size(), 0xEE);
-      EXPECT_EQ(QvStreamReadFormat(s, row[0].c_str(), record.data(), std::stoi(row[2])),
-                std::stoi(row[3]))
-          << row[0];
-      EXPECT_EQ(record, expected) << row[0];
-      EXPECT_TRUE(expected.size() > 1 || QvStreamSeek(s, 0, 1) == 0) << "a refused read moved";
-    }
-  });
-  EXPECT_EQ(rows, 9);
+  const Bytes input = hex(row[1]), expected = hex(row[4]);
+  ThreeKinds three(input);
+  for (QvStream s : three.streams) {
+    Bytes record(expected.size(), 0xEE);
+    EXPECT_EQ(QvStreamReadFormat(s, row[0].c_str(), record.data(), std::stoi(row[2])),
+              std::stoi(row[3]));
+    EXPECT_EQ(record, expected);
+    EXPECT_TRUE(expected.size() > 1 || QvStreamSeek(s, 0, 1) == 0) << "a refused read moved";
+  }
 }
+TESTTABLE_ROWS(StreamFormat, COMPANION_DATA "stream_formats.txt", "", 9, -1);
 
 // Sizes across the 64 KiB file buffer and seeks like a file's: the three
 // kinds deliver the very same bytes, whatever pieces a host hands out.

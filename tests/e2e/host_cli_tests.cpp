@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/companion/pictures.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
@@ -70,61 +70,68 @@ std::string TransparencyDiffers(const fs::path& dir, const std::string& name) {
   return out;
 }
 
-TEST(HostCli, EveryRecordOfTheTable) {
-  const fs::path root =
-      fs::temp_directory_path() / ("gifimport-host-cli-" + std::to_string(getpid()));
+// The records of the table, each its lines as one field, at its command's line.
+std::vector<testtable::TableRow> Records() {
   std::ifstream table(HOST_CLI_TABLE);
-  std::vector<std::string> records;
+  std::vector<testtable::TableRow> records;
+  int number = 0;
   for (std::string line; std::getline(table, line);) {
-    if (line.rfind("$ ", 0) == 0) records.emplace_back();
-    if (!records.empty() && !line.empty() && line[0] != '#') records.back() += line + "\n";
+    ++number;
+    if (line.rfind("$ ", 0) == 0) records.push_back({{""}, HOST_CLI_TABLE, number});
+    if (!records.empty() && !line.empty() && line[0] != '#')
+      records.back().fields[0] += line + "\n";
   }
-  ASSERT_GT(records.size(), 10u);
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (records[i].find("\nexit ") == std::string::npos) records[i] += "exit 0\n";
-    std::istringstream record(records[i]);
-    std::string command, line;
-    std::getline(record, command);
-    SCOPED_TRACE(command);
-    const fs::path dir = root / std::to_string(i);
-    fs::create_directories(dir);
-    const std::string shell = "cd '" + dir.string() + "' && G='" GIFIMPORT_EMULATOR " " +
-                              GIFIMPORT_HOST + "' C='" + CASES + "' E='" + EXAMPLES + "' && (" +
-                              command.substr(2) + ") </dev/null >out.bin 2>err.txt";
-    const int status = std::system(shell.c_str());
-    const std::string out = testtable::ReadBytes(dir / "out.bin"),
-                      err = testtable::ReadBytes(dir / "err.txt");
-    const std::string exited =
-        "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    // Each line of the record as the run gives it: equal when it holds.
-    std::string expected, got;
-    bool skip = false;
-    while (std::getline(record, line)) {
-      const std::string key = line.substr(0, line.find(' ')), value = line.substr(key.size() + 1);
-      const std::string& text = key == "err" ? err : out;
-      std::string now = key == "exit" ? exited : line;
-      if (key == "files") now = "files " + Files(dir);
-      if (key == "transparency") {
-        std::string differs;
-        for (const std::string& name : testtable::Words(value))
-          differs += TransparencyDiffers(dir, name);
-        if (!differs.empty()) now = "transparency differs:" + differs;
-      }
-      if ((key == "err" || key == "out") && !std::regex_search(text, std::regex(value)))
-        now = key + " not found in:\n" + text;
-#ifdef STANDIN_HAVE_PNG
-      if (key == "png")
-        now = "png " + value.substr(0, value.find(' ') + 1) +
-              PngPixels(testtable::ReadBytes(dir / value.substr(0, value.find(' '))));
-#else
-      skip = skip || key == "png";  // no picture without libpng
-#endif
-      expected += line + "\n";
-      got += now + "\n";
-    }
-    EXPECT_EQ(skip ? expected : got, expected) << err;
-  }
-  fs::remove_all(root);
+  return records;
 }
+
+class HostCli : public testtable::RowTest<> {};
+
+TEST_P(HostCli, GivesWhatTheRecordSays) {
+  std::string lines = row[0], command, line;
+  if (lines.find("\nexit ") == std::string::npos) lines += "exit 0\n";
+  std::istringstream record(lines);
+  std::getline(record, command);
+  const fs::path dir =
+      fs::temp_directory_path() /
+      ("gifimport-host-cli-" + std::to_string(getpid()) + "-" + std::to_string(row.line));
+  fs::create_directories(dir);
+  const std::string shell = "cd '" + dir.string() + "' && G='" GIFIMPORT_EMULATOR " " +
+                            GIFIMPORT_HOST + "' C='" + CASES + "' E='" + EXAMPLES + "' && (" +
+                            command.substr(2) + ") </dev/null >out.bin 2>err.txt";
+  const int status = std::system(shell.c_str());
+  const std::string out = testtable::ReadBytes(dir / "out.bin"),
+                    err = testtable::ReadBytes(dir / "err.txt");
+  const std::string exited = "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  // Each line of the record as the run gives it: equal when it holds.
+  std::string expected, got;
+  bool skip = false;
+  while (std::getline(record, line)) {
+    const std::string key = line.substr(0, line.find(' ')), value = line.substr(key.size() + 1);
+    const std::string& text = key == "err" ? err : out;
+    std::string now = key == "exit" ? exited : line;
+    if (key == "files") now = "files " + Files(dir);
+    if (key == "transparency") {
+      std::string differs;
+      for (const std::string& name : testtable::Words(value))
+        differs += TransparencyDiffers(dir, name);
+      if (!differs.empty()) now = "transparency differs:" + differs;
+    }
+    if ((key == "err" || key == "out") && !std::regex_search(text, std::regex(value)))
+      now = key + " not found in:\n" + text;
+#ifdef STANDIN_HAVE_PNG
+    if (key == "png")
+      now = "png " + value.substr(0, value.find(' ') + 1) +
+            PngPixels(testtable::ReadBytes(dir / value.substr(0, value.find(' '))));
+#else
+    skip = skip || key == "png";  // no picture without libpng
+#endif
+    expected += line + "\n";
+    got += now + "\n";
+  }
+  EXPECT_EQ(skip ? expected : got, expected) << err;
+  fs::remove_all(dir);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, HostCli, testing::ValuesIn(Records()), testtable::NameBy(-1));
+TEST(HostCli_Table, Rows) { EXPECT_GT(Records().size(), 10u); }
 
 }  // namespace

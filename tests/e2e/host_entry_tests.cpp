@@ -13,7 +13,7 @@
 
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
@@ -32,7 +32,12 @@ Strings Logged(const std::string& op, const Strings& keys = {}) {
   return out;
 }
 
-TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
+// The metafile entries: options blocks, refusals, bad records and the
+// persistent bytes kept.
+class ImportEntry : public testtable::RowTest<> {};
+
+TEST_P(ImportEntry, AsTheRowSays) {
+  const Row& r = row.fields;
   const e2e::Bytes gif = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-600x400.gif"),
                    small = e2e::ReadWholeFile(GIFIMPORT_CASES "/solid-9x4.gif");
   SourceDescriptor file{}, longName{}, memory{};
@@ -41,96 +46,97 @@ TEST(HostEntries, OptionsBlocksRefusalsBadRecordsAndPersistentBytes) {
   memory.memory = e2e::MemoryBlockOf(gif);
   std::map<std::string, const SourceDescriptor*> sources = {{"none", nullptr}, {"long", &longName}};
   sources["memory"] = &memory, sources["file"] = sources["stream"] = &file;
-  const auto entry = [&](const Row& r, int n) {
-    SCOPED_TRACE(n);
-    HGLOBAL block = nullptr;
-    std::vector<uint8_t> before;
-    if (r[1] != "none") {
-      EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), kFilterInfoMade);
-      before.assign(kPersistentOptionsBytes, 0);
-      for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
-      QvOptionsControl(block, kQvOptionStorePersistent, static_cast<int32_t>(before.size()),
-                       before.data(), nullptr, 0);
-      const uint16_t refuse = r[1] == "refusing";
-      QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
-      const HostStreamProc function = r[1] == "carrying" ? &e2e::UserZeroStreamProc : nullptr;
-      EscapeSetup(block, kEscapeStreamFunction, kEscapeValueBytes,
-                  reinterpret_cast<void*>(function), nullptr, 0);
-      std::memcpy(before.data(), &function, sizeof function);
-    }
-    const SourceDescriptor* source = sources.at(r[2]);
-    ImportResult result{};
-    ImportResult* out = r[3] == "yes" ? &result : nullptr;
-    const uint32_t user = e2e::userZeroStream = e2e::OpenByteStream(small);
-    StandInClearLog();
-    if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), kQvErrStop, 0);
-    const long allocations = PlatformAllocationCount();
-    const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
-    const int32_t ended = r[0] == "ImportGR" ? ImportGR(0, source, out, block)
-                          : r[0] == "ImportCB"
-                              ? ImportCB(0, source, out, block, user, proc)
-                              : ImportEmbeddedGR(0, source, out, block, 0, "Start");
-    StandInResetFaults();
-    e2e::CloseByteStream(user);
-    EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));
-    EXPECT_EQ(r[6] == "-" ? 0 : std::stoi(r[6]), result.right) << "the stream, else the file";
-    const bool metafile = GetObjectType(result.metafile) == OBJ_ENHMETAFILE &&
-                          DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
-    EXPECT_TRUE(metafile || result.metafile == nullptr) << "no metafile, and nothing else";
-    if (r[1] == "none" && ended == e2e::CaptureSuccess()) {
-      EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
-      EXPECT_EQ(Logged("QvOptionsControl", {"stored"}).at(0), "0 ") << "marked as its own";
-    } else if (r[5] != "captured" && r[4] == "-") {
-      EXPECT_EQ(PlatformAllocationCount(), allocations) << "no block and no setup made";
-      EXPECT_TRUE(Logged("QvMetafileBegin").empty());
-    }
-    const HostStreamProc kept = &e2e::ByteStreamProc;
-    if (r[2] == "stream") std::memcpy(before.data(), &kept, sizeof kept);
-    EXPECT_EQ(block ? e2e::PersistentBytes(block) : before, before);
-    GlobalFree(block);
-  };
-  EXPECT_EQ(testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "Import", entry), 15);
+  HGLOBAL block = nullptr;
+  std::vector<uint8_t> before;
+  if (r[1] != "none") {
+    EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), kFilterInfoMade);
+    before.assign(kPersistentOptionsBytes, 0);
+    for (size_t i = sizeof(HostStreamProc); i < before.size(); ++i) before[i] = uint8_t(i);
+    QvOptionsControl(block, kQvOptionStorePersistent, static_cast<int32_t>(before.size()),
+                     before.data(), nullptr, 0);
+    const uint16_t refuse = r[1] == "refusing";
+    QvOptionsControl(block, 4, 2, &refuse, nullptr, 0);
+    const HostStreamProc function = r[1] == "carrying" ? &e2e::UserZeroStreamProc : nullptr;
+    EscapeSetup(block, kEscapeStreamFunction, kEscapeValueBytes, reinterpret_cast<void*>(function),
+                nullptr, 0);
+    std::memcpy(before.data(), &function, sizeof function);
+  }
+  const SourceDescriptor* source = sources.at(r[2]);
+  ImportResult result{};
+  ImportResult* out = r[3] == "yes" ? &result : nullptr;
+  const uint32_t user = e2e::userZeroStream = e2e::OpenByteStream(small);
+  StandInClearLog();
+  if (r[4] != "-") StandInSetPendingErrorAfter("*", std::stoi(r[4]), kQvErrStop, 0);
+  const long allocations = PlatformAllocationCount();
+  const HostStreamProc proc = r[2] == "stream" ? e2e::ByteStreamProc : nullptr;
+  const int32_t ended = r[0] == "ImportGR"   ? ImportGR(0, source, out, block)
+                        : r[0] == "ImportCB" ? ImportCB(0, source, out, block, user, proc)
+                                             : ImportEmbeddedGR(0, source, out, block, 0, "Start");
+  StandInResetFaults();
+  e2e::CloseByteStream(user);
+  EXPECT_EQ(ended, r[5] == "captured" ? e2e::CaptureSuccess() : std::stoi(r[5]));
+  EXPECT_EQ(r[6] == "-" ? 0 : std::stoi(r[6]), result.right) << "the stream, else the file";
+  const bool metafile = GetObjectType(result.metafile) == OBJ_ENHMETAFILE &&
+                        DeleteEnhMetaFile(static_cast<HENHMETAFILE>(result.metafile));
+  EXPECT_TRUE(metafile || result.metafile == nullptr) << "no metafile, and nothing else";
+  if (r[1] == "none" && ended == e2e::CaptureSuccess()) {
+    EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
+    EXPECT_EQ(Logged("QvOptionsControl", {"stored"}).at(0), "0 ") << "marked as its own";
+  } else if (r[5] != "captured" && r[4] == "-") {
+    EXPECT_EQ(PlatformAllocationCount(), allocations) << "no block and no setup made";
+    EXPECT_TRUE(Logged("QvMetafileBegin").empty());
+  }
+  const HostStreamProc kept = &e2e::ByteStreamProc;
+  if (r[2] == "stream") std::memcpy(before.data(), &kept, sizeof kept);
+  EXPECT_EQ(block ? e2e::PersistentBytes(block) : before, before);
+  GlobalFree(block);
   GlobalFree(memory.memory);
   EXPECT_EQ(testhost::DescribeLive(), "");
 }
+TESTTABLE_ROWS(ImportEntry, GIFIMPORT_HOST_ENTRIES, "Import", 15, -1);
 
-// Also: no place for the block's handle makes no block; no setup handle, or
-// one freed already, is left alone, and so is the dialog without an owner.
-TEST(HostEntries, RegistrationAndSetupEntries) {
-  const std::string text = "[ir_gif]\n~Mode=Missing\n",
-                    windir = getenv("WINDIR") ? getenv("WINDIR") : "";
+// GetFilterInfo and GetFilterPref with a profile, broken or not, and
+// allocations failing.
+class InfoEntry : public testtable::RowTest<> {};
+
+TEST_P(InfoEntry, AsTheRowSays) {
+  const Row& r = row.fields;
+  const std::string windir = getenv("WINDIR") ? getenv("WINDIR") : "";
+  const std::string text = "[ir_gif]\n~Mode=Missing\n";
   const std::string profile =
       e2e::WriteScratchFile("gifin.INI", e2e::Bytes(text.begin(), text.end()));
-  const auto info = [&](const Row& r, int n) {
-    SCOPED_TRACE(n);
-    setenv("WINDIR",
-           r[1] == "broken" ? profile.substr(0, profile.rfind('/')).c_str() : windir.c_str(), 1);
-    PlatformFailAllocationAt(std::stoi(r[2]));
-    HGLOBAL block = reinterpret_cast<HGLOBAL>(0x1234);
-    StandInClearLog();
-    EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), std::stoi(r[3]));
-    EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
-    EXPECT_EQ(block != nullptr, r[4] != "none");
-    if (block != nullptr) {
-      uint8_t options[3] = {9, 9, 9};  // the two marks: two bytes and one
-      QvOptionsControl(block, kQvOptionFilterBlockMark, 2, nullptr, options, 0);
-      QvOptionsControl(block, kQvOptionRegisterMark, 1, nullptr, options + 2, 0);
-      EXPECT_EQ(std::vector<int>(options, options + 3),
-                std::vector<int>({0, 0, std::stoi(r[4], 0, 0)}));
-      EXPECT_EQ(e2e::PersistentBytes(block), std::vector<uint8_t>(kPersistentOptionsBytes, 0));
-      GlobalFree(block);
-    }
-    StandInClearLog();
-    PlatformFailAllocationAt(r[2] != "0" ? 1 : 0);  // the setup's block
-    testing::internal::CaptureStdout();             // the stand-in's dialog prints itself
-    GetFilterPref(0, 42, 5, 0);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Logged("QvPreferencesDialog", {"hostValue", "flag", "editResult"}),
-              r[5] == "yes" ? Strings{"42 1 0 "} : Strings{});
-  };
-  EXPECT_EQ(testtable::ForEachRow(GIFIMPORT_HOST_ENTRIES, "info", info), 4);
+  setenv("WINDIR",
+         r[1] == "broken" ? profile.substr(0, profile.rfind('/')).c_str() : windir.c_str(), 1);
+  PlatformFailAllocationAt(std::stoi(r[2]));
+  HGLOBAL block = reinterpret_cast<HGLOBAL>(0x1234);
+  StandInClearLog();
+  EXPECT_EQ(GetFilterInfo(0, 0, &block, 0), std::stoi(r[3]));
+  EXPECT_EQ(Logged("QvOptionsCreate", {"a", "b", "c", "d"}), Strings{"0 0 0 0 "});
+  EXPECT_EQ(block != nullptr, r[4] != "none");
+  if (block != nullptr) {
+    uint8_t options[3] = {9, 9, 9};  // the two marks: two bytes and one
+    QvOptionsControl(block, kQvOptionFilterBlockMark, 2, nullptr, options, 0);
+    QvOptionsControl(block, kQvOptionRegisterMark, 1, nullptr, options + 2, 0);
+    EXPECT_EQ(std::vector<int>(options, options + 3),
+              std::vector<int>({0, 0, std::stoi(r[4], 0, 0)}));
+    EXPECT_EQ(e2e::PersistentBytes(block), std::vector<uint8_t>(kPersistentOptionsBytes, 0));
+    GlobalFree(block);
+  }
+  StandInClearLog();
+  PlatformFailAllocationAt(r[2] != "0" ? 1 : 0);  // the setup's block
+  testing::internal::CaptureStdout();             // the stand-in's dialog prints itself
+  GetFilterPref(0, 42, 5, 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Logged("QvPreferencesDialog", {"hostValue", "flag", "editResult"}),
+            r[5] == "yes" ? Strings{"42 1 0 "} : Strings{});
   setenv("WINDIR", windir.c_str(), 1);
   PlatformFailAllocationAt(0);
+}
+TESTTABLE_ROWS(InfoEntry, GIFIMPORT_HOST_ENTRIES, "info", 4, -1, true);
+
+// No place for the block's handle makes no block; no setup handle, or one
+// freed already, is left alone, and so is the dialog without an owner.
+TEST(HostEntries, RegistrationAndSetupEntries) {
   const long allocations = PlatformAllocationCount();
   EXPECT_EQ(GetFilterInfo(0, 0, nullptr, 0), 0);
   EXPECT_EQ(PlatformAllocationCount(), allocations);

@@ -16,6 +16,7 @@
 
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
+#include "tests/support/row_tests.h"
 #ifdef GIFIMPORT_HAVE_GIFLIB
 #include "tests/support/giflib_oracle.h"
 #endif
@@ -168,127 +169,168 @@ Strings ByEntries(const Bytes& gif, const std::function<void()>& arm) {
   return out;
 }
 
-TEST(ImportTest, EveryCaseByEveryWayGivesItsGoldenRun) {
-  std::set<fs::path> paths;
+// The cases, each its name at its file.
+std::vector<testtable::TableRow> Cases() {
+  std::vector<testtable::TableRow> rows;
   for (const auto& entry : fs::directory_iterator(kRoot / "tests/e2e/cases"))
-    if (entry.path().extension() == ".txt") paths.insert(entry.path());
-  for (const fs::path& path : paths) {
-    SCOPED_TRACE(path.filename().string());
-    const Case c = ReadCase(path);
-    Bytes gif = e2e::ReadWholeFile((kRoot / "tests/e2e/cases" / c.gifName).string());
-    if (c.with.count("patch")) gif.at(static_cast<size_t>(c.Get("patch"))) = uint8_t(c.Get("to"));
-    const ImportOptions options = OptionsFor(c);
-    const ImportRun byFile = Checked(gif, options);
-    const Strings entries = ByEntries(gif, options.beforeImport);
-    Strings got = {"result " + std::to_string(byFile.result), entries[0]};
-    for (const testhost::StatusCall& s : byFile.calls) {
-      char text[80];
-      std::snprintf(text, sizeof text, "status %d %d %d %d %d", int(s.kind), int(s.code),
-                    int(s.value1), int(s.value2), int(s.severity));
-      got.push_back(text);
-    }
-    const Strings calls = AfterOpen(byFile);  // the open names the scratch file
-    got.insert(got.end(), calls.begin(), calls.end());
-    got.insert(got.end(), entries.begin() + 1, entries.end());
-    // Cut at every offset: the result and the text lines drawn ("tN"), how
-    // many cuts in a row give them.
-    for (size_t cut = 0; c.with.count("cuts") && cut <= gif.size(); ++cut) {
-      const ImportRun run = Checked(Bytes(gif.begin(), gif.begin() + cut), options);
-      EXPECT_EQ(run.Errors(), std::vector<int32_t>(run.result != 0, run.result)) << "cut " << cut;
-      const std::string result = "cut " + std::to_string(run.result) + " t" +
-                                 std::to_string(run.picture ? run.picture->texts.size() : 0) + " x";
-      if (got.back().rfind(result, 0) != 0) got.push_back(result + "0");
-      got.back() = result + std::to_string(std::stoi(got.back().substr(result.size())) + 1);
-    }
-    if (kWrite) std::ofstream(path) << c.header << Lines(got);
-#ifndef _WIN32  // the golden text is the Linux build's: paths and handles read otherwise there
-    EXPECT_EQ(Lines(got), c.expected);
-#endif
-
-    // Every other way in gives the same import, the input that wins opened.
-    const struct {
-      InputKind input;
-      bool alsoPath, callback, context;
-      const char* opened;
-    } ways[] = {
-        {InputKind::kMemory, false, true, true, "\"memory\""},
-        {InputKind::kMemory, true, true, true, "\"file\""},  // a path wins over memory
-        {InputKind::kHostStream, false, true, true, "\"host\""},
-        {InputKind::kHostStream, true, true, true, "\"host\""},  // a stream wins over a path
-        {InputKind::kFile, false, false, true, "\"file\""},      // no status callback
-        {InputKind::kFile, false, true, false, "\"file\""}};     // no host context
-    for (const auto& [input, alsoPath, callback, context, opened] : ways) {
-      if (options.cancelAtProgress && !(callback && context)) continue;
-      SCOPED_TRACE(testing::Message() << "input " << int(input) << alsoPath << callback << context);
-      ImportOptions o = options;
-      o.input = input, o.alsoPath = alsoPath, o.callback = callback, o.context = context;
-      const ImportRun run = Checked(gif, o);
-      EXPECT_EQ(run.result, byFile.result);
-      EXPECT_EQ(run.calls.size(), callback && context ? byFile.calls.size() : 0u);
-      EXPECT_EQ(e2e::LogField(run.log.at(0), "kind"), opened);
-      // Without a context the document is opened without one; nothing else differs.
-      EXPECT_EQ(context ? AfterOpen(run) : run.Ops(), context ? AfterOpen(byFile) : byFile.Ops());
-    }
-  }
-  EXPECT_GT(paths.size(), 40u);
+    if (entry.path().extension() == ".txt")
+      rows.push_back({{entry.path().stem().string()}, entry.path().string(), 1});
+  return rows;
 }
 
-// Fuzz seeds carry their control bytes in front of the GIF; crashers are
-// replayed whatever they hold.
-TEST(ImportTest, EveryGifWeKeepByEveryInputKind) {
-  const fs::path golden = kRoot / "tests/e2e/pixel_oracle.txt";
+class ImportCase : public testtable::RowTest<> {};
+
+TEST_P(ImportCase, ByEveryWayGivesItsGoldenRun) {
+  const fs::path path = row.file;
+  const Case c = ReadCase(path);
+  Bytes gif = e2e::ReadWholeFile((kRoot / "tests/e2e/cases" / c.gifName).string());
+  if (c.with.count("patch")) gif.at(static_cast<size_t>(c.Get("patch"))) = uint8_t(c.Get("to"));
+  const ImportOptions options = OptionsFor(c);
+  const ImportRun byFile = Checked(gif, options);
+  const Strings entries = ByEntries(gif, options.beforeImport);
+  Strings got = {"result " + std::to_string(byFile.result), entries[0]};
+  for (const testhost::StatusCall& s : byFile.calls) {
+    char text[80];
+    std::snprintf(text, sizeof text, "status %d %d %d %d %d", int(s.kind), int(s.code),
+                  int(s.value1), int(s.value2), int(s.severity));
+    got.push_back(text);
+  }
+  const Strings calls = AfterOpen(byFile);  // the open names the scratch file
+  got.insert(got.end(), calls.begin(), calls.end());
+  got.insert(got.end(), entries.begin() + 1, entries.end());
+  // Cut at every offset: the result and the text lines drawn ("tN"), how
+  // many cuts in a row give them.
+  for (size_t cut = 0; c.with.count("cuts") && cut <= gif.size(); ++cut) {
+    const ImportRun run = Checked(Bytes(gif.begin(), gif.begin() + cut), options);
+    EXPECT_EQ(run.Errors(), std::vector<int32_t>(run.result != 0, run.result)) << "cut " << cut;
+    const std::string result = "cut " + std::to_string(run.result) + " t" +
+                               std::to_string(run.picture ? run.picture->texts.size() : 0) + " x";
+    if (got.back().rfind(result, 0) != 0) got.push_back(result + "0");
+    got.back() = result + std::to_string(std::stoi(got.back().substr(result.size())) + 1);
+  }
+  if (kWrite) std::ofstream(path) << c.header << Lines(got);
+#ifndef _WIN32  // the golden text is the Linux build's: paths and handles read otherwise there
+  EXPECT_EQ(Lines(got), c.expected);
+#endif
+
+  // Every other way in gives the same import, the input that wins opened.
+  const struct {
+    InputKind input;
+    bool alsoPath, callback, context;
+    const char* opened;
+  } ways[] = {{InputKind::kMemory, false, true, true, "\"memory\""},
+              {InputKind::kMemory, true, true, true, "\"file\""},  // a path wins over memory
+              {InputKind::kHostStream, false, true, true, "\"host\""},
+              {InputKind::kHostStream, true, true, true, "\"host\""},  // a stream wins over a path
+              {InputKind::kFile, false, false, true, "\"file\""},      // no status callback
+              {InputKind::kFile, false, true, false, "\"file\""}};     // no host context
+  for (const auto& [input, alsoPath, callback, context, opened] : ways) {
+    if (options.cancelAtProgress && !(callback && context)) continue;
+    SCOPED_TRACE(testing::Message() << "input " << int(input) << alsoPath << callback << context);
+    ImportOptions o = options;
+    o.input = input, o.alsoPath = alsoPath, o.callback = callback, o.context = context;
+    const ImportRun run = Checked(gif, o);
+    EXPECT_EQ(run.result, byFile.result);
+    EXPECT_EQ(run.calls.size(), callback && context ? byFile.calls.size() : 0u);
+    EXPECT_EQ(e2e::LogField(run.log.at(0), "kind"), opened);
+    // Without a context the document is opened without one; nothing else differs.
+    EXPECT_EQ(context ? AfterOpen(run) : run.Ops(), context ? AfterOpen(byFile) : byFile.Ops());
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Rows, ImportCase, testing::ValuesIn(Cases()), testtable::NameBy(0));
+TEST(ImportCase_Table, Rows) { EXPECT_GT(Cases().size(), 40u); }
+
+const fs::path kGolden = kRoot / "tests/e2e/pixel_oracle.txt";
+using Golden = std::map<std::string, std::string>;
+
+// The golden lines by the file each names, the file first made of `write`.
+Golden GoldenLines(const Golden* write = nullptr) {
+  if (write) {
+    std::ofstream out(kGolden);
+    out << "# file, ImportFile's result, bitmaps, FNV-1a of their sizes and bands\n";
+    for (const auto& entry : *write) out << entry.second << "\n";
+  }
+  Golden lines;
+  for (const testtable::TableRow& row : testtable::LoadRows(kGolden.string()))
+    lines[row[0].substr(0, row[0].find(' '))] = row[0];
+  return lines;
+}
+
+// Every GIF kept (crashers whatever they hold), each its tree path, at its
+// golden line. Fuzz seeds carry their control bytes in front of the GIF.
+std::vector<testtable::TableRow> KeptGifs() {
   std::set<std::string> names;
   for (const char* dir : {"examples", "tests/crashers", "tests/e2e/cases", "fuzz/seeds/import",
                           "fuzz/seeds/import_gr", "fuzz/seeds/file_info"})
     for (const auto& entry : fs::directory_iterator(kRoot / dir))
       if (entry.is_regular_file() && entry.path().extension() != ".txt")
-        names.insert(fs::relative(entry.path(), kRoot).generic_string());
-  std::string written = "# file, ImportFile's result, bitmaps, FNV-1a of their sizes and bands\n";
+        names.insert(dir + ("/" + entry.path().filename().string()));
+  std::vector<testtable::TableRow> rows;
   for (const std::string& name : names) {
-    Bytes gif = e2e::ReadWholeFile((kRoot / name).string());
-    if (name.rfind("fuzz/", 0) == 0)
-      gif.erase(gif.begin(), gif.begin() + std::min<size_t>(4, gif.size()));
+    char head[8] = "";
+    std::ifstream(kRoot / name, std::ios::binary).read(head, 7);
     const bool crasher =
         name.rfind("tests/crashers/", 0) == 0 && fs::path(name).extension() == ".gif";
-    if (!crasher && (gif.size() < 3 || std::memcmp(gif.data(), "GIF", 3) != 0)) continue;
-    SCOPED_TRACE(name);
-    std::fprintf(stderr, "%s\n", name.c_str());  // named before its import, should it never end
-    const ImportRun run = Checked(gif, {});      // by file
-    for (InputKind input : {InputKind::kMemory, InputKind::kHostStream}) {
-      ImportOptions options;
-      options.input = input;
-      const ImportRun other = Checked(gif, options);
-      EXPECT_TRUE(other.result == run.result && AfterOpen(other) == AfterOpen(run))
-          << "input kinds differ";
-    }
-    uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a, numbers as 4 bytes little-endian
-    const auto mix = [&hash](uint32_t v, std::vector<uint8_t> bytes) {  // v, then the bytes
-      bytes.insert(bytes.begin(),
-                   {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
-      for (uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001B3ull;
-    };
-    const std::vector<standin::Bitmap> none, &bitmaps = run.picture ? run.picture->bitmaps : none;
-    for (const standin::Bitmap& bitmap : bitmaps) {
-      for (uint32_t v : {uint32_t(bitmap.width), uint32_t(bitmap.height), uint32_t(bitmap.depth)})
-        mix(v, {});
-      for (const standin::Bitmap::Band& band : bitmap.bands) mix(band.rows, band.data);
-    }
-    char line[64];
-    std::snprintf(line, sizeof line, " %d %zu %016llx", int(run.result), bitmaps.size(),
-                  static_cast<unsigned long long>(hash));
-    written += name + line + "\n";
-#ifdef GIFIMPORT_HAVE_GIFLIB
-    // Only a file both decoders read whole: each keeps its own tolerances.
-    std::vector<oracle::GifImage> images;
-    if (run.result != 0 || !oracle::SlurpGiflib(gif.data(), gif.size(), &images)) continue;
-    ASSERT_EQ(images.size(), bitmaps.size());
-    for (size_t i = 0; i < images.size(); ++i)
-      EXPECT_EQ(oracle::CompareBitmap(bitmaps[i], images[i]), "") << "image " << i + 1;
-#endif
+    if (crasher || std::memcmp(head + (name.rfind("fuzz/", 0) == 0 ? 4 : 0), "GIF", 3) == 0)
+      rows.push_back({{name}, kGolden.string(), int(rows.size()) + 2});
   }
-  if (kWrite) std::ofstream(golden) << written;
-  EXPECT_EQ(written, testtable::ReadBytes(golden.string()));
+  return rows;
 }
+
+// The golden file has a line for each GIF kept and no other
+// (GIFIMPORT_WRITE_GOLDEN drops the others).
+TEST(KeptGif_Table, Rows) {
+  Golden lines = GoldenLines(), kept;
+  for (const testtable::TableRow& row : KeptGifs())
+    kept[row[0]] = lines.count(row[0]) ? lines[row[0]] : row[0] + " (no line)";
+  if (kWrite) GoldenLines(&kept);
+  EXPECT_EQ(kept, lines);
+}
+
+class KeptGif : public testtable::RowTest<> {};
+
+// By every input kind: one result and call log, and the bitmaps the golden
+// line's; against giflib too where both read the file whole.
+TEST_P(KeptGif, ByEveryInputKind) {
+  const std::string& name = row[0];
+  Bytes gif = e2e::ReadWholeFile((kRoot / name).string());
+  if (name.rfind("fuzz/", 0) == 0)
+    gif.erase(gif.begin(), gif.begin() + std::min<size_t>(4, gif.size()));
+  const ImportRun run = Checked(gif, {});  // by file
+  for (InputKind input : {InputKind::kMemory, InputKind::kHostStream}) {
+    ImportOptions options;
+    options.input = input;
+    const ImportRun other = Checked(gif, options);
+    EXPECT_TRUE(other.result == run.result && AfterOpen(other) == AfterOpen(run))
+        << "input kinds differ";
+  }
+  uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a, numbers as 4 bytes little-endian
+  const auto mix = [&hash](uint32_t v, std::vector<uint8_t> bytes) {  // v, then the bytes
+    bytes.insert(bytes.begin(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+    for (uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001B3ull;
+  };
+  const std::vector<standin::Bitmap> none, &bitmaps = run.picture ? run.picture->bitmaps : none;
+  for (const standin::Bitmap& bitmap : bitmaps) {
+    for (uint32_t v : {uint32_t(bitmap.width), uint32_t(bitmap.height), uint32_t(bitmap.depth)})
+      mix(v, {});
+    for (const standin::Bitmap::Band& band : bitmap.bands) mix(band.rows, band.data);
+  }
+  char line[64];
+  std::snprintf(line, sizeof line, " %d %zu %016llx", int(run.result), bitmaps.size(),
+                static_cast<unsigned long long>(hash));
+  Golden lines = GoldenLines();
+  if (kWrite) lines[name] = name + line, GoldenLines(&lines);
+  EXPECT_EQ(name + line, lines[name]);
+#ifdef GIFIMPORT_HAVE_GIFLIB
+  // Only a file both decoders read whole: each keeps its own tolerances.
+  std::vector<oracle::GifImage> images;
+  if (run.result != 0 || !oracle::SlurpGiflib(gif.data(), gif.size(), &images)) return;
+  ASSERT_EQ(images.size(), bitmaps.size());
+  for (size_t i = 0; i < images.size(); ++i)
+    EXPECT_EQ(oracle::CompareBitmap(bitmaps[i], images[i]), "") << "image " << i + 1;
+#endif
+}
+INSTANTIATE_TEST_SUITE_P(Rows, KeptGif, testing::ValuesIn(KeptGifs()), testtable::NameBy(0));
 
 // A handle that is no live setup large enough, and names that do not fit
 // their 260-byte fields: refused, never written past.

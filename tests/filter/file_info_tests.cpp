@@ -12,7 +12,7 @@
 #include "filter/file_info.h"
 #include "platform/locked_global.h"
 #include "tests/support/recording_host.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
@@ -134,19 +134,17 @@ void Item(const Row& r) {
   EXPECT_EQ(area, expected);
 }
 
-void QueryRow(const Row& r) { Query(Input(r[1]), r[2], r[3], Number(r[4]), Number(r[5]), r[6]); }
+void Query(const Row& r) { Query(Input(r[1]), r[2], r[3], Number(r[4]), Number(r[5]), r[6]); }
 
-TEST(FileInfoTest, EveryRowOfTheTable) {
-  const auto rows = [](const char* kind, void (*check)(const Row&)) {
-    return testtable::ForEachRow(GIFIMPORT_FILE_INFO "/file_info.txt", kind,
-                                 [&](const Row& r, int n) {
-                                   SCOPED_TRACE(r[0] + " row " + std::to_string(n));
-                                   check(r);
-                                 });
-  };
-  EXPECT_EQ(rows("query", QueryRow), 39);
-  EXPECT_EQ(rows("cuts", Cuts), 2);
-  EXPECT_EQ(rows("item", Item), 15);
+#define FILE_INFO_ROWS(Kind, kind, count)                    \
+  using FileInfo##Kind = testtable::RowTest<>;               \
+  TEST_P(FileInfo##Kind, AsTheRowSays) { Kind(row.fields); } \
+  TESTTABLE_ROWS(FileInfo##Kind, GIFIMPORT_FILE_INFO "/file_info.txt", kind, count, -1, true)
+FILE_INFO_ROWS(Query, "query", 39);
+FILE_INFO_ROWS(Cuts, "cuts", 2);
+FILE_INFO_ROWS(Item, "item", 15);
+
+TEST(FileInfoTest, NoRecordAndAZeroScreenPastItsBlocks) {
   EXPECT_EQ(GetFileInfo(GIFIMPORT_FILE_INFO "/file_info.txt", nullptr, 0, nullptr),
             kFileInfoBadRecord);
   // A zero screen size is given up past 16,384 sub-blocks in all, terminators

@@ -8,7 +8,7 @@
 #include "companion/standin.h"
 #include "core/status.h"
 #include "tests/support/recording_host.h"
-#include "tests/support/table.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
@@ -115,21 +115,22 @@ struct Status {
   testhost::ScopedJob job;
 };
 
-TEST(StatusTest, EveryRowOfTheTable) {
+// Each kind of row through its check, on a fresh job and host.
+struct StatusRow : testtable::RowTest<> {
   Status t;
-  const auto rows = [&t](const char* kind, void (Status::*check)(const Row&)) {
-    return testtable::ForEachRow(GIFIMPORT_STATUS_TABLE, kind, [&](const Row& r, int n) {
-      SCOPED_TRACE(r[0] + " row " + std::to_string(n));
-      t.host.Clear();
-      (t.*check)(r);
-    });
-  };
-  EXPECT_EQ(rows("stop", &Status::Stop), 4);
-  EXPECT_EQ(rows("report", &Status::Report), 27);
-  EXPECT_EQ(rows("library", &Status::Library), 29);
-  EXPECT_EQ(rows("percent", &Status::Percent), 7);
-  EXPECT_EQ(rows("pending", &Status::Pending), 2);
-  // Full 32-bit codes beyond the pair's range are not folded into it.
+};
+#define STATUS_ROWS(Kind, kind, count)                       \
+  using Status##Kind = StatusRow;                            \
+  TEST_P(Status##Kind, AsTheRowSays) { t.Kind(row.fields); } \
+  TESTTABLE_ROWS(Status##Kind, GIFIMPORT_STATUS_TABLE, kind, count, -1, true)
+STATUS_ROWS(Stop, "stop", 4);
+STATUS_ROWS(Report, "report", 27);
+STATUS_ROWS(Library, "library", 29);
+STATUS_ROWS(Percent, "percent", 7);
+STATUS_ROWS(Pending, "pending", 2);
+
+// Full 32-bit codes beyond the pair's range are not folded into it.
+TEST(StatusTest, LibraryCodesPastSixteenBitsAreUnknown) {
   EXPECT_EQ(TranslateLibraryError(65536 + kQvErr302, kQvOpSetFontTable), kErrLibUnknown);
   EXPECT_EQ(TranslateLibraryError(kQvErr302, 65536 + kQvOpSetFontTable), kErrLib302);
 }

@@ -1,79 +1,32 @@
 // The LZW code loop on plain bytes, a named case each: the codes a stream
 // holds with the width each is packed in, the pixels they must give, the
-// bits consumed and why decoding stops. The packing here is the format's
-// own (least significant bit first), written out so that no case depends on
-// the decoder's idea of when the width grows.
+// bits consumed and why decoding stops (the pixels of many more streams:
+// lzw_streams.txt). Each code is packed in the width the case gives it, so
+// that no case depends on the decoder's idea of when the width grows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "gif/lzw_core.h"
 #include "tests/support/gif_writer.h"
+#include "tests/support/row_tests.h"
 
 namespace {
 
-struct CoreCase {
-  const char* name;
-  const char* codes;  // "code/width ...", minimum code size 2 (clear 4, end 5)
-  uint32_t outputSize;
-  const char* pixels;  // those written; the rest of the output stays 0
-  LzwStop stop;
-  uint32_t bitsConsumed;
-};
+const std::string kCases =
+    std::string(LZW_STREAMS_FILE).substr(0, std::string(LZW_STREAMS_FILE).rfind('/')) +
+    "/lzw_core_cases.txt";
 
-const CoreCase kCases[] = {
-    {"RootsThenTheEndCode", "4/3 1/3 2/3 5/3", 8, "1 2", LzwStop::kEndCode, 12},
-    {"NoClearCodeFirst", "1/3 2/3 5/3", 8, "1 2", LzwStop::kEndCode, 9},
-    {"TheNextCodeIsThePreviousStringAndItsFirstPixel", "4/3 1/3 6/3 5/3", 8, "1 1 1",
-     LzwStop::kEndCode, 12},
-    {"TheWidthGrowsWhenTheNextEntryNeedsABitMore", "4/3 1/3 2/3 3/3 6/4 5/4", 8, "1 2 3 1 2",
-     LzwStop::kEndCode, 20},
-    {"TwoClearCodesActAsOne", "4/3 4/3 3/3 5/3", 8, "3", LzwStop::kEndCode, 12},
-    {"AnEndCodeRightAfterAClearWritesNothing", "4/3 5/3 1/3", 8, "", LzwStop::kEndCode, 6},
-    {"AFullOutputStopsBeforeTheEndCode", "4/3 1/3 2/3 3/3 5/3", 2, "1 2", LzwStop::kOutputFull, 9},
-    {"AStringIsCutAtTheOutputsEnd", "4/3 1/3 2/3 6/3 5/3", 3, "1 2 1", LzwStop::kOutputFull, 12},
-    // A code above the next one writes nothing, and the next entry takes it
-    // as its prefix: a string from entries no table of this stream made
-    // (zero here).
-    {"ACodeAboveTheNextReachesAnEarlierTable", "4/3 1/3 7/3 2/3 6/3 5/4", 8, "1 2 0 0 2",
-     LzwStop::kEndCode, 19},
-    // Entries 6 and 7 end up prefixes of each other; the last code's string
-    // runs through them.
-    {"AChainInACycleStopsDecoding", "4/3 1/3 7/3 6/3 7/3 5/4", 16, "1 0 0 0",
-     LzwStop::kEndlessChain, 15},
-    {"BytesWithoutAWholeCodeAreLeft", "4/3 1/3", 8, "1", LzwStop::kNeedInput, 6},
-    // After a clear code the table is fresh: strings are copied again.
-    {"AClearCodeEndsAnEarlierTablesReach", "4/3 1/3 7/3 2/3 4/3 3/3 6/3 5/3", 16, "1 2 3 3 3",
-     LzwStop::kEndCode, 24},
-};
-
-std::vector<uint8_t> Pack(const char* codes, uint32_t* bits) {
+// The code bytes of image data, without its code size and sub-block framing.
+std::vector<uint8_t> CodeBytes(const gifwrite::Bytes& data) {
   std::vector<uint8_t> bytes;
-  std::istringstream in(codes);
-  std::string item;
-  *bits = 0;
-  while (in >> item) {
-    const uint32_t code = std::stoul(item), width = std::stoul(item.substr(item.find('/') + 1));
-    for (uint32_t i = 0; i < width; ++i, ++*bits) {
-      if (*bits % 8 == 0) bytes.push_back(0);
-      bytes.back() |= static_cast<uint8_t>(((code >> i) & 1) << (*bits % 8));
-    }
-  }
+  for (size_t at = 1; at < data.size() && data[at] != 0; at += data[at] + 1u)
+    bytes.insert(bytes.end(), data.begin() + at + 1, data.begin() + at + 1 + data[at]);
   return bytes;
-}
-
-std::vector<uint8_t> Pixels(const char* text, uint32_t size) {
-  std::vector<uint8_t> pixels(size, 0);
-  std::istringstream in(text);
-  unsigned value = 0;
-  for (uint32_t i = 0; in >> value; ++i) pixels.at(i) = static_cast<uint8_t>(value);
-  return pixels;
 }
 
 struct Core {
@@ -88,50 +41,55 @@ struct Core {
   LzwDecoder decoder;
 };
 
-class LzwCore : public testing::TestWithParam<CoreCase> {};
+class LzwCore : public testtable::RowTest<> {};
 
 TEST_P(LzwCore, GivesItsPixelsAndStops) {
-  const CoreCase& c = GetParam();
-  uint32_t bits = 0;
-  std::vector<uint8_t> bytes = Pack(c.codes, &bits);
+  const uint32_t size = std::stoul(row[2]);
+  const LzwStop stops[] = {LzwStop::kNeedInput, LzwStop::kEndCode, LzwStop::kOutputFull,
+                           LzwStop::kEndlessChain};
+  const char* const names[] = {"input", "end", "full", "cycle"};
+  const LzwStop stop = stops[std::find(names, names + 4, row[4]) - names];
+  std::vector<std::pair<int, int>> codes;
+  for (const std::string& code : testtable::Words(row[1]))
+    codes.emplace_back(std::stoi(code), std::stoi(code.substr(code.find('/') + 1)));
+  std::vector<uint8_t> bytes = CodeBytes(gifwrite::PackCodes(2, codes));
   bytes.resize(bytes.size() + kLzwInputSlack, 0xFF);  // never to be used
   LzwInput input;
   input.bytes = bytes.data();
   input.available = static_cast<uint32_t>(bytes.size() - kLzwInputSlack);
-  Core core(c.outputSize);
-  EXPECT_EQ(core.decoder.Decode(input), c.stop);
-  EXPECT_EQ(core.output, Pixels(c.pixels, c.outputSize));
-  std::istringstream written(c.pixels);
-  EXPECT_EQ(core.decoder.Written(),
-            std::distance(std::istream_iterator<int>(written), std::istream_iterator<int>()));
-  EXPECT_EQ(input.bitPosition, c.bitsConsumed);
-  if (c.stop != LzwStop::kNeedInput) {
-    EXPECT_EQ(core.decoder.Decode(input), c.stop) << "again";
+  Core core(size);
+  EXPECT_EQ(core.decoder.Decode(input), stop);
+  const std::vector<std::string> written = testtable::Words(row[3]);
+  std::vector<uint8_t> pixels(size, 0);
+  for (size_t i = 0; i < written.size(); ++i)
+    pixels[i] = static_cast<uint8_t>(std::stoi(written[i]));
+  EXPECT_EQ(core.output, pixels);
+  EXPECT_EQ(core.decoder.Written(), written.size());
+  EXPECT_EQ(input.bitPosition, std::stoul(row[5]));
+  if (stop != LzwStop::kNeedInput) {
+    EXPECT_EQ(core.decoder.Decode(input), stop) << "again";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LzwCore, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<CoreCase>& row) {
-                           return std::string(row.param.name);
-                         });
+TESTTABLE_ROWS(LzwCore, kCases, "", 6, 0);
 
 // With more input to come the core stops for it while kLzwInputMargin bytes
 // or fewer lie past the byte position, and resumes where it stopped once the
 // caller has moved the unread bytes to the front and added more: a real
-// encoder's stream fed a few bytes at a time gives its pixels.
+// encoder's stream fed a few bytes at a time gives its pixels, its table full
+// long before the end and kept without a clear code.
 TEST(LzwCoreInput, StopsForMoreAndResumesWhereItStopped) {
-  std::vector<uint8_t> image(3000);
-  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>((i * 7 + i / 50) % 16);
+  std::vector<uint8_t> image(12000);
+  for (size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<uint8_t>(uint32_t(i) * 2654435761u >> 25);
   gifwrite::LzwOptions options;
-  options.subBlockSize = 255;
-  const gifwrite::Bytes data = gifwrite::EncodeImageData(image, 4, options);
-  std::vector<uint8_t> whole;  // the code bytes without their sub-block framing
-  for (size_t at = 1; at < data.size() && data[at] != 0; at += data[at] + 1u)
-    whole.insert(whole.end(), data.begin() + at + 1, data.begin() + at + 1 + data[at]);
+  options.clearWhenFull = false;
+  const gifwrite::Bytes data = gifwrite::EncodeImageData(image, 7, options);
+  const std::vector<uint8_t> whole = CodeBytes(data);
 
   for (const size_t piece : {1, 3, 7, 255}) {
     SCOPED_TRACE(piece);
-    Core core(static_cast<uint32_t>(image.size()), 4);
+    Core core(static_cast<uint32_t>(image.size()), 7);
     std::vector<uint8_t> window(piece + kLzwInputMargin + kLzwInputSlack + 1, 0);
     LzwInput input;
     input.bytes = window.data();

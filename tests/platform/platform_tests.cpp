@@ -129,12 +129,11 @@ TEST(PlatformFiles, ProfilesAreReadFoundAndOpenedAsWindowsHasThem) {
   chmod((dir + "/unreadable").c_str(), 0);
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
   int asked = 0;
-  testtable::ForEachRow(self, [&](const testtable::Row& f) {
-    if (f[0].rfind(";= ", 0) != 0) return;
+  for (const testtable::TableRow& f : testtable::LoadRows(self, ";= ")) {
     SCOPED_TRACE(testing::PrintToString(f));
     ++asked;
     std::string file = f.size() > 5 ? f[5] : "/", fallback = f[2];
-    if (file == "@unreadable" && geteuid() == 0) return;  // root reads it all the same
+    if (file == "@unreadable" && geteuid() == 0) continue;  // root reads it all the same
     if (file == "/" || file == "\\") file = self;
     if (f.size() > 5 && f[5] == "\\") std::replace(file.begin(), file.end(), '/', '\\');
     if (file[0] == '@') file = dir + "/" + file.substr(1);
@@ -150,12 +149,12 @@ TEST(PlatformFiles, ProfilesAreReadFoundAndOpenedAsWindowsHasThem) {
                 f[4].size());
       EXPECT_EQ(buffer + std::string("|") + buffer[size], f[4] + "|X");
     }
-    if (f.size() < 7) return;
+    if (f.size() < 7) continue;
     HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_EQ(h != INVALID_HANDLE_VALUE, f[6] == "1");
     EXPECT_EQ(PlatformLiveFileHandles(), f[6] == "1" ? 1 : 0);
     EXPECT_TRUE(f[6] != "1" || (CloseHandle(h) && !CloseHandle(h))) << "closed only once";
-  });
+  }
   EXPECT_EQ(asked, 27);
   EXPECT_EQ(PlatformLiveFileHandles(), 0);
   // The Windows directory: its length + 1 when it does not fit, nothing copied.

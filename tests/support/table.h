@@ -1,5 +1,6 @@
 // Test support: the data files that one driver reads. A row is a line cut at
-// '|', each field trimmed; blank lines and lines starting with '#' are skipped.
+// '|', each field trimmed; blank lines and lines starting with '#' are skipped
+// (row_tests.h makes each row a test of its own).
 #ifndef GIFIMPORT_TESTS_SUPPORT_TABLE_H
 #define GIFIMPORT_TESTS_SUPPORT_TABLE_H
 
@@ -12,37 +13,39 @@ namespace testtable {
 
 using Row = std::vector<std::string>;
 
-// Calls `each(row)` for every row of `path`; the number of rows, or -1 when
-// the file cannot be read (so a lost file fails the caller's row count).
-template <class Each>
-int ForEachRow(const std::string& path, Each each) {
+// A row with where it was read, so that a failure names its line.
+struct TableRow {
+  Row fields;
+  std::string file;
+  int line = 0;
+  const std::string& operator[](size_t i) const { return fields.at(i); }
+  size_t size() const { return fields.size(); }
+};
+
+inline void PrintTo(const TableRow& row, std::ostream* out) {
+  *out << row.file << ":" << row.line << ":";
+  for (const std::string& field : row.fields) *out << " | " << field;
+}
+
+// The rows of `path` whose first field begins with `kind` (all when empty),
+// read when the tests are registered; none when the file cannot be read.
+inline std::vector<TableRow> LoadRows(const std::string& path, const std::string& kind = "") {
+  std::vector<TableRow> rows;
   std::ifstream file(path);
-  if (!file) return -1;
-  int rows = 0;
-  for (std::string line; std::getline(file, line);) {
-    if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
-    Row row;
-    std::istringstream in(line + "|");
+  int line = 0;
+  for (std::string text; std::getline(file, text);) {
+    ++line;
+    if (text.find_first_not_of(" \t\r") == std::string::npos || text[0] == '#') continue;
+    TableRow row{{}, path, line};
+    std::istringstream in(text + "|");
     for (std::string field; std::getline(in, field, '|');) {
       field.erase(0, field.find_first_not_of(" \t"));
       field.erase(field.find_last_not_of(" \t\r") + 1);
-      row.push_back(field);
+      row.fields.push_back(field);
     }
-    each(row);
-    ++rows;
+    if (row.fields[0].compare(0, kind.size(), kind) == 0) rows.push_back(row);
   }
   return rows;
-}
-
-// Only the rows whose first field begins with `kind`: each(row, n), n counting
-// them from 1 (for a trace); their number, or -1 when the file cannot be read.
-template <class Each>
-int ForEachRow(const std::string& path, const std::string& kind, Each each) {
-  int n = 0;
-  const int rows = ForEachRow(path, [&](const Row& row) {
-    if (row[0].compare(0, kind.size(), kind) == 0) each(row, ++n);
-  });
-  return rows < 0 ? rows : n;
 }
 
 // The words of `field`, each "X*N" as N copies of X.
