@@ -31,6 +31,8 @@
 #include "tests/support/giflib_oracle.h"
 #endif
 
+using namespace gifin;
+
 namespace {
 
 struct MemoryStream {

@@ -39,6 +39,8 @@
 #include "tests/support/gif_writer.h"
 #include "tests/support/giflib_oracle.h"
 
+using namespace gifin;
+
 namespace {
 
 struct Sample {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace gifin {
+
 // Set by the module's entry (filter/module_main.cpp); read by every layer
 // that loads strings or finds the module's path, so it lives at the bottom.
 HINSTANCE moduleInstance = nullptr;
@@ -73,3 +75,5 @@ bool InitJobFromRequest(FilterSetup* job, const ImportRequest* request) {
 }
 
 int32_t PersistentOptionsSize() { return static_cast<int32_t>(kPersistentOptionsBytes); }
+
+}  // namespace gifin

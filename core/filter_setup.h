@@ -17,6 +17,8 @@
 #include "gifimport/win_platform.h"
 #include "platform/locked_global.h"
 
+namespace gifin {
+
 constexpr uint32_t kSetupMagic = kSetupBlockMagic;
 constexpr size_t kTextFieldBytes = kSetupBlockTextBytes;  // paths and names: 259 characters + 0
 constexpr size_t kDriverNameBytes = kSetupBlockDriverNameBytes;
@@ -31,8 +33,6 @@ constexpr size_t kSetupBlockBytes = kSetupFixedBytes + kPersistentOptionsBytes;
 // The module instance handle, kept by the module's entry routine; the only
 // writable global state of the filter.
 extern HINSTANCE moduleInstance;
-// The module's entry, called by the loader (on Linux by the module entry).
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 // A new zero-filled fixed work block of `bytes` bytes (0 taken as 1), or null
 // when memory is exhausted.
@@ -78,5 +78,10 @@ int SetSetupDefaults(FilterSetup* setup);
 
 // 24 on 32-bit targets.
 int32_t PersistentOptionsSize();
+
+}  // namespace gifin
+
+// The module's entry, called by the loader (on Linux by the module entry).
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 #endif

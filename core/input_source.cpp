@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace gifin {
+
 Unreported OpenInput(const InputSource& source, OpenedInput* input) {
   input->stream = nullptr;
   input->lockedMemory.Release();
@@ -48,3 +50,5 @@ void CloseInput(OpenedInput* input) {
   input->lockedMemory.Release();
   input->lockedAddress = nullptr;
 }
+
+}  // namespace gifin

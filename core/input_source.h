@@ -12,6 +12,8 @@
 #include "gifimport/win_platform.h"
 #include "platform/locked_global.h"
 
+namespace gifin {
+
 // What the caller has. The first kind that applies is taken:
 //   1. streamFunction set: host stream; `path` is carried along to it.
 //   2. memory set and path empty: the memory block.
@@ -50,5 +52,7 @@ Unreported OpenInput(const InputSource& source, OpenedInput* input);
 // Closes the stream and unlocks the block; safe after a failed open and when
 // called twice.
 void CloseInput(OpenedInput* input);
+
+}  // namespace gifin
 
 #endif

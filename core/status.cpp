@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace gifin {
+
 namespace {
 
 StatusCallback CallbackOf(const FilterSetup* job) {
@@ -152,3 +154,5 @@ void UpdatePercentDone(QvStream stream, FilterSetup* job) {
   }
   job->percentDone = static_cast<int32_t>(int64_t{position} * 100 / job->inputSize);
 }
+
+}  // namespace gifin

@@ -25,6 +25,8 @@
 #include "gifimport/companion.h"
 #include "gifimport/input_stream.h"
 
+namespace gifin {
+
 using FilterError = int32_t;
 
 // What a reader that reports nothing returns: a failure its caller still
@@ -77,5 +79,7 @@ inline FilterError Fail(FilterSetup* job, FilterError code) {
   ReportFilterError(job, code);
   return code;
 }
+
+}  // namespace gifin
 
 #endif

@@ -6,6 +6,8 @@
 #include "core/input_source.h"
 #include "gif/gif_header.h"
 
+namespace gifin {
+
 namespace {
 
 constexpr int32_t kItemFlagsOffset = offsetof(FileInfoRecord, itemFlags);
@@ -100,6 +102,10 @@ FilterError ReadFileInfo(QvStream stream, FileInfoRecord* record) {
   }
   return kErrNone;
 }
+
+}  // namespace gifin
+
+using namespace gifin;
 
 int32_t WINAPI GetFileInfo(const char* path, FileInfoRecord* record, uintptr_t source,
                            HostStreamProc streamFunction) {

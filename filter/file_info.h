@@ -15,6 +15,8 @@
 #include "gifimport/companion.h"
 #include "gifimport/input_stream.h"
 
+namespace gifin {
+
 constexpr int32_t kFileInfoMaxRecordBytes = 64;  // larger records are refused
 
 // Item ids of what this filter fills.
@@ -35,5 +37,7 @@ FilterError ReadFileInfo(QvStream stream, FileInfoRecord* record);
 // outside 1..9 or a field that does not fit the record; 0x4602 for a refused
 // value (tested before the record's size).
 FilterError SetFileInfoItem(FileInfoRecord* record, int32_t itemId, const void* value);
+
+}  // namespace gifin
 
 #endif

@@ -17,6 +17,8 @@
 #include "gifimport/win_platform.h"
 #include "resources/string_ids.h"
 
+namespace gifin {
+
 namespace {
 
 // This filter's flag for the companion library: passed to the preferences
@@ -221,6 +223,10 @@ int32_t HostImportWorker(const HostImportCall& call) {
 }
 
 }  // namespace
+
+}  // namespace gifin
+
+using namespace gifin;
 
 extern "C" {
 

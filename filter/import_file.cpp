@@ -3,6 +3,8 @@
 #include "core/status.h"
 #include "gif/import_driver.h"
 
+namespace gifin {
+
 namespace {
 
 // The setup block stays locked and marked busy for the whole import, so
@@ -25,6 +27,10 @@ class BusySetup {
 const char* OrEmpty(const char* text) { return text ? text : ""; }
 
 }  // namespace
+
+}  // namespace gifin
+
+using namespace gifin;
 
 extern "C" GIFIN_API int32_t WINAPI ImportFile(uint32_t /*unused*/, const char* openName,
                                                const char* startName, const char* inputPath,

@@ -3,6 +3,6 @@
 // Keeps the instance for string loading and the module path. The runtime has
 // started by the time the loader calls this.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
-  if (reason == DLL_PROCESS_ATTACH || reason == DLL_THREAD_ATTACH) moduleInstance = instance;
+  if (reason == DLL_PROCESS_ATTACH || reason == DLL_THREAD_ATTACH) gifin::moduleInstance = instance;
   return TRUE;
 }

@@ -8,6 +8,8 @@
 #include "profile/profile.h"
 #include "resources/string_ids.h"
 
+namespace gifin {
+
 namespace {
 
 bool IsEmpty(const char* text) { return text == nullptr || text[0] == 0; }
@@ -55,6 +57,10 @@ int SetSetupDefaults(FilterSetup* setup) {
   setup->embeddedSource = 0;
   return 1;
 }
+
+}  // namespace gifin
+
+using namespace gifin;
 
 extern "C" {
 

@@ -5,6 +5,8 @@
 //   2  fail that stream read (1 = first); 3 every record byte before the call.
 #include "fuzz/fuzz_input.h"
 
+using namespace gifin;
+
 namespace {
 
 constexpr size_t kBufferBytes = 72;  // room past the largest record accepted

@@ -9,6 +9,8 @@
 #include "core/status.h"
 #include "fuzz/fuzz_input.h"
 
+using namespace gifin;
+
 namespace {
 
 e2e::ImportOptions OptionsFrom(const uint8_t* control) {

@@ -10,6 +10,8 @@
 #include "core/filter_setup.h"
 #include "fuzz/fuzz_input.h"
 
+using namespace gifin;
+
 namespace {
 
 enum Entry { kGR, kCBStream, kEmbedded, kCB };

@@ -9,6 +9,8 @@
 #include "platform/locked_global.h"
 #include "tests/support/gif_writer.h"
 
+using namespace gifin;
+
 namespace {
 
 const std::string kLong(259, 'M');

@@ -15,6 +15,8 @@
 #include "fuzz/fuzz_input.h"
 #include "platform/locked_global.h"
 
+using namespace gifin;
+
 namespace {
 
 enum Kind { kEmpty, kSetup, kOptions, kBlock, kGone };

@@ -12,6 +12,8 @@
 #include "gifimport/gif_format.h"
 #include "gifimport/input_stream.h"
 
+namespace gifin {
+
 // Colour table entries for a packed field whose table flag is set.
 constexpr int32_t ColorTableEntries(uint8_t packed) {
   return int32_t{1} << ((packed & kSizeFieldMask) + 1);
@@ -44,5 +46,7 @@ bool WalkSubBlocks(QvStream stream, long* budget, Visit visit) {
 inline bool SkipSubBlocks(QvStream stream, long* budget) {
   return WalkSubBlocks(stream, budget, [](uint8_t, bool*) { return true; });
 }
+
+}  // namespace gifin
 
 #endif

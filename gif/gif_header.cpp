@@ -6,6 +6,8 @@
 
 #include "gif/gif_format.h"
 
+namespace gifin {
+
 namespace {
 
 // Sub-blocks walked before giving up on a stream that never ends (a host
@@ -86,3 +88,5 @@ int32_t RecoverScreenSize(QvStream stream, uint16_t* width, uint16_t* height,
   *height = size[1];
   return 0;
 }
+
+}  // namespace gifin

@@ -15,6 +15,8 @@
 #include "gifimport/companion.h"
 #include "gifimport/input_stream.h"
 
+namespace gifin {
+
 struct GifHeader {
   char signature[3];
   char version[3];
@@ -48,5 +50,7 @@ int32_t RecoverScreenSize(QvStream stream, uint16_t* width, uint16_t* height,
 
 // Output depth (1, 4 or 8) for a colour table size field n.
 int32_t DepthForSizeField(int32_t sizeField);
+
+}  // namespace gifin
 
 #endif

@@ -11,6 +11,8 @@
 #include "output/builder_steps.h"
 #include "gifimport/companion.h"
 
+namespace gifin {
+
 namespace {
 
 constexpr size_t kColorTableBytes = 768;
@@ -338,3 +340,5 @@ FilterError RunImport(FilterSetup* job) {
   CloseImport(run);
   return run.result;
 }
+
+}  // namespace gifin

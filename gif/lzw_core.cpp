@@ -18,6 +18,8 @@
 #include <cassert>
 #include <cstring>
 
+namespace gifin {
+
 namespace {
 
 constexpr uint32_t kMaxCodeWidth = 12;
@@ -416,3 +418,5 @@ bool LzwDecoder::EmitExactly(uint32_t code, uint16_t pendingSuffix) {
   state_.cursor = end;
   return true;
 }
+
+}  // namespace gifin

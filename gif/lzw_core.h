@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace gifin {
+
 // GIF uses 2 to 8; above 11 the roots and the 12-bit codes no longer fit.
 constexpr int kMaxMinimumCodeSize = 11;
 constexpr uint32_t kLzwMaxCodes = 4096;  // codes are at most 12 bits
@@ -125,5 +127,7 @@ class LzwDecoder {
   Mode mode_ = Mode::kFirstCode;
   LzwStop stopped_ = LzwStop::kEndCode;  // what Decode returns once kStopped
 };
+
+}  // namespace gifin
 
 #endif

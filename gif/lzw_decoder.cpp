@@ -10,6 +10,8 @@
 #include "gif/raster.h"
 #include "platform/locked_global.h"
 
+namespace gifin {
+
 namespace {
 
 constexpr size_t kWindowBlockBytes = kInputWindowBytes + 4;
@@ -145,3 +147,5 @@ FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPix
   if (err != kErrNone) return err;
   return EmitRaster(job, pixels, interlaced, bitsPerPixel, width, left, topY, height);
 }
+
+}  // namespace gifin

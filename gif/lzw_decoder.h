@@ -10,6 +10,8 @@
 #include "gifimport/companion.h"
 #include "gifimport/input_stream.h"
 
+namespace gifin {
+
 // Compressed bytes not yet consumed: at most 4 left over plus one sub-block
 // (259), in a block of kInputWindowBytes + 4, which also holds the bytes
 // the code loop may load past them.
@@ -35,5 +37,7 @@ constexpr int kInputWindowBytes = 510;
 // picture. Every block is released before the return.
 FilterError DecodeImage(FilterSetup* job, uint8_t interlaced, int32_t bitsPerPixel, uint16_t width,
                         uint16_t left, int32_t topY, uint16_t height, QvStream stream);
+
+}  // namespace gifin
 
 #endif

@@ -7,6 +7,8 @@
 
 #include "gif/gif_format.h"
 
+namespace gifin {
+
 namespace {
 
 // The first sub-block, read as "4s4c" (12 bytes in the stream and here):
@@ -126,3 +128,5 @@ FilterError RenderPlainText(FilterSetup* job, QvStream stream, const GifHeader* 
   FreeWorkBlock(&buffer);
   return read ? kErrNone : Fail(job, kErrRead);
 }
+
+}  // namespace gifin

@@ -7,6 +7,8 @@
 #include "gifimport/companion.h"
 #include "platform/locked_global.h"
 
+namespace gifin {
+
 namespace {
 
 // The driver passes only 1, 4 and 8; anything else is sent as 8 bits, so
@@ -206,3 +208,5 @@ FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, in
   }
   return kErrNone;
 }
+
+}  // namespace gifin

@@ -13,6 +13,8 @@
 #include "core/filter_setup.h"
 #include "core/status.h"
 
+namespace gifin {
+
 constexpr uint32_t kMaxBandBytes = 0x7FFF;
 
 // Padded row length in bytes for the depth and width (a multiple of 4),
@@ -34,5 +36,7 @@ uint32_t PackRows(uint8_t* buffer, int32_t bitsPerPixel, uint32_t width, uint32_
 // (reported) when that block cannot be had, in which case no band is sent.
 FilterError EmitRaster(FilterSetup* job, uint8_t* pixels, uint8_t interlaced, int32_t bitsPerPixel,
                        uint16_t width, uint16_t left, int32_t topY, uint16_t height);
+
+}  // namespace gifin
 
 #endif

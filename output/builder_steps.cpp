@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstring>
 
+namespace gifin {
+
 namespace {
 
 constexpr int kMaxPaletteEntries = 256;
@@ -161,3 +163,5 @@ FilterError FinishDocument(FilterSetup* job) {
   }
   return code;
 }
+
+}  // namespace gifin

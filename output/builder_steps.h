@@ -10,6 +10,8 @@
 #include "core/status.h"
 #include "gifimport/companion.h"
 
+namespace gifin {
+
 constexpr int kMaxFontTableEntries = 32;
 
 // Announces the progress range, opens and starts the document. Library code
@@ -36,5 +38,7 @@ FilterError EndPicture(FilterSetup* job);
 // it. A failed close replaces the earlier code, while a close that
 // translates to 0 (library code 76) keeps it.
 FilterError FinishDocument(FilterSetup* job);
+
+}  // namespace gifin
 
 #endif

@@ -6,6 +6,8 @@
 #include "profile/profile.h"
 #include "resources/string_ids.h"
 
+namespace gifin {
+
 namespace {
 
 constexpr DWORD kColorValueBytes = 50;
@@ -181,3 +183,5 @@ void ReadFontList(FilterSetup* setup) {
   }
   setup->fontCount = count;
 }
+
+}  // namespace gifin

@@ -6,6 +6,8 @@
 #include "gifimport/companion.h"
 #include "resources/string_ids.h"
 
+namespace gifin {
+
 namespace {
 
 using PathBuffer = char[kTextFieldBytes];
@@ -135,3 +137,5 @@ DWORD ReadProfileKey(const ProfileFile& file, const char* section, UINT keyId, c
   }
   return GetPrivateProfileStringA(section, key, "", buffer, size, file.readerPath);
 }
+
+}  // namespace gifin

@@ -10,6 +10,8 @@
 #include "core/filter_setup.h"
 #include "gifimport/win_platform.h"
 
+namespace gifin {
+
 // The filter's own profile section (it holds "~Mode"), and the stem of the
 // default driver name, "ir_gif" followed by kDefaultDriverSuffix.
 constexpr const char kFilterSectionName[] = "ir_gif";
@@ -55,5 +57,7 @@ void OpenProfileFile(const char* profilePath, ProfileFile* file);
 // copied: 0 when the key is missing or empty, or its name cannot be loaded.
 DWORD ReadProfileKey(const ProfileFile& file, const char* section, UINT keyId, char* buffer,
                      DWORD size);
+
+}  // namespace gifin
 
 #endif

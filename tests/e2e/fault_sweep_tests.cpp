@@ -12,6 +12,8 @@
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
 
+using namespace gifin;
+
 namespace {
 
 using E = e2e::Entry;

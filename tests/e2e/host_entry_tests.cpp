@@ -15,6 +15,8 @@
 #include "tests/e2e/import_host.h"
 #include "tests/support/row_tests.h"
 
+using namespace gifin;
+
 namespace {
 
 using Strings = std::vector<std::string>;

@@ -14,6 +14,8 @@
 #include "platform/platform_test.h"
 #include "platform/locked_global.h"
 
+using namespace gifin;
+
 namespace e2e {
 namespace {
 

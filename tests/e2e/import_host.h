@@ -29,7 +29,7 @@ namespace e2e {
 using Bytes = std::vector<uint8_t>;
 
 struct ImportOptions {
-  InputKind input = InputKind::kFile;
+  gifin::InputKind input = gifin::InputKind::kFile;
   bool alsoPath = false;                 // memory and host stream input also pass a path to the GIF
   bool unlockableMemory = false;         // memory input hands a discarded block, whatever the GIF
   bool callback = true, context = true;  // false: no status callback; no HostContext at all

@@ -21,6 +21,8 @@
 #include "tests/support/giflib_oracle.h"
 #endif
 
+using namespace gifin;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -10,6 +10,8 @@
 #include "tests/support/recording_host.h"
 #include "tests/support/row_tests.h"
 
+using namespace gifin;
+
 namespace {
 
 using testtable::Row;

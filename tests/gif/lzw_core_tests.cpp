@@ -15,6 +15,8 @@
 #include "tests/support/gif_writer.h"
 #include "tests/support/row_tests.h"
 
+using namespace gifin;
+
 namespace {
 
 const std::string kCases =

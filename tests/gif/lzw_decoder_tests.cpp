@@ -17,6 +17,8 @@
 #include "tests/support/recording_host.h"
 #include "tests/support/row_tests.h"
 
+using namespace gifin;
+
 namespace {
 
 constexpr uint32_t kMaxCodes = 4096, kMaxWidth = 12;  // the format's 12-bit codes

@@ -14,6 +14,8 @@
 #include "tests/support/recording_host.h"
 #include "tests/support/row_tests.h"
 
+using namespace gifin;
+
 namespace {
 
 using Texts = std::vector<std::string>;

@@ -21,6 +21,8 @@
 #include "tests/support/recording_host.h"
 #include "tests/support/row_tests.h"
 
+using namespace gifin;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -5,6 +5,8 @@
 #include "companion/standin.h"
 #include "platform/platform_test.h"
 
+using namespace gifin;
+
 namespace testhost {
 namespace {
 
