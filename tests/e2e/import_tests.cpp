@@ -383,4 +383,23 @@ TEST(ImportTest, RequestsThatCannotBeServedAreRefused) {
   }
 }
 
+// A setup is busy only while it imports: after an import that worked and
+// one that failed, the same setup imports again.
+TEST(ImportTest, ASetupImportsAgainAfterEachImport) {
+  const Bytes gif = e2e::ReadWholeFile((kRoot / "tests/e2e/cases/rich.gif").string());
+  const std::string path = e2e::WriteScratchFile("again.gif", gif);
+  std::vector<int32_t> before;
+  ImportRequest* request = nullptr;
+  ImportOptions options;
+  options.inputPath = path;
+  options.adjustRequest = [&request](ImportRequest* r) { request = r; };
+  options.beforeImport = [&] {
+    before.push_back(ImportFile(0, "", "", path.c_str(), request));
+    before.push_back(ImportFile(0, "", "", (path + "x").c_str(), request));
+  };
+  const ImportRun run = Checked({}, options);
+  EXPECT_EQ(before, (std::vector<int32_t>{0, kErrStreamOpen}));
+  EXPECT_EQ(run.result, 0);
+}
+
 }  // namespace
