@@ -135,11 +135,9 @@ FilterError SetColorTable(FilterSetup* job, int16_t firstIndex, int32_t count, c
   return kErrNone;
 }
 
-FilterError SetBackground(FilterSetup* job, const uint8_t* rgb) {
-  if (rgb == nullptr) return kErrNone;
+void SetBackground(FilterSetup* job, const uint8_t* rgb) {
   const PaletteEntry color = EntryFromTriple(rgb);
   QvSetBackgroundColor(job->picture, &color);
-  return kErrNone;
 }
 
 FilterError EndPicture(FilterSetup* job) {

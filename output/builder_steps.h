@@ -30,7 +30,8 @@ FilterError EndPictureHeader(FilterSetup* job);
 // `count` RGB triples as PaletteEntry values; kErrMemory (reported) without memory,
 // and for a count outside 0..256 or no triples, which no palette holds.
 FilterError SetColorTable(FilterSetup* job, int16_t firstIndex, int32_t count, const uint8_t* rgb);
-FilterError SetBackground(FilterSetup* job, const uint8_t* rgb);
+// One RGB triple; the library reports nothing for it.
+void SetBackground(FilterSetup* job, const uint8_t* rgb);
 FilterError EndPicture(FilterSetup* job);
 // QvDocFinish and QvDocClose. A library error of the finish check is
 // reported, its stop (901) too: the picture is complete by then and was not
