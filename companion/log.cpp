@@ -72,7 +72,8 @@ void Append(std::string line) {
 
 }  // namespace
 
-bool logOn = true;
+// Off until asked: a host that wants no trace pays nothing for one.
+bool logOn = false;
 
 std::string CopyText(const char* text) {
   if (text == nullptr) return std::string();

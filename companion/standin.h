@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gifimport/companion.h"
+#include "gifimport/standin_log.h"  // the call log
 
 #ifndef STANDIN_API
 #define STANDIN_API
@@ -118,15 +119,6 @@ STANDIN_API long StandInFileSystemReads(void);
 // The position of the last stream closed when it was closed (a host stream:
 // what its function told); -1 before any.
 STANDIN_API int64_t StandInLastStreamPosition(void);
-
-// ---- Call log: every Qv call with its arguments, as one JSON object each.
-// On from the start; off, the calls cost no log text (a host that was asked
-// for no trace). Entries already there stay either way.
-STANDIN_API void StandInSetLogging(int on);
-STANDIN_API void StandInClearLog(void);
-STANDIN_API int StandInLogSize(void);
-STANDIN_API const char* StandInLogEntry(int index);  // valid until the next call
-STANDIN_API int StandInWriteLog(const char* path);   // JSON Lines; 0 on success
 
 }  // extern "C"
 

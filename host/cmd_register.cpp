@@ -243,6 +243,7 @@ int RunPrefs(int argc, char** argv) {
     PrintError(filter.path() + " has no GetFilterPref: not a GIF import filter");
     return kExitUsage;
   }
+  StandInSetLogging(1);  // the log is how the host sees the dialog shown
   StandInClearLog();
   getFilterPref(0, static_cast<uint32_t>(hostValue), static_cast<uintptr_t>(owner), 0);
   if (!DialogWasShown()) {
