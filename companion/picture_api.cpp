@@ -1,8 +1,11 @@
 // The C view of the recorded picture (gifimport/standin_picture.h), over
 // the C++ model that the stand-in keeps.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "companion/render_internal.h"
 #include "companion/standin.h"
@@ -53,6 +56,60 @@ standin::render::PictureWriter WriterOf(int format) {
   return format == kStandInPng   ? StandInWritePng
          : format == kStandInSvg ? StandInWriteSvg
                                  : nullptr;
+}
+
+// One band's pixels into the bitmap's, where the band meets it, by the
+// band's own corners; a band whose data stop short gives what it has. Bands
+// taken in order leave the later one where two overlap, at a cost of the
+// bands' pixels, not pixels times bands.
+// What one band delivered of one bitmap row: columns first to end.
+struct Span {
+  int row, first, end;
+  bool operator<(const Span& o) const { return row != o.row ? row < o.row : first < o.first; }
+};
+
+void UnpackBand(const standin::Bitmap& bitmap, const standin::Bitmap::Band& band, uint8_t* pixels,
+                std::vector<Span>* delivered) {
+  const int depth = bitmap.depth;
+  const size_t rowLength = standin::render::BandRowLength(depth, band.width);
+  if (rowLength == 0) return;
+  const int x0 = band.left - bitmap.left;  // the bitmap's column of the band's first
+  const int y0 = bitmap.top - band.top;    // the bitmap's row of the band's first
+  const int firstColumn = std::max(0, -x0);
+  const int endColumn = std::min<int>(band.width, bitmap.width - x0);
+  const int firstRow = std::max(0, -y0);
+  const int endRow = std::min<int>(band.rows, bitmap.height - y0);
+  for (int row = firstRow; row < endRow; ++row) {
+    const size_t start = static_cast<size_t>(row) * rowLength;
+    if (start >= band.data.size()) break;
+    const uint8_t* data = band.data.data() + start;
+    const int64_t present = static_cast<int64_t>(band.data.size() - start) * 8 / depth;
+    const int end = static_cast<int>(std::min<int64_t>(endColumn, present));
+    const size_t at = static_cast<size_t>(y0 + row) * bitmap.width + static_cast<size_t>(x0);
+    for (int column = firstColumn; column < end; ++column) {
+      const size_t bit = static_cast<size_t>(column) * static_cast<size_t>(depth);
+      const uint8_t packed = data[bit / 8];
+      pixels[at + column] =
+          static_cast<uint8_t>(depth == 8   ? packed
+                               : depth == 4 ? (bit % 8 == 0 ? packed >> 4 : packed & 0x0F)
+                                            : (packed >> (7 - bit % 8)) & 1);
+    }
+    if (end > firstColumn) delivered->push_back({y0 + row, x0 + firstColumn, x0 + end});
+  }
+}
+
+// Pixels the spans cover, each counted once however many bands sent it.
+size_t CoveredPixels(std::vector<Span> spans) {
+  std::sort(spans.begin(), spans.end());
+  size_t covered = 0;
+  int row = -1, reached = 0;
+  for (const Span& span : spans) {
+    if (span.row != row) row = span.row, reached = 0;
+    const int from = std::max(span.first, reached);
+    if (span.end > from) covered += static_cast<size_t>(span.end - from);
+    reached = std::max(reached, span.end);
+  }
+  return covered;
 }
 
 }  // namespace
@@ -119,16 +176,11 @@ STANDIN_API int StandInPictureBitmapPixels(const StandInPicture* picture, int in
   const standin::Bitmap* bitmap = BitmapAt(picture, index);
   const size_t count = bitmap == nullptr ? 0 : static_cast<size_t>(bitmap->width) * bitmap->height;
   if (bitmap == nullptr || (pixels == nullptr && count != 0) || size < count) return -1;
-  int missing = 0;
-  for (int y = 0; y < bitmap->height; ++y) {
-    for (int x = 0; x < bitmap->width; ++x) {
-      const int found = bitmap->PixelIndex(x, y);
-      if (found < 0) ++missing;
-      pixels[static_cast<size_t>(y) * bitmap->width + static_cast<size_t>(x)] =
-          static_cast<uint8_t>(found < 0 ? 0 : found);
-    }
-  }
-  return missing;
+  std::fill(pixels, pixels + count, uint8_t{0});
+  std::vector<Span> delivered;
+  for (const standin::Bitmap::Band& band : bitmap->bands)
+    UnpackBand(*bitmap, band, pixels, &delivered);
+  return static_cast<int>(count - CoveredPixels(std::move(delivered)));
 }
 
 STANDIN_API int StandInPictureGetText(const StandInPicture* picture, int index,

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "gifimport/standin_picture.h"
 #include "tests/companion/pictures.h"
 #include "tests/support/row_tests.h"
 
@@ -53,6 +54,40 @@ TEST(RenderRgba, DrawsBackgroundThenBitmapsInCallOrderPixelExact) {
   AddBitmap(&p, 1, 1, 8, {{0}}, {kGreen});
   std::swap(p.order[0], p.order[1]);
   EXPECT_EQ(RenderRgba(p).Art(), Art({"RRk"}));
+}
+
+// The C API's pixels, unpacked a band at a time, against the model's own
+// reading pixel by pixel: bands in the wrong place, one missing, one cut
+// short, two overlapping (the later wins), at every depth.
+TEST(PictureApi, BitmapPixelsAreThePixelsTheBandsDelivered) {
+  for (const int depth : {1, 4, 8}) {
+    Picture p = MakePicture(0, 0, 12, 8);
+    Rows pixels(8, std::vector<int>(11));
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 11; ++x) pixels[y][x] = (x * 7 + y * 3) % (1 << depth);
+    Bitmap& b = AddBitmap(&p, 1, 8, depth, pixels, {kRed}, -1, {2, 2, 2, 1, 1});
+    b.bands[1].left = 4, b.bands[1].top = 7;  // shifted right and up: overlaps the first
+    b.bands[2].data.resize(2);                // its first row cut after two bytes
+    b.bands[3].left = -20;                    // wholly left of the bitmap
+    b.bands.erase(b.bands.begin() + 4);       // the last row never came
+    b.bands.push_back(b.bands[0]);            // sent again, lower, onto the shifted one
+    b.bands.back().top = 6;
+    b.bands.back().data.assign(b.bands.back().data.size(), 0x5A);
+    std::vector<uint8_t> got(11 * 8, 0xEE);
+    const auto* picture = reinterpret_cast<const StandInPicture*>(&p);
+    std::vector<uint8_t> expected(got.size());
+    int missing = 0;
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 11; ++x) {
+        const int found = b.PixelIndex(x, y);
+        missing += found < 0;
+        expected[size_t(y) * 11 + size_t(x)] = uint8_t(found < 0 ? 0 : found);
+      }
+    EXPECT_EQ(StandInPictureBitmapPixels(picture, 0, got.data(), got.size()), missing) << depth;
+    EXPECT_EQ(got, expected) << depth;
+    EXPECT_GT(missing, 0);
+    EXPECT_EQ(StandInPictureBitmapPixels(picture, 0, got.data(), got.size() - 1), -1);
+  }
 }
 
 class TextBox : public testtable::RowTest<> {};
