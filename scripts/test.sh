@@ -3,7 +3,8 @@
 # ASan + UBSan, 32-bit (exact record layouts), the fuzz entry points
 # (their seeds replayed, then each fuzzer for 60 s, two at a time), and the
 # Windows modules (64-bit under wine64; 32-bit checked statically, run only
-# where the kernel runs i386 programs).
+# where the kernel runs i386 programs); then two builds as a distribution
+# or a user makes them, with flags of their own and no -Werror.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,9 +12,23 @@ bash scripts/install-deps.sh
 bash scripts/check-format.sh || { echo "formatting differs: run scripts/check-format.sh --fix"; exit 1; }
 # Then the layers: no folder includes a header of a folder above it.
 python3 scripts/check-layers.py
-presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz mingw-x64 mingw-i686})
+presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz mingw-x64 mingw-i686 distro distro-sanitize})
 jobs=$(nproc)
 status=0
+# Outside the presets: Debian's hardening flags, or the sanitizers, on a
+# RelWithDebInfo build of the default targets. Warnings stay warnings.
+distro_build() {
+  local flags="-O2 -g -fstack-protector-strong -D_FORTIFY_SOURCE=2 -Wformat -Werror=format-security"
+  local link=""
+  if [[ "$1" == distro-sanitize ]]; then
+    flags="-O2 -g -fsanitize=address,undefined"
+    link="-fsanitize=address,undefined"
+  fi
+  cmake -S . -B "build/$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS="$flags" \
+    -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$link" -DCMAKE_SHARED_LINKER_FLAGS="$link" \
+    >/dev/null
+  cmake --build "build/$1" -j "$jobs"
+}
 # Whatever happens, no wine server is left behind.
 stop_wine() {
   for p in "${presets[@]}"; do
@@ -23,6 +38,10 @@ stop_wine() {
 trap stop_wine EXIT
 for p in "${presets[@]}"; do
   echo "=== preset $p"
+  if [[ "$p" == distro* ]]; then
+    distro_build "$p" || status=1
+    continue
+  fi
   cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" -j "$jobs"
   case "$p" in
