@@ -62,6 +62,44 @@ standin::render::PictureWriter WriterOf(int format) {
 // band's own corners; a band whose data stop short gives what it has. Bands
 // taken in order leave the later one where two overlap, at a cost of the
 // bands' pixels, not pixels times bands.
+// The pixels of one packed byte, most significant first: 8 at depth 1, 2
+// at depth 4, as one little table per depth.
+struct ByteUnpacker {
+  uint8_t ones[256][8];
+  uint8_t nibbles[256][2];
+  ByteUnpacker() {
+    for (int byte = 0; byte < 256; ++byte) {
+      for (int i = 0; i < 8; ++i) ones[byte][i] = static_cast<uint8_t>((byte >> (7 - i)) & 1);
+      nibbles[byte][0] = static_cast<uint8_t>(byte >> 4);
+      nibbles[byte][1] = static_cast<uint8_t>(byte & 0x0F);
+    }
+  }
+};
+
+// Columns first to end of one packed row into `out` (column 0 at out[0]):
+// whole bytes a table entry at a time, the odd columns at either end one by one.
+void UnpackRow(const uint8_t* data, int depth, int first, int end, uint8_t* out) {
+  if (depth == 8) {
+    if (end > first) std::memcpy(out + first, data + first, static_cast<size_t>(end - first));
+    return;
+  }
+  static const ByteUnpacker unpack;
+  const int perByte = 8 / depth;
+  const auto one = [&](int column) {
+    const int bit = column * depth;
+    const uint8_t packed = data[bit / 8];
+    out[column] = depth == 4 ? unpack.nibbles[packed][bit % 8 / 4] : unpack.ones[packed][bit % 8];
+  };
+  int column = first;
+  for (; column < end && column % perByte != 0; ++column) one(column);
+  for (; column + perByte <= end; column += perByte) {
+    const uint8_t packed = data[column / perByte];
+    std::memcpy(out + column, depth == 4 ? unpack.nibbles[packed] : unpack.ones[packed],
+                static_cast<size_t>(perByte));
+  }
+  for (; column < end; ++column) one(column);
+}
+
 // What one band delivered of one bitmap row: columns first to end.
 struct Span {
   int row, first, end;
@@ -86,14 +124,7 @@ void UnpackBand(const standin::Bitmap& bitmap, const standin::Bitmap::Band& band
     const int64_t present = static_cast<int64_t>(band.data.size() - start) * 8 / depth;
     const int end = static_cast<int>(std::min<int64_t>(endColumn, present));
     const size_t at = static_cast<size_t>(y0 + row) * bitmap.width + static_cast<size_t>(x0);
-    for (int column = firstColumn; column < end; ++column) {
-      const size_t bit = static_cast<size_t>(column) * static_cast<size_t>(depth);
-      const uint8_t packed = data[bit / 8];
-      pixels[at + column] =
-          static_cast<uint8_t>(depth == 8   ? packed
-                               : depth == 4 ? (bit % 8 == 0 ? packed >> 4 : packed & 0x0F)
-                                            : (packed >> (7 - bit % 8)) & 1);
-    }
+    UnpackRow(data, depth, firstColumn, end, pixels + at);
     if (end > firstColumn) delivered->push_back({y0 + row, x0 + firstColumn, x0 + end});
   }
 }

@@ -68,7 +68,7 @@ TEST(PictureApi, BitmapPixelsAreThePixelsTheBandsDelivered) {
     Bitmap& b = AddBitmap(&p, 1, 8, depth, pixels, {kRed}, -1, {2, 2, 2, 1, 1});
     b.bands[1].left = 4, b.bands[1].top = 7;  // shifted right and up: overlaps the first
     b.bands[2].data.resize(2);                // its first row cut after two bytes
-    b.bands[3].left = -20;                    // wholly left of the bitmap
+    b.bands[3].left = -2;                     // sticking out left of the bitmap
     b.bands.erase(b.bands.begin() + 4);       // the last row never came
     b.bands.push_back(b.bands[0]);            // sent again, lower, onto the shifted one
     b.bands.back().top = 6;
