@@ -172,7 +172,11 @@ typedef struct ImportResult {
   int32_t unitsPerInch;
 } ImportResult;
 
-/* Interface version of this filter (QVRGetFilterVersion). */
+/* Interface version of this filter (QVRGetFilterVersion): the version of
+ * the host protocol it speaks, which hosts and the companion library
+ * compare. It is not the release's version (1.0.0: the module's version
+ * resource, the packages and `gifimport --version`), which changes with
+ * every release while this stays as long as the protocol does. */
 #define kFilterInterfaceVersion 0x02000006
 
 /* Results of the metafile entries besides 0 and the capture's own number. */
@@ -326,7 +330,8 @@ GIFIN_API int32_t WINAPI ImportCB(uint32_t hostValue, const SourceDescriptor* so
 GIFIN_API int16_t WINAPI ImportEmbeddedGR(uint32_t hostValue, const SourceDescriptor* source,
                                           ImportResult* result, HGLOBAL options, int32_t inputSize,
                                           const char* startText);
-/* 0x02000006. */
+/* kFilterInterfaceVersion, 0x02000006: the protocol's version, not the
+ * release's. */
 GIFIN_API uint32_t WINAPI QVRGetFilterVersion(void);
 
 #ifdef __cplusplus
