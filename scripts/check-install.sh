@@ -3,23 +3,34 @@
 # no run path into the build tree; the example hosts built against the
 # installed tree once through pkg-config and once through find_package, and
 # run on a sample GIF; the installed gifimport, its man page and completion.
-#   bash scripts/check-install.sh [BUILD_DIR]   (default: build/default)
+#   bash scripts/check-install.sh [BUILD_DIR]      (default: build/default)
+#   bash scripts/check-install.sh --prefix PREFIX  a tree installed already
+#                                                  (a package's, in /usr)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/default}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
 fail() { echo "check-install: $*" >&2; exit 1; }
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in "$prefix"/lib/*.so "$prefix"/bin/gifimport; do
+if [ "${1:-}" = --prefix ]; then
+  prefix=$2
+  build=$work/no-build-tree
+else
+  build=$(cd "${1:-$root/build/default}" && pwd)
+  prefix=$work/prefix
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+fi
+# The library folder: lib, or the multiarch one under /usr.
+libdir=$(dirname "$(find "$prefix/lib" -maxdepth 3 -name gifimport.pc -path '*/pkgconfig/*' | head -1)")
+libdir=${libdir%/pkgconfig}
+[ -f "$libdir/gifin.so" ] || fail "no gifin.so installed under $prefix/lib"
+for file in "$libdir"/gifin.so "$libdir"/libQvGdi32.so "$libdir"/libWinPlatform.so "$prefix"/bin/gifimport; do
   if readelf -d "$file" | grep -E 'R(UN)?PATH' | grep -qF "$build"; then
     fail "$file has a run path into the build tree"
   fi
 done
 
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+export PKG_CONFIG_PATH=$libdir/pkgconfig
 # Every public header installed, and each compiles alone from the installed
 # tree as a C host includes it.
 for header in "$root"/include/gifimport/*.h; do
