@@ -4,6 +4,7 @@
 set -euo pipefail
 need=(cmake ninja-build clang-format g++ g++-multilib googletest libgtest-dev libbenchmark-dev
       libpng-dev libdeflate-dev libgif-dev libuemf-dev emf2svg librsvg2-bin qemu-user pkgconf
+      imagemagick  # the frame tests' reference compositor (tests only)
       clang libclang-rt-14-dev
       g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64)
 # 32-bit wine only where the kernel runs i386 programs (elsewhere the 32-bit
