@@ -21,11 +21,11 @@ enum Disposal { kDisposeNone = 0, kDisposeKeep = 1, kDisposeBackground = 2, kDis
 std::string DisposalName(int disposal);
 
 struct FrameInfo {
-  int bitmap = 0;       // its bitmap in the picture (0-based)
-  int delay = 0;        // hundredths of a second
-  int disposal = 0;     // as the control block gives it
-  int firstItem = 0;    // its items in the picture's call order: [firstItem, endItem)
-  int endItem = 0;      // (its bitmap, and the text lines drawn up to the next one)
+  int bitmap = 0;     // its bitmap in the picture (0-based)
+  int delay = 0;      // hundredths of a second
+  int disposal = 0;   // as the control block gives it
+  int firstItem = 0;  // its items in the picture's call order: [firstItem, endItem)
+  int endItem = 0;    // (its bitmap, and the text lines drawn up to the next one)
   int left = 0, top = 0, width = 0, height = 0;  // GIF coordinates, as the image gave them
 };
 
