@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -262,6 +263,69 @@ STANDIN_API int StandInPictureSave(const StandInPicture* picture, const char* pa
   }
   if (result != 0) SetError(error, errorSize, message);
   return result;
+}
+
+STANDIN_API int StandInPictureItemCount(const StandInPicture* picture) {
+  const standin::Picture* model = Model(picture);
+  return model == nullptr ? -1 : static_cast<int>(model->order.size());
+}
+
+STANDIN_API int StandInPictureGetItem(const StandInPicture* picture, int n, int32_t* kind,
+                                      int32_t* index) {
+  const standin::Picture* model = Model(picture);
+  if (model == nullptr || kind == nullptr || index == nullptr || n < 0 ||
+      static_cast<size_t>(n) >= model->order.size()) {
+    return -1;
+  }
+  const standin::Picture::Item& item = model->order[static_cast<size_t>(n)];
+  *kind = item.kind == standin::Picture::Item::kText ? kStandInItemText : kStandInItemBitmap;
+  *index = static_cast<int32_t>(item.index);
+  return 0;
+}
+
+STANDIN_API int StandInPictureDrawItem(const StandInPicture* picture, int n, uint8_t* rgba,
+                                       size_t size) {
+  const standin::Picture* model = Model(picture);
+  int width = 0, height = 0;
+  if (model == nullptr || rgba == nullptr || n < 0 ||
+      !standin::render::ImageSize(*model, &width, &height, nullptr) ||
+      size / 4 / static_cast<size_t>(width) < static_cast<size_t>(height)) {
+    return -1;
+  }
+  standin::render::Canvas canvas;
+  canvas.width = width;
+  canvas.height = height;
+  canvas.target = rgba;
+  try {
+    return standin::render::DrawItem(*model, static_cast<size_t>(n), &canvas) ? 0 : -1;
+  } catch (const std::bad_alloc&) {
+    return -1;
+  }
+}
+
+STANDIN_API int StandInImageWrite(const uint8_t* rgba, int width, int height, FILE* out, int format,
+                                  const StandInSaveOptions* options, char* error,
+                                  size_t errorSize) {
+  std::string message = "no image, no file or an unknown format";
+  bool written = false;
+  if (rgba != nullptr && out != nullptr && (format == kStandInPng || format == kStandInSvg)) {
+    if (width <= 0 || height <= 0 || width > standin::render::kMaxImageSide ||
+        height > standin::render::kMaxImageSide) {
+      message = "no image of " + std::to_string(width) + " x " + std::to_string(height);
+    } else {
+      const standin::RenderOptions render = RenderOptionsOf(options);
+      try {
+        written = format == kStandInPng
+                      ? standin::render::WriteImagePng(rgba, width, height, out, render, &message)
+                      : standin::render::WriteImageSvg(rgba, width, height, out, render, &message);
+      } catch (const std::bad_alloc&) {
+        message = "not enough memory to write the image";
+      }
+    }
+  }
+  if (written) return 0;
+  SetError(error, errorSize, message);
+  return 1;
 }
 
 }  // extern "C"

@@ -52,7 +52,8 @@ void Canvas::Put(int x, int y, const Rgb& color) {
   x -= left;
   y -= top;
   if (x < 0 || y < 0 || x >= width || y >= height) return;
-  uint8_t* pixel = &rgba[(static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 4];
+  uint8_t* pixels = target != nullptr ? target : rgba.data();
+  uint8_t* pixel = &pixels[(static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 4];
   pixel[0] = color.red;
   pixel[1] = color.green;
   pixel[2] = color.blue;
@@ -191,9 +192,28 @@ std::vector<std::unique_ptr<BitmapRows>> MakeBitmapRows(const Picture& picture, 
   return rows;
 }
 
+// Rows [top, top + height) and columns [left, left + width) of one bitmap
+// onto the canvas, in image coordinates.
+void DrawBitmapArea(const Bitmap& bitmap, const BitmapRows& rows, int left, int top, int width,
+                    int height, Canvas* canvas, std::vector<int16_t>* line) {
+  line->resize(static_cast<size_t>(std::max(width, 0)));
+  for (int y = top; y < top + height; ++y) {
+    std::fill(line->begin(), line->end(), -1);
+    rows.Gather(y, left, width, line->data());
+    for (int x = 0; x < width; ++x) {
+      const int index = (*line)[static_cast<size_t>(x)];
+      if (index < 0) continue;
+      // An index past the palette has no colour of its own: black.
+      canvas->Put(
+          left + x, y,
+          static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{});
+    }
+  }
+}
+
 void DrawItems(const Picture& picture, const std::vector<std::unique_ptr<BitmapRows>>& rows,
                Canvas* canvas) {
-  std::vector<int16_t> line(static_cast<size_t>(canvas->width));
+  std::vector<int16_t> line;
   for (const Picture::Item& item : picture.order) {
     if (item.kind == Picture::Item::kText && item.index < picture.texts.size()) {
       DrawTextLine(picture, picture.texts[item.index], canvas);
@@ -201,19 +221,8 @@ void DrawItems(const Picture& picture, const std::vector<std::unique_ptr<BitmapR
     }
     if (item.kind != Picture::Item::kBitmap || item.index >= rows.size() || !rows[item.index])
       continue;
-    const Bitmap& bitmap = picture.bitmaps[item.index];
-    for (int y = canvas->top; y < canvas->top + canvas->height; ++y) {
-      std::fill(line.begin(), line.end(), -1);
-      rows[item.index]->Gather(y, canvas->left, canvas->width, line.data());
-      for (int x = 0; x < canvas->width; ++x) {
-        const int index = line[static_cast<size_t>(x)];
-        if (index < 0) continue;
-        // An index past the palette has no colour of its own: black.
-        canvas->Put(
-            canvas->left + x, y,
-            static_cast<size_t>(index) < bitmap.palette.size() ? bitmap.palette[index] : Rgb{});
-      }
-    }
+    DrawBitmapArea(picture.bitmaps[item.index], *rows[item.index], canvas->left, canvas->top,
+                   canvas->width, canvas->height, canvas, &line);
   }
 }
 
@@ -257,6 +266,31 @@ bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error) {
     return Refuse(error, "not enough memory to render " + std::to_string(width) + " x " +
                              std::to_string(height) + " pixels");
   }
+  return true;
+}
+
+bool DrawItem(const Picture& picture, size_t item, Canvas* canvas) {
+  if (item >= picture.order.size()) return false;
+  const Picture::Item& drawn = picture.order[item];
+  if (drawn.kind == Picture::Item::kText) {
+    if (drawn.index >= picture.texts.size()) return false;
+    DrawTextLine(picture, picture.texts[drawn.index], canvas);
+    return true;
+  }
+  if (drawn.index >= picture.bitmaps.size()) return false;
+  const Bitmap& bitmap = picture.bitmaps[drawn.index];
+  if (bitmap.depth != 1 && bitmap.depth != 4 && bitmap.depth != 8) return true;  // draws nothing
+  // Only the rows and columns its bands reach: a frame's small bitmap on a
+  // large screen costs its own size.
+  int left = 0, top = 0, width = 0, height = 0;
+  const int imageHeight = canvas->top + canvas->height;
+  if (!BitmapBounds(picture, bitmap, canvas->left + canvas->width, imageHeight, &left, &top, &width,
+                    &height)) {
+    return true;
+  }
+  std::vector<int16_t> line;
+  DrawBitmapArea(bitmap, BitmapRows(picture, bitmap, imageHeight), left, top, width, height, canvas,
+                 &line);
   return true;
 }
 

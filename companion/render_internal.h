@@ -43,6 +43,7 @@ struct Canvas {
   int left = 0, top = 0, width = 0, height = 0;
   std::vector<uint8_t> rgba;                 // width x height x 4, top row first
   internal::MemoryCharge charge;             // for rgba
+  uint8_t* target = nullptr;                 // a caller's pixels, drawn on instead of rgba
   void Put(int x, int y, const Rgb& color);  // image coordinates, opaque
 };
 
@@ -54,6 +55,10 @@ bool BitmapBounds(const Picture& picture, const Bitmap& bitmap, int imageWidth, 
                   int* left, int* top, int* width, int* height);
 // The whole rendering: background, then bitmaps and text in call order.
 bool RenderCanvas(const Picture& picture, Canvas* canvas, std::string* error);
+// One item of the picture's call order drawn on a canvas of the whole image
+// (left and top 0) as the whole rendering draws it; false when there is no
+// such item.
+bool DrawItem(const Picture& picture, size_t item, Canvas* canvas);
 
 // ---- Text (render_font.cpp)
 
@@ -159,6 +164,13 @@ bool EncodePng(const uint8_t* rgba, int width, int height, std::vector<uint8_t>*
 #endif
 // A sink that writes to a file.
 ByteSink FileSink(std::FILE* file);
+
+// An RGBA image of the caller's (top row first), written as an RGBA PNG, or
+// as an SVG that embeds that PNG whole.
+bool WriteImagePng(const uint8_t* rgba, int width, int height, std::FILE* out,
+                   const RenderOptions& options, std::string* error);
+bool WriteImageSvg(const uint8_t* rgba, int width, int height, std::FILE* out,
+                   const RenderOptions& options, std::string* error);
 
 // The path-taking outputs: the picture checked, the file made, written,
 // and removed again when the writing failed.

@@ -426,6 +426,20 @@ bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>
 }
 #endif
 
+bool WriteImagePng(const uint8_t* rgba, int width, int height, std::FILE* out,
+                   const RenderOptions& options, std::string* error) {
+  PngPlan plan;
+  plan.width = width;
+  plan.height = height;
+  const size_t rowBytes = static_cast<size_t>(std::max(width, 0)) * 4;
+  return WritePngWhole(
+      plan,
+      [&](int y, uint8_t* row) {
+        std::memcpy(row, rgba + rowBytes * static_cast<size_t>(y), rowBytes);
+      },
+      FileSink(out), options, error);
+}
+
 int WriteToPath(const Picture& picture, const char* path, const RenderOptions& options,
                 std::string* error, PictureWriter writer) {
   int width = 0, height = 0;

@@ -228,6 +228,37 @@ bool WriteSvg(const Picture& picture, std::FILE* out, const RenderOptions& optio
 
 }  // namespace
 
+bool WriteImageSvg(const uint8_t* rgba, int width, int height, std::FILE* out,
+                   const RenderOptions& options, std::string* error) {
+  std::fprintf(out,
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 "
+               "%d %d\">\n"
+               "<image x=\"0\" y=\"0\" width=\"%d\" height=\"%d\" preserveAspectRatio=\"none\" "
+               "style=\"image-rendering:pixelated\" href=\"data:image/png;base64,",
+               width, height, width, height, width, height);
+  Base64Writer base64(out);
+  PngPlan plan;
+  plan.width = width;
+  plan.height = height;
+  const size_t rowBytes = static_cast<size_t>(std::max(width, 0)) * 4;
+  if (!WritePng(
+          plan,
+          [&](int y, uint8_t* row) {
+            std::memcpy(row, rgba + rowBytes * static_cast<size_t>(y), rowBytes);
+          },
+          ByteSink{Base64Writer::Write, &base64}, options, 0, height, error)) {
+    return false;
+  }
+  base64.Finish();
+  std::fputs("\"/>\n</svg>\n", out);
+  if (std::ferror(out)) {
+    *error = std::string("cannot write the SVG: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace render
 }  // namespace standin
 

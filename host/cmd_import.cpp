@@ -19,6 +19,7 @@
 #include "host/commands.h"
 #include "host/errors.h"
 #include "host/filter_module.h"
+#include "host/frames.h"
 #include "host/gif_structure.h"
 #include "host/host_input.h"
 #include "host/interrupt.h"
@@ -39,6 +40,8 @@ constexpr int kImportPermille = 500;
 
 enum class OutputKind { kNone, kPng, kSvg };
 
+constexpr int kLastFrame = -1, kAllFrames = -2;
+
 struct ImportArgs {
   std::vector<std::string> files;
   std::string output;     // -o: one file, or "-"
@@ -50,6 +53,9 @@ struct ImportArgs {
   std::string filterPath;
   SetupNames setupNames;
   StandInSaveOptions render = {0, 1, nullptr, nullptr};
+  // --frame N (kLastFrame: --frame last) or --frames (kAllFrames); 0: the
+  // whole picture.
+  int frame = 0;
   bool quiet = false;
   bool verbose = false;
 };
@@ -66,6 +72,11 @@ void PrintImportHelp(std::FILE* out) {
       "  -b, --background        fill where nothing is drawn with the picture's\n"
       "                          background colour (else it stays transparent)\n"
       "  -c, --compression 0-9   deflate level of PNG data (default 1: fast)\n"
+      "      --frame N|last      write the picture as a viewer shows it while frame N\n"
+      "                          (from 1) is on screen, earlier frames disposed of\n"
+      "      --frames            write every frame so into DIR (-d) as NAME-001.png ...,\n"
+      "                          and a line per frame to DIR/frames.tsv: number,\n"
+      "                          delay in ms, disposal, left, top, width, height\n"
       "  -m, --memory            hand each file to the filter in a global memory block\n"
       "  -s, --stream            hand each file to the filter through a host stream\n"
       "      --trace OUT.jsonl   write every graphics library call, one JSON object a line\n"
@@ -105,7 +116,8 @@ const char* ExtensionOf(OutputKind kind) { return kind == OutputKind::kSvg ? ".s
 int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
   *done = false;
   ArgParser p("import", argc, argv);
-  std::string format, compression, profile, mode;
+  std::string format, compression, profile, mode, frame;
+  bool allFrames = false;
   while (p.Next()) {
     if (p.IsOperand()) {
       args->files.push_back(p.arg());
@@ -125,13 +137,15 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
       args->verbose = true;
     } else if (p.Flag("background", 'b')) {
       args->render.background = 1;
+    } else if (p.Flag("frames", 0)) {
+      allFrames = true;
     } else if (p.Value("output", 'o', &args->output) ||
                p.Value("output-dir", 'd', &args->outputDir) || p.Value("format", 'f', &format) ||
                p.Value("compression", 'c', &compression) || p.Value("trace", 0, &args->tracePath) ||
                p.Value("dump-bitmaps", 0, &args->dumpDirectory) ||
                p.Value("profile", 0, &args->setupNames.profile) ||
                p.Value("mode", 0, &args->setupNames.mode) ||
-               p.Value("filter", 0, &args->filterPath)) {
+               p.Value("filter", 0, &args->filterPath) || p.Value("frame", 0, &frame)) {
     } else {
       p.Unknown();
     }
@@ -180,6 +194,20 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
   if (args->files.size() > 1 && (!args->tracePath.empty() || !args->dumpDirectory.empty())) {
     p.Fail("--trace and --dump-bitmaps take one file");
   }
+  if (!frame.empty()) {
+    const bool digits =
+        frame.size() <= 5 && frame.find_first_not_of("0123456789") == std::string::npos;
+    args->frame = frame == "last" ? kLastFrame : digits ? std::atoi(frame.c_str()) : 0;
+    if (args->frame == 0)
+      p.Fail("--frame takes a frame number from 1, or last, not '" + frame + "'");
+    if (allFrames) p.Fail("--frame and --frames exclude each other");
+    if (args->output.empty() && args->outputDir.empty()) p.Fail("--frame needs -o or --output-dir");
+  }
+  if (allFrames) {
+    args->frame = kAllFrames;
+    if (args->outputDir.empty()) p.Fail("--frames writes a file a frame: give --output-dir DIR");
+  }
+  if (args->frame != 0 && args->files.size() > 1) p.Fail("--frame and --frames take one file");
   return p.ok() ? kExitOk : kExitUsage;
 }
 
@@ -192,6 +220,10 @@ struct ImportSession {
   int basePermille = 0, spanPermille = 1000;  // this file's share of the line
   bool stopAsked = false;                     // a stop was answered to a progress call
   std::vector<int32_t> reports;
+  // Of the writing's share: what the output being written takes (one
+  // frame's of several), and its label.
+  int writeBase = 0, writeSpan = 1000;
+  std::string writing = "writing";
 
   void Show(const std::string& what, int permille) {
     if (progress) progress->Show(label + what, basePermille + spanPermille * permille / 1000);
@@ -230,7 +262,8 @@ int32_t WINAPI HostStatus(uint32_t userValue, int32_t kind, int32_t code, int32_
 
 int WriterProgress(void* user, int permille) {
   auto* session = static_cast<ImportSession*>(user);
-  session->Show("writing", kImportPermille + (1000 - kImportPermille) * permille / 1000);
+  const int written = session->writeBase + session->writeSpan * permille / 1000;
+  session->Show(session->writing, kImportPermille + (1000 - kImportPermille) * written / 1000);
   return InterruptRequested() ? 1 : 0;
 }
 
@@ -288,21 +321,10 @@ bool DumpBitmaps(const StandInPicture* picture, const std::string& directory, st
   return true;
 }
 
-// Writes the picture to `target` (or standard output for "-"): into a new
-// file beside it, renamed over it only when complete.
-bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const std::string& target,
-                  ImportSession* session, std::string* error) {
-  StandInSaveOptions options = args.render;
-  options.progress = WriterProgress;
-  options.progressUser = session;
-  auto write = [&](std::FILE* out) {
-    char message[512] = "";
-    const bool written =
-        StandInPictureWrite(picture, out, args.kind == OutputKind::kSvg ? kStandInSvg : kStandInPng,
-                            &options, message, sizeof message) == 0;
-    *error = message;
-    return written;
-  };
+// Writes to `target` (or standard output for "-") what `write` writes: into
+// a new file beside it, renamed over it only when complete.
+template <typename Write>
+bool WriteWhole(const std::string& target, Write write, std::string* error) {
   if (target == "-") {
     UseBinaryMode(stdout);
     const bool written = write(stdout) && std::fflush(stdout) == 0;
@@ -339,6 +361,50 @@ bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const s
   }
   if (!written) std::remove(temporary.c_str());
   return written;
+}
+
+StandInSaveOptions SaveOptions(const ImportArgs& args, ImportSession* session) {
+  StandInSaveOptions options = args.render;
+  options.progress = WriterProgress;
+  options.progressUser = session;
+  return options;
+}
+
+int FormatOf(const ImportArgs& args) {
+  return args.kind == OutputKind::kSvg ? kStandInSvg : kStandInPng;
+}
+
+// The whole picture to `target`.
+bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const std::string& target,
+                  ImportSession* session, std::string* error) {
+  const StandInSaveOptions options = SaveOptions(args, session);
+  return WriteWhole(
+      target,
+      [&](std::FILE* out) {
+        char message[512] = "";
+        const bool written = StandInPictureWrite(picture, out, FormatOf(args), &options, message,
+                                                 sizeof message) == 0;
+        *error = message;
+        return written;
+      },
+      error);
+}
+
+// The canvas as it is now to `target`.
+bool WriteFrame(const FrameComposer& composer, const ImportArgs& args, const std::string& target,
+                ImportSession* session, std::string* error) {
+  const StandInSaveOptions options = SaveOptions(args, session);
+  return WriteWhole(
+      target,
+      [&](std::FILE* out) {
+        char message[512] = "";
+        const bool written =
+            StandInImageWrite(composer.rgba(), composer.width(), composer.height(), out,
+                              FormatOf(args), &options, message, sizeof message) == 0;
+        *error = message;
+        return written;
+      },
+      error);
 }
 
 // ---- The command -----------------------------------------------------------
@@ -387,16 +453,119 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, code) && !code;
 }
 
+std::string StemOf(const std::string& file) {
+  return file == "-" ? "stdin" : std::filesystem::path(file).stem().string();
+}
+
+// DIR/STEM-003.png: numbers at least three digits wide, all alike.
+std::string FrameTarget(const ImportArgs& args, const std::string& file, int number, int count) {
+  const int width = std::max<int>(3, static_cast<int>(std::to_string(count).size()));
+  std::string digits = std::to_string(number);
+  digits.insert(0, static_cast<size_t>(std::max<int>(0, width - static_cast<int>(digits.size()))),
+                '0');
+  return (std::filesystem::path(args.outputDir) /
+          (StemOf(file) + "-" + digits + ExtensionOf(args.kind)))
+      .string();
+}
+
 std::string TargetFor(const ImportArgs& args, const std::string& file) {
   if (!args.output.empty()) return args.output;
   if (args.outputDir.empty()) return "";
-  const std::string stem = file == "-" ? "stdin" : std::filesystem::path(file).stem().string();
-  return (std::filesystem::path(args.outputDir) / (stem + ExtensionOf(args.kind))).string();
+  return (std::filesystem::path(args.outputDir) / (StemOf(file) + ExtensionOf(args.kind))).string();
+}
+
+// How many frames the host's reader finds, or -1 when it cannot tell (the
+// input not read whole, or nothing read of it but a problem): the import
+// then says what is wrong.
+int FramesFound(const HostInput& input) {
+  if (!input.haveBytes) return -1;
+  const GifStructure gif = ReadGifStructure(input.bytes);
+  if (gif.images.empty() && !gif.problem.empty() && !gif.trailerMissing) return -1;
+  return static_cast<int>(gif.images.size());
+}
+
+// The frames asked for, composed and written: 0, kExitFailed or
+// kExitCancelled; `shown` is what the summary line says after the name.
+int WriteFrames(const StandInPicture* picture, const HostInput& input, const ImportArgs& args,
+                const std::string& target, ImportSession* session, ProgressLine* progress,
+                std::string* shown) {
+  const std::string name = input.DisplayName();
+  const std::vector<FrameInfo> frames =
+      ListFrames(picture, input.haveBytes ? ReadGifStructure(input.bytes) : GifStructure());
+  const int count = static_cast<int>(frames.size());
+  const int last = args.frame == kLastFrame || args.frame == kAllFrames ? count : args.frame;
+  const int first = args.frame == kAllFrames ? 1 : last;
+  if (count == 0 || last > count) {
+    PrintError(name + ": the picture holds " + std::to_string(count) + " frame" +
+               (count == 1 ? "" : "s") + ": no frame " + std::to_string(std::max(last, 1)));
+    return kExitFailed;
+  }
+  FrameComposer composer(picture, frames, args.render.background != 0);
+  std::string table, error;
+  int written = 0, status = kExitOk;
+  for (int number = first; number <= last && status == kExitOk; ++number) {
+    // Between frames, a Ctrl-C stops with every file written whole.
+    if (InterruptRequested()) {
+      status = kExitCancelled;
+      break;
+    }
+    const FrameInfo& frame = frames[static_cast<size_t>(number - 1)];
+    const std::string file = args.frame == kAllFrames || args.output.empty()
+                                 ? FrameTarget(args, input.name, number, count)
+                                 : target;
+    session->writing = "writing frame " + std::to_string(number) + " of " + std::to_string(count);
+    session->writeBase = 1000 * (number - first) / (last - first + 1);
+    session->writeSpan = 1000 / (last - first + 1);
+    session->Show(session->writing,
+                  kImportPermille + (1000 - kImportPermille) * session->writeBase / 1000);
+    error.clear();
+    if (!composer.ShowFrame(number, &error) || !WriteFrame(composer, args, file, session, &error)) {
+      status = InterruptRequested() ? kExitCancelled : kExitFailed;
+      if (status == kExitFailed)
+        PrintError(name + ": " + (error.empty() ? "cannot write " + file : error));
+      break;
+    }
+    ++written;
+    table += std::to_string(number) + '\t' + std::to_string(frame.delay * 10) + '\t' +
+             DisposalName(frame.disposal) + '\t' + std::to_string(frame.left) + '\t' +
+             std::to_string(frame.top) + '\t' + std::to_string(frame.width) + '\t' +
+             std::to_string(frame.height) + '\n';
+  }
+  progress->Clear();
+  // The table lists the frames written, also when the writing stopped early.
+  if (args.frame == kAllFrames && written > 0) {
+    const std::string tablePath = (std::filesystem::path(args.outputDir) / "frames.tsv").string();
+    error.clear();
+    if (!WriteWhole(
+            tablePath,
+            [&](std::FILE* out) {
+              return std::fwrite(table.data(), 1, table.size(), out) == table.size();
+            },
+            &error)) {
+      PrintError(name + ": " + (error.empty() ? "cannot write " + tablePath : error));
+      if (status == kExitOk) status = kExitFailed;
+    }
+  }
+  if (status == kExitCancelled) {
+    PrintError(name + ": writing the frames was cancelled after " + std::to_string(written) +
+               " of " + std::to_string(last - first + 1));
+  }
+  if (args.frame == kAllFrames) {
+    *shown =
+        std::to_string(written) + " frame" + (written == 1 ? "" : "s") + " -> " + args.outputDir;
+  } else {
+    *shown = "frame " + std::to_string(last) + " of " + std::to_string(count) + " -> " +
+             (target == "-"         ? "standard output"
+              : args.output.empty() ? FrameTarget(args, input.name, last, count)
+                                    : target);
+  }
+  return status;
 }
 
 // 0, kExitFailed or kExitCancelled for one file.
+// `given`: the input, read already (null: read here).
 int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args, size_t index,
-              ProgressLine* progress) {
+              ProgressLine* progress, HostInput* given) {
   const std::string& file = args.files[index];
   const std::string target = TargetFor(args, file);
   if (!target.empty() && target != "-" && file != "-" && SameFile(file, target)) {
@@ -406,7 +575,8 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   HostInput input;
   FilterInput handed;
   std::string error;
-  const bool ready = ReadHostInput(file, args.inputKind, &input, &error) &&
+  if (given != nullptr) input = std::move(*given);
+  const bool ready = (given != nullptr || ReadHostInput(file, args.inputKind, &input, &error)) &&
                      handed.Prepare(input, args.inputKind, &error);
   // Ctrl-C while waiting on a pipe ends the read with EINTR or short.
   if (InterruptRequested()) {
@@ -469,7 +639,11 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
     PrintError(input.DisplayName() + ": the filter reported success but left no picture");
     return kExitFailed;
   }
-  if (!target.empty()) {
+  std::string shown;
+  if (args.frame != 0) {
+    const int framed = WriteFrames(picture, input, args, target, &session, progress, &shown);
+    if (framed != kExitOk) return framed;
+  } else if (!target.empty()) {
     error.clear();
     const bool written = WritePicture(picture, args, target, &session, &error);
     progress->Clear();
@@ -482,7 +656,11 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
       return kExitFailed;
     }
   }
-  if (!args.quiet && status == kExitOk) {
+  if (!args.quiet && status == kExitOk && args.frame != 0) {
+    std::FILE* out = target == "-" ? stderr : stdout;
+    std::fprintf(out, "%s: %s\n", input.DisplayName().c_str(), shown.c_str());
+    std::fflush(out);
+  } else if (!args.quiet && status == kExitOk) {
     std::FILE* out = target == "-" ? stderr : stdout;
     StandInPictureInfo info;
     StandInPictureGetInfo(picture, &info);
@@ -501,6 +679,25 @@ int RunImportCommand(int argc, char** argv) {
   bool done = false;
   if (int status = ParseImportArgs(argc, argv, &args, &done); status != kExitOk || done) {
     return status;
+  }
+  InterruptScope interrupts;
+  // A frame past the last is refused before anything is made.
+  HostInput framed;
+  HostInput* given = nullptr;
+  if (args.frame > 0) {
+    std::string error;
+    if (!ReadHostInput(args.files[0], args.inputKind, &framed, &error)) {
+      PrintError(InterruptRequested() ? framed.DisplayName() + ": the import was cancelled"
+                                      : error);
+      return InterruptRequested() ? kExitCancelled : kExitFailed;
+    }
+    given = &framed;
+    const int found = FramesFound(framed);
+    if (found >= 0 && args.frame > found) {
+      PrintError("import: " + framed.DisplayName() + " holds " + std::to_string(found) + " frame" +
+                 (found == 1 ? "" : "s") + ": there is no frame " + std::to_string(args.frame));
+      return kExitUsage;
+    }
   }
   if (!args.outputDir.empty()) {
     std::error_code code;
@@ -539,11 +736,10 @@ int RunImportCommand(int argc, char** argv) {
     return kExitFailed;
   }
 
-  InterruptScope interrupts;
   ProgressLine progress(!args.quiet);
   int status = kExitOk;
   for (size_t i = 0; i < args.files.size() && status != kExitCancelled; ++i) {
-    const int one = ImportOne(filter, setup, args, i, &progress);
+    const int one = ImportOne(filter, setup, args, i, &progress, i == 0 ? given : nullptr);
     if (one != kExitOk) status = one;
   }
   progress.Clear();
@@ -552,7 +748,9 @@ int RunImportCommand(int argc, char** argv) {
 }
 
 const CommandRegistration kImport{
-    {"import", "import FILE... [-o OUT | -d DIR] [-f png|svg] [-b] [-c 0-9] [-m|-s] [options]",
+    {"import",
+     "import FILE... [-o OUT | -d DIR] [-f png|svg] [-b] [-c 0-9] [--frame N|last | --frames] "
+     "[-m|-s] [options]",
      "imports GIFs through the filter and writes the pictures", RunImportCommand}};
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "host/commands.h"
 #include "host/errors.h"
 #include "host/filter_module.h"
+#include "host/frames.h"
 #include "host/gif_structure.h"
 #include "host/host_input.h"
 #include "host/setup_options.h"
@@ -32,7 +33,7 @@ void PrintInfoHelp(std::FILE* out) {
                "Prints, for each FILE (- for standard input), the size and depth the filter\n"
                "reads from its header, then what the file holds: version, screen, global\n"
                "palette, background index, each image (position, size, depth, interlace,\n"
-               "local palette, transparency and delay), comments, plain-text and\n"
+               "local palette, transparency, delay and disposal), comments, plain-text and\n"
                "application extensions (loop count), and bytes after the trailer.\n\n"
                "Transparency, delay and disposal are those the import used: the last\n"
                "4-byte block of the latest control extension that had one, kept for\n"
@@ -84,8 +85,10 @@ void PrintStructure(const GifStructure& gif) {
                 m.left, m.top, m.depth, m.interlaced ? ", interlaced" : "");
     if (m.localColors) std::printf(", local palette of %d colours", m.localColors);
     if (m.transparent) std::printf(", transparent index %d", m.transparentIndex);
-    if (m.hasControl)
-      std::printf(", delay %d.%02d s", m.control.delay / 100, m.control.delay % 100);
+    if (m.hasControl) {
+      std::printf(", delay %d.%02d s, disposal %s", m.control.delay / 100, m.control.delay % 100,
+                  DisposalName(m.control.disposal).c_str());
+    }
     // Where the import's transparency came from, when not this image's own
     // control block alone.
     std::string from;

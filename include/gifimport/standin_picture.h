@@ -135,6 +135,32 @@ STANDIN_API int StandInPictureSave(const StandInPicture* picture, const char* pa
                                    const StandInSaveOptions* options, char* error,
                                    size_t errorSize);
 
+/* ---- Frames ----------------------------------------------------------------
+ * For a host that shows the bitmaps one at a time, as the frames of an
+ * animation, on an image of its own: RGBA, 4 bytes a pixel (red, green,
+ * blue, alpha), top row first, of the frame's size (x2 - x1 by y2 - y1
+ * pixels), laid out as a saved picture's pixels are. */
+enum { kStandInItemBitmap = 0, kStandInItemText = 1 };
+
+/* How many bitmaps and text lines were drawn in all; -1 for a null picture. */
+STANDIN_API int StandInPictureItemCount(const StandInPicture* picture);
+/* The nth of them in call order (0-based): its kind and its index among the
+ * bitmaps or among the text lines. */
+STANDIN_API int StandInPictureGetItem(const StandInPicture* picture, int n, int32_t* kind,
+                                      int32_t* index);
+/* Draws the nth item onto `rgba` as saving draws it: a bitmap's pixels
+ * opaque in their palette's colours (a transparent bitmap's back colour
+ * index left out), a text line in its colour; clipped to the frame, the
+ * rest left as it was. -1 also when `size` is below the frame's bytes or
+ * the frame is empty or larger than 16384 pixels a side. */
+STANDIN_API int StandInPictureDrawItem(const StandInPicture* picture, int n, uint8_t* rgba,
+                                       size_t size);
+/* Writes an RGBA image of width x height pixels (1 to 16384 each) as an
+ * RGBA PNG, or as an SVG that embeds that PNG: as StandInPictureWrite, but
+ * for the options' background, which is not read. */
+STANDIN_API int StandInImageWrite(const uint8_t* rgba, int width, int height, FILE* out, int format,
+                                  const StandInSaveOptions* options, char* error, size_t errorSize);
+
 #ifdef __cplusplus
 }
 #endif

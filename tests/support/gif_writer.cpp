@@ -130,8 +130,11 @@ GifBuilder::GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>
   }
 }
 
-GifBuilder& GifBuilder::GraphicControl(bool transparent, uint8_t transparentIndex) {
-  bytes_.insert(bytes_.end(), {0x21, 0xF9, 0x04, uint8_t(transparent), 0, 0, transparentIndex, 0});
+GifBuilder& GifBuilder::GraphicControl(bool transparent, uint8_t transparentIndex, int disposal,
+                                       uint16_t delay) {
+  const auto packed = static_cast<uint8_t>(((disposal & 7) << 2) | (transparent ? 1 : 0));
+  bytes_.insert(bytes_.end(), {0x21, 0xF9, 0x04, packed, uint8_t(delay & 0xFF), uint8_t(delay >> 8),
+                               transparentIndex, 0});
   return *this;
 }
 

@@ -45,7 +45,10 @@ class GifBuilder {
   // version "87a" or "89a"; globalColors empty: no global table.
   GifBuilder(uint16_t width, uint16_t height, const std::vector<Color>& globalColors = {},
              const std::string& version = "89a", uint8_t backgroundIndex = 0);
-  GifBuilder& GraphicControl(bool transparent, uint8_t transparentIndex);
+  // disposal: the method's 3 bits (0 none, 1 keep, 2 background, 3 previous);
+  // delay in hundredths of a second.
+  GifBuilder& GraphicControl(bool transparent, uint8_t transparentIndex, int disposal = 0,
+                             uint16_t delay = 0);
   GifBuilder& Comment(const std::string& text);
   // Plain-text extension; each text a sub-block of its own (at most 255 bytes).
   GifBuilder& PlainText(uint16_t gridLeft, uint16_t gridTop, uint16_t gridWidth,
