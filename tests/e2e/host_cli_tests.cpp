@@ -35,6 +35,17 @@ std::string PngPixels(const std::string& bytes) {
 }
 #endif
 
+// A PNG file's pixels; false where the stand-in reads no PNG (the tests
+// that need one skip there).
+bool ReadPngFile(const fs::path& path, pictures::Image* image) {
+#ifdef STANDIN_HAVE_PNG
+  return pictures::ReadPng(testtable::ReadBytes(path), image);
+#else
+  (void)path, (void)image;
+  return false;
+#endif
+}
+
 // The files a command left, but for its output and messages.
 std::string Files(const fs::path& dir) {
   std::set<std::string> names;  // sorted
@@ -241,7 +252,7 @@ TEST_P(Frames, EqualImageMagicksCoalesce) {
     pictures::Image frame;
     char name[32];
     std::snprintf(name, sizeof name, "anim-%03d.png", number + 1);
-    ASSERT_TRUE(pictures::ReadPng(testtable::ReadBytes(dir / "out" / name), &frame)) << name;
+    ASSERT_TRUE(ReadPngFile(dir / "out" / name, &frame)) << name;
     const size_t bytes = frame.rgba.size();
     ASSERT_LE(at + bytes, coalesced.size()) << name << ": ImageMagick's frames are smaller";
     EXPECT_EQ(Normalised(frame.rgba),
@@ -294,7 +305,7 @@ TEST(FramesMemory, ALargeAnimationTakesOneCanvas) {
   const std::string host = std::string(GIFIMPORT_EMULATOR " ") + GIFIMPORT_HOST;
   EXPECT_EQ(RunIn(dir, host + " import big.gif --frame last -o big.png -q --max-memory 400M"), 0);
   pictures::Image frame;
-  ASSERT_TRUE(pictures::ReadPng(testtable::ReadBytes(dir / "big.png"), &frame));
+  ASSERT_TRUE(ReadPngFile(dir / "big.png", &frame));
   // Frame 2 was put back to the cleared screen, frame 3 drawn on it.
   EXPECT_EQ(frame.Pixel(50, 50)[2], 200);
   EXPECT_EQ(frame.Pixel(2000, 2000)[3], 0);
