@@ -256,4 +256,37 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
       << "metafile";
 }
 
+// An animation's 8-bit frames, each with a transparent index, each over the
+// ones before: the metafile keeps them near their depth, a byte and a bit a
+// pixel and a little a frame, and what lay behind a see-through pixel
+// shows both by the records' raster operations and in emf2svg.
+TEST(Outputs, TransparentFramesStayNearTheirDepthAndShowWhatLiesBehind) {
+  Picture picture = MakePicture(0, 0, 200, 70);
+  std::vector<Rgb> palette(256);
+  for (int i = 0; i < 256; ++i) palette[i] = {uint8_t(i), uint8_t(i * 3), uint8_t(255 - i)};
+  size_t pixels = 0;
+  for (int frame = 0; frame < 8; ++frame) {
+    const int back = 200 + frame;
+    Rows rows(60, std::vector<int>(190, back));
+    for (int y = 0; y < 60; ++y)
+      for (int x = 0; x < 190; ++x) {
+        const int index = (x * 7 + y * 3 + frame) % 256;
+        if (frame == 0 || (x / 9 + y / 5 + frame) % 4 == 0 || (x + y * frame) % 13 == 0)
+          rows[y][x] = index == back ? index + 1 : index;
+      }
+    AddBitmap(&picture, frame, 70 - frame % 3, 8, rows, palette, back, {25, 35});
+    pixels += 190 * 60;
+  }
+  const Image shown = RenderRgba(picture);
+  Bytes bytes;
+  std::string error;
+  WRITE_EMF_OR_SKIP(picture, &bytes);
+  EXPECT_LE(bytes.size(), pixels * 5 / 4 + 65536) << "bytes for " << pixels << " pixels";
+  ExpectComposedIsRender(Walk(bytes), shown);
+  Image read;
+  EXPECT_TRUE(!ReadBack(std::string(bytes.begin(), bytes.end()), true, &read) ||
+              read.rgba == shown.rgba)
+      << "emf2svg";
+}
+
 }  // namespace
