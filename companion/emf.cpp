@@ -14,11 +14,15 @@
 // an outline, over the whole frame (black when the picture set none); then
 // bitmaps and text lines in call order. A bitmap whose every pixel is drawn
 // goes out as StretchDIBits at its own depth with its palette as the colour
-// table; one with pixels left out (its back colour index when transparent,
-// or places no band covers) goes out as AlphaBlend of 32-bit premultiplied
-// pixels, whose alpha names exactly the left-out pixels whatever colour
-// their palette entry has. emf2svg shows AlphaBlend and ignores
-// TransparentBlt, which is why the colour key is not used. Bitmaps are
+// table. One with pixels left out (its back colour index when transparent,
+// or places no band covers) goes out near its depth too: a 1-bit mask
+// ANDed in, then its palette DIB ORed over it with those pixels black
+// (emf_layout.h, StripForm), so that a frame of an animation costs a byte
+// and a bit a pixel, not four. emf2svg ignores raster operations, MaskBlt
+// and TransparentBlt, but reads a colour table's reserved byte as alpha,
+// which the two tables set for it; office suites join the pair into one
+// masked bitmap. Only where no index is free to stand for the left-out
+// pixels do 32-bit premultiplied pixels go out as AlphaBlend. Bitmaps are
 // clipped to the frame and sent in strips, so that no record grows beyond a
 // few megabytes. Each text line is ANSI text on its baseline, in a font of
 // its own (created, selected, deselected, deleted), with the face's
@@ -171,27 +175,22 @@ int32_t PixelsPerMetre(const Layout& layout) {
   return static_cast<int32_t>(std::lround(1000.0 / layout.millimetresPerUnit));
 }
 
-// Every pixel drawn: the bitmap's own depth, its palette as the colour
-// table, rows bottom-up.
-bool AddIndexedStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout,
-                     const Strip& strip) {
-  const int depth = bitmap.depth;
+// Palette DIB rows at `depth` over the strip's place, combined by `rop`.
+bool AddDib(Writer* writer, const Layout& layout, const Strip& strip, int depth,
+            const std::vector<Quad>& colors, std::vector<uint8_t> pixels, uint32_t rop) {
   const int x = strip.x, y = strip.y, width = strip.width, rows = strip.rows;
-  std::vector<uint8_t> pixels = IndexedRows(bitmap, strip);
-  const uint32_t colors = 1u << depth;
-  std::vector<U_RGBQUAD> table(colors);
-  for (uint32_t i = 0; i < colors; ++i) {
-    const Rgb color = PaletteColor(bitmap, static_cast<int>(i));
-    table[i] = rgbquad_set(color.red, color.green, color.blue, 0);
+  std::vector<U_RGBQUAD> table(colors.size());
+  for (size_t i = 0; i < colors.size(); ++i) {
+    table[i] = rgbquad_set(colors[i].red, colors[i].green, colors[i].blue, colors[i].reserved);
   }
   const U_BITMAPINFOHEADER header = bitmapinfoheader_set(
       width, rows, 1, static_cast<uint16_t>(depth), U_BI_RGB, static_cast<uint32_t>(pixels.size()),
-      PixelsPerMetre(layout), PixelsPerMetre(layout), colors, 0);
+      PixelsPerMetre(layout), PixelsPerMetre(layout), static_cast<uint32_t>(colors.size()), 0);
   PU_BITMAPINFO info = bitmapinfo_set(header, table.data());
   if (!info) return writer->Fail("libUEMF could not make a bitmap header (out of memory)");
   writer->Add(U_EMRSTRETCHDIBITS_set(
       Rect(x, y, x + width - 1, y + rows - 1), point32_set(x, y), point32_set(width, rows),
-      point32_set(0, 0), point32_set(width, rows), U_DIB_RGB_COLORS, U_SRCCOPY, info,
+      point32_set(0, 0), point32_set(width, rows), U_DIB_RGB_COLORS, rop, info,
       static_cast<uint32_t>(pixels.size()), reinterpret_cast<char*>(pixels.data())));
   std::free(info);
   return writer->ok();
@@ -222,8 +221,23 @@ bool AddAlphaStrip(Writer* writer, const Bitmap& bitmap, const Layout& layout, c
 
 bool AddBitmap(Writer* writer, const Picture& picture, const Bitmap& bitmap, const Layout& layout) {
   ForEachStrip(picture, bitmap, layout, [&](const Strip& strip) {
-    return strip.everyPixel ? AddIndexedStrip(writer, bitmap, layout, strip)
-                            : AddAlphaStrip(writer, bitmap, layout, strip);
+    int hole = -1;
+    switch (FormOf(bitmap, strip, &hole)) {
+      case StripForm::kIndexed:
+        return AddDib(writer, layout, strip, bitmap.depth, ColorTable(bitmap, -1),
+                      IndexedRows(bitmap, strip), U_SRCCOPY);
+      case StripForm::kMasked:
+        // Office suites join a mask with its bitmap only when the two are
+        // alone between other records: the saved state fences them off.
+        writer->Add(U_EMRSAVEDC_set());
+        AddDib(writer, layout, strip, 1, MaskTable(), MaskRows(strip), U_SRCAND);
+        AddDib(writer, layout, strip, bitmap.depth, ColorTable(bitmap, hole),
+               IndexedRows(bitmap, strip, hole), U_SRCPAINT);
+        return writer->Add(U_EMRRESTOREDC_set(-1));
+      case StripForm::kAlpha:
+        break;
+    }
+    return AddAlphaStrip(writer, bitmap, layout, strip);
   });
   return writer->ok();
 }

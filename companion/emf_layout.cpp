@@ -90,7 +90,42 @@ bool ForEachStrip(const Picture& picture, const Bitmap& bitmap, const Layout& la
   return true;
 }
 
-std::vector<uint8_t> IndexedRows(const Bitmap& bitmap, const Strip& strip) {
+StripForm FormOf(const Bitmap& bitmap, const Strip& strip, int* hole) {
+  *hole = -1;
+  if (strip.everyPixel) return StripForm::kIndexed;
+  const int colors = 1 << bitmap.depth;
+  // A transparent bitmap's back colour index is never drawn: GatherStrip
+  // leaves it out.
+  if (bitmap.transparent && bitmap.backColorIndex < colors) {
+    *hole = bitmap.backColorIndex;
+    return StripForm::kMasked;
+  }
+  std::vector<bool> used(static_cast<size_t>(colors), false);
+  for (const int16_t index : strip.indices) {
+    if (index >= 0) used[static_cast<size_t>(index)] = true;
+  }
+  for (int index = 0; index < colors; ++index) {
+    if (!used[static_cast<size_t>(index)]) {
+      *hole = index;
+      return StripForm::kMasked;
+    }
+  }
+  return StripForm::kAlpha;
+}
+
+std::vector<Quad> ColorTable(const Bitmap& bitmap, int hole) {
+  std::vector<Quad> table(size_t{1} << bitmap.depth);
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (static_cast<int>(i) == hole) continue;  // black, see-through to emf2svg
+    const Rgb color = PaletteColor(bitmap, static_cast<int>(i));
+    table[i] = {color.blue, color.green, color.red, static_cast<uint8_t>(hole >= 0 ? 0xFF : 0)};
+  }
+  return table;
+}
+
+std::vector<Quad> MaskTable() { return {Quad{0, 0, 0, 0xFF}, Quad{0xFF, 0xFF, 0xFF, 0}}; }
+
+std::vector<uint8_t> IndexedRows(const Bitmap& bitmap, const Strip& strip, int hole) {
   const int depth = bitmap.depth;
   const size_t stride = (static_cast<size_t>(strip.width) * depth + 31) / 32 * 4;
   std::vector<uint8_t> pixels(stride * static_cast<size_t>(strip.rows), 0);
@@ -99,7 +134,21 @@ std::vector<uint8_t> IndexedRows(const Bitmap& bitmap, const Strip& strip) {
     const int16_t* in = &strip.indices[static_cast<size_t>(row) * strip.width];
     for (int column = 0; column < strip.width; ++column) {
       const size_t bit = static_cast<size_t>(column) * depth;
-      out[bit / 8] |= static_cast<uint8_t>(in[column] << (8 - depth - bit % 8));
+      const int index = in[column] < 0 ? hole : in[column];
+      out[bit / 8] |= static_cast<uint8_t>(index << (8 - depth - bit % 8));
+    }
+  }
+  return pixels;
+}
+
+std::vector<uint8_t> MaskRows(const Strip& strip) {
+  const size_t stride = (static_cast<size_t>(strip.width) + 31) / 32 * 4;
+  std::vector<uint8_t> pixels(stride * static_cast<size_t>(strip.rows), 0);
+  for (int row = 0; row < strip.rows; ++row) {
+    uint8_t* out = &pixels[static_cast<size_t>(strip.rows - 1 - row) * stride];
+    const int16_t* in = &strip.indices[static_cast<size_t>(row) * strip.width];
+    for (int column = 0; column < strip.width; ++column) {
+      if (in[column] < 0) out[column / 8] |= static_cast<uint8_t>(0x80 >> column % 8);
     }
   }
   return pixels;

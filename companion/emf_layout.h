@@ -52,9 +52,38 @@ struct Strip {
 bool ForEachStrip(const Picture& picture, const Bitmap& bitmap, const Layout& layout,
                   const std::function<bool(const Strip&)>& draw);
 
-// A strip whose every pixel is drawn at the bitmap's own depth: DIB rows,
-// bottom-up, each padded to 4 bytes.
-std::vector<uint8_t> IndexedRows(const Bitmap& bitmap, const Strip& strip);
+// How a strip goes into the metafile, near the bitmap's own depth:
+//  kIndexed  every pixel drawn: the palette DIB, copied (SRCCOPY);
+//  kMasked   some left out: a 1-bit mask ANDed in (SRCAND; 0 where drawn,
+//            1 where left out), then the palette DIB ORed over it
+//            (SRCPAINT) with the left-out pixels at `hole`, an index no
+//            drawn pixel of the strip uses, coloured black: what was
+//            behind them stays. Office suites read the pair as one masked
+//            bitmap; 1 byte and 1 bit a pixel at 8 bits;
+//  kAlpha    some left out and every index drawn, so no hole to borrow:
+//            32-bit premultiplied pixels, alpha 0 where left out.
+enum class StripForm { kIndexed, kMasked, kAlpha };
+StripForm FormOf(const Bitmap& bitmap, const Strip& strip, int* hole);
+
+// A colour table entry, in DIB order.
+struct Quad {
+  uint8_t blue = 0, green = 0, red = 0, reserved = 0;
+};
+// The palette DIB's colour table, 2^depth entries. With a hole (>= 0) the
+// hole is black with reserved byte 0 and every other entry has 0xFF there:
+// GDI and office suites ignore that byte, while emf2svg, which ignores
+// raster operations, takes it as alpha and so shows the hole see-through.
+std::vector<Quad> ColorTable(const Bitmap& bitmap, int hole);
+// The mask's colour table: drawn black, left out white; to emf2svg the
+// black is opaque (the palette DIB covers it) and the white see-through.
+std::vector<Quad> MaskTable();
+
+// A strip at the bitmap's own depth: DIB rows, bottom-up, each padded to 4
+// bytes; pixels left out at `hole`.
+std::vector<uint8_t> IndexedRows(const Bitmap& bitmap, const Strip& strip, int hole = 0);
+// The strip's 1-bit mask rows, bottom-up, padded to 4 bytes: 1 where
+// nothing is drawn.
+std::vector<uint8_t> MaskRows(const Strip& strip);
 // 32-bit premultiplied BGRA DIB rows, bottom-up: alpha 0 (all four bytes 0)
 // exactly where nothing is drawn, whatever colour its palette entry has.
 std::vector<uint8_t> AlphaRows(const Bitmap& bitmap, const Strip& strip);

@@ -3,9 +3,10 @@
 //
 // The picture is laid out as the Linux writer (emf.cpp) lays it out: the
 // frame at logical (0, 0), y down, one logical unit per picture unit; the
-// background as a filled rectangle; bitmaps fully drawn go out at their own
-// depth with their palette, bitmaps with pixels left out as AlphaBlend of
-// premultiplied 32-bit pixels; text as ANSI text on its baseline.
+// background as a filled rectangle; each strip of a bitmap in the form
+// FormOf gives (emf_layout.h: its palette DIB, a mask and the palette DIB,
+// or AlphaBlend of premultiplied 32-bit pixels); text as ANSI text on its
+// baseline.
 #include <windows.h>
 
 #include <cstring>
@@ -24,10 +25,10 @@ struct DibHeader {
   RGBQUAD colors[256];
 };
 
-bool DrawIndexedStrip(HDC dc, const Bitmap& bitmap, const Strip& strip) {
-  const int depth = bitmap.depth;
+// Palette DIB rows at `depth` over the strip's place, combined by `rop`.
+bool DrawDib(HDC dc, const Strip& strip, int depth, const std::vector<Quad>& colors,
+             const std::vector<uint8_t>& pixels, DWORD rop) {
   const int x = strip.x, y = strip.y, width = strip.width, rows = strip.rows;
-  const std::vector<uint8_t> pixels = IndexedRows(bitmap, strip);
   DibHeader info = {};
   info.header.biSize = sizeof info.header;
   info.header.biWidth = width;
@@ -36,13 +37,12 @@ bool DrawIndexedStrip(HDC dc, const Bitmap& bitmap, const Strip& strip) {
   info.header.biBitCount = static_cast<WORD>(depth);
   info.header.biCompression = BI_RGB;
   info.header.biSizeImage = static_cast<DWORD>(pixels.size());
-  info.header.biClrUsed = 1u << depth;
-  for (int i = 0; i < (1 << depth); ++i) {
-    const Rgb color = PaletteColor(bitmap, i);
-    info.colors[i] = RGBQUAD{color.blue, color.green, color.red, 0};
+  info.header.biClrUsed = static_cast<DWORD>(colors.size());
+  for (size_t i = 0; i < colors.size() && i < 256; ++i) {
+    info.colors[i] = RGBQUAD{colors[i].blue, colors[i].green, colors[i].red, colors[i].reserved};
   }
   return StretchDIBits(dc, x, y, width, rows, 0, 0, width, rows, pixels.data(),
-                       reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, SRCCOPY) != 0;
+                       reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, rop) != 0;
 }
 
 bool DrawAlphaStrip(HDC dc, const Bitmap& bitmap, const Strip& strip) {
@@ -73,8 +73,23 @@ bool DrawAlphaStrip(HDC dc, const Bitmap& bitmap, const Strip& strip) {
 
 bool DrawBitmap(HDC dc, const Picture& picture, const Bitmap& bitmap, const Layout& layout) {
   return ForEachStrip(picture, bitmap, layout, [&](const Strip& strip) {
-    return strip.everyPixel ? DrawIndexedStrip(dc, bitmap, strip)
-                            : DrawAlphaStrip(dc, bitmap, strip);
+    int hole = -1;
+    switch (FormOf(bitmap, strip, &hole)) {
+      case StripForm::kIndexed:
+        return DrawDib(dc, strip, bitmap.depth, ColorTable(bitmap, -1), IndexedRows(bitmap, strip),
+                       SRCCOPY);
+      case StripForm::kMasked: {
+        // Fenced off by the saved state, as emf.cpp does for office suites.
+        if (SaveDC(dc) == 0) return false;
+        const bool drawn = DrawDib(dc, strip, 1, MaskTable(), MaskRows(strip), SRCAND) &&
+                           DrawDib(dc, strip, bitmap.depth, ColorTable(bitmap, hole),
+                                   IndexedRows(bitmap, strip, hole), SRCPAINT);
+        return RestoreDC(dc, -1) != FALSE && drawn;
+      }
+      case StripForm::kAlpha:
+        break;
+    }
+    return DrawAlphaStrip(dc, bitmap, strip);
   });
 }
 

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Manual check (not in CI): does an office suite lay out a metafile's text
-# as our PNG does, and fill the background without an outline?
+# as our PNG does, fill the background without an outline, and show every
+# pixel as the PNG does (transparent bitmaps over what lies behind)?
 #
 #   scripts/check-emf-office.sh [GIF [TEXT_TOP TEXT_BOTTOM]]
 #
@@ -8,9 +9,10 @@
 # EMF with LibreOffice (soffice --headless, to PDF, then pdftoppm at 4x),
 # and prints the text's ink extent in picture pixels in both, between rows
 # TEXT_TOP and TEXT_BOTTOM (default 44 64: the text of examples/plaintext.gif,
-# below its bitmap), and the colours along the picture's right and bottom
-# edges. Needs libreoffice-draw, poppler-utils and python3. The pictures are
-# left in OUT (default /tmp/check-emf-office) to look at.
+# below its bitmap), the colours along the picture's right and bottom
+# edges, and how many pixels differ. Needs libreoffice-draw, poppler-utils
+# and python3. The pictures are left in OUT (default /tmp/check-emf-office)
+# to look at.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 gif=${1:-$here/examples/plaintext.gif}
@@ -121,5 +123,16 @@ edges = [page[y][x] for y in range(y0 + (y1 - y0) * 3 // 4, y1) for x in range(x
 edges += [page[y][x] for y in range(y1 - 2 * scale, y1) for x in range(x0, x1)]
 dark = sum(1 for p in edges if sum(p) < 3 * 128)
 print(f"background {background}; dark pixels along the right and bottom edges: {dark} of {len(edges)}")
+# Each picture pixel at its centre: what lies behind a see-through pixel
+# shows, colours within a few levels (the PDF's colour conversion).
+# The crop was taken at 96 dpi: the picture may start a few pixels in.
+white = (255, 255, 255)
+top = next(y for y in range(len(page)) if any(p != white for p in page[y]))
+left = min(next((x for x, p in enumerate(row) if p != white), len(row)) for row in page)
+at = lambda x, y: page[top + y * scale + scale // 2][left + x * scale + scale // 2]
+off = [(x, y) for y in range(min(height, (len(page) - top) // scale))
+       for x in range(min(width, (len(page[0]) - left) // scale))
+       if max(abs(a - b) for a, b in zip(ours[y][x], at(x, y))) > 8]
+print(f"pixels off by more than 8 levels: {len(off)} of {width * height}" + (f", first at {off[0]}" if off else ""))
 EOF
 echo "pictures: $out/picture.png (ours), $out/office.png (LibreOffice, ${scale}x)"

@@ -1,10 +1,11 @@
-// An Enhanced Metafile read as its readers read it: the record framing and
-// the bitmaps its StretchDIBits and AlphaBlend records draw (palette colours
-// resolved, rows in display order). Plain C++, for the stand-in's tests and
-// for comparing GDI's metafiles with the stand-in's on Windows.
+// An Enhanced Metafile read as its readers read it: the record framing, the
+// bitmaps its StretchDIBits and AlphaBlend records draw (palette colours
+// resolved, rows in display order) and what they leave on a canvas. Plain C++, for the stand-in's
+// tests and for comparing GDI's metafiles with the stand-in's on Windows.
 #ifndef GIFIMPORT_TESTS_COMPANION_EMF_READER_H
 #define GIFIMPORT_TESTS_COMPANION_EMF_READER_H
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@ namespace emf {
 
 using Bytes = std::vector<uint8_t>;
 enum : uint32_t { kHeader = 1, kEof = 14, kStretchDIBits = 81, kAlphaBlend = 114 };
+enum : uint32_t { kSrcCopy = 0xCC0020, kSrcAnd = 0x8800C6, kSrcPaint = 0xEE0086 };
 
 inline uint32_t U32(const Bytes& b, size_t at) {
   if (at + 4 > b.size()) return 0;
@@ -45,9 +47,11 @@ inline std::vector<Record> Records(const Bytes& b, std::string* error) {
 
 struct Image {
   int32_t x = 0, y = 0, width = 0, height = 0, bits = 0;
+  uint32_t rop = 0;            // of StretchDIBits; 0: AlphaBlend's premultiplied source over
   std::vector<uint32_t> argb;  // top row first; palette pixels opaque
   bool operator==(const Image& o) const {
-    return x == o.x && y == o.y && width == o.width && height == o.height && argb == o.argb;
+    return x == o.x && y == o.y && width == o.width && height == o.height && rop == o.rop &&
+           argb == o.argb;
   }
 };
 
@@ -73,7 +77,13 @@ inline bool ReadBitmap(const Bytes& f, const Record& r, Image* image) {
   if ((compression != 0 && !bgraMasks) || bits + stride * rows > r.size ||
       bmi + 40 + colors * 4 > r.size)
     return false;
-  *image = {I32(f, r.at + 24), I32(f, r.at + 28), width, rows, int32_t(depth), {}};
+  *image = {I32(f, r.at + 24),
+            I32(f, r.at + 28),
+            width,
+            rows,
+            int32_t(depth),
+            alpha ? 0 : U32(f, r.at + 68),
+            {}};
   for (int32_t row = 0; row < rows; ++row) {
     const size_t line = r.at + bits + stride * (height < 0 ? row : rows - 1 - row);
     for (int32_t column = 0; column < width; ++column) {
@@ -86,6 +96,32 @@ inline bool ReadBitmap(const Bytes& f, const Record& r, Image* image) {
       image->argb.push_back(0xFF000000u | (U32(f, h + 40 + index * 4) & 0xFFFFFF));
     }
   }
+  return true;
+}
+
+// Draws the image on a canvas of width x height opaque pixels (0xAARRGGBB,
+// top row first) as GDI does, clipped to the canvas; false for a raster
+// operation no writer of ours uses.
+inline bool Draw(const Image& image, int32_t width, int32_t height, std::vector<uint32_t>* canvas) {
+  if (image.rop != 0 && image.rop != kSrcCopy && image.rop != kSrcAnd && image.rop != kSrcPaint)
+    return false;
+  for (int32_t row = 0; row < image.height; ++row)
+    for (int32_t column = 0; column < image.width; ++column) {
+      const int32_t x = image.x + column, y = image.y + row;
+      if (x < 0 || y < 0 || x >= width || y >= height) continue;
+      uint32_t& out = (*canvas)[static_cast<size_t>(y) * width + x];
+      const uint32_t in = image.argb[static_cast<size_t>(row) * image.width + column];
+      if (image.rop == kSrcCopy) out = in;
+      if (image.rop == kSrcAnd) out &= in;
+      if (image.rop == kSrcPaint) out |= in;
+      if (image.rop != 0) continue;
+      uint32_t blended = 0xFF000000u;  // source + destination * (1 - source alpha)
+      for (int shift = 0; shift < 24; shift += 8)
+        blended |= std::min<uint32_t>(0xFF, (in >> shift & 0xFF) +
+                                                (out >> shift & 0xFF) * (0xFF - (in >> 24)) / 0xFF)
+                   << shift;
+      out = blended;
+    }
   return true;
 }
 

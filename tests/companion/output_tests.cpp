@@ -4,6 +4,7 @@
 // rsvg-convert, libpng) as the stand-in renders it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -28,9 +29,9 @@ using emf::Bytes, emf::I32, emf::U32;
   GTEST_SKIP() << "stand-in built without libUEMF"
 #endif
 
-constexpr uint32_t kSetBkMode = 18, kSetTextAlign = 22, kSetTextColor = 24, kSelectObject = 37,
-                   kCreatePen = 38, kCreateBrush = 39, kDeleteObject = 40, kRectangle = 43,
-                   kCreateFont = 82, kTextOutA = 83;
+constexpr uint32_t kSetBkMode = 18, kSetTextAlign = 22, kSetTextColor = 24, kSaveDC = 33,
+                   kRestoreDC = 34, kSelectObject = 37, kCreatePen = 38, kCreateBrush = 39,
+                   kDeleteObject = 40, kRectangle = 43, kCreateFont = 82, kTextOutA = 83;
 
 struct Metafile {
   std::vector<int32_t> header;  // bounds, frame (0.01 mm), device in pixels, in millimetres
@@ -42,7 +43,8 @@ struct Metafile {
 
 // Walks the records, checking the handles on the way: every object created
 // is new, selected only while alive, deleted only when no longer selected,
-// and gone by the end.
+// and gone by the end; and every mask alone with its bitmap between a saved
+// and restored state, as office suites need to see the pair as one.
 Metafile Walk(const Bytes& b) {
   Metafile m;
   std::string error, font;
@@ -50,7 +52,9 @@ Metafile Walk(const Bytes& b) {
   std::map<uint32_t, uint32_t> live, selected;        // handle -> kind; kind -> handle
   uint32_t bkMode = 2, textAlign = 0, textColor = 0;  // the device's own: opaque, top left
   bool nullPen = false;
-  for (const emf::Record& record : emf::Records(b, &error)) {
+  const std::vector<emf::Record> records = emf::Records(b, &error);
+  for (size_t n = 0; n < records.size(); ++n) {
+    const emf::Record& record = records[n];
     const Bytes r(b.begin() + record.at, b.begin() + record.at + record.size);
     const uint32_t type = record.type, handle = U32(r, 8);
     const uint32_t kind = live.count(handle) ? live[handle] : 0;
@@ -91,6 +95,14 @@ Metafile Walk(const Bytes& b) {
                 std::vector<uint32_t>({uint32_t(image.width), rows, rows, colors, 40 + 4 * colors,
                                        (image.width * image.bits + 31) / 32 * 4 * rows}))
           << "destination size, rows bottom-up, colours used, header size, pixel bytes";
+      if (image.rop == emf::kSrcAnd) {
+        emf::Image painted;
+        EXPECT_TRUE(n > 0 && n + 2 < records.size() && records[n - 1].type == kSaveDC &&
+                    emf::ReadBitmap(b, records[n + 1], &painted) && painted.rop == emf::kSrcPaint &&
+                    painted.x == image.x && painted.y == image.y && painted.width == image.width &&
+                    painted.height == image.height && records[n + 2].type == kRestoreDC)
+            << "mask at record " << n << " fenced off with its bitmap";
+      }
       m.images.push_back(image);
     } else if (type == kTextOutA) {
       EXPECT_TRUE(selected[kCreateFont] && textAlign == 24 && bkMode == 1)
@@ -110,6 +122,34 @@ Metafile Walk(const Bytes& b) {
   EXPECT_TRUE(error.empty()) << error;
   EXPECT_TRUE(live.empty()) << live.size() << " objects never deleted";
   return m;
+}
+
+// What the metafile's bitmaps leave over its background brush, and what
+// the render shows, as 0xAARRGGBB.
+std::vector<uint32_t> Composed(const Metafile& m, const Image& shown) {
+  const uint32_t brush = m.background;
+  std::vector<uint32_t> canvas(
+      size_t{1} * shown.width * shown.height,
+      0xFF000000u | (brush & 0xFF) << 16 | (brush & 0xFF00) | (brush >> 16 & 0xFF));
+  for (const emf::Image& image : m.images)
+    EXPECT_TRUE(emf::Draw(image, shown.width, shown.height, &canvas)) << std::hex << image.rop;
+  return canvas;
+}
+std::vector<uint32_t> Argb(const Image& image) {
+  std::vector<uint32_t> argb;
+  for (size_t i = 0; i + 3 < image.rgba.size(); i += 4)
+    argb.push_back(uint32_t{image.rgba[i + 3]} << 24 | image.rgba[i] << 16 |
+                   image.rgba[i + 1] << 8 | image.rgba[i + 2]);
+  return argb;
+}
+
+void ExpectComposedIsRender(const Metafile& m, const Image& shown) {
+  const std::vector<uint32_t> composed = Composed(m, shown), argb = Argb(shown);
+  const size_t at = size_t(std::mismatch(composed.begin(), composed.end(), argb.begin()).first -
+                           composed.begin());
+  EXPECT_EQ(at, composed.size()) << "the records leave " << std::hex << composed[at]
+                                 << " where the render shows " << argb[at] << std::dec << " at "
+                                 << at % shown.width << "," << at / shown.width;
 }
 
 // Every output refuses an empty frame, the pixel outputs an absurd one too,
@@ -179,6 +219,9 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
   AddBitmap(&picture, 24, 4, 4, {{0, 3, 1}, {3, 3, 0}}, four, 3);  // shares 0's colour
   Bitmap& gap = AddBitmap(&picture, 28, 4, 8, {{1}, {2}, {1}}, four, -1, {1, 1, 1});
   gap.bands.erase(gap.bands.begin() + 1);
+  Bitmap& full = AddBitmap(&picture, 31, 4, 1, {{1, 0}, {0, 1}, {1, 1}}, {kRed, kGreen}, -1,
+                           {1, 1, 1});  // a gap, and no index free to stand for it
+  full.bands.erase(full.bands.begin() + 1);
   Bitmap& cut = AddBitmap(&picture, 40, 6, 1, Rows(20, {1, 0, 1, 0, 1, 0, 1}), {kWhite, kBlue});
   cut.bands.push_back(cut.bands[0]);  // cut at the bottom, and a band left of the frame
   cut.bands.back().left = -60;
@@ -205,21 +248,45 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
   size_t strip = 0, row = 0;
   for (; strip < m.images.size() && m.images[strip].width == 4096; row += m.images[strip++].height)
     EXPECT_TRUE(m.images[strip].x == 0 && m.images[strip].y == int(row)) << strip;
-  EXPECT_EQ(std::vector<size_t>({row, m.images.size() - strip}), std::vector<size_t>({1026, 8}))
-      << "rows in strips, and the other bitmaps";
-  for (const emf::Image& i : m.images)
-    for (int y = 0; y < i.height; ++y)
-      for (int x = 0; x < i.width; ++x) {
-        const uint32_t drawn = i.argb[size_t{1} * y * i.width + x];
-        const Rgb there = shown.At(i.x + x, i.y + y);
-        ASSERT_TRUE(drawn == 0
-                        ? there == kBackground
-                        : drawn == (0xFF000000u | there.red << 16 | there.green << 8 | there.blue))
-            << std::hex << drawn << " at " << std::dec << i.x + x << "," << i.y + y;
-      }
+  EXPECT_EQ(std::vector<size_t>({row, m.images.size() - strip}), std::vector<size_t>({1026, 12}))
+      << "rows in strips, and the other bitmaps (three masked, one of 32-bit pixels)";
+  ExpectComposedIsRender(m, shown);
   EXPECT_TRUE(!ReadBack(std::string(bytes.begin(), bytes.end()), true, &read) ||
               read.Art() == shown.Art())
       << "metafile";
+}
+
+// An animation's 8-bit frames, each with a transparent index, each over the
+// ones before: the metafile keeps them near their depth, a byte and a bit a
+// pixel and a little a frame, and what lay behind a see-through pixel
+// shows both by the records' raster operations and in emf2svg.
+TEST(Outputs, TransparentFramesStayNearTheirDepthAndShowWhatLiesBehind) {
+  Picture picture = MakePicture(0, 0, 200, 70);
+  std::vector<Rgb> palette(256);
+  for (int i = 0; i < 256; ++i) palette[i] = {uint8_t(i), uint8_t(i * 3), uint8_t(255 - i)};
+  size_t pixels = 0;
+  for (int frame = 0; frame < 8; ++frame) {
+    const int back = 200 + frame;
+    Rows rows(60, std::vector<int>(190, back));
+    for (int y = 0; y < 60; ++y)
+      for (int x = 0; x < 190; ++x) {
+        const int index = (x * 7 + y * 3 + frame) % 256;
+        if (frame == 0 || (x / 9 + y / 5 + frame) % 4 == 0 || (x + y * frame) % 13 == 0)
+          rows[y][x] = index == back ? index + 1 : index;
+      }
+    AddBitmap(&picture, frame, 70 - frame % 3, 8, rows, palette, back, {25, 35});
+    pixels += 190 * 60;
+  }
+  const Image shown = RenderRgba(picture);
+  Bytes bytes;
+  std::string error;
+  WRITE_EMF_OR_SKIP(picture, &bytes);
+  EXPECT_LE(bytes.size(), pixels * 5 / 4 + 65536) << "bytes for " << pixels << " pixels";
+  ExpectComposedIsRender(Walk(bytes), shown);
+  Image read;
+  EXPECT_TRUE(!ReadBack(std::string(bytes.begin(), bytes.end()), true, &read) ||
+              read.rgba == shown.rgba)
+      << "emf2svg";
 }
 
 }  // namespace
