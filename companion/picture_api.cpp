@@ -59,10 +59,6 @@ standin::render::PictureWriter WriterOf(int format) {
                                  : nullptr;
 }
 
-// One band's pixels into the bitmap's, where the band meets it, by the
-// band's own corners; a band whose data stop short gives what it has. Bands
-// taken in order leave the later one where two overlap, at a cost of the
-// bands' pixels, not pixels times bands.
 // The pixels of one packed byte, most significant first: 8 at depth 1, 2
 // at depth 4, as one little table per depth.
 struct ByteUnpacker {
@@ -107,6 +103,10 @@ struct Span {
   bool operator<(const Span& o) const { return row != o.row ? row < o.row : first < o.first; }
 };
 
+// One band's pixels into the bitmap's, where the band meets it, by the
+// band's own corners; a band whose data stop short gives what it has. Bands
+// taken in order leave the later one where two overlap, at a cost of the
+// bands' pixels, not pixels times bands.
 void UnpackBand(const standin::Bitmap& bitmap, const standin::Bitmap::Band& band, uint8_t* pixels,
                 std::vector<Span>* delivered) {
   const int depth = bitmap.depth;

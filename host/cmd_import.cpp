@@ -374,37 +374,43 @@ int FormatOf(const ImportArgs& args) {
   return args.kind == OutputKind::kSvg ? kStandInSvg : kStandInPng;
 }
 
-// The whole picture to `target`.
-bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const std::string& target,
-                  ImportSession* session, std::string* error) {
+// What a stand-in writer (0: written; else its message in the buffer)
+// writes to `target`, as WriteWhole writes it.
+template <typename Writer>
+bool WriteOutput(const ImportArgs& args, const std::string& target, ImportSession* session,
+                 std::string* error, Writer writer) {
   const StandInSaveOptions options = SaveOptions(args, session);
   return WriteWhole(
       target,
       [&](std::FILE* out) {
         char message[512] = "";
-        const bool written = StandInPictureWrite(picture, out, FormatOf(args), &options, message,
-                                                 sizeof message) == 0;
+        const bool written = writer(out, FormatOf(args), &options, message, sizeof message) == 0;
         *error = message;
         return written;
       },
       error);
 }
 
+// The whole picture to `target`.
+bool WritePicture(const StandInPicture* picture, const ImportArgs& args, const std::string& target,
+                  ImportSession* session, std::string* error) {
+  return WriteOutput(args, target, session, error,
+                     [&](std::FILE* out, int format, const StandInSaveOptions* options,
+                         char* message, size_t size) {
+                       return StandInPictureWrite(picture, out, format, options, message, size);
+                     });
+}
+
 // The canvas as it is now to `target`.
 bool WriteFrame(const FrameComposer& composer, const ImportArgs& args, const std::string& target,
                 ImportSession* session, std::string* error) {
-  const StandInSaveOptions options = SaveOptions(args, session);
-  return WriteWhole(
-      target,
-      [&](std::FILE* out) {
-        char message[512] = "";
-        const bool written =
-            StandInImageWrite(composer.rgba(), composer.width(), composer.height(), out,
-                              FormatOf(args), &options, message, sizeof message) == 0;
-        *error = message;
-        return written;
-      },
-      error);
+  return WriteOutput(args, target, session, error,
+                     [&](std::FILE* out, int format, const StandInSaveOptions* options,
+                         char* message, size_t size) {
+                       return StandInImageWrite(composer.rgba(), composer.width(),
+                                                composer.height(), out, format, options, message,
+                                                size);
+                     });
 }
 
 // ---- The command -----------------------------------------------------------

@@ -81,7 +81,7 @@ FrameComposer::~FrameComposer() {
 }
 
 bool FrameComposer::Start(std::string* error) {
-  StandInPictureInfo info;
+  StandInPictureInfo info{};
   StandInPictureGetInfo(picture_, &info);
   width_ = info.frame[2] - info.frame[0];
   height_ = info.frame[3] - info.frame[1];
@@ -126,13 +126,18 @@ bool FrameComposer::Rectangle(const FrameInfo& frame, int* x, int* y, int* w, in
   return true;
 }
 
+uint8_t* FrameComposer::CanvasAt(int x, int y) {
+  return &canvas_[(static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x)) *
+                  4];
+}
+
 void FrameComposer::DisposeOf(const FrameInfo& frame) {
   int x = 0, y = 0, w = 0, h = 0;
   if (frame.disposal != kDisposeBackground && frame.disposal != kDisposePrevious) return;
   if (!Rectangle(frame, &x, &y, &w, &h)) return;
-  const size_t stride = static_cast<size_t>(width_) * 4, rowBytes = static_cast<size_t>(w) * 4;
+  const size_t rowBytes = static_cast<size_t>(w) * 4;
   for (int row = 0; row < h; ++row) {
-    uint8_t* to = &canvas_[stride * static_cast<size_t>(y + row) + static_cast<size_t>(x) * 4];
+    uint8_t* to = CanvasAt(x, y + row);
     if (frame.disposal == kDisposePrevious) {
       std::memcpy(to, &saved_[rowBytes * static_cast<size_t>(row)], rowBytes);
     } else {
@@ -148,7 +153,7 @@ bool FrameComposer::Draw(const FrameInfo& frame, std::string* error) {
   int x = 0, y = 0, w = 0, h = 0;
   if (frame.disposal == kDisposePrevious && Rectangle(frame, &x, &y, &w, &h)) {
     // What is under the frame now comes back when it goes.
-    const size_t stride = static_cast<size_t>(width_) * 4, rowBytes = static_cast<size_t>(w) * 4;
+    const size_t rowBytes = static_cast<size_t>(w) * 4;
     const size_t bytes = rowBytes * static_cast<size_t>(h);
     if (!Charge(bytes, &savedCharge_)) {
       *error = "keeping " + std::to_string(w) + " x " + std::to_string(h) +
@@ -162,9 +167,7 @@ bool FrameComposer::Draw(const FrameInfo& frame, std::string* error) {
       return false;
     }
     for (int row = 0; row < h; ++row) {
-      std::memcpy(&saved_[rowBytes * static_cast<size_t>(row)],
-                  &canvas_[stride * static_cast<size_t>(y + row) + static_cast<size_t>(x) * 4],
-                  rowBytes);
+      std::memcpy(&saved_[rowBytes * static_cast<size_t>(row)], CanvasAt(x, y + row), rowBytes);
     }
   }
   for (int n = frame.firstItem; n < frame.endItem; ++n) {

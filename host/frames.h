@@ -56,6 +56,7 @@ class FrameComposer {
  private:
   bool Start(std::string* error);
   void DisposeOf(const FrameInfo& frame);
+  uint8_t* CanvasAt(int x, int y);  // the canvas's pixel (x, y), within it
   bool Draw(const FrameInfo& frame, std::string* error);
   // A frame's rectangle on the canvas, clipped; false when none of it is.
   bool Rectangle(const FrameInfo& frame, int* x, int* y, int* w, int* h) const;
