@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      reinterpret_cast<FileInfoRecord*>(record), source,
                                      road == 2 ? StreamProc : nullptr);
   DisarmFaults();
+  EndServing();
   GlobalFree(block);
   Check(strangers == 0, "a stream call with another user value");
   ExpectNothingLive("GetFileInfo");

@@ -70,11 +70,23 @@ void CheckAgainstFileInfo(const Bytes& gif, const uint8_t* control, const e2e::I
   GlobalFree(block);
   Check(run.result == info || (info != kErrRead && info != kErrNotGif && info != kErrVersion),
         "GetFileInfo and ImportFile gave", info, run.result);
-  const std::vector<std::string> ops = run.Ops();
-  if (info != 0 || !run.picture || std::count(ops.begin(), ops.end(), "QvSetFrame") == 0) return;
+  if (info != 0 || !run.picture) return;
   const int16_t* frame = run.picture->frame;
+  if (frame[0] == 0 && frame[1] == 0 && frame[2] == 0 && frame[3] == 0) return;  // never set
   Check(frame[2] == int16_t(record.width) && frame[3] == int16_t(record.height),
         "a frame and GetFileInfo's size:", frame[2], frame[3], record.width, record.height);
+}
+
+// What a second import of the same input must repeat: the result, the host's
+// status calls and the picture. Each import has its own host user value.
+uint64_t RunDigest(const e2e::ImportRun& run) {
+  Digest d;
+  d.Add(run.result).Add(run.recordsKept).Add(run.calls.size());
+  for (const testhost::StatusCall& c : run.calls) {
+    d.Add(c.kind).Add(c.code).Add(c.value1).Add(c.value2).Add(c.severity).Add(c.hasExtra);
+    for (int32_t value : c.extra) d.Add(value);
+  }
+  return d.Add(run.picture.has_value()).Add(run.picture ? PictureDigest(*run.picture) : 0).value();
 }
 
 }  // namespace
@@ -82,23 +94,18 @@ void CheckAgainstFileInfo(const Bytes& gif, const uint8_t* control, const e2e::I
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Input input(data, size);
   const e2e::ImportOptions options = OptionsFrom(input.control);
-  // Twice: other calls or values mean memory read that no input wrote. Each
-  // import has its own stream user value, left out of the comparison.
-  e2e::ImportRun runs[2];
-  std::vector<std::string> logs[2];
-  for (int i = 0; i < 2; ++i) {
-    runs[i] = e2e::Import(input.gif, options);
-    DisarmFaults();
-    ExpectNothingLive("ImportFile");
-    for (std::string entry : runs[i].log) {
-      const size_t at = entry.find("\"userValue\":");
-      if (at != std::string::npos) entry.erase(at, entry.find_first_of(",}", at) - at);
-      logs[i].push_back(entry);
-    }
-  }
-  CheckRun(runs[0], options);
-  CheckAgainstFileInfo(input.gif, input.control, runs[0]);
-  Check(runs[0].result == runs[1].result && logs[0] == logs[1],
-        "a second import made other calls (results):", runs[0].result, runs[1].result);
+  const e2e::ImportRun run = e2e::Import(input.gif, options);
+  DisarmFaults();
+  ExpectNothingLive("ImportFile");
+  CheckRun(run, options);
+  CheckAgainstFileInfo(input.gif, input.control, run);
+  // Another picture from the same input means memory read that no input
+  // wrote. A second import doubles the cost, so the fuzzer makes it on an
+  // eighth of its inputs (always the same ones) and the replay on all.
+  if (!replaying && (Digest().Add(data, size).value() & 7) != 0) return 0;
+  const e2e::ImportRun again = e2e::Import(input.gif, options);
+  DisarmFaults();
+  Check(RunDigest(run) == RunDigest(again),
+        "a second import made other calls (results):", run.result, again.result);
   return 0;
 }

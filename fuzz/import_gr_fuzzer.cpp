@@ -36,7 +36,7 @@ int32_t CallEntry(Entry entry, SourceDescriptor* source, ImportResult* result, H
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The capture renders every pixel it holds into its metafile, far dearer
   // per byte than an import: a lower budget, still past 2^21 pixels.
-  [[maybe_unused]] static const bool metafileBudget = (PlatformSetMemoryBudget(6ull << 20), true);
+  [[maybe_unused]] static const bool metafileBudget = (PlatformSetMemoryBudget(3ull << 20), true);
   const Input input(data, size);
   const uint8_t* control = input.control;
   const auto entry = static_cast<Entry>((control[0] >> 2) & 3);
@@ -63,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ArmFaults(control[1] & 31, control[2], control[3]);
   const int32_t ended = CallEntry(entry, &source, &result, options);
   DisarmFaults();
+  EndServing();
   StandInForgetPictures();
 
   const auto check = [&](bool holds, const char* what) {

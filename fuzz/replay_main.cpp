@@ -17,9 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_input.h"
 #include "tests/support/table.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -36,6 +35,7 @@ void OnStall(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  replaying = true;
   namespace fs = std::filesystem;
   std::vector<fs::path> files;
   std::error_code notDirectory;

@@ -185,6 +185,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (slot.kind == kOptions || slot.kind == kBlock) GlobalFree(slot.handle);
     slot = Slot{};
   }
+  EndServing();
+  std::vector<Step>().swap(steps);  // a longer input's steps must not outlive it
   ExpectNothingLive("the calls");
   return 0;
 }
