@@ -28,10 +28,19 @@ if [[ -z "$fuzzers" ]]; then
   done
 fi
 
+# The fuzzers whose inputs are GIFs get the GIF dictionary (so does the
+# fuzzing service: .clusterfuzzlite/build.sh).
+dict_flag() {
+  case "$1" in
+    import | file_info | import_gr) echo "-dict=$source_dir/fuzz/gif.dict" ;;
+  esac
+}
+
 fuzz_one() {
   local name="$1" corpus="$build_dir/corpus/$1" findings="$build_dir/findings/$1"
   mkdir -p "$corpus" "$findings"
-  if "$build_dir/bin/fuzz_$name" "$corpus" "$source_dir/fuzz/seeds/$name" \
+  # shellcheck disable=SC2046
+  if "$build_dir/bin/fuzz_$name" "$corpus" "$source_dir/fuzz/seeds/$name" $(dict_flag "$name") \
       -max_total_time="$seconds" -max_len=4096 -timeout=25 -rss_limit_mb=2048 \
       -artifact_prefix="$findings/" -print_final_stats=1 ${FUZZ_FLAGS:-} >"$findings.log" 2>&1; then
     echo "== fuzz_$name: $(grep -E '^#[0-9]+' "$findings.log" | tail -n 1)"
