@@ -35,8 +35,8 @@ int32_t CallEntry(Entry entry, SourceDescriptor* source, ImportResult* result, H
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The capture renders every pixel it holds into its metafile, far dearer
-  // per byte than an import: a lower budget, still past 2^21 pixels.
-  [[maybe_unused]] static const bool metafileBudget = (PlatformSetMemoryBudget(3ull << 20), true);
+  // per byte than an import: a lower budget, still room for the longest row.
+  [[maybe_unused]] static const bool metafileBudget = (PlatformSetMemoryBudget(1ull << 20), true);
   const Input input(data, size);
   const uint8_t* control = input.control;
   const auto entry = static_cast<Entry>((control[0] >> 2) & 3);
