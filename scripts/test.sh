@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite in every preset: the normal build,
 # ASan + UBSan, 32-bit (exact record layouts), the fuzz entry points
-# (their seeds replayed, then each fuzzer for 60 s, two at a time), and the
+# (their seeds replayed, then each fuzzer for 60 s, two at a time), the
+# fuzzing service's build of them (scripts/check-cflite.sh), and the
 # Windows modules (64-bit under wine64; 32-bit checked statically, run only
 # where the kernel runs i386 programs); then two builds as a distribution
 # or a user makes them, with flags of their own and no -Werror; last the
@@ -13,7 +14,7 @@ bash scripts/install-deps.sh
 bash scripts/check-format.sh || { echo "formatting differs: run scripts/check-format.sh --fix"; exit 1; }
 # Then the layers: no folder includes a header of a folder above it.
 python3 scripts/check-layers.py
-presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz mingw-x64 mingw-i686 distro distro-sanitize packages})
+presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz cflite mingw-x64 mingw-i686 distro distro-sanitize packages})
 jobs=$(nproc)
 status=0
 # Outside the presets: Debian's hardening flags, or the sanitizers, on a
@@ -41,6 +42,10 @@ for p in "${presets[@]}"; do
   echo "=== preset $p"
   if [[ "$p" == distro* ]]; then
     distro_build "$p" || status=1
+    continue
+  fi
+  if [[ "$p" == cflite ]]; then
+    bash scripts/check-cflite.sh || status=1
     continue
   fi
   if [[ "$p" == packages ]]; then
