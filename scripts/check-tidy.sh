@@ -62,7 +62,10 @@ for log in sorted(glob.glob(os.path.join(logs, "*.log"))):
             seen = True
             checks = match.group(3).replace(",-warnings-as-errors", "")
             current = line.replace(root, "")
-            findings.setdefault(current, [checks, []])
+            if current in findings:
+                current = None  # a header's finding, seen from another file
+            else:
+                findings[current] = [checks, []]
         elif current is not None and not re.match(r"^\d+ (warnings?|errors?) generated\.$", line):
             findings[current][1].append(line.replace(root, ""))
     # Without --werror only a file that cannot be compiled fails clang-tidy.
@@ -72,7 +75,8 @@ for first, (checks, text) in findings.items():
     print(first)
     print("\n".join(text))
 counts = collections.Counter(checks for checks, _ in findings.values())
-print("clang-tidy: %d files in %s s, %d findings" % (files, seconds, len(findings)))
+plural = "" if len(findings) == 1 else "s"
+print("clang-tidy: %d files in %s s, %d finding%s" % (files, seconds, len(findings), plural))
 for checks, n in counts.most_common():
     print("  %5d %s" % (n, checks))
 for name in failed:
