@@ -392,7 +392,7 @@ QV_API void WINAPI QvSetPalette(QvPicture picture, int16_t firstIndex, int32_t c
   }
   if (doc != nullptr && taken > 0) {
     std::vector<standin::Rgb>& palette = doc->model.palette;
-    if (palette.size() < static_cast<size_t>(firstIndex + taken))
+    if (palette.size() < static_cast<size_t>(firstIndex) + static_cast<size_t>(taken))
       palette.resize(firstIndex + taken);
     for (int32_t i = 0; i < taken; ++i) palette[firstIndex + i] = ToRgb(entries[i]);
   }

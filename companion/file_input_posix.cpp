@@ -1,4 +1,5 @@
-#define _FILE_OFFSET_BITS 64  // positions past 2 GiB on 32-bit builds
+// Positions past 2 GiB on 32-bit builds; the name is the C library's.
+#define _FILE_OFFSET_BITS 64  // NOLINT(bugprone-reserved-identifier)
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -156,7 +156,7 @@ bool WriteRows(const PngPlan& plan, PngState* state, const RenderOptions& option
     state->message = "libpng could not start";
     return false;
   }
-  if (setjmp(png_jmpbuf(writer))) {
+  if (setjmp(png_jmpbuf(writer))) {  // NOLINT(cert-err52-cpp): libpng reports errors by longjmp
     png_destroy_write_struct(&writer, &info);
     return false;
   }

@@ -47,8 +47,13 @@ bool FillSetup(FilterSetup* setup, const char* profileName, const char* modeName
 
 int SetSetupDefaults(FilterSetup* setup) {
   setup->modeSection[0] = 0;
+  static_assert(sizeof kFilterSectionName + sizeof kDefaultDriverSuffix - 1 <=
+                sizeof setup->driverName);
+  // Both are constants, and the static_assert holds their sum to the field.
+  // NOLINTBEGIN(clang-analyzer-security.insecureAPI.strcpy)
   std::strcpy(setup->driverName, kFilterSectionName);
   std::strcat(setup->driverName, kDefaultDriverSuffix);
+  // NOLINTEND(clang-analyzer-security.insecureAPI.strcpy)
   if (LoadStringA(moduleInstance, kIdsFileKeyword, setup->colorTableSource,
                   sizeof setup->colorTableSource) <= 0) {
     setup->colorTableSource[0] = 0;

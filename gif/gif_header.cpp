@@ -43,6 +43,7 @@ Unreported ReadGifHeader(QvStream stream, GifHeader* header, int32_t* globalColo
   // leading digits, none giving 0; so "87a", "89a" and "xxa" all pass.
   std::memset(text, 0, sizeof text);
   std::memcpy(text, header->version, 2);
+  // NOLINTNEXTLINE(cert-err34-c): atol's reading is the rule, errors and all
   if (std::atol(text) > kNewestVersion) return {kErrVersion};
 
   *colorBits = (header->packed & kSizeFieldMask) + 1;

@@ -197,6 +197,8 @@ int ParseImportArgs(int argc, char** argv, ImportArgs* args, bool* done) {
   if (!frame.empty()) {
     const bool digits =
         frame.size() <= 5 && frame.find_first_not_of("0123456789") == std::string::npos;
+    // At most five digits: nothing atoi could fail to report.
+    // NOLINTNEXTLINE(cert-err34-c)
     args->frame = frame == "last" ? kLastFrame : digits ? std::atoi(frame.c_str()) : 0;
     if (args->frame == 0)
       p.Fail("--frame takes a frame number from 1, or last, not '" + frame + "'");

@@ -26,7 +26,7 @@ constexpr VersionValue kVersionValues[] = {
 
 }  // namespace
 
-CommandRegistration::CommandRegistration(const HostCommand& command) {
+CommandRegistration::CommandRegistration(const HostCommand& command) noexcept {
   Registry().push_back(command);
 }
 

@@ -30,7 +30,9 @@ struct HostCommand {
 };
 
 struct CommandRegistration {
-  explicit CommandRegistration(const HostCommand& command);
+  // noexcept: a registration runs before main, where a failed allocation
+  // could only end the program.
+  explicit CommandRegistration(const HostCommand& command) noexcept;
 };
 
 // Every registered command, sorted by name.

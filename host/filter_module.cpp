@@ -82,10 +82,10 @@ std::string FilterModule::DefaultPath() {
   std::string exe(buffer, n > 0 ? static_cast<size_t>(n) : 0);
   size_t slash = exe.rfind('/');
   if (slash == std::string::npos) return kModuleName;
-  const std::string beside = exe.substr(0, slash + 1) + kModuleName;
+  std::string beside = exe.substr(0, slash + 1) + kModuleName;
 #ifdef GIFIMPORT_MODULE_DIR_FROM_HOST
   // Installed, the modules are in the library folder, not beside the host.
-  const std::string installed =
+  std::string installed =
       exe.substr(0, slash + 1) + GIFIMPORT_MODULE_DIR_FROM_HOST + "/" + kModuleName;
   if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
 #endif

@@ -35,7 +35,7 @@ char SeparatorOf(const char* path) {
   PathBuffer directory;
   QvPathDirectory(directory, path);
   const size_t length = std::strlen(directory);
-  return length ? directory[length - 1] : 0;
+  return length ? directory[length - 1] : '\0';
 }
 
 bool GetModulePath(PathBuffer& modulePath) {
@@ -96,7 +96,7 @@ bool FindProfile(char* path) {
 
   if (!ReadWindowsDirectory(candidate)) return false;
   const size_t length = std::strlen(candidate);
-  char separator = haveModule ? SeparatorOf(modulePath) : 0;
+  char separator = haveModule ? SeparatorOf(modulePath) : '\0';
   if (separator == 0) separator = SeparatorOf(candidate);
   if (length == 0 || candidate[length - 1] != separator) {
     const char tail[2] = {separator, 0};

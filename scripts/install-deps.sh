@@ -6,8 +6,8 @@
 set -euo pipefail
 need=(cmake ninja-build g++ pkgconf libpng-dev libdeflate-dev libuemf-dev)
 if [ "${1:-}" != demo ]; then
-  need+=(clang-format g++-multilib googletest libgtest-dev libbenchmark-dev libgif-dev emf2svg
-         librsvg2-bin qemu-user clang libclang-rt-14-dev zip unzip
+  need+=(clang-format clang-tidy g++-multilib googletest libgtest-dev libbenchmark-dev libgif-dev
+         emf2svg librsvg2-bin qemu-user clang libclang-rt-14-dev zip unzip
          imagemagick  # the frame tests' reference compositor (tests only)
          g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine64)
 fi

@@ -4,7 +4,8 @@
 # (their seeds replayed, then each fuzzer for 60 s, two at a time), the
 # fuzzing service's build of them (scripts/check-cflite.sh), and the
 # Windows modules (64-bit under wine64; 32-bit checked statically, run only
-# where the kernel runs i386 programs); then two builds as a distribution
+# where the kernel runs i386 programs), with clang-tidy after the normal
+# build (scripts/check-tidy.sh); then two builds as a distribution
 # or a user makes them, with flags of their own and no -Werror; last the
 # release packages, installed and used (scripts/check-packages.sh).
 set -euo pipefail
@@ -14,7 +15,7 @@ bash scripts/install-deps.sh
 bash scripts/check-format.sh || { echo "formatting differs: run scripts/check-format.sh --fix"; exit 1; }
 # Then the layers: no folder includes a header of a folder above it.
 python3 scripts/check-layers.py
-presets=(${GIFIMPORT_PRESETS:-default asan m32 fuzz cflite mingw-x64 mingw-i686 distro distro-sanitize packages})
+presets=(${GIFIMPORT_PRESETS:-default tidy asan m32 fuzz cflite mingw-x64 mingw-i686 distro distro-sanitize packages})
 jobs=$(nproc)
 status=0
 # Outside the presets: Debian's hardening flags, or the sanitizers, on a
@@ -50,6 +51,11 @@ for p in "${presets[@]}"; do
   fi
   if [[ "$p" == packages ]]; then
     bash scripts/check-packages.sh || status=1
+    continue
+  fi
+  # The static analyzer over the default preset's compile database.
+  if [[ "$p" == tidy ]]; then
+    bash scripts/check-tidy.sh --werror || status=1
     continue
   fi
   cmake --preset "$p" >/dev/null

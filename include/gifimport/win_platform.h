@@ -45,12 +45,15 @@ typedef void* HANDLE;
 typedef void* HGLOBAL;
 typedef void* HLOCAL;
 typedef void* HGDIOBJ;
+/* Windows' own tag names, reserved or not, so that the types match its. */
+/* NOLINTBEGIN(bugprone-reserved-identifier) */
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
 typedef struct HWND__* HWND;
 typedef struct HENHMETAFILE__* HENHMETAFILE;
 typedef struct HMETAFILE__* HMETAFILE;
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+/* NOLINTEND(bugprone-reserved-identifier) */
 
 #ifndef TRUE
 #define TRUE 1
