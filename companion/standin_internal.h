@@ -4,6 +4,7 @@
 #ifndef GIFIMPORT_COMPANION_STANDIN_INTERNAL_H
 #define GIFIMPORT_COMPANION_STANDIN_INTERNAL_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,6 +18,22 @@ struct Picture;  // companion/standin.h
 
 namespace internal {
 
+// ---- Threads -----------------------------------------------------------------
+// A host may import on several threads at once, as the real library allows.
+// What all threads share (the sets of live objects, Windows' memory budget)
+// is touched only under this guard; what one import arms or reads back (the
+// faults and counters, the call log, the last picture) is the calling
+// thread's own, so imports on several threads neither see nor disturb one
+// another. Nothing that calls out (a host stream function) or takes the guard
+// again runs under it.
+class SharedGuard {
+ public:
+  SharedGuard();
+  ~SharedGuard();
+  SharedGuard(const SharedGuard&) = delete;
+  SharedGuard& operator=(const SharedGuard&) = delete;
+};
+
 // Longest text the stand-in copies out of a caller's string; a longer one is
 // cut. The filter's texts are at most 259 characters, so this only guards
 // against a string that never ends.
@@ -27,15 +44,17 @@ std::string CopyText(const char* text);
 
 // Whether calls are logged (StandInSetLogging). While the log is off no log
 // text is made at all: callers skip building what only an entry would hold.
-// Asked on every call, hence a plain flag.
-extern bool logOn;
-inline bool LogOn() { return logOn; }
+// Asked on every call, hence a flag read without ordering; the switch holds
+// for every thread, each of which logs into a log of its own.
+extern std::atomic<bool> logOn;
+inline bool LogOn() { return logOn.load(std::memory_order_relaxed); }
 
 // ---- Log ids ---------------------------------------------------------------
 // Objects appear in the log as "doc#1", "stream#2", never as addresses, so
 // that two runs give the same log. Numbers count from the last
-// StandInClearLog: every object carries a LogTag and gets its number the
-// first time the current log mentions it.
+// StandInClearLog on the thread: every object carries a LogTag and gets its
+// number the first time the current log mentions it (epochs are unique
+// across threads, so an object another thread's log named is named anew).
 struct LogTag {
   uint64_t epoch = 0;
   int number = 0;

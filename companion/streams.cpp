@@ -56,24 +56,30 @@ struct QvStreamRec {
 
 namespace {
 
+// Every thread's open streams (under the shared guard).
+std::set<QvStreamRec*>& LiveStreams() {
+  static std::set<QvStreamRec*> live;
+  return live;
+}
+
+// A thread's faults and counters: what one import arms and reads back.
 struct StreamState {
-  std::set<QvStreamRec*> live;
   long failReadCountdown = 0;  // 0: off; 1: the next read call fails
-  long readCalls = 0;          // since the start
+  long readCalls = 0;          // since the thread began
   long fileSystemReads = 0;
   int32_t version = kDefaultVersion;
   int64_t lastClosedPosition = -1;
 };
 
 StreamState& State() {
-  static StreamState state;
+  thread_local StreamState state;
   return state;
 }
 
 QvStreamRec* Find(QvStream stream) {
   if (stream == nullptr) return nullptr;
-  auto& live = State().live;
-  return live.count(stream) ? stream : nullptr;
+  standin::internal::SharedGuard guard;
+  return LiveStreams().count(stream) ? stream : nullptr;
 }
 
 std::string StreamId(QvStream stream) {
@@ -303,7 +309,10 @@ QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor
     return nullptr;
   }
   QvStreamRec* stream = s.release();
-  State().live.insert(stream);
+  {
+    standin::internal::SharedGuard guard;
+    LiveStreams().insert(stream);
+  }
   if (entry.on()) entry.Raw("result", LogId("stream", &stream->tag)).Log();
   return stream;
 }
@@ -316,7 +325,10 @@ QV_API void WINAPI QvStreamClose(QvStream stream) {
   State().lastClosedPosition = s->kind == QvStreamRec::kHost
                                    ? s->function(s->userValue, kHostStreamTell, nullptr, 0, 0)
                                    : s->position;
-  State().live.erase(s);
+  {
+    standin::internal::SharedGuard guard;
+    LiveStreams().erase(s);
+  }
   if (s->file != standin::internal::kNoInputFile) standin::internal::CloseInputFile(s->file);
   delete s;
 }
@@ -411,7 +423,10 @@ QV_API int32_t WINAPI QvGetVersion(void) {
   return version;
 }
 
-STANDIN_API int StandInLiveStreams(void) { return static_cast<int>(State().live.size()); }
+STANDIN_API int StandInLiveStreams(void) {
+  standin::internal::SharedGuard guard;
+  return static_cast<int>(LiveStreams().size());
+}
 
 STANDIN_API void StandInSetVersion(int32_t version) { State().version = version; }
 
