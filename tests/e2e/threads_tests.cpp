@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,8 @@ std::vector<Input> Inputs() {
       Input input{dir + ("/" + entry.path().filename().string()), "",
                   e2e::ReadWholeFile(entry.path().string())};
       if (fuzzInput) input.gif.erase(input.gif.begin(), input.gif.begin() + 4);
-      input.path = e2e::WriteScratchFile("thread-input-" + std::to_string(inputs.size()), input.gif);
+      input.path =
+          e2e::WriteScratchFile("thread-input-" + std::to_string(inputs.size()), input.gif);
       inputs.push_back(std::move(input));
     }
   }
@@ -172,6 +174,16 @@ TEST(Threads, ImportsOnFourSetupsAtOnceEqualEachAlone) {
       }
     }
   }
+  // Each setup leaves its mark on a whole GIF, so that one thread's faults
+  // or colours reaching another would show.
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    if (inputs[i].name != "examples/sample.gif") continue;
+    for (size_t road = 0; road < std::size(kRoads); ++road) {
+      std::set<uint64_t> distinct;
+      for (int setup = 0; setup < kThreads; ++setup) distinct.insert(expected[setup][i][road]);
+      EXPECT_EQ(distinct.size(), size_t{kThreads}) << "road " << road;
+    }
+  }
   // Failures are gathered per thread and reported here, on the test's own.
   std::vector<std::string> wrong(kThreads);
   std::vector<int> imports(kThreads, 0);
@@ -179,7 +191,8 @@ TEST(Threads, ImportsOnFourSetupsAtOnceEqualEachAlone) {
     for (int pass = 0; pass < kPasses; ++pass) {
       for (size_t i = 0; i < inputs.size(); ++i) {
         for (size_t road = 0; road < std::size(kRoads); ++road) {
-          const ImportRun run = e2e::Import(inputs[i].gif, OptionsFor(setup, kRoads[road], inputs[i]));
+          const ImportRun run =
+              e2e::Import(inputs[i].gif, OptionsFor(setup, kRoads[road], inputs[i]));
           ++imports[setup];
           if (DigestOf(run) != expected[setup][i][road] ||
               run.live.find("handle faults") != std::string::npos) {
