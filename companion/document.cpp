@@ -8,7 +8,6 @@
 #include <initializer_list>
 #include <memory>
 #include <new>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -50,9 +49,9 @@ struct PendingFault {
   LibraryErrorPair error;
 };
 
-// Every thread's live documents (under the shared guard).
-std::set<QvPictureRec*>& LiveDocuments() {
-  static std::set<QvPictureRec*> live;
+// Every thread's live documents.
+standin::internal::LiveSet<QvPictureRec>& LiveDocuments() {
+  static standin::internal::LiveSet<QvPictureRec> live;
   return live;
 }
 
@@ -74,9 +73,7 @@ DocumentState& State() {
 }
 
 QvPictureRec* Find(QvPicture picture) {
-  if (picture == nullptr) return nullptr;
-  standin::internal::SharedGuard guard;
-  return LiveDocuments().count(picture) ? picture : nullptr;
+  return LiveDocuments().Contains(picture) ? picture : nullptr;
 }
 
 std::string PictureId(QvPicture picture) {
@@ -234,10 +231,7 @@ QV_API QvPicture WINAPI QvDocCreate(int32_t reserved) {
     entry.Raw("result", "null").Log();
     return nullptr;
   }
-  {
-    standin::internal::SharedGuard guard;
-    LiveDocuments().insert(doc);
-  }
+  LiveDocuments().Insert(doc);
   if (entry.on()) entry.Raw("result", LogId("doc", &doc->tag)).Log();
   AfterCall("QvDocCreate", doc);
   return doc;
@@ -311,10 +305,7 @@ QV_API void WINAPI QvDocDestroy(QvPicture picture) {
   if (doc == nullptr) return;
   call.doc = nullptr;  // gone before the call is counted
   DocumentState& s = State();
-  {
-    standin::internal::SharedGuard guard;
-    LiveDocuments().erase(doc);
-  }
+  LiveDocuments().Erase(doc);
   // Its pending error, if nobody fetched it, goes with it.
   s.last.reset(new (std::nothrow) standin::Picture(std::move(doc->model)));
   if (s.last) s.lastCharge = std::move(doc->charge);
@@ -592,10 +583,7 @@ QV_API void WINAPI QvAbort(QvPicture picture) {
   if (doc != nullptr) doc->model.aborted = true;
 }
 
-STANDIN_API int StandInLiveDocuments(void) {
-  standin::internal::SharedGuard guard;
-  return static_cast<int>(LiveDocuments().size());
-}
+STANDIN_API int StandInLiveDocuments(void) { return static_cast<int>(LiveDocuments().Size()); }
 
 STANDIN_API void StandInResetFaults(void) {
   standin::internal::ResetDocumentFaults();

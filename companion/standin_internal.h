@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "platform/platform_test.h"
@@ -33,6 +34,48 @@ class SharedGuard {
   SharedGuard(const SharedGuard&) = delete;
   SharedGuard& operator=(const SharedGuard&) = delete;
 };
+
+// The live objects of one kind (streams, documents), of every thread: a set
+// under the shared guard. Each thread remembers the last object it found and
+// trusts that while nothing of the kind has been removed since, so the many
+// calls of an import on its own stream or document skip the guard.
+template <typename T>
+class LiveSet {
+ public:
+  void Insert(const T* object) {
+    SharedGuard guard;
+    set_.insert(object);
+  }
+  void Erase(const T* object) {
+    SharedGuard guard;
+    set_.erase(object);
+    removals_.fetch_add(1, std::memory_order_release);
+  }
+  bool Contains(const T* object) {
+    if (object == nullptr) return false;
+    const uint64_t removals = removals_.load(std::memory_order_acquire);
+    if (memo_.object == object && memo_.removals == removals) return true;
+    SharedGuard guard;
+    if (set_.count(object) == 0) return false;
+    memo_ = Memo{object, removals};
+    return true;
+  }
+  size_t Size() {
+    SharedGuard guard;
+    return set_.size();
+  }
+
+ private:
+  struct Memo {
+    const T* object;
+    uint64_t removals;
+  };
+  std::set<const T*> set_;
+  std::atomic<uint64_t> removals_{0};
+  static thread_local Memo memo_;
+};
+template <typename T>
+thread_local typename LiveSet<T>::Memo LiveSet<T>::memo_{nullptr, 0};
 
 // Longest text the stand-in copies out of a caller's string; a longer one is
 // cut. The filter's texts are at most 259 characters, so this only guards

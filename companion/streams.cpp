@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <set>
 #include <string>
 
 #include "companion/file_input.h"
@@ -56,9 +55,9 @@ struct QvStreamRec {
 
 namespace {
 
-// Every thread's open streams (under the shared guard).
-std::set<QvStreamRec*>& LiveStreams() {
-  static std::set<QvStreamRec*> live;
+// Every thread's open streams.
+standin::internal::LiveSet<QvStreamRec>& LiveStreams() {
+  static standin::internal::LiveSet<QvStreamRec> live;
   return live;
 }
 
@@ -76,11 +75,7 @@ StreamState& State() {
   return state;
 }
 
-QvStreamRec* Find(QvStream stream) {
-  if (stream == nullptr) return nullptr;
-  standin::internal::SharedGuard guard;
-  return LiveStreams().count(stream) ? stream : nullptr;
-}
+QvStreamRec* Find(QvStream stream) { return LiveStreams().Contains(stream) ? stream : nullptr; }
 
 std::string StreamId(QvStream stream) {
   QvStreamRec* s = Find(stream);
@@ -309,10 +304,7 @@ QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor
     return nullptr;
   }
   QvStreamRec* stream = s.release();
-  {
-    standin::internal::SharedGuard guard;
-    LiveStreams().insert(stream);
-  }
+  LiveStreams().Insert(stream);
   if (entry.on()) entry.Raw("result", LogId("stream", &stream->tag)).Log();
   return stream;
 }
@@ -325,10 +317,7 @@ QV_API void WINAPI QvStreamClose(QvStream stream) {
   State().lastClosedPosition = s->kind == QvStreamRec::kHost
                                    ? s->function(s->userValue, kHostStreamTell, nullptr, 0, 0)
                                    : s->position;
-  {
-    standin::internal::SharedGuard guard;
-    LiveStreams().erase(s);
-  }
+  LiveStreams().Erase(s);
   if (s->file != standin::internal::kNoInputFile) standin::internal::CloseInputFile(s->file);
   delete s;
 }
@@ -423,10 +412,7 @@ QV_API int32_t WINAPI QvGetVersion(void) {
   return version;
 }
 
-STANDIN_API int StandInLiveStreams(void) {
-  standin::internal::SharedGuard guard;
-  return static_cast<int>(LiveStreams().size());
-}
+STANDIN_API int StandInLiveStreams(void) { return static_cast<int>(LiveStreams().Size()); }
 
 STANDIN_API void StandInSetVersion(int32_t version) { State().version = version; }
 
