@@ -4,6 +4,7 @@
 // every run must equal the same run made alone first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -47,7 +48,9 @@ std::vector<Input> Inputs() {
       if (!entry.is_regular_file() || (!fuzzInput && entry.path().extension() != ".gif")) continue;
       Input input{dir + ("/" + entry.path().filename().string()), "",
                   e2e::ReadWholeFile(entry.path().string())};
-      if (fuzzInput) input.gif.erase(input.gif.begin(), input.gif.begin() + 4);
+      if (fuzzInput)
+        input.gif.erase(input.gif.begin(),
+                        input.gif.begin() + std::min<size_t>(4, input.gif.size()));
       input.path =
           e2e::WriteScratchFile("thread-input-" + std::to_string(inputs.size()), input.gif);
       inputs.push_back(std::move(input));
