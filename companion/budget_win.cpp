@@ -1,9 +1,11 @@
 // The memory budget's controls on Windows. The system allocates the filter's
 // blocks and keeps no budget of its own, so here the budget bounds only what
 // the companion stand-in holds itself (pictures, output buffers); the host
-// sets it with --max-memory as on Linux.
+// sets it with --max-memory as on Linux. One budget for every thread, under
+// the stand-in's shared guard.
 #include <cstdlib>
 
+#include "companion/standin_internal.h"
 #include "platform/platform_test.h"
 
 namespace {
@@ -28,11 +30,23 @@ Budget& TheBudget() {
 
 extern "C" {
 
-void PlatformSetMemoryBudget(unsigned long long bytes) { TheBudget().limit = bytes; }
-unsigned long long PlatformMemoryBudget(void) { return TheBudget().limit; }
-unsigned long long PlatformMemoryInUse(void) { return TheBudget().inUse; }
+using standin::internal::SharedGuard;
+
+void PlatformSetMemoryBudget(unsigned long long bytes) {
+  SharedGuard guard;
+  TheBudget().limit = bytes;
+}
+unsigned long long PlatformMemoryBudget(void) {
+  SharedGuard guard;
+  return TheBudget().limit;
+}
+unsigned long long PlatformMemoryInUse(void) {
+  SharedGuard guard;
+  return TheBudget().inUse;
+}
 
 int PlatformChargeMemory(unsigned long long bytes) {
+  SharedGuard guard;
   Budget& b = TheBudget();
   if (b.limit != 0 && (b.inUse > b.limit || bytes > b.limit - b.inUse)) return 0;
   b.inUse += bytes;
@@ -40,6 +54,7 @@ int PlatformChargeMemory(unsigned long long bytes) {
 }
 
 void PlatformReleaseMemory(unsigned long long bytes) {
+  SharedGuard guard;
   Budget& b = TheBudget();
   b.inUse -= bytes < b.inUse ? bytes : b.inUse;
 }

@@ -51,20 +51,32 @@ struct Capture {
   HENHMETAFILE metafile = nullptr;  // the last one left in that context
 };
 
-struct CaptureState {
+// Every thread's open captures (under the shared guard). A capture stays
+// where the map put it until it ends, so its thread uses it unguarded.
+struct OpenCaptures {
   std::map<QvCapture, Capture> open;
   QvCapture lastId = 0;
+};
+
+OpenCaptures& Captures() {
+  static OpenCaptures captures;
+  return captures;
+}
+
+// A thread's faults.
+struct CaptureState {
   int stopAtProgress = 0;
   int32_t unitsPerInch = -1;  // -1: the metafile's own
 };
 
 CaptureState& State() {
-  static CaptureState state;
+  thread_local CaptureState state;
   return state;
 }
 
 Capture* Find(QvCapture id) {
-  auto& open = State().open;
+  standin::internal::SharedGuard guard;
+  auto& open = Captures().open;
   auto it = open.find(id);
   return it == open.end() ? nullptr : &it->second;
 }
@@ -197,13 +209,17 @@ QV_API void WINAPI QvPreferencesDialog(uintptr_t owner, HGLOBAL setup, uint32_t 
 
 QV_API QvCapture WINAPI QvMetafileBegin(HWND owner, const char* title, const char* path,
                                         int32_t reserved, int32_t version, int32_t value) {
-  CaptureState& s = State();
-  // Ids are never 0 and never that of a capture still open.
-  do {
-    s.lastId += 1;
-  } while (s.lastId == 0 || s.open.count(s.lastId) != 0);
-  QvCapture id = s.lastId;
-  s.open[id] = Capture();
+  QvCapture id = 0;
+  {
+    standin::internal::SharedGuard guard;
+    OpenCaptures& s = Captures();
+    // Ids are never 0 and never that of a capture still open.
+    do {
+      s.lastId += 1;
+    } while (s.lastId == 0 || s.open.count(s.lastId) != 0);
+    id = s.lastId;
+    s.open[id] = Capture();
+  }
   if (standin::internal::LogOn()) {
     Entry("QvMetafileBegin")
         .Raw("owner", ForeignId(owner))
@@ -271,13 +287,17 @@ QV_API int16_t WINAPI QvMetafileEnd(QvCapture id) {
       result = 0;
     }
     entry.Raw("metafile", capture->metafile != nullptr ? "true" : "false");
-    State().open.erase(id);
+    standin::internal::SharedGuard guard;
+    Captures().open.erase(id);
   }
   entry.Int("result", result).Log();
   return result;
 }
 
-STANDIN_API int StandInLiveCaptures(void) { return static_cast<int>(State().open.size()); }
+STANDIN_API int StandInLiveCaptures(void) {
+  standin::internal::SharedGuard guard;
+  return static_cast<int>(Captures().open.size());
+}
 
 STANDIN_API void StandInStopCaptureAtProgress(int nth) {
   State().stopAtProgress = nth > 0 ? nth : 0;

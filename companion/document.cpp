@@ -1,13 +1,13 @@
 // Documents of the companion stand-in: every picture call is logged and
 // recorded into a standin::Picture, which outlives the document as the last
-// picture. Faults let tests make the library fail the way the real one can.
+// picture of the thread that destroyed it. Faults let tests make the library
+// fail the way the real one can, on the thread that armed them.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <new>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -49,25 +49,31 @@ struct PendingFault {
   LibraryErrorPair error;
 };
 
+// Every thread's live documents.
+standin::internal::LiveSet<QvPictureRec>& LiveDocuments() {
+  static standin::internal::LiveSet<QvPictureRec> live;
+  return live;
+}
+
+// A thread's last picture, faults and counters.
 struct DocumentState {
-  std::set<QvPictureRec*> live;
   std::unique_ptr<standin::Picture> last;
   standin::internal::MemoryCharge lastCharge;
   bool failCreate = false;
   int16_t openResult = 0;
   int16_t closeResult = 0;
   std::vector<PendingFault> faults;
-  long calls = 0;  // on live documents, since the start
+  long calls = 0;  // on live documents, since the thread began
 };
 
+// The picture goes with its thread, and its charge back to the budget.
 DocumentState& State() {
-  static DocumentState state;
+  thread_local DocumentState state;
   return state;
 }
 
 QvPictureRec* Find(QvPicture picture) {
-  if (picture == nullptr) return nullptr;
-  return State().live.count(picture) ? picture : nullptr;
+  return LiveDocuments().Contains(picture) ? picture : nullptr;
 }
 
 std::string PictureId(QvPicture picture) {
@@ -225,7 +231,7 @@ QV_API QvPicture WINAPI QvDocCreate(int32_t reserved) {
     entry.Raw("result", "null").Log();
     return nullptr;
   }
-  s.live.insert(doc);
+  LiveDocuments().Insert(doc);
   if (entry.on()) entry.Raw("result", LogId("doc", &doc->tag)).Log();
   AfterCall("QvDocCreate", doc);
   return doc;
@@ -299,7 +305,7 @@ QV_API void WINAPI QvDocDestroy(QvPicture picture) {
   if (doc == nullptr) return;
   call.doc = nullptr;  // gone before the call is counted
   DocumentState& s = State();
-  s.live.erase(doc);
+  LiveDocuments().Erase(doc);
   // Its pending error, if nobody fetched it, goes with it.
   s.last.reset(new (std::nothrow) standin::Picture(std::move(doc->model)));
   if (s.last) s.lastCharge = std::move(doc->charge);
@@ -577,7 +583,7 @@ QV_API void WINAPI QvAbort(QvPicture picture) {
   if (doc != nullptr) doc->model.aborted = true;
 }
 
-STANDIN_API int StandInLiveDocuments(void) { return static_cast<int>(State().live.size()); }
+STANDIN_API int StandInLiveDocuments(void) { return static_cast<int>(LiveDocuments().Size()); }
 
 STANDIN_API void StandInResetFaults(void) {
   standin::internal::ResetDocumentFaults();

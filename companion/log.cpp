@@ -1,5 +1,8 @@
 // The call log of the companion stand-in: one JSON object per call, in call
-// order, written as JSON Lines for the host and read by the tests.
+// order, written as JSON Lines for the host and read by the tests. Each
+// thread keeps a log of its own, so an import's log holds its own calls only,
+// in its own order, whatever runs beside it.
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,11 +22,18 @@ namespace {
 // calls go unlogged.
 constexpr size_t kMaxLogEntries = size_t{1} << 18;
 
+// Epochs of every thread's log, so that a tag never matches two logs.
+std::atomic<uint64_t> lastEpoch{0};
+// Switches of the log (StandInSetLogging) so far, on any thread: a read run
+// that was open before one takes no later call in.
+std::atomic<uint64_t> logSwitches{0};
+
 // The read run that the last entry stands for. Its entry is written out
 // only when someone looks or another entry follows, so a byte-at-a-time
 // reader pays a comparison per call, not a new text.
 struct ReadRun {
   bool open = false;
+  uint64_t switches = 0;  // logSwitches when it opened
   bool dirty = false;
   std::string op, stream, format;
   bool hasFormat = false;
@@ -31,17 +41,19 @@ struct ReadRun {
   int64_t calls = 0, total = 0;
 };
 
+uint64_t NewEpoch() { return lastEpoch.fetch_add(1, std::memory_order_relaxed) + 1; }
+
 struct LogState {
   std::vector<std::string> entries;
   bool full = false;
-  uint64_t epoch = 1;  // objects tagged in an older epoch get a new number
+  uint64_t epoch = NewEpoch();  // objects tagged in another epoch get a new number
   std::map<std::string, int> lastNumber;
   std::map<const void*, int> foreign;
   ReadRun run;
 };
 
 LogState& State() {
-  static LogState state;
+  thread_local LogState state;
   return state;
 }
 
@@ -73,7 +85,7 @@ void Append(std::string line) {
 }  // namespace
 
 // Off until asked: a host that wants no trace pays nothing for one.
-bool logOn = false;
+std::atomic<bool> logOn{false};
 
 std::string CopyText(const char* text) {
   if (text == nullptr) return std::string();
@@ -167,13 +179,15 @@ void LogStreamRead(const char* op, const std::string& streamId, const char* form
   LogState& s = State();
   ReadRun& r = s.run;
   bool hasFormat = format != nullptr;
-  bool same = r.open && r.op == op && r.stream == streamId && r.hasFormat == hasFormat &&
-              (!hasFormat || r.format == format) && r.count == count;
+  const uint64_t switches = logSwitches.load(std::memory_order_relaxed);
+  bool same = r.open && r.switches == switches && r.op == op && r.stream == streamId &&
+              r.hasFormat == hasFormat && (!hasFormat || r.format == format) && r.count == count;
   if (!same) {
     Append(std::string());  // the run's entry, written out by FlushRun
     if (s.full) return;
     r = ReadRun();
     r.open = true;
+    r.switches = switches;
     r.op = op;
     r.stream = streamId;
     r.hasFormat = hasFormat;
@@ -197,7 +211,7 @@ STANDIN_API void StandInClearLog(void) {
   s.entries.clear();
   s.full = false;
   s.run = {};
-  s.epoch += 1;
+  s.epoch = standin::internal::NewEpoch();
   s.lastNumber.clear();
   s.foreign.clear();
 }
@@ -205,10 +219,11 @@ STANDIN_API void StandInClearLog(void) {
 STANDIN_API void StandInSetLogging(int on) {
   auto& s = State();
   // Calls made while the log is off must not be counted into the read run
-  // that was open before.
+  // that was open before, on this thread or any other.
   standin::internal::FlushRun();
   s.run.open = false;
-  standin::internal::logOn = on != 0;
+  standin::internal::logSwitches.fetch_add(1, std::memory_order_relaxed);
+  standin::internal::logOn.store(on != 0, std::memory_order_relaxed);
 }
 
 STANDIN_API int StandInLogSize(void) { return static_cast<int>(State().entries.size()); }

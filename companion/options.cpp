@@ -39,6 +39,8 @@ struct Tracked {
   LogTag tag;
 };
 
+// Every thread's blocks (under the shared guard): a host may make one on one
+// thread and import with it on another.
 struct OptionsState {
   std::map<HGLOBAL, Tracked> blocks;  // every block made and maybe not yet freed
   uint32_t lastSerial = 0;
@@ -64,6 +66,7 @@ bool IsLiveBlock(HGLOBAL handle, uint32_t serial) {
 }  // namespace
 
 std::string standin::internal::OptionsBlockId(void* handle) {
+  SharedGuard guard;
   auto& blocks = State().blocks;
   auto it = blocks.find(handle);
   if (it != blocks.end()) return LogId("block", &it->second.tag);
@@ -116,10 +119,15 @@ int64_t SmallValue(const void* bytes, int32_t size) {
 
 int32_t Control(HGLOBAL handle, int32_t code, int32_t size, const void* source, void* destination,
                 Entry* entry) {
-  auto it = State().blocks.find(handle);
-  if (it == State().blocks.end() || !IsLiveBlock(handle, it->second.serial)) {
-    return kQvOptionsBadBlock;
+  bool known = false;
+  uint32_t serial = 0;
+  {
+    standin::internal::SharedGuard guard;
+    auto it = State().blocks.find(handle);
+    known = it != State().blocks.end();
+    if (known) serial = it->second.serial;
   }
+  if (!known || !IsLiveBlock(handle, serial)) return kQvOptionsBadBlock;
   int32_t expected = OptionSize(code);
   if (expected == 0) return kQvOptionsUnknownCode;
   bool persistent = expected < 0;
@@ -160,6 +168,7 @@ QV_API HGLOBAL WINAPI QvOptionsCreate(int32_t a, int32_t b, int32_t c, int32_t d
     entry.Raw("result", "null").Log();
     return nullptr;
   }
+  standin::internal::SharedGuard guard;
   OptionsState& s = State();
   block->magic = kOptionsMagic;
   const uint32_t serial = ++s.lastSerial;
@@ -188,6 +197,7 @@ QV_API int32_t WINAPI QvOptionsControl(HGLOBAL block, int32_t code, int32_t size
 }
 
 STANDIN_API int StandInLiveOptionsBlocks(void) {
+  standin::internal::SharedGuard guard;
   auto& blocks = State().blocks;
   int live = 0;
   for (auto it = blocks.begin(); it != blocks.end();) {

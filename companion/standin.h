@@ -83,13 +83,16 @@ struct Picture {
 
 extern "C" {
 
-// ---- Live objects: all 0 after every operation that released everything.
+// ---- Live objects of every thread: all 0 after every operation that released
+// everything.
 STANDIN_API int StandInLiveStreams(void);
 STANDIN_API int StandInLiveDocuments(void);
 STANDIN_API int StandInLiveOptionsBlocks(void);
 STANDIN_API int StandInLiveCaptures(void);
 
-// ---- Faults. StandInResetFaults switches every fault off.
+// ---- Faults, and the counters below them, are the calling thread's: an
+// import on another thread neither trips nor counts them. StandInResetFaults
+// switches every fault of this thread off.
 STANDIN_API void StandInResetFaults(void);
 STANDIN_API void StandInFailDocCreate(int fail);
 STANDIN_API void StandInSetDocOpenResult(int16_t code);
@@ -122,7 +125,8 @@ STANDIN_API int64_t StandInLastStreamPosition(void);
 
 }  // extern "C"
 
-// ---- Pictures. The model of the last document that was destroyed (or null).
+// ---- Pictures. The model of the last document destroyed on the calling thread
+// (or null); the picture API's StandInPictureLast.
 STANDIN_API const standin::Picture* StandInLastPicture();
 STANDIN_API void StandInForgetPictures();
 namespace standin {

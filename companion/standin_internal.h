@@ -4,8 +4,10 @@
 #ifndef GIFIMPORT_COMPANION_STANDIN_INTERNAL_H
 #define GIFIMPORT_COMPANION_STANDIN_INTERNAL_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "platform/platform_test.h"
@@ -17,6 +19,64 @@ struct Picture;  // companion/standin.h
 
 namespace internal {
 
+// ---- Threads -----------------------------------------------------------------
+// A host may import on several threads at once, as the real library allows.
+// What all threads share (the sets of live objects, Windows' memory budget)
+// is touched only under this guard; what one import arms or reads back (the
+// faults and counters, the call log, the last picture) is the calling
+// thread's own, so imports on several threads neither see nor disturb one
+// another. Nothing that calls out (a host stream function) or takes the guard
+// again runs under it.
+class SharedGuard {
+ public:
+  SharedGuard();
+  ~SharedGuard();
+  SharedGuard(const SharedGuard&) = delete;
+  SharedGuard& operator=(const SharedGuard&) = delete;
+};
+
+// The live objects of one kind (streams, documents), of every thread: a set
+// under the shared guard. Each thread remembers the last object it found and
+// trusts that while nothing of the kind has been removed since, so the many
+// calls of an import on its own stream or document skip the guard.
+template <typename T>
+class LiveSet {
+ public:
+  void Insert(const T* object) {
+    SharedGuard guard;
+    set_.insert(object);
+  }
+  void Erase(const T* object) {
+    SharedGuard guard;
+    set_.erase(object);
+    removals_.fetch_add(1, std::memory_order_release);
+  }
+  bool Contains(const T* object) {
+    if (object == nullptr) return false;
+    const uint64_t removals = removals_.load(std::memory_order_acquire);
+    if (memo_.object == object && memo_.removals == removals) return true;
+    SharedGuard guard;
+    if (set_.count(object) == 0) return false;
+    memo_ = Memo{object, removals};
+    return true;
+  }
+  size_t Size() {
+    SharedGuard guard;
+    return set_.size();
+  }
+
+ private:
+  struct Memo {
+    const T* object;
+    uint64_t removals;
+  };
+  std::set<const T*> set_;
+  std::atomic<uint64_t> removals_{0};
+  static thread_local Memo memo_;
+};
+template <typename T>
+thread_local typename LiveSet<T>::Memo LiveSet<T>::memo_{nullptr, 0};
+
 // Longest text the stand-in copies out of a caller's string; a longer one is
 // cut. The filter's texts are at most 259 characters, so this only guards
 // against a string that never ends.
@@ -27,15 +87,17 @@ std::string CopyText(const char* text);
 
 // Whether calls are logged (StandInSetLogging). While the log is off no log
 // text is made at all: callers skip building what only an entry would hold.
-// Asked on every call, hence a plain flag.
-extern bool logOn;
-inline bool LogOn() { return logOn; }
+// Asked on every call, hence a flag read without ordering; the switch holds
+// for every thread, each of which logs into a log of its own.
+extern std::atomic<bool> logOn;
+inline bool LogOn() { return logOn.load(std::memory_order_relaxed); }
 
 // ---- Log ids ---------------------------------------------------------------
 // Objects appear in the log as "doc#1", "stream#2", never as addresses, so
 // that two runs give the same log. Numbers count from the last
-// StandInClearLog: every object carries a LogTag and gets its number the
-// first time the current log mentions it.
+// StandInClearLog on the thread: every object carries a LogTag and gets its
+// number the first time the current log mentions it (epochs are unique
+// across threads, so an object another thread's log named is named anew).
 struct LogTag {
   uint64_t epoch = 0;
   int number = 0;

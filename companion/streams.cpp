@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <set>
 #include <string>
 
 #include "companion/file_input.h"
@@ -56,25 +55,27 @@ struct QvStreamRec {
 
 namespace {
 
+// Every thread's open streams.
+standin::internal::LiveSet<QvStreamRec>& LiveStreams() {
+  static standin::internal::LiveSet<QvStreamRec> live;
+  return live;
+}
+
+// A thread's faults and counters: what one import arms and reads back.
 struct StreamState {
-  std::set<QvStreamRec*> live;
   long failReadCountdown = 0;  // 0: off; 1: the next read call fails
-  long readCalls = 0;          // since the start
+  long readCalls = 0;          // since the thread began
   long fileSystemReads = 0;
   int32_t version = kDefaultVersion;
   int64_t lastClosedPosition = -1;
 };
 
 StreamState& State() {
-  static StreamState state;
+  thread_local StreamState state;
   return state;
 }
 
-QvStreamRec* Find(QvStream stream) {
-  if (stream == nullptr) return nullptr;
-  auto& live = State().live;
-  return live.count(stream) ? stream : nullptr;
-}
+QvStreamRec* Find(QvStream stream) { return LiveStreams().Contains(stream) ? stream : nullptr; }
 
 std::string StreamId(QvStream stream) {
   QvStreamRec* s = Find(stream);
@@ -306,7 +307,7 @@ QV_API QvStream WINAPI QvStreamOpen(const char* path, const StreamOpenDescriptor
     return nullptr;
   }
   QvStreamRec* stream = s.release();
-  State().live.insert(stream);
+  LiveStreams().Insert(stream);
   if (entry.on()) entry.Raw("result", LogId("stream", &stream->tag)).Log();
   return stream;
 }
@@ -319,7 +320,7 @@ QV_API void WINAPI QvStreamClose(QvStream stream) {
   State().lastClosedPosition = s->kind == QvStreamRec::kHost
                                    ? s->function(s->userValue, kHostStreamTell, nullptr, 0, 0)
                                    : s->position;
-  State().live.erase(s);
+  LiveStreams().Erase(s);
   if (s->file != standin::internal::kNoInputFile) standin::internal::CloseInputFile(s->file);
   delete s;
 }
@@ -414,7 +415,7 @@ QV_API int32_t WINAPI QvGetVersion(void) {
   return version;
 }
 
-STANDIN_API int StandInLiveStreams(void) { return static_cast<int>(State().live.size()); }
+STANDIN_API int StandInLiveStreams(void) { return static_cast<int>(LiveStreams().Size()); }
 
 STANDIN_API void StandInSetVersion(int32_t version) { State().version = version; }
 

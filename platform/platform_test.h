@@ -2,6 +2,9 @@
  *
  * Live counts let tests check that every block and handle is released on
  * every way out; the allocation countdown makes the Nth allocation fail.
+ * The live counts and the memory budget are the process's; the faults, the
+ * allocation count and the handle faults are the calling thread's, so an
+ * import on one thread neither trips nor counts another's.
  */
 #ifndef GIFIMPORT_PLATFORM_PLATFORM_TEST_H
 #define GIFIMPORT_PLATFORM_PLATFORM_TEST_H

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite in every preset: the normal build,
-# ASan + UBSan, 32-bit (exact record layouts), the fuzz entry points
-# (their seeds replayed, then each fuzzer for 60 s, two at a time), the
-# fuzzing service's build of them (scripts/check-cflite.sh), and the
-# Windows modules (64-bit under wine64; 32-bit checked statically, run only
-# where the kernel runs i386 programs), with clang-tidy after the normal
-# build (scripts/check-tidy.sh); then two builds as a distribution
+# ASan + UBSan, ThreadSanitizer, 32-bit (exact record layouts), the fuzz
+# entry points (their seeds replayed, then each fuzzer for 60 s, two at a
+# time), the fuzzing service's build of them (scripts/check-cflite.sh), and
+# the Windows modules (64-bit under wine64; 32-bit checked statically, run
+# only where the kernel runs i386 programs), with clang-tidy after the
+# normal build (scripts/check-tidy.sh); then two builds as a distribution
 # or a user makes them, with flags of their own and no -Werror; last the
 # release packages, installed and used (scripts/check-packages.sh).
 set -euo pipefail
@@ -15,7 +15,7 @@ bash scripts/install-deps.sh
 bash scripts/check-format.sh || { echo "formatting differs: run scripts/check-format.sh --fix"; exit 1; }
 # Then the layers: no folder includes a header of a folder above it.
 python3 scripts/check-layers.py
-presets=(${GIFIMPORT_PRESETS:-default tidy asan m32 fuzz cflite mingw-x64 mingw-i686 distro distro-sanitize packages})
+presets=(${GIFIMPORT_PRESETS:-default tidy asan tsan m32 fuzz cflite mingw-x64 mingw-i686 distro distro-sanitize packages})
 jobs=$(nproc)
 status=0
 # Outside the presets: Debian's hardening flags, or the sanitizers, on a

@@ -13,7 +13,9 @@
  *   ... ImportFile ...
  *   StandInWriteLog("calls.jsonl");
  *
- * Calls are not thread-safe: use them on the importing thread.
+ * Each thread has a log of its own: the entries, sizes and clears below are
+ * the calling thread's, so an import's log holds its calls alone, whatever
+ * runs on other threads. The switch (StandInSetLogging) holds for all.
  *
  * Plain C, C linkage; stands alone.
  */
@@ -31,15 +33,16 @@ extern "C" {
 /* 1: log every call from now on; 0 (the start): log nothing, and make no
  * log text at all. Entries already there stay either way. */
 STANDIN_API void StandInSetLogging(int on);
-/* Drops every entry; the objects' numbers count from 1 again. */
+/* Drops every entry of this thread; the objects' numbers count from 1 again. */
 STANDIN_API void StandInClearLog(void);
-/* Entries since the last clear. A log that never is cleared stops growing
- * at 262,144 entries, with one entry saying so. */
+/* This thread's entries since its last clear. A log that never is cleared
+ * stops growing at 262,144 entries, with one entry saying so. */
 STANDIN_API int StandInLogSize(void);
 /* Entry `index` (0-based) as one JSON object, or null past the end; valid
  * until the next call of the stand-in. */
 STANDIN_API const char* StandInLogEntry(int index);
-/* Writes every entry as JSON Lines to a new file at `path`; 0 on success. */
+/* Writes this thread's entries as JSON Lines to a new file at `path`; 0 on
+ * success. */
 STANDIN_API int StandInWriteLog(const char* path);
 
 #ifdef __cplusplus

@@ -5,7 +5,8 @@
  *
  * The stand-in records every document the filter builds. When the filter
  * destroys one (at the end of every ImportFile that got as far as creating
- * it, also a failed one), that document becomes the last picture:
+ * it, also a failed one), that document becomes the last picture of the
+ * thread it was destroyed on, which is the importing thread:
  *
  *   const StandInPicture* picture = StandInPictureLast();
  *   StandInPictureInfo info;
@@ -13,13 +14,16 @@
  *   for (int i = 0; i < info.bitmapCount; ++i) StandInPictureGetBitmap(...);
  *   StandInPictureSave(picture, "out.png", kStandInPng, NULL, error, sizeof error);
  *
- * A picture stays valid until the next document is destroyed or
- * StandInPictureForget is called; strings it hands out live as long.
+ * A picture stays valid until the next document is destroyed on its thread,
+ * StandInPictureForget is called there or the thread ends; strings it hands
+ * out live as long.
  *
  * Coordinates are the picture's: y points up, the frame's x1, y1 is the
  * bottom-left corner and x2, y2 the top-right; a GIF's screen of W x H
  * pixels has the frame 0, 0, W, H, and an image at GIF row r has its top at
- * H - r. Calls are not thread-safe: use them on the importing thread.
+ * H - r. Imports on several threads at once each leave their own picture:
+ * read it on the thread that imported it, or hand it on only while that
+ * thread leaves it be.
  *
  * Plain C, C linkage; stands alone.
  */
@@ -78,10 +82,10 @@ typedef struct StandInTextInfo {
   const char* text;         /* the line, as the filter sent it */
 } StandInTextInfo;
 
-/* The last picture (see above), or null when none was built since the
- * start or the last StandInPictureForget. */
+/* The calling thread's last picture (see above), or null when none was
+ * built on it since it began or since its last StandInPictureForget. */
 STANDIN_API const StandInPicture* StandInPictureLast(void);
-/* Drops the last picture and what it holds. */
+/* Drops the calling thread's last picture and what it holds. */
 STANDIN_API void StandInPictureForget(void);
 
 /* The functions below return 0 (or a count) on success and -1 for a null

@@ -53,13 +53,24 @@ struct MemoryRegistry {
   std::unordered_map<const void*, uintptr_t> moveables;  // address -> handle
   int liveGlobal = 0;
   int liveLocal = 0;
-  int handleFaults = 0;  // since the last PlatformTakeHandleFaults
   std::deque<void*> quarantine;
-  long allocations = 0;
-  long failCountdown = 0;
   unsigned long long inUse = 0;  // live block bytes plus charges
   unsigned long long budget = InitialBudget();
 };
+
+// What a test arms and reads back about its own import: the calling
+// thread's, so that imports on other threads neither trip its faults nor
+// move its counts.
+struct ThreadFaults {
+  int handleFaults = 0;  // since the last PlatformTakeHandleFaults
+  long allocations = 0;
+  long failCountdown = 0;
+};
+
+ThreadFaults& Faults() {
+  thread_local ThreadFaults faults;
+  return faults;
+}
 
 // Never destroyed: modules unloaded at exit may still free their blocks.
 MemoryRegistry& Registry() {
@@ -87,7 +98,7 @@ Block* FindBlock(MemoryRegistry& r, Family family, const void* handle) {
 // it is a double free, or it reaches a block that someone else now holds.
 Block* FindLiveBlock(MemoryRegistry& r, Family family, const void* handle) {
   Block* block = FindBlock(r, family, handle);
-  if (block == nullptr) ++r.handleFaults;
+  if (block == nullptr) ++Faults().handleFaults;
   return block;
 }
 
@@ -105,9 +116,10 @@ void ReleaseData(MemoryRegistry& r, const Block& block) {
 
 void* Allocate(Family family, UINT flags, SIZE_T bytes) {
   MemoryRegistry& r = Registry();
+  ThreadFaults& faults = Faults();
+  ++faults.allocations;
+  if (faults.failCountdown > 0 && --faults.failCountdown == 0) return nullptr;
   std::lock_guard<std::mutex> guard(r.mutex);
-  ++r.allocations;
-  if (r.failCountdown > 0 && --r.failCountdown == 0) return nullptr;
   if (bytes > kPlatformMaxBlockBytes || !FitsBudget(r, bytes)) return nullptr;
 
   bool moveable = (flags & GMEM_MOVEABLE) != 0;
@@ -223,24 +235,14 @@ int PlatformLiveLocalBlocks(void) {
 }
 
 int PlatformTakeHandleFaults(void) {
-  MemoryRegistry& r = Registry();
-  std::lock_guard<std::mutex> guard(r.mutex);
-  const int faults = r.handleFaults;
-  r.handleFaults = 0;
+  const int faults = Faults().handleFaults;
+  Faults().handleFaults = 0;
   return faults;
 }
 
-long PlatformAllocationCount(void) {
-  MemoryRegistry& r = Registry();
-  std::lock_guard<std::mutex> guard(r.mutex);
-  return r.allocations;
-}
+long PlatformAllocationCount(void) { return Faults().allocations; }
 
-void PlatformFailAllocationAt(long n) {
-  MemoryRegistry& r = Registry();
-  std::lock_guard<std::mutex> guard(r.mutex);
-  r.failCountdown = n > 0 ? n : 0;
-}
+void PlatformFailAllocationAt(long n) { Faults().failCountdown = n > 0 ? n : 0; }
 
 void PlatformSetMemoryBudget(unsigned long long bytes) {
   MemoryRegistry& r = Registry();

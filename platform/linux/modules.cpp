@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -159,8 +158,8 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
   return 0;
 }
 
-// Bits of PlatformFailPathQueries.
-static std::atomic<int> failingPathQueries{0};
+// Bits of PlatformFailPathQueries, for the calling thread's imports only.
+static thread_local int failingPathQueries = 0;
 
 void PlatformFailPathQueries(int which) { failingPathQueries = which; }
 

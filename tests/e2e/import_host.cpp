@@ -39,8 +39,9 @@ const fs::path& ScratchPath() {
   return scratch.path;
 }
 
-std::map<uint32_t, std::pair<const Bytes*, int64_t>> streams;  // bytes, position
-uint32_t nextStreamValue = 0x57AE0001u;
+// A host stream is served on the thread that imports from it.
+thread_local std::map<uint32_t, std::pair<const Bytes*, int64_t>> streams;  // bytes, position
+thread_local uint32_t nextStreamValue = 0x57AE0001u;
 
 }  // namespace
 

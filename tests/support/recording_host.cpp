@@ -10,10 +10,12 @@ using namespace gifin;
 namespace testhost {
 namespace {
 
-// Far from 0, so that a filter passing 0 or a small number is caught.
-uint32_t nextUserValue = 0x5EED0001u;
+// Far from 0, so that a filter passing 0 or a small number is caught. A
+// host's calls come on the thread that imports, which made the host: each
+// thread keeps its own hosts.
+thread_local uint32_t nextUserValue = 0x5EED0001u;
 std::map<uint32_t, RecordingHost*>& Hosts() {
-  static std::map<uint32_t, RecordingHost*> hosts;  // ready before any host is made
+  thread_local std::map<uint32_t, RecordingHost*> hosts;  // ready before any host is made
   return hosts;
 }
 int liveJobs = 0;
