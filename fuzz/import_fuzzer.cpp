@@ -77,18 +77,6 @@ void CheckAgainstFileInfo(const Bytes& gif, const uint8_t* control, const e2e::I
         "a frame and GetFileInfo's size:", frame[2], frame[3], record.width, record.height);
 }
 
-// What a second import of the same input must repeat: the result, the host's
-// status calls and the picture. Each import has its own host user value.
-uint64_t RunDigest(const e2e::ImportRun& run) {
-  Digest d;
-  d.Add(run.result).Add(run.recordsKept).Add(run.calls.size());
-  for (const testhost::StatusCall& c : run.calls) {
-    d.Add(c.kind).Add(c.code).Add(c.value1).Add(c.value2).Add(c.severity).Add(c.hasExtra);
-    for (int32_t value : c.extra) d.Add(value);
-  }
-  return d.Add(run.picture.has_value()).Add(run.picture ? PictureDigest(*run.picture) : 0).value();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -102,10 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Another picture from the same input means memory read that no input
   // wrote. A second import doubles the cost, so the fuzzer makes it on an
   // eighth of its inputs (always the same ones) and the replay on all.
-  if (!replaying && (Digest().Add(data, size).value() & 7) != 0) return 0;
+  if (!replaying && (e2e::Digest().Add(data, size).value() & 7) != 0) return 0;
   const e2e::ImportRun again = e2e::Import(input.gif, options);
   DisarmFaults();
-  Check(RunDigest(run) == RunDigest(again),
+  Check(e2e::RunDigest(run) == e2e::RunDigest(again),
         "a second import made other calls (results):", run.result, again.result);
   return 0;
 }

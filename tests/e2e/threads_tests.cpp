@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <iterator>
 #include <set>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "platform/platform_test.h"
 #include "tests/e2e/import_host.h"
+#include "tests/e2e/run_digest.h"
 #ifndef _WIN32
 #include <thread>  // mingw-w64's win32 thread model has no std::thread
 #endif
@@ -81,53 +81,18 @@ ImportOptions OptionsFor(int setup, InputKind road, const Input& input) {
   return options;
 }
 
-// FNV-1a over everything a run gave that another thread could disturb: the
-// result, the status calls, the call log and the picture with its pixels.
-// The host's user values are left out: each thread numbers its own hosts.
-struct Digest {
-  uint64_t hash = 0xCBF29CE484222325ull;
-  void Add(const void* data, size_t size) {
-    for (size_t i = 0; i < size; ++i)
-      hash = (hash ^ static_cast<const uint8_t*>(data)[i]) * 0x100000001B3ull;
-  }
-  void Add(const std::string& text) { Add(text.data(), text.size() + 1); }
-  void Add(int64_t value) { Add(&value, sizeof value); }
-};
-
-using Ints = std::initializer_list<int64_t>;
-
+// Everything a run gave that another thread could disturb: the result, the
+// status calls and the picture with its pixels, and the call log. The host's
+// user values are left out: each thread numbers its own hosts.
 uint64_t DigestOf(const ImportRun& run) {
-  Digest d;
-  d.Add(run.result);
-  d.Add(run.recordsKept);
-  for (const testhost::StatusCall& c : run.calls) {
-    for (int64_t v : Ints{c.kind, c.code, c.value1, c.value2, c.severity, c.hasExtra}) d.Add(v);
-    d.Add(c.extra.data(), sizeof c.extra);
-  }
+  e2e::Digest d;
+  d.Add(e2e::RunDigest(run));
   for (std::string entry : run.log) {
     const std::string user = e2e::LogField(entry, "userValue");
     if (!user.empty()) entry.replace(entry.find("\"userValue\":" + user), 12 + user.size(), "");
     d.Add(entry);
   }
-  if (!run.picture) return d.hash;
-  const standin::Picture& p = *run.picture;
-  d.Add(p.frame, sizeof p.frame);
-  d.Add(p.palette.data(), p.palette.size() * sizeof(standin::Rgb));
-  for (const standin::Bitmap& b : p.bitmaps) {
-    for (int64_t v : Ints{b.left, b.top, b.right, b.bottom}) d.Add(v);
-    for (int64_t v : Ints{b.width, b.height, b.depth, b.transparent}) d.Add(v);
-    d.Add(b.palette.data(), b.palette.size() * sizeof(standin::Rgb));
-    for (const standin::Bitmap::Band& band : b.bands) {
-      for (int64_t v : Ints{band.left, band.top, band.width, band.rows}) d.Add(v);
-      d.Add(band.data.data(), band.data.size());
-    }
-  }
-  for (const standin::TextLine& t : p.texts) {
-    for (int64_t v : Ints{t.x, t.y, t.height}) d.Add(v);
-    d.Add(&t.color, sizeof t.color);
-    d.Add(t.text);
-  }
-  return d.hash;
+  return d.value();
 }
 
 #ifdef _WIN32
