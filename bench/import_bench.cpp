@@ -14,6 +14,11 @@
 // file input against the memory input, and the peak resident memory of one
 // import per pixel, measured in a child process of its own per import.
 //
+// Configured with -DGIFIMPORT_WUFFS_C=<paths of Wuffs' single-file C
+// releases>, it also times those decoders on the same files from memory
+// into an indexed buffer, checked against giflib's pixels first, and gives
+// the filter's import against each and against the faster one.
+//
 // Two pairs of files show how the cost grows: many tiny images (10,000 and
 // 100,000), and one image of many full sub-blocks (about 1,000 and 10,000);
 // the time per image and per sub-block, less what an import of a one-pixel
@@ -25,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -32,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/peer_decoder.h"
 #include "companion/standin.h"
 #include "core/input_source.h"
 #include "gifimport/filter_api.h"
@@ -56,6 +63,21 @@ struct Sample {
 };
 
 std::string scratchDirectory;
+
+#ifdef GIFIMPORT_BENCH_PEERS
+#define X(peer) extern "C" const PeerDecoder peer;
+GIFIMPORT_BENCH_PEERS
+#undef X
+#define X(peer) &peer,
+const std::vector<const PeerDecoder*> kPeers = {GIFIMPORT_BENCH_PEERS};
+#undef X
+#else
+const std::vector<const PeerDecoder*> kPeers;
+#endif
+
+std::string PeerKey(size_t index, const Sample& sample) {
+  return "peer" + std::to_string(index) + "/memory/" + sample.name;
+}
 
 // ---- Inputs ------------------------------------------------------------------
 
@@ -218,6 +240,24 @@ std::vector<uint8_t> SlurpGiflib(const Sample& sample, bool keep) {
   return pixels;
 }
 
+// A peer's decoding of the whole file from memory; its pixels when `keep`,
+// else one byte when it worked; empty when it failed.
+std::vector<uint8_t> DecodeWithPeer(const PeerDecoder& peer, const Sample& sample, bool keep) {
+  const LockedGlobal locked(sample.memory);
+  PeerImage image;
+  std::vector<uint8_t> pixels;
+  if (peer.decode(locked.As<const uint8_t>(), static_cast<size_t>(GlobalSize(sample.memory)),
+                  &image) != 0) {
+    return pixels;
+  }
+  if (keep)
+    pixels.assign(image.pixels, image.pixels + size_t{image.width} * image.height);
+  else
+    pixels.resize(1);
+  std::free(image.block);
+  return pixels;
+}
+
 // ---- The check -------------------------------------------------------------------
 
 // The last picture's single bitmap against `expected` (palette indices,
@@ -242,6 +282,10 @@ bool CheckSample(const Sample& sample, const std::vector<uint8_t>& source) {
                         : giflib != source ? "giflib's pixels differ from the encoder's"
                                            : CompareBitmap(sample, giflib);
   StandInForgetPictures();
+  for (const PeerDecoder* peer : kPeers) {
+    if (differs.empty() && DecodeWithPeer(*peer, sample, true) != source)
+      differs = std::string(peer->name) + "'s pixels differ from the encoder's";
+  }
   std::fprintf(stderr, "%-22s %9zu bytes: %s\n", sample.name.c_str(),
                static_cast<size_t>(GlobalSize(sample.memory)),
                differs.empty() ? "bitmaps match giflib's pixels" : ("DIFFER: " + differs).c_str());
@@ -342,6 +386,12 @@ void BenchPixels(benchmark::State& state, const Sample* sample) {
   StandInForgetPictures();
 }
 
+void BenchPeer(benchmark::State& state, const Sample* sample, const PeerDecoder* peer) {
+  for (auto _ : state) {
+    if (DecodeWithPeer(*peer, *sample, false).empty()) state.SkipWithError("the peer failed");
+  }
+}
+
 void BenchGiflib(benchmark::State& state, const Sample* sample) {
   for (auto _ : state) {
     if (SlurpGiflib(*sample, false).empty()) state.SkipWithError("DGifSlurp failed");
@@ -374,6 +424,26 @@ class Collector : public benchmark::ConsoleReporter {
   }
   std::map<std::string, std::vector<double>> seconds;
 };
+
+// The filter's whole import (memory input) against each peer's decoding,
+// and against the faster peer (target: 1.5x).
+void PrintPeers(const Collector& c, const std::vector<Sample>& images) {
+  std::printf("\nThe import against the peers (ms, medians of CPU time; x = peer's / ours):\n\n");
+  std::printf("%-18s %9s", "file", "ours");
+  for (const PeerDecoder* peer : kPeers) std::printf(" | %-28.28s", peer->name);
+  std::printf(" | %s\n", "x faster peer");
+  for (const Sample& s : images) {
+    const double mem = c.Median("import/memory/" + s.name);
+    std::printf("%-18s %9.2f", s.name.c_str(), mem * 1e3);
+    double fastest = NAN;
+    for (size_t i = 0; i < kPeers.size(); ++i) {
+      const double peer = c.Median(PeerKey(i, s));
+      if (!(peer >= fastest)) fastest = peer;
+      std::printf(" | %9.2f ms %6.2fx         ", peer * 1e3, peer / mem);
+    }
+    std::printf(" | %6.2fx\n", fastest / mem);
+  }
+}
 
 void PrintTable(const Collector& c, const std::vector<Sample>& images,
                 const std::vector<Sample>& growth) {
@@ -409,6 +479,7 @@ void PrintTable(const Collector& c, const std::vector<Sample>& images,
     std::printf("%-18s %11.2fx %12.1f %12.1f %11.2fx\n", s.name.c_str(),
                 c.Median("sdk/log-on/" + s.name) / mem, mem * 1e3, read * 1e3, read / mem);
   }
+  if (!kPeers.empty()) PrintPeers(c, images);
   if (growth.empty()) return;
   // growth[0] is a GIF of one pixel: what every import costs, whatever its size.
   const double fixed = c.Median("import/memory/" + growth[0].name);
@@ -513,6 +584,11 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("giflib/memory/" + s.name).c_str(), BenchGiflib, &s)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
+    for (size_t i = 0; i < kPeers.size(); ++i) {
+      benchmark::RegisterBenchmark(PeerKey(i, s).c_str(), BenchPeer, &s, kPeers[i])
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(1);
+    }
     benchmark::RegisterBenchmark(("sdk/log-on/" + s.name).c_str(), BenchLogged, &s)
         ->Unit(benchmark::kMillisecond)
         ->Iterations(1);
