@@ -34,10 +34,10 @@ static int Decode(const uint8_t* gif, size_t size, struct PeerImage* image) {
   wuffs_gif__decoder* decoder = (wuffs_gif__decoder*)malloc(sizeof__wuffs_gif__decoder());
   uint8_t* memory = NULL;
   memset(image, 0, sizeof *image);
-  if (!decoder || wuffs_gif__decoder__initialize(
-                      decoder, sizeof__wuffs_gif__decoder(), WUFFS_VERSION,
-                      WUFFS_INITIALIZE__LEAVE_INTERNAL_BUFFERS_UNINITIALIZED)
-                      .repr) {
+  if (!decoder ||
+      wuffs_gif__decoder__initialize(decoder, sizeof__wuffs_gif__decoder(), WUFFS_VERSION,
+                                     WUFFS_INITIALIZE__LEAVE_INTERNAL_BUFFERS_UNINITIALIZED)
+          .repr) {
     return Fail(decoder, memory);
   }
   wuffs_base__io_buffer source = wuffs_base__ptr_u8__reader((uint8_t*)gif, size, true);
@@ -60,10 +60,10 @@ static int Decode(const uint8_t* gif, size_t size, struct PeerImage* image) {
           &buffer, &config.pixcfg, wuffs_base__make_slice_u8(memory, PALETTE_BYTES + pixelBytes))
           .repr;
   if (!failed) {
-    failed = wuffs_gif__decoder__decode_frame(decoder, &buffer, &source,
-                                              WUFFS_BASE__PIXEL_BLEND__SRC,
-                                              wuffs_base__make_slice_u8(work, workBytes), NULL)
-                 .repr != NULL;
+    failed =
+        wuffs_gif__decoder__decode_frame(decoder, &buffer, &source, WUFFS_BASE__PIXEL_BLEND__SRC,
+                                         wuffs_base__make_slice_u8(work, workBytes), NULL)
+            .repr != NULL;
   }
   free(work);
   if (failed) return Fail(decoder, memory);
@@ -75,4 +75,5 @@ static int Decode(const uint8_t* gif, size_t size, struct PeerImage* image) {
   return 0;
 }
 
-__attribute__((visibility("default"))) const struct PeerDecoder WUFFS_PEER_NAME = {"wuffs " WUFFS_VERSION_STRING, Decode};
+__attribute__((visibility("default")))
+const struct PeerDecoder WUFFS_PEER_NAME = {"wuffs " WUFFS_VERSION_STRING, Decode};

@@ -133,9 +133,25 @@ struct RootPixels {
 constexpr RootPixels kRootPixels;
 
 // A string has at most one pixel per entry made since the clear code and
-// its root, so fewer than kLzwMaxCodes: while this many pixels are left, a
-// code's string and the word copied past it need no check of the room.
-constexpr uint32_t kRoomyStringBytes = kLzwMaxCodes + kWordBytes;
+// its root, so fewer than kLzwMaxCodes; one load gives at most
+// kCodesPerLoad codes (of 1 bit, at minimum code size 0). While this many
+// pixels are left, the strings of a load's codes and the word copied past
+// the last need no check of the room.
+constexpr uint32_t kCodesPerLoad = kLoadBits - kMaxCodeWidth + 1;
+constexpr uint32_t kRoomyStringBytes = kCodesPerLoad * (kLzwMaxCodes + kWordBytes);
+
+// Whether most codes of a table were roots, from a sample of its entries:
+// each is a code's string and one pixel more, so one of length 2 follows a
+// root.
+bool MostlyRoots(const uint16_t* lengths, uint32_t firstEntry, uint32_t endEntry) {
+  constexpr uint32_t kStep = 64;
+  uint32_t sampled = 0, roots = 0;
+  for (uint32_t entry = firstEntry; entry < endEntry; entry += kStep) {
+    ++sampled;
+    roots += lengths[entry] == 2 ? 1 : 0;
+  }
+  return roots * 4 >= sampled * 3 && sampled != 0;
+}
 
 void SetWidth(uint32_t& codeWidth, uint32_t& codeMask, uint32_t width) {
   codeWidth = width;
@@ -176,10 +192,12 @@ LzwStop LzwDecoder::Decode(LzwInput& input) {
   while (outcome == Outcome::kGoOn && state_.cursor != pixelEnd_) {
     if (mode_ != Mode::kWellFormed) {
       outcome = StepExactly(input);
-    } else if (state_.cursor < roomyEnd_) {
-      outcome = RunWellFormed<true>(input);
+    } else if (state_.cursor >= roomyEnd_) {
+      outcome = RunWellFormed<false, false>(input);
+    } else if (rootsFirst_) {
+      outcome = RunWellFormed<true, true>(input);
     } else {
-      outcome = RunWellFormed<false>(input);
+      outcome = RunWellFormed<true, false>(input);
     }
   }
   input.bitPosition = state_.bitPosition;
@@ -212,132 +230,140 @@ void LzwDecoder::GrowWidth(State& s) {
   }
 }
 
-// Entry nextCode: the previous code's string, which ends at the cursor, and
-// `firstPixel`. No entry past 4096: a 12-bit code never names one.
-void LzwDecoder::AddEntry(State& s, LzwTables* tables, uint32_t firstPixel) {
-  if (s.nextCode >= kLzwMaxCodes) return;
-  tables->entries[s.nextCode] = firstPixel | s.previousCode << 16;
-  tables->sources[s.nextCode] = s.previous;
-  tables->lengths[s.nextCode] = static_cast<uint16_t>(s.cursor - s.previous + 1);
-  ++s.nextCode;
-  GrowWidth(s);
-}
-
-// A code below nextCode, clear and end codes aside (`length` is not 0): its
-// string is copied from where it was written, a root's from kRootPixels,
-// with no branch between the two.
-template <bool kRoomy>
-void LzwDecoder::EmitKnownCode(State& s, LzwTables* tables, const uint8_t* pixelEnd, uint32_t code,
-                               uint32_t length) {
-  const uint8_t* const from = tables->sources[code];
-  assert(length < kLzwMaxCodes);
-  assert(from + length <= s.cursor || length == 1);
-  uint32_t written = length;
-  if (kRoomy) {
-    assert(length + kWordBytes <= static_cast<size_t>(pixelEnd - s.cursor));
-    CopyWords(s.cursor, from, length);
-  } else {
-    written = CopyString(s.cursor, from, length, static_cast<uint32_t>(pixelEnd - s.cursor));
-  }
-  AddEntry(s, tables, *from);
-  s.previousCode = code;
-  s.previous = s.cursor;
-  s.cursor += written;
-}
-
-// The code equal to nextCode: the previous string and its own first pixel,
-// which is also the entry the code names.
-template <bool kRoomy>
-void LzwDecoder::EmitNextCode(State& s, LzwTables* tables, const uint8_t* pixelEnd) {
-  uint8_t* const to = s.cursor;
-  const uint8_t* const from = s.previous;
-  const uint32_t previousLength = static_cast<uint32_t>(to - from);
-  const uint8_t firstPixel = *from;
-  const uint32_t code = s.nextCode;
-  AddEntry(s, tables, firstPixel);
-  uint32_t written = previousLength + 1;
-  if (kRoomy) {
-    assert(previousLength + 1 + kWordBytes <= static_cast<size_t>(pixelEnd - to));
-    CopyWords(to, from, previousLength);
-    to[previousLength] = firstPixel;
-  } else {
-    const uint32_t room = static_cast<uint32_t>(pixelEnd - to);
-    written = CopyString(to, from, previousLength, room);
-    if (written < room) to[written++] = firstPixel;
-  }
-  s.previousCode = code;
-  s.previous = to;
-  s.cursor = to + written;
-}
-
 // Codes of a well-formed stream, several from each 64-bit load: roomy ones,
 // without a check of the room after each, while the cursor is before
-// roomyEnd_, then the last ones. The state lives in `s` and is stored once.
-template <bool kRoomy>
+// roomyEnd_, then the last ones. The state is held in locals and stored
+// once: the compiler keeps them in registers only while nothing takes their
+// address, and the tables and the output's end are read through locals, not
+// `this`, which every byte store may alias.
+//
+// A code's string comes from where it was first written (a root's from
+// kRootPixels), or for the code equal to nextCode is the previous string and
+// its first pixel. Each code makes entry nextCode: the previous string,
+// which ends at the cursor, and the code's first pixel. A full table's
+// entries go to the spare slot past its last code; a table whose first free
+// code is past its width's codes (minimum code size 0) never grows.
+template <bool kRoomy, bool kRootsFirst>
 LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
-  State s = state_;
   const uint8_t* const bytes = input.bytes;
   LzwTables* const tables = tables_;
   const uint8_t* const pixelEnd = pixelEnd_;
   uint8_t* const limit = kRoomy ? roomyEnd_ : pixelEnd_;
+  const uint32_t clearCode = clearCode_;
+  const uint32_t available = state_.available;
+  // A code starting in the last kLzwInputMargin bytes waits for the check
+  // at the top of the outer loop.
+  const uint32_t refillAt = available > kLzwInputMargin ? (available - kLzwInputMargin) * 8 : 0;
+  uint32_t bitPosition = state_.bitPosition;
+  uint32_t nextCode = state_.nextCode;
+  uint32_t codeWidth = state_.codeWidth;
+  uint32_t codeMask = state_.codeMask;
+  uint32_t previousCode = state_.previousCode;
+  uint8_t* cursor = state_.cursor;
+  uint8_t* previous = state_.previous;
+
   Outcome outcome = Outcome::kGoOn;
-  while (s.cursor < limit) {
-    if (NeedsInput(s, kLzwInputMargin) && (input.more || !CodeFits(s))) {
+  bool special = false;  // a clear or end code, or one above nextCode
+  uint32_t code = 0;
+  while (cursor < limit) {
+    if ((bitPosition >> 3) + kLzwInputMargin >= available &&
+        (input.more || bitPosition + codeWidth > available * 8)) {
       outcome = Outcome::kNeedInput;
       break;
     }
-    assert(CodeFits(s) && (s.bitPosition >> 3) + kWordBytes <= s.available + kLzwInputSlack);
-    uint64_t bits = LoadLittle64(bytes + (s.bitPosition >> 3)) >> (s.bitPosition & 7);
+    assert((bitPosition >> 3) + kWordBytes <= available + kLzwInputSlack);
+    uint64_t bits = LoadLittle64(bytes + (bitPosition >> 3)) >> (bitPosition & 7);
     // Further codes come from the same load while a code of 12 bits would
-    // still lie in its valid bits, and while the input would not stop for
-    // more before them (a code starting in the last 4 bytes is left to the
-    // check above). The first code needs neither: the check above has
-    // passed for it.
-    const uint32_t loadEnd = s.bitPosition + kLoadBits - kMaxCodeWidth + 1;
-    const uint32_t refillAt =
-        s.available > kLzwInputMargin ? (s.available - kLzwInputMargin) * 8 : 0;
-    const uint32_t runEnd = std::min(loadEnd, refillAt);
-    uint32_t code = 0;
-    bool special = false;  // a clear or end code, or one above nextCode
+    // still lie in its valid bits, and before the refill point: `left` bits
+    // of them. The first code needs neither: the check above has passed.
+    const uint32_t runEnd = std::min(bitPosition + kCodesPerLoad, refillAt);
+    auto left = static_cast<int32_t>(runEnd - bitPosition);
     do {
-      code = static_cast<uint32_t>(bits) & s.codeMask;
-      bits >>= s.codeWidth;
-      s.bitPosition += s.codeWidth;
-      if (code < s.nextCode) {
+      code = static_cast<uint32_t>(bits) & codeMask;
+      bits >>= codeWidth;
+      left -= static_cast<int32_t>(codeWidth);
+      uint32_t firstPixel = 0;
+      uint32_t written = 0;
+      if (kRootsFirst && code < clearCode) {
+        *cursor = static_cast<uint8_t>(code);
+        firstPixel = code;
+        written = 1;
+      } else if (code < nextCode) {
         const uint32_t length = tables->lengths[code];
         if (length == 0) {
           special = true;
           break;
         }
-        EmitKnownCode<kRoomy>(s, tables, pixelEnd, code, length);
-      } else if (code == s.nextCode) {
-        EmitNextCode<kRoomy>(s, tables, pixelEnd);
+        const uint8_t* const from = tables->sources[code];
+        assert(length < kLzwMaxCodes);
+        assert(from + length <= cursor || length == 1);
+        if (kRoomy) {
+          CopyWords(cursor, from, length);
+          written = length;
+        } else {
+          written = CopyString(cursor, from, length, static_cast<uint32_t>(pixelEnd - cursor));
+        }
+        firstPixel = *from;
+      } else if (code == nextCode) {
+        const auto previousLength = static_cast<uint32_t>(cursor - previous);
+        firstPixel = *previous;
+        if (kRoomy) {
+          CopyWords(cursor, previous, previousLength);
+          cursor[previousLength] = static_cast<uint8_t>(firstPixel);
+          written = previousLength + 1;
+        } else {
+          const auto room = static_cast<uint32_t>(pixelEnd - cursor);
+          written = CopyString(cursor, previous, previousLength, room);
+          if (written < room) cursor[written++] = static_cast<uint8_t>(firstPixel);
+        }
       } else {
         special = true;
         break;
       }
-    } while (s.bitPosition < runEnd && s.cursor < limit);
-    if (special) {
-      if (code == endCode_) {
-        outcome = Outcome::kEndCode;
-      } else if (code == clearCode_) {
-        Clear(s);
-      } else {
-        // Above nextCode: nothing written, no entry, but the code becomes
-        // the prefix of the next one, which leads into an earlier table.
-        s.previousCode = code;
-        mode_ = Mode::kExact;
+      tables->entries[nextCode] = firstPixel | previousCode << 16;
+      tables->sources[nextCode] = previous;
+      tables->lengths[nextCode] = static_cast<uint16_t>(cursor - previous + 1);
+      previousCode = code;
+      previous = cursor;
+      cursor += written;
+      if (++nextCode > codeMask) {
+        if (nextCode > kLzwMaxCodes) nextCode = kLzwMaxCodes;
+        if (nextCode == codeMask + 1 && codeWidth < kMaxCodeWidth) {
+          SetWidth(codeWidth, codeMask, codeWidth + 1);
+        }
       }
-      break;
+      // Roomy: the room for a whole load's codes was checked before it.
+    } while (left > 0 && (kRoomy || cursor < limit));
+    bitPosition = static_cast<uint32_t>(static_cast<int32_t>(runEnd) - left);
+    if (special) break;
+  }
+
+  state_.bitPosition = bitPosition;
+  state_.nextCode = nextCode;
+  state_.codeWidth = codeWidth;
+  state_.codeMask = codeMask;
+  state_.previousCode = previousCode;
+  state_.cursor = cursor;
+  state_.previous = previous;
+  if (special) {
+    if (code == endCode_) {
+      outcome = Outcome::kEndCode;
+    } else if (code == clearCode) {
+      Clear(state_);
+    } else {
+      // Above nextCode: nothing written, no entry, but the code becomes the
+      // prefix of the next one, which leads into an earlier table.
+      state_.previousCode = code;
+      mode_ = Mode::kExact;
     }
   }
-  state_ = s;
   return outcome;
 }
 
 // A clear code: a fresh table, whose first code comes next. Repeated clear
 // codes act as one.
 void LzwDecoder::Clear(State& s) {
+  rootsFirst_ = MostlyRoots(tables_->lengths, firstFree_, s.nextCode);
   s.nextCode = firstFree_;
   SetWidth(s.codeWidth, s.codeMask, minimumWidth_);
   for (uint32_t root = 0; root < clearCode_; ++root) tables_->entries[root] = root;

@@ -34,8 +34,10 @@ struct LzwTables {
   uint32_t entries[kCodeTableEntries];  // suffix | prefix << 16
   // While the stream is well formed: where each code's string lies in the
   // output and its length; 0 for the clear and end codes, which have none.
-  const uint8_t* sources[kLzwMaxCodes];
-  uint16_t lengths[kLzwMaxCodes];
+  // The slot past the last code takes the entries a full table no longer
+  // makes, so that making one needs no check.
+  const uint8_t* sources[kLzwMaxCodes + 1];
+  uint16_t lengths[kLzwMaxCodes + 1];
 };
 
 // The compressed bytes the caller has: bytes[0 .. available) with
@@ -102,20 +104,12 @@ class LzwDecoder {
   static bool NeedsInput(const State& s, uint32_t margin);
   static bool CodeFits(const State& s);
   static void GrowWidth(State& s);
-  template <bool kRoomy>
+  template <bool kRoomy, bool kRootsFirst>
   Outcome RunWellFormed(const LzwInput& input);
   Outcome StepExactly(const LzwInput& input);
   Outcome TakeFirstCode(uint32_t code);
   void Clear(State& s);
   bool EmitExactly(uint32_t code, uint16_t pendingSuffix);
-  // The loop's steps take the tables and the output's end as arguments: held
-  // in registers, they need no reload after each string's byte stores.
-  static void AddEntry(State& s, LzwTables* tables, uint32_t firstPixel);
-  template <bool kRoomy>
-  static void EmitKnownCode(State& s, LzwTables* tables, const uint8_t* pixelEnd, uint32_t code,
-                            uint32_t length);
-  template <bool kRoomy>
-  static void EmitNextCode(State& s, LzwTables* tables, const uint8_t* pixelEnd);
 
   LzwTables* const tables_;
   uint16_t* const stack_;
@@ -125,6 +119,10 @@ class LzwDecoder {
   const uint32_t clearCode_, endCode_, firstFree_, minimumWidth_;
   State state_;
   Mode mode_ = Mode::kFirstCode;
+  // Roots tested for before the table in the code loop: taken when most
+  // codes of the last table were roots (noise), a branch mispredicted too
+  // often otherwise.
+  bool rootsFirst_ = false;
   LzwStop stopped_ = LzwStop::kEndCode;  // what Decode returns once kStopped
 };
 
