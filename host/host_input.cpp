@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 namespace host {
 namespace {
@@ -121,17 +120,16 @@ bool HostInput::ReadWhole(std::FILE* file, std::string* error) {
     return false;
   }
   const auto wanted = static_cast<size_t>(size);
-  whole_.reset(new (std::nothrow) uint8_t[wanted > 0 ? wanted : 1]);
-  if (!whole_) {
+  if (!whole_.Allocate(wanted)) {
     *error = "cannot read " + shown + ": no memory for its " + std::to_string(size) + " bytes";
     return false;
   }
   // Unbuffered, the read goes straight into the buffer, in one call.
   std::setvbuf(file, nullptr, _IONBF, 0);
-  const size_t got = wanted > 0 ? std::fread(whole_.get(), 1, wanted, file) : 0;
+  const size_t got = wanted > 0 ? std::fread(whole_.data(), 1, wanted, file) : 0;
   if (std::ferror(file)) {
     *error = "cannot read " + shown + ": " + SystemReason();
-    whole_.reset();
+    whole_.Release();
     return false;
   }
   wholeSize_ = got;  // a file cut short since its size was taken reads as what is left
@@ -199,6 +197,18 @@ bool ReadHostInput(const std::string& name, InputKind kind, HostInput* input, st
                                      : ReadAll(file.get(), shown, &input->buffered_, error);
   return input->haveBytes_;
 }
+
+InputBuffer& InputBuffer::operator=(InputBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(held_, other.held_);
+  }
+  return *this;
+}
+
+InputBuffer::~InputBuffer() { Release(); }
 
 FilterInput::~FilterInput() {
   if (memory_) GlobalFree(memory_);

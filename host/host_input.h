@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gifimport/host_stream.h"
@@ -24,6 +25,31 @@ constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
 
 // The kinds of input the filter is handed, as the filter names them.
 enum class InputKind { kFile, kMemory, kHostStream };
+
+// A buffer of a given size for a whole file (input_file_posix.cpp,
+// input_file_win.cpp). On Linux it asks for large pages: touching a fresh
+// buffer of many megabytes a small page at a time costs several times the
+// read into it.
+class InputBuffer {
+ public:
+  InputBuffer() = default;
+  ~InputBuffer();
+  InputBuffer(const InputBuffer&) = delete;
+  InputBuffer& operator=(const InputBuffer&) = delete;
+  InputBuffer(InputBuffer&& other) noexcept { *this = std::move(other); }
+  InputBuffer& operator=(InputBuffer&& other) noexcept;
+
+  // False when there is no memory for it; what was held before is released.
+  bool Allocate(size_t size);
+  void Release();
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  size_t held_ = 0;  // what the system gave, the size rounded up
+};
 
 // An input as the host holds it. A regular file the filter reads by its
 // path stays open here, unread: the host reads it only when it needs its
@@ -40,8 +66,8 @@ class HostInput {
   // read yet; false with *error set when that read fails.
   bool ReadKept(std::string* error);
   bool haveBytes() const { return haveBytes_; }
-  const uint8_t* data() const { return whole_ ? whole_.get() : buffered_.data(); }
-  size_t size() const { return whole_ ? wholeSize_ : buffered_.size(); }
+  const uint8_t* data() const { return whole_.data() ? whole_.data() : buffered_.data(); }
+  size_t size() const { return whole_.data() ? wholeSize_ : buffered_.size(); }
 
  private:
   friend bool ReadHostInput(const std::string&, InputKind, HostInput*, std::string*);
@@ -52,9 +78,9 @@ class HostInput {
 
   bool haveBytes_ = false;
   std::unique_ptr<std::FILE, FileCloser> kept_;  // open, not read yet
-  std::unique_ptr<uint8_t[]> whole_;             // a regular file, read at its size
-  size_t wholeSize_ = 0;
-  std::vector<uint8_t> buffered_;  // anything else, read as it came
+  InputBuffer whole_;                            // a regular file, read at its size
+  size_t wholeSize_ = 0;                         // what the read gave
+  std::vector<uint8_t> buffered_;                // anything else, read as it came
 };
 
 // Opens `name` once: a regular file going by its path (kind kFile) is kept

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "host/host_input.h"
 
@@ -17,6 +18,20 @@ int64_t OpenFileSize(std::FILE* file) {
     return -1;
   }
   return size.QuadPart;
+}
+
+bool InputBuffer::Allocate(size_t size) {
+  Release();
+  data_ = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));  // an empty file has a place
+  if (!data_) return false;
+  size_ = held_ = size;
+  return true;
+}
+
+void InputBuffer::Release() {
+  std::free(data_);
+  data_ = nullptr;
+  size_ = held_ = 0;
 }
 
 }  // namespace host
