@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "companion/large_buffer.h"
 #include "companion/render_internal.h"
 
 #ifdef STANDIN_HAVE_PNG
@@ -306,15 +307,15 @@ bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>
               stored <= kMaxWholeBytes
           ? libdeflate_zlib_compress_bound(compressor.get(), static_cast<size_t>(stored))
           : 0;
-  std::unique_ptr<uint8_t[]> image, compressed;
+  internal::LargeBuffer image, compressed;
   if (bound > 0 && charge.Add(stored + bound)) {
-    image.reset(new (std::nothrow) uint8_t[static_cast<size_t>(stored)]);
-    compressed.reset(new (std::nothrow) uint8_t[bound]);
+    image.Allocate(static_cast<size_t>(stored));
+    compressed.Allocate(bound);
   }
   if (!image || !compressed) {
     charge.Release();
-    image.reset();
-    compressed.reset();
+    image.Release();
+    compressed.Release();
     return WritePng(plan, rows, sink, options, 0, plan.height, error);
   }
   std::vector<uint8_t> row(static_cast<size_t>(plan.width));
@@ -325,7 +326,7 @@ bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>
       if (error) *error = "the writing was cancelled";
       return false;
     }
-    uint8_t* out = &image[stride * static_cast<size_t>(y)];
+    uint8_t* out = image.get() + stride * static_cast<size_t>(y);
     out[0] = 0;  // no filter
     if (plan.palette && plan.bitDepth < 8) {
       rows(y, row.data());
@@ -343,7 +344,7 @@ bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>
   }
   const size_t size = libdeflate_zlib_compress(
       compressor.get(), image.get(), static_cast<size_t>(stored), compressed.get(), bound);
-  image.reset();
+  image.Release();
   uint8_t header[13] = {};
   PutBigEndian(static_cast<uint32_t>(plan.width), header);
   PutBigEndian(static_cast<uint32_t>(plan.height), header + 4);
