@@ -107,14 +107,13 @@ std::string SystemReason() { return std::strerror(errno); }
 std::string HostInput::DisplayName() const { return name == "-" ? "standard input" : name; }
 
 // A regular file in one read of the size it has, into a buffer of that size.
-bool HostInput::ReadWhole(std::FILE* file, std::string* error) {
+bool HostInput::ReadWhole(std::FILE* file, uint64_t limit, std::string* error) {
   const std::string shown = DisplayName();
   const int64_t size = OpenFileSize(file);
   if (size < 0) {
     *error = "cannot read " + shown + ": " + SystemReason();
     return false;
   }
-  const uint64_t limit = ReadLimit();
   if (static_cast<uint64_t>(size) > limit) {
     *error = TooLarge(shown, limit);
     return false;
@@ -140,7 +139,9 @@ bool HostInput::ReadWhole(std::FILE* file, std::string* error) {
 bool HostInput::ReadKept(std::string* error) {
   if (!kept_) return true;
   const std::unique_ptr<std::FILE, FileCloser> file = std::move(kept_);
-  return ReadWhole(file.get(), error);
+  // Against the bound of the open: what the import holds meanwhile does
+  // not stop the host reading what it was let read.
+  return ReadWhole(file.get(), keptLimit_, error);
 }
 
 // An empty input goes to the filter like any other (by memory as a
@@ -191,9 +192,10 @@ bool ReadHostInput(const std::string& name, InputKind kind, HostInput* input, st
       return false;
     }
     input->kept_ = std::move(file);
+    input->keptLimit_ = limit;
     return true;
   }
-  input->haveBytes_ = input->regular ? input->ReadWhole(file.get(), error)
+  input->haveBytes_ = input->regular ? input->ReadWhole(file.get(), ReadLimit(), error)
                                      : ReadAll(file.get(), shown, &input->buffered_, error);
   return input->haveBytes_;
 }

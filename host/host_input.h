@@ -74,10 +74,11 @@ class HostInput {
   struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
-  bool ReadWhole(std::FILE* file, std::string* error);
+  bool ReadWhole(std::FILE* file, uint64_t limit, std::string* error);
 
   bool haveBytes_ = false;
   std::unique_ptr<std::FILE, FileCloser> kept_;  // open, not read yet
+  uint64_t keptLimit_ = 0;                       // the most it may be read to
   InputBuffer whole_;                            // a regular file, read at its size
   size_t wholeSize_ = 0;                         // what the read gave
   std::vector<uint8_t> buffered_;                // anything else, read as it came
