@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The command line against Pillow on the 16-Mpx files of make_bench_gifs.
 
-    bench/cli_bench.py [--build build/default] [--runs 5] [--cpu 1]
+    bench/cli_bench.py [--build build/default] [--runs 5] [--cpu 1] [--cpu-time]
                        [--kinds photo8,noise8,noise4] [--dir DIR] [--python PY]
 
 Makes the files (build/default/bin/make_bench_gifs) in a scratch folder
@@ -14,8 +14,8 @@ pinned to one CPU, the median of RUNS runs (taken in turns) of:
   Pillow   PY -c "Image.open(F).save(out, compress_level=1)"
 
 (--cpu-time: user and system time instead of wall time, for a loaded
-machine) and, for fairness, Pillow's open and save inside one interpreter (the
-interpreter's start-up and the import of PIL left out). The table gives the
+machine) and, for fairness, Pillow's open and save inside one interpreter
+(the interpreter's start-up and the import of PIL left out). The table gives the
 PNG sizes too: ours against Pillow's (zlib level 1), which ours should be
 within 5% of. Pillow is Debian's python3-pil; PY is this interpreter when it
 has PIL, else /usr/bin/python3.
