@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +61,9 @@ struct Sample {
   double units = 0;  // pixels, or images or sub-blocks for the growth files
   const char* unit = "MPix";
   int64_t peakBytes[2] = {-1, -1};  // one import's peak resident memory, per input kind
+  // The wall time of that import, the first of a fresh process (what a
+  // command-line host pays), per input kind.
+  double firstSeconds[2] = {NAN, NAN};
 };
 
 std::string scratchDirectory;
@@ -306,8 +310,9 @@ int64_t StatusBytes(const char* field) {
   return -1;
 }
 
-// In the child: one import of `path`; prints the result and the peak
-// resident memory the import added to what the process held before it.
+// In the child: one import of `path`; prints the result, the peak resident
+// memory the import added to what the process held before it and the
+// import's wall time in seconds.
 int MeasureOneImport(const std::string& inputName, const std::string& path) {
   Sample sample;
   sample.path = path;
@@ -324,28 +329,35 @@ int MeasureOneImport(const std::string& inputName, const std::string& path) {
     std::fputs("5", f);
     std::fclose(f);
   }
+  const auto start = std::chrono::steady_clock::now();
   const int32_t result = ImportOnce(setup, sample, input);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   const int64_t peak = StatusBytes("VmHWM");
-  std::printf("%d %lld\n", result, static_cast<long long>(peak - before));
+  std::printf("%d %lld %.6f\n", result, static_cast<long long>(peak - before), took.count());
   return 0;
 }
 
-int64_t MeasureInChild(const Sample& sample, InputKind input) {
+// Sets the sample's peak and first-import time for `input` (slot 0 memory, 1 file).
+void MeasureInChild(Sample* sample, InputKind input) {
+  const int slot = input == InputKind::kMemory ? 0 : 1;
   char self[4096];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return -1;
+  if (n <= 0) return;
   self[n] = '\0';
   const std::string command =
       std::string("'") + self +
-      "' --peak-memory=" + (input == InputKind::kMemory ? "memory" : "file") + " '" + sample.path +
+      "' --peak-memory=" + (input == InputKind::kMemory ? "memory" : "file") + " '" + sample->path +
       "'";
   std::FILE* child = popen(command.c_str(), "r");
-  if (child == nullptr) return -1;
+  if (child == nullptr) return;
   int result = -1;
   long long bytes = -1;
-  const bool read = std::fscanf(child, "%d %lld", &result, &bytes) == 2;
+  double seconds = NAN;
+  const bool read = std::fscanf(child, "%d %lld %lf", &result, &bytes, &seconds) == 3;
   pclose(child);
-  return read && result == 0 ? bytes : -1;
+  if (!read || result != 0) return;
+  sample->peakBytes[slot] = bytes;
+  sample->firstSeconds[slot] = seconds;
 }
 
 // ---- Timing -----------------------------------------------------------------------
@@ -480,6 +492,14 @@ void PrintTable(const Collector& c, const std::vector<Sample>& images,
                 c.Median("sdk/log-on/" + s.name) / mem, mem * 1e3, read * 1e3, read / mem);
   }
   if (!kPeers.empty()) PrintPeers(c, images);
+  std::printf(
+      "\nThe first import in a fresh process (wall time, one child process each), as a\n"
+      "command-line host pays it, against the median CPU time above.\n\n");
+  std::printf("%-18s %12s %12s %12s\n", "file", "first file", "first mem", "first/median");
+  for (const Sample& s : images) {
+    std::printf("%-18s %9.1f ms %9.1f ms %11.2fx\n", s.name.c_str(), s.firstSeconds[1] * 1e3,
+                s.firstSeconds[0] * 1e3, s.firstSeconds[1] / c.Median("import/file/" + s.name));
+  }
   if (growth.empty()) return;
   // growth[0] is a GIF of one pixel: what every import costs, whatever its size.
   const double fixed = c.Median("import/memory/" + growth[0].name);
@@ -568,8 +588,8 @@ int main(int argc, char** argv) {
               MakeTinyImagesSample(100000), MakeSubBlocksSample(1000), MakeSubBlocksSample(10000)};
   }
   for (Sample& s : images) {
-    s.peakBytes[0] = MeasureInChild(s, InputKind::kMemory);
-    s.peakBytes[1] = MeasureInChild(s, InputKind::kFile);
+    MeasureInChild(&s, InputKind::kMemory);
+    MeasureInChild(&s, InputKind::kFile);
   }
 
   for (const Sample& s : images) {

@@ -1,16 +1,19 @@
-// Writes import_bench's noise files to a folder, to be measured outside it
-// (callgrind's instruction counts of a host import, say):
+// Writes import_bench's files to a folder, to be measured outside it
+// (callgrind's instruction counts of a host import, or bench/cli_bench.py):
 //
 //   make_bench_gifs DIR [SIDE]
 //
-// makes DIR/noise8-SIDE.gif and DIR/noise4-SIDE.gif (SIDE 4000 unless
-// given): one SIDE x SIDE image on a grey palette, pixels from the same
-// generator and seeds as import_bench's noise8 and noise4, so they are the
-// files it times.
+// makes DIR/KIND-SIDE.gif for KIND photo8, noise8, noise4, bits1 and
+// interlaced8 (SIDE 4000 unless given): one SIDE x SIDE image on a grey
+// palette, pixels from the same generators and seeds as import_bench's
+// kinds, so they are the files it times.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/gif_writer.h"
@@ -35,11 +38,43 @@ std::vector<uint8_t> NoisePixels(size_t count, int depth, unsigned seed) {
   return pixels;
 }
 
-bool WriteNoise(const std::string& path, uint16_t side, int depth, unsigned seed) {
+// As import_bench's.
+std::vector<uint8_t> PhotoPixels(uint32_t side, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<uint8_t> pixels(size_t{side} * side);
+  const double scale = 4000.0 / side;  // the same picture at every size
+  for (size_t y = 0; y < side; ++y) {
+    const double cy = std::cos(y * scale / 437.0);
+    for (size_t x = 0; x < side; ++x) {
+      const double tone = 128 + 70 * std::sin(x * scale / 611.0) * cy +
+                          40 * std::sin((x + 2.0 * y) * scale / 997.0) +
+                          static_cast<int>(random() % 5) - 2;
+      pixels[y * side + x] = static_cast<uint8_t>(std::clamp(tone, 0.0, 255.0));
+    }
+  }
+  return pixels;
+}
+
+// As import_bench's.
+std::vector<uint8_t> DitheredPixels(uint32_t side, unsigned seed) {
+  static const int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  std::vector<uint8_t> pixels = PhotoPixels(side, seed);
+  for (size_t y = 0; y < side; ++y) {
+    for (size_t x = 0; x < side; ++x) {
+      uint8_t& p = pixels[y * side + x];
+      p = p * 16 / 256 > kBayer[y % 4][x % 4] ? 1 : 0;
+    }
+  }
+  return pixels;
+}
+
+bool WriteImage(const std::string& path, uint16_t side, int depth, bool interlaced,
+                std::vector<uint8_t> pixels) {
   gifwrite::GifBuilder builder(side, side, GreyColors(1 << depth));
   gifwrite::Image image;
   image.width = image.height = side;
-  image.pixels = NoisePixels(size_t{side} * side, depth, seed);
+  image.interlaced = interlaced;
+  image.pixels = std::move(pixels);
   builder.AddImage(image).Trailer();
   return gifwrite::WriteFile(path, builder.bytes());
 }
@@ -59,14 +94,23 @@ int main(int argc, char** argv) {
   }
   const auto s = static_cast<uint16_t>(side);
   const std::string tail = "-" + std::to_string(side) + ".gif";
+  const size_t pixels = size_t{s} * s;
   struct Kind {
     const char* name;
     int depth;
-    unsigned seed;  // the one import_bench gives this kind
+    bool interlaced;
   };
-  for (const Kind& kind : {Kind{"noise8", 8, 2}, Kind{"noise4", 4, 3}}) {
-    const std::string path = dir + "/" + kind.name + tail;
-    if (!WriteNoise(path, s, kind.depth, kind.seed)) {
+  for (const Kind& kind :
+       {Kind{"photo8", 8, false}, Kind{"noise8", 8, false}, Kind{"noise4", 4, false},
+        Kind{"bits1", 1, false}, Kind{"interlaced8", 8, true}}) {
+    const std::string name = kind.name;
+    // The generator and seed import_bench gives each kind.
+    std::vector<uint8_t> source = name == "bits1"    ? DitheredPixels(s, 4)
+                                  : name == "noise8" ? NoisePixels(pixels, 8, 2)
+                                  : name == "noise4" ? NoisePixels(pixels, 4, 3)
+                                                     : PhotoPixels(s, 1);
+    const std::string path = dir + "/" + name + tail;
+    if (!WriteImage(path, s, kind.depth, kind.interlaced, std::move(source))) {
       std::fprintf(stderr, "make_bench_gifs: cannot write %s\n", path.c_str());
       return 1;
     }

@@ -123,7 +123,8 @@ BitmapRows::BitmapRows(const Picture& picture, const Bitmap& bitmap, int imageHe
   }
 }
 
-void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
+template <typename Index>
+void BitmapRows::GatherInto(int row, int x0, int width, Index* out) const {
   if (row < 0 || static_cast<size_t>(row) + 1 >= first_.size()) return;
   const int depth = bitmap_.depth;
   const bool leaveOut = bitmap_.transparent;
@@ -136,15 +137,28 @@ void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
     const int first = std::max(0, x0 - slice.column0);
     const int end = static_cast<int>(
         std::min<int64_t>(slice.pixels, static_cast<int64_t>(x0) + width - slice.column0));
-    int16_t* o = out + (slice.column0 - x0);
+    Index* o = out + (slice.column0 - x0);
+    // Bytes to bytes, every one drawn: the row as it is.
+    if (sizeof(Index) == 1 && depth == 8 && !leaveOut) {
+      if (first < end) std::memcpy(o + first, data + first, static_cast<size_t>(end - first));
+      continue;
+    }
     for (int c = first; c < end; ++c) {
       const int index = depth == 8   ? data[c]
                         : depth == 4 ? (c & 1 ? data[c >> 1] & 0x0F : data[c >> 1] >> 4)
                                      : (data[c >> 3] >> (7 - (c & 7))) & 1;
       if (leaveOut && index == back) continue;
-      o[c] = static_cast<int16_t>(index);
+      o[c] = static_cast<Index>(index);
     }
   }
+}
+
+void BitmapRows::Gather(int row, int x0, int width, int16_t* out) const {
+  GatherInto(row, x0, width, out);
+}
+
+void BitmapRows::Gather(int row, int x0, int width, uint8_t* out) const {
+  GatherInto(row, x0, width, out);
 }
 
 void BitmapRows::Spans(int row, int x0, int width, std::vector<std::pair<int, int>>* spans) const {
@@ -320,21 +334,17 @@ bool WholePicturePng(const Picture& picture, std::FILE* out, const RenderOptions
   PngPlan plan;
   plan.width = width;
   plan.height = height;
-  std::vector<int16_t> line(static_cast<size_t>(width));
   Canvas strip;
   std::function<void(int, uint8_t*)> fill;
   if (!hasText && PlanPalette(bitmaps, options.background ? &background : nullptr,
                               CoversArea(bitmapRows, 0, 0, width, height), &plan)) {
+    // Straight into the row: where no bitmap draws keeps the empty entry.
     fill = [&](int y, uint8_t* row) {
-      std::fill(line.begin(), line.end(), -1);
+      std::memset(row, plan.emptyIndex, static_cast<size_t>(width));
       for (const Picture::Item& item : picture.order) {
         if (item.kind == Picture::Item::kBitmap && item.index < rows.size() && rows[item.index]) {
-          rows[item.index]->Gather(y, 0, width, line.data());
+          rows[item.index]->Gather(y, 0, width, row);
         }
-      }
-      for (int x = 0; x < width; ++x) {
-        const int16_t index = line[static_cast<size_t>(x)];
-        row[x] = static_cast<uint8_t>(index < 0 ? plan.emptyIndex : index);
       }
     };
   } else {

@@ -104,12 +104,16 @@ class BitmapRows {
   // it was. Later bands win, a transparent bitmap's back colour index is
   // left out.
   void Gather(int row, int x0, int width, int16_t* out) const;
+  void Gather(int row, int x0, int width, uint8_t* out) const;
   // Appends the column spans [from, to) of image row `row` that the bitmap
   // surely draws (none for a transparent bitmap, whose pixels may be left
   // out), clipped to [x0, x0 + width) and counted from x0.
   void Spans(int row, int x0, int width, std::vector<std::pair<int, int>>* spans) const;
 
  private:
+  template <typename Index>
+  void GatherInto(int row, int x0, int width, Index* out) const;
+
   const Picture& picture_;
   const Bitmap& bitmap_;
   std::vector<uint32_t> first_;  // bands of row r: bands_[first_[r] .. first_[r + 1])

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "companion/large_buffer.h"
 #include "companion/render_internal.h"
 
 #ifdef STANDIN_HAVE_PNG
@@ -290,6 +291,23 @@ void FilterRows(uint8_t* image, size_t stride, int height, size_t bpp, const uin
 
 using Compressor = std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>;
 
+// Whether deflating gains anything on `data`, by samples spread over it,
+// each compressed on its own. Noise, as a GIF of random or dithered pixels
+// holds, gains nothing at any level, and finding so takes the compressor
+// four times as long as storing the bytes: such an image is stored.
+bool DeflateGains(libdeflate_compressor* compressor, const uint8_t* data, size_t size) {
+  constexpr size_t kSample = 16384, kSamples = 16;
+  if (size < kSample * kSamples * 4) return true;  // small: the choice saves little
+  std::vector<uint8_t> out(libdeflate_deflate_compress_bound(compressor, kSample));
+  size_t packed = 0;
+  for (size_t i = 0; i < kSamples; ++i) {
+    const uint8_t* at = data + (size - kSample) / (kSamples - 1) * i;
+    const size_t n = libdeflate_deflate_compress(compressor, at, kSample, out.data(), out.size());
+    packed += n > 0 ? n : kSample;
+  }
+  return packed * 100 < kSample * kSamples * 99;  // a gain under 1% is none
+}
+
 }  // namespace
 
 bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>& rows,
@@ -300,21 +318,23 @@ bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>
   const size_t stride = rowBytes + 1;
   const uint64_t stored = uint64_t{stride} * static_cast<uint64_t>(std::max(plan.height, 0));
   Compressor compressor(libdeflate_alloc_compressor(level), libdeflate_free_compressor);
+  Compressor storer(libdeflate_alloc_compressor(0), libdeflate_free_compressor);
   internal::MemoryCharge charge;
   const size_t bound =
-      compressor && plan.width > 0 && plan.height > 0 && plan.width <= kMaxPngSide &&
+      compressor && storer && plan.width > 0 && plan.height > 0 && plan.width <= kMaxPngSide &&
               stored <= kMaxWholeBytes
-          ? libdeflate_zlib_compress_bound(compressor.get(), static_cast<size_t>(stored))
+          ? std::max(libdeflate_zlib_compress_bound(compressor.get(), static_cast<size_t>(stored)),
+                     libdeflate_zlib_compress_bound(storer.get(), static_cast<size_t>(stored)))
           : 0;
-  std::unique_ptr<uint8_t[]> image, compressed;
+  internal::LargeBuffer image, compressed;
   if (bound > 0 && charge.Add(stored + bound)) {
-    image.reset(new (std::nothrow) uint8_t[static_cast<size_t>(stored)]);
-    compressed.reset(new (std::nothrow) uint8_t[bound]);
+    image.Allocate(static_cast<size_t>(stored));
+    compressed.Allocate(bound);
   }
   if (!image || !compressed) {
     charge.Release();
-    image.reset();
-    compressed.reset();
+    image.Release();
+    compressed.Release();
     return WritePng(plan, rows, sink, options, 0, plan.height, error);
   }
   std::vector<uint8_t> row(static_cast<size_t>(plan.width));
@@ -325,7 +345,7 @@ bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>
       if (error) *error = "the writing was cancelled";
       return false;
     }
-    uint8_t* out = &image[stride * static_cast<size_t>(y)];
+    uint8_t* out = image.get() + stride * static_cast<size_t>(y);
     out[0] = 0;  // no filter
     if (plan.palette && plan.bitDepth < 8) {
       rows(y, row.data());
@@ -341,9 +361,13 @@ bool WritePngWhole(const PngPlan& plan, const std::function<void(int, uint8_t*)>
     const std::vector<uint8_t> zeros(rowBytes);
     FilterRows(image.get(), stride, plan.height, plan.palette ? 1 : 4, zeros.data());
   }
-  const size_t size = libdeflate_zlib_compress(
-      compressor.get(), image.get(), static_cast<size_t>(stored), compressed.get(), bound);
-  image.reset();
+  libdeflate_compressor* chosen =
+      level > 0 && !DeflateGains(compressor.get(), image.get(), static_cast<size_t>(stored))
+          ? storer.get()
+          : compressor.get();
+  const size_t size = libdeflate_zlib_compress(chosen, image.get(), static_cast<size_t>(stored),
+                                               compressed.get(), bound);
+  image.Release();
   uint8_t header[13] = {};
   PutBigEndian(static_cast<uint32_t>(plan.width), header);
   PutBigEndian(static_cast<uint32_t>(plan.height), header + 4);

@@ -445,12 +445,14 @@ int32_t RunImportFile(const FilterExports& filter, HGLOBAL setup, const FilterIn
   return result;
 }
 
-// "NAME: WORDS (error N); reading stopped at ..." for a failed import.
-std::string DescribeFailure(const HostInput& input, int32_t result) {
-  std::string message = input.DisplayName() + ": " + DescribeFilterError(result);
-  if (input.haveBytes) {
-    const std::string where =
-        DescribeStopPosition(ReadGifStructure(input.bytes), StandInLastStreamPosition());
+// "NAME: WORDS (error N); reading stopped at ..." for a failed import. A
+// file the filter read by its path is read here, now that it is needed.
+std::string DescribeFailure(HostInput* input, int32_t result) {
+  std::string message = input->DisplayName() + ": " + DescribeFilterError(result);
+  std::string unread;
+  if (input->ReadKept(&unread) && input->haveBytes()) {
+    const std::string where = DescribeStopPosition(ReadGifStructure(input->data(), input->size()),
+                                                   StandInLastStreamPosition());
     if (!where.empty()) message += "; " + where;
   }
   return message;
@@ -486,8 +488,8 @@ std::string TargetFor(const ImportArgs& args, const std::string& file) {
 // input not read whole, or nothing read of it but a problem): the import
 // then says what is wrong.
 int FramesFound(const HostInput& input) {
-  if (!input.haveBytes) return -1;
-  const GifStructure gif = ReadGifStructure(input.bytes);
+  if (!input.haveBytes()) return -1;
+  const GifStructure gif = ReadGifStructure(input.data(), input.size());
   if (gif.images.empty() && !gif.problem.empty() && !gif.trailerMissing) return -1;
   return static_cast<int>(gif.images.size());
 }
@@ -498,8 +500,8 @@ int WriteFrames(const StandInPicture* picture, const HostInput& input, const Imp
                 const std::string& target, ImportSession* session, ProgressLine* progress,
                 std::string* shown) {
   const std::string name = input.DisplayName();
-  const std::vector<FrameInfo> frames =
-      ListFrames(picture, input.haveBytes ? ReadGifStructure(input.bytes) : GifStructure());
+  const std::vector<FrameInfo> frames = ListFrames(
+      picture, input.haveBytes() ? ReadGifStructure(input.data(), input.size()) : GifStructure());
   const int count = static_cast<int>(frames.size());
   const int last = args.frame == kLastFrame || args.frame == kAllFrames ? count : args.frame;
   const int first = args.frame == kAllFrames ? 1 : last;
@@ -584,7 +586,10 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
   FilterInput handed;
   std::string error;
   if (given != nullptr) input = std::move(*given);
+  // The frames are told apart by the file's bytes: a file the filter reads
+  // by its path is read by the host as well, once.
   const bool ready = (given != nullptr || ReadHostInput(file, args.inputKind, &input, &error)) &&
+                     (args.frame == 0 || input.ReadKept(&error)) &&
                      handed.Prepare(input, args.inputKind, &error);
   // Ctrl-C while waiting on a pipe ends the read with EINTR or short.
   if (InterruptRequested()) {
@@ -640,7 +645,7 @@ int ImportOne(const FilterExports& filter, HGLOBAL setup, const ImportArgs& args
     return kExitCancelled;
   }
   if (result != 0) {
-    PrintError(DescribeFailure(input, result));
+    PrintError(DescribeFailure(&input, result));
     return kExitFailed;
   }
   if (picture == nullptr) {
@@ -694,7 +699,10 @@ int RunImportCommand(int argc, char** argv) {
   HostInput* given = nullptr;
   if (args.frame > 0) {
     std::string error;
-    if (!ReadHostInput(args.files[0], args.inputKind, &framed, &error)) {
+    // The frames are counted from the file's bytes, read here also when
+    // the filter reads the file by its path.
+    if (!ReadHostInput(args.files[0], args.inputKind, &framed, &error) ||
+        !framed.ReadKept(&error)) {
       PrintError(InterruptRequested() ? framed.DisplayName() + ": the import was cancelled"
                                       : error);
       return InterruptRequested() ? kExitCancelled : kExitFailed;

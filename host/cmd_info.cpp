@@ -130,7 +130,10 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputKind kind, bool json, const std:
   HostInput input;
   FilterInput handed;
   std::string error;
-  if (!ReadHostInput(name, kind, &input, &error) || !handed.Prepare(input, kind, &error)) {
+  // The structure is read from the bytes: a file the filter reads by its
+  // path is read here too, once, at its size.
+  if (!ReadHostInput(name, kind, &input, &error) || !input.ReadKept(&error) ||
+      !handed.Prepare(input, kind, &error)) {
     PrintError(error);
     return false;
   }
@@ -154,7 +157,8 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputKind kind, bool json, const std:
     PrintError(input.DisplayName() + ": " + DescribeFilterError(result));
     return false;
   }
-  const GifStructure gif = input.haveBytes ? ReadGifStructure(input.bytes) : GifStructure();
+  const GifStructure gif =
+      input.haveBytes() ? ReadGifStructure(input.data(), input.size()) : GifStructure();
   if (json) {
     std::printf("%s\n", GifStructureJson(input.DisplayName(), gif, static_cast<int>(record.width),
                                          static_cast<int>(record.height),
@@ -164,7 +168,7 @@ bool ShowInfo(GetFileInfoProc getFileInfo, InputKind kind, bool json, const std:
     std::printf("%s: %dx%d, %d bits per pixel\n", input.DisplayName().c_str(),
                 static_cast<int>(record.width), static_cast<int>(record.height),
                 static_cast<int>(record.bitsPerPixel));
-    if (input.haveBytes) PrintStructure(gif);
+    if (input.haveBytes()) PrintStructure(gif);
   }
   // The header alone reads well; what stops an import fails here alike.
   if (gif.problem.empty() || gif.trailerMissing) return true;

@@ -7,9 +7,22 @@
 namespace host {
 namespace {
 
+// The input's bytes as the reader indexes them.
+class Bytes {
+ public:
+  Bytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  size_t size() const { return size_; }
+  const uint8_t* begin() const { return data_; }
+  const uint8_t& operator[](size_t i) const { return data_[i]; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
 class Reader {
  public:
-  explicit Reader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  explicit Reader(const Bytes& bytes) : bytes_(bytes) {}
   int64_t position() const { return position_; }
   bool Has(int64_t n) const { return position_ + n <= static_cast<int64_t>(bytes_.size()); }
   int Byte() { return bytes_[static_cast<size_t>(position_++)]; }
@@ -51,7 +64,7 @@ class Reader {
   }
 
  private:
-  const std::vector<uint8_t>& bytes_;
+  const Bytes& bytes_;
   int64_t position_ = 0;
 };
 
@@ -81,7 +94,8 @@ std::string Quote(const std::string& text) {
 
 }  // namespace
 
-GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes) {
+GifStructure ReadGifStructure(const uint8_t* data, size_t length) {
+  const Bytes bytes(data, length);
   GifStructure gif;
   gif.size = static_cast<int64_t>(bytes.size());
   Reader in(bytes);

@@ -4,6 +4,7 @@
 #ifndef GIFIMPORT_HOST_GIF_STRUCTURE_H
 #define GIFIMPORT_HOST_GIF_STRUCTURE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,7 +71,7 @@ struct GifStructure {
   bool trailerMissing = false;  // the one problem the filter's import reads past
 };
 
-GifStructure ReadGifStructure(const std::vector<uint8_t>& bytes);
+GifStructure ReadGifStructure(const uint8_t* data, size_t length);
 
 // "reading stopped at byte P of S, in image 2 of 3 (the file ends inside
 // image 2)": where `position` lies in the structure.

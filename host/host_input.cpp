@@ -17,7 +17,7 @@ namespace {
 // Open host streams by user value - 1. The user value is 32 bits on every
 // target, so it names a slot rather than carrying a pointer.
 struct ByteStream {
-  const std::vector<uint8_t>* bytes = nullptr;  // null: a free slot
+  const HostInput* input = nullptr;  // null: a free slot
   int64_t position = 0;
 };
 
@@ -30,20 +30,20 @@ ByteStream* StreamFor(uint32_t userValue) {
   std::vector<ByteStream>& slots = StreamSlots();
   if (userValue < 1 || userValue > slots.size()) return nullptr;
   ByteStream* stream = &slots[userValue - 1];
-  return stream->bytes ? stream : nullptr;
+  return stream->input ? stream : nullptr;
 }
 
 int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffer, int32_t value,
                               int32_t origin) {
   ByteStream* stream = StreamFor(userValue);
   if (!stream) return -1;
-  const auto size = static_cast<int64_t>(stream->bytes->size());
+  const auto size = static_cast<int64_t>(stream->input->size());
   switch (operation) {
     case kHostStreamRead: {
       if (value < 0 || (value > 0 && !buffer)) return -1;
       const int64_t take = std::max<int64_t>(0, std::min<int64_t>(value, size - stream->position));
       if (take > 0)
-        std::memcpy(buffer, stream->bytes->data() + stream->position, static_cast<size_t>(take));
+        std::memcpy(buffer, stream->input->data() + stream->position, static_cast<size_t>(take));
       stream->position += take;
       return static_cast<int32_t>(take);
     }
@@ -62,22 +62,33 @@ int32_t WINAPI ByteStreamProc(uint32_t userValue, int32_t operation, void* buffe
   }
 }
 
-// Reads `file` to its end, at most kMaxInputBytes and what the memory
-// budget leaves, so that an endless input such as /dev/zero stops there
-// instead of eating all memory; false with *error set.
-bool ReadAll(std::FILE* file, const std::string& shown, std::vector<uint8_t>* bytes,
-             std::string* error) {
-  bytes->clear();
+// The most the host reads of an input: 1 GiB, and what the memory budget
+// leaves.
+uint64_t ReadLimit() {
   uint64_t limit = kMaxInputBytes;
   const unsigned long long budget = PlatformMemoryBudget(), inUse = PlatformMemoryInUse();
   const unsigned long long left = budget > inUse ? budget - inUse : 0;
   if (budget != 0 && left < limit) limit = left;
+  return limit;
+}
+
+std::string TooLarge(const std::string& shown, uint64_t limit) {
+  return shown + " holds more than " + std::to_string(limit) +
+         " bytes (at most 1 GiB, within the memory budget): not a GIF this tool reads";
+}
+
+// Reads `file` to its end, at most ReadLimit(), so that an endless input
+// such as /dev/zero stops there instead of eating all memory; false with
+// *error set.
+bool ReadAll(std::FILE* file, const std::string& shown, std::vector<uint8_t>* bytes,
+             std::string* error) {
+  bytes->clear();
+  const uint64_t limit = ReadLimit();
   uint8_t chunk[65536];
   size_t n = 0;
   while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
     if (bytes->size() + n > limit) {
-      *error = shown + " holds more than " + std::to_string(limit) +
-               " bytes (at most 1 GiB, within the memory budget): not a GIF this tool reads";
+      *error = TooLarge(shown, limit);
       return false;
     }
     bytes->insert(bytes->end(), chunk, chunk + n);
@@ -95,6 +106,44 @@ std::string SystemReason() { return std::strerror(errno); }
 
 std::string HostInput::DisplayName() const { return name == "-" ? "standard input" : name; }
 
+// A regular file in one read of the size it has, into a buffer of that size.
+bool HostInput::ReadWhole(std::FILE* file, uint64_t limit, std::string* error) {
+  const std::string shown = DisplayName();
+  const int64_t size = OpenFileSize(file);
+  if (size < 0) {
+    *error = "cannot read " + shown + ": " + SystemReason();
+    return false;
+  }
+  if (static_cast<uint64_t>(size) > limit) {
+    *error = TooLarge(shown, limit);
+    return false;
+  }
+  const auto wanted = static_cast<size_t>(size);
+  if (!whole_.Allocate(wanted)) {
+    *error = "cannot read " + shown + ": no memory for its " + std::to_string(size) + " bytes";
+    return false;
+  }
+  // Unbuffered, the read goes straight into the buffer, in one call.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  const size_t got = wanted > 0 ? std::fread(whole_.data(), 1, wanted, file) : 0;
+  if (std::ferror(file)) {
+    *error = "cannot read " + shown + ": " + SystemReason();
+    whole_.Release();
+    return false;
+  }
+  wholeSize_ = got;  // a file cut short since its size was taken reads as what is left
+  haveBytes_ = true;
+  return true;
+}
+
+bool HostInput::ReadKept(std::string* error) {
+  if (!kept_) return true;
+  const std::unique_ptr<std::FILE, FileCloser> file = std::move(kept_);
+  // Against the bound of the open: what the import holds meanwhile does
+  // not stop the host reading what it was let read.
+  return ReadWhole(file.get(), keptLimit_, error);
+}
+
 // An empty input goes to the filter like any other (by memory as a
 // discarded block): its answer is the same by every input kind and in every
 // command.
@@ -108,8 +157,8 @@ bool ReadHostInput(const std::string& name, InputKind kind, HostInput* input, st
       return false;
     }
     UseBinaryMode(stdin);
-    input->haveBytes = ReadAll(stdin, shown, &input->bytes, error);
-    return input->haveBytes;
+    input->haveBytes_ = ReadAll(stdin, shown, &input->buffered_, error);
+    return input->haveBytes_;
   }
   // stat does not open, so it never waits on a FIFO; the one open below
   // does, as reading a FIFO means.
@@ -128,15 +177,40 @@ bool ReadHostInput(const std::string& name, InputKind kind, HostInput* input, st
     *error = shown + " holds more than 1 GiB: not a GIF this tool reads";
     return false;
   }
-  std::FILE* file = std::fopen(name.c_str(), "rb");
+  std::unique_ptr<std::FILE, HostInput::FileCloser> file(std::fopen(name.c_str(), "rb"));
   if (!file) {
     *error = "cannot open " + shown + ": " + SystemReason();
     return false;
   }
-  input->haveBytes = ReadAll(file, shown, &input->bytes, error);
-  std::fclose(file);
-  return input->haveBytes;
+  if (input->regular && kind == InputKind::kFile) {
+    // The filter reads it. What the budget would refuse to read is refused
+    // now, as it is for every other way in.
+    const int64_t size = OpenFileSize(file.get());
+    const uint64_t limit = ReadLimit();
+    if (size >= 0 && static_cast<uint64_t>(size) > limit) {
+      *error = TooLarge(shown, limit);
+      return false;
+    }
+    input->kept_ = std::move(file);
+    input->keptLimit_ = limit;
+    return true;
+  }
+  input->haveBytes_ = input->regular ? input->ReadWhole(file.get(), ReadLimit(), error)
+                                     : ReadAll(file.get(), shown, &input->buffered_, error);
+  return input->haveBytes_;
 }
+
+InputBuffer& InputBuffer::operator=(InputBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(held_, other.held_);
+  }
+  return *this;
+}
+
+InputBuffer::~InputBuffer() { Release(); }
 
 FilterInput::~FilterInput() {
   if (memory_) GlobalFree(memory_);
@@ -149,32 +223,32 @@ bool FilterInput::Prepare(const HostInput& input, InputKind kind, std::string* e
     path_ = input.name;
     return true;
   }
-  if (!input.haveBytes) {
+  if (!input.haveBytes()) {
     *error = "the input was not read";
     return false;
   }
   if (kind_ == InputKind::kHostStream) {
     std::vector<ByteStream>& slots = StreamSlots();
     size_t slot = 0;
-    while (slot < slots.size() && slots[slot].bytes) ++slot;
+    while (slot < slots.size() && slots[slot].input) ++slot;
     if (slot == slots.size()) slots.emplace_back();
-    slots[slot].bytes = &input.bytes;
+    slots[slot].input = &input;
     slots[slot].position = 0;
     streamValue_ = static_cast<uint32_t>(slot + 1);
     return true;
   }
-  memory_ = GlobalAlloc(GMEM_MOVEABLE, input.bytes.size());
+  memory_ = GlobalAlloc(GMEM_MOVEABLE, input.size());
   if (!memory_) {
-    *error = "cannot get a memory block of " + std::to_string(input.bytes.size()) + " bytes";
+    *error = "cannot get a memory block of " + std::to_string(input.size()) + " bytes";
     return false;
   }
-  if (!input.bytes.empty()) {
+  if (input.size() > 0) {
     const LockedGlobal locked(memory_);
     if (!locked) {
       *error = "cannot lock the memory block";
       return false;
     }
-    std::memcpy(locked.As<void>(), input.bytes.data(), input.bytes.size());
+    std::memcpy(locked.As<void>(), input.data(), input.size());
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,40 @@ TEST(Outputs, PngSvgAndMetafileShowExactlyTheRenderedPixels) {
   EXPECT_TRUE(!ReadBack(std::string(bytes.begin(), bytes.end()), true, &read) ||
               read.Art() == shown.Art())
       << "metafile";
+}
+
+// A picture of random pixels gains nothing from deflating and is stored;
+// one whose lower half is flat is deflated: both read back exactly, and only
+// the stored one is about the size of its rows.
+TEST(Outputs, NoiseIsStoredAndFlatArtDeflatedBothExact) {
+#ifndef STANDIN_HAVE_PNG
+  GTEST_SKIP() << "the stand-in writes no PNG in this build";
+#else
+  std::vector<Rgb> palette(256);
+  for (int i = 0; i < 256; ++i) palette[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)};
+  std::mt19937 random(7);
+  for (const bool flatHalf : {false, true}) {
+    Picture picture = MakePicture(0, 0, 1100, 1100);
+    Rows pixels(1100, std::vector<int>(1100, 3));
+    for (int y = 0; y < (flatHalf ? 550 : 1100); ++y)
+      for (int& p : pixels[y]) p = int(random() & 0xFF);
+    AddBitmap(&picture, 0, 1100, 8, pixels, palette);
+    const std::string png = testing::TempDir() + "noise.png";
+    std::string error;
+    ASSERT_EQ(StandInRenderPng(picture, png.c_str(), &error), 0) << error;
+    const std::string bytes = testtable::ReadBytes(png);
+    Image read;
+    ASSERT_TRUE(ReadPng(bytes, &read));
+    EXPECT_TRUE(read.width == 1100 && read.height == 1100 && read.rgba == RenderRgba(picture).rgba)
+        << flatHalf;
+    const size_t rows = 1100 * 1101;
+    if (flatHalf) {
+      EXPECT_LT(bytes.size(), rows * 6 / 10);
+    } else {
+      EXPECT_LT(bytes.size(), rows + rows / 1000 + 2048);
+    }
+  }
+#endif
 }
 
 // An animation's 8-bit frames, each with a transparent index, each over the
