@@ -111,11 +111,17 @@ inline uint32_t CopyString(uint8_t* to, const uint8_t* from, uint32_t length, ui
 
 // The same where the caller has made sure of a word's room past the string:
 // the first word without a loop, since the strings of noisy images are one
-// to three pixels long.
+// to three pixels long; the long strings of flat images by the library's
+// copy, which moves many words at once (the string ends at or before `to`).
 inline void CopyWords(uint8_t* to, const uint8_t* from, uint32_t length) {
+  constexpr uint32_t kLongString = 4 * kWordBytes;
   uint64_t word;
   std::memcpy(&word, from, kWordBytes);
   std::memcpy(to, &word, kWordBytes);
+  if (length > kLongString) {
+    std::memcpy(to + kWordBytes, from + kWordBytes, length - kWordBytes);
+    return;
+  }
   for (uint32_t done = kWordBytes; done < length; done += kWordBytes) {
     std::memcpy(&word, from + done, kWordBytes);
     std::memcpy(to + done, &word, kWordBytes);

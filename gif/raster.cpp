@@ -39,6 +39,7 @@ inline uint64_t LoadLittle64(const uint8_t* p) {
 // Eight pixels of 0 or 1 (first pixel in the low byte) to one byte, first
 // pixel in bit 7: the multiplier's bits 63 - 9i move byte i's bit to bit
 // 63 - i, and no two partial products share a bit, so nothing carries.
+constexpr uint64_t kAboveBit0 = 0xFEFEFEFEFEFEFEFEull;  // in every byte
 inline uint8_t PackEightBits(uint64_t pixels) {
   return static_cast<uint8_t>((pixels * 0x8040201008040201ull) >> 56);
 }
@@ -53,9 +54,21 @@ void PackDepth1(uint8_t* buffer, uint32_t width, uint32_t height, size_t stride)
   for (size_t row = 0; row < height; ++row) {
     const uint8_t* in = buffer + row * width;
     uint8_t* out = buffer + row * stride;
-    for (size_t k = 0; k < fullBytes; ++k, in += 8) {
+    size_t k = 0;
+    // 32 pixels a round while they are all 0 or 1; each round reads its
+    // pixels before writing its 4 bytes, at or before them.
+    for (; k + 4 <= fullBytes; k += 4, in += 32) {
+      const uint64_t a = LoadLittle64(in), b = LoadLittle64(in + 8);
+      const uint64_t c = LoadLittle64(in + 16), d = LoadLittle64(in + 24);
+      if (((a | b | c | d) & kAboveBit0) != 0) break;
+      out[k] = PackEightBits(a);
+      out[k + 1] = PackEightBits(b);
+      out[k + 2] = PackEightBits(c);
+      out[k + 3] = PackEightBits(d);
+    }
+    for (; k < fullBytes; ++k, in += 8) {
       const uint64_t pixels = LoadLittle64(in);
-      if ((pixels & 0xFEFEFEFEFEFEFEFEull) == 0) {
+      if ((pixels & kAboveBit0) == 0) {
         out[k] = PackEightBits(pixels);
         continue;
       }
