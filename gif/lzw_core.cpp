@@ -25,6 +25,10 @@ namespace {
 constexpr uint32_t kMaxCodeWidth = 12;
 constexpr uint32_t kStackSlots = kReversalStackBytes / 2;
 constexpr uint32_t kWordBytes = 8;
+// A long string is copied four words a round, so up to this many bytes
+// past its end are written (and later overwritten, or cleared at a stop).
+constexpr uint32_t kRoundBytes = 4 * kWordBytes;
+constexpr uint32_t kBytesPastString = kRoundBytes;
 // Bits of a 64-bit load that are valid after the shift by the bit offset.
 constexpr uint32_t kLoadBits = 64 - 7;
 constexpr uint16_t kNoPendingSuffix = 0xFFFF;
@@ -109,22 +113,25 @@ inline uint32_t CopyString(uint8_t* to, const uint8_t* from, uint32_t length, ui
   return count;
 }
 
-// The same where the caller has made sure of a word's room past the string:
-// the first word without a loop, since the strings of noisy images are one
-// to three pixels long; the long strings of flat images by the library's
-// copy, which moves many words at once (the string ends at or before `to`).
+// The same where the caller has made sure of kBytesPastString of room past
+// the string: the first word without a loop, since the strings of noisy
+// images are one to three pixels long, then four words a round for the long
+// strings of flat ones. Every byte read below `length` lies before `to`;
+// those read past it only fill bytes past the string.
 inline void CopyWords(uint8_t* to, const uint8_t* from, uint32_t length) {
-  constexpr uint32_t kLongString = 4 * kWordBytes;
   uint64_t word;
   std::memcpy(&word, from, kWordBytes);
   std::memcpy(to, &word, kWordBytes);
-  if (length > kLongString) {
-    std::memcpy(to + kWordBytes, from + kWordBytes, length - kWordBytes);
-    return;
-  }
-  for (uint32_t done = kWordBytes; done < length; done += kWordBytes) {
-    std::memcpy(&word, from + done, kWordBytes);
-    std::memcpy(to + done, &word, kWordBytes);
+  for (uint32_t done = kWordBytes; done < length; done += kRoundBytes) {
+    uint64_t a, b, c, d;
+    std::memcpy(&a, from + done, kWordBytes);
+    std::memcpy(&b, from + done + kWordBytes, kWordBytes);
+    std::memcpy(&c, from + done + 2 * kWordBytes, kWordBytes);
+    std::memcpy(&d, from + done + 3 * kWordBytes, kWordBytes);
+    std::memcpy(to + done, &a, kWordBytes);
+    std::memcpy(to + done + kWordBytes, &b, kWordBytes);
+    std::memcpy(to + done + 2 * kWordBytes, &c, kWordBytes);
+    std::memcpy(to + done + 3 * kWordBytes, &d, kWordBytes);
   }
 }
 
@@ -141,10 +148,10 @@ constexpr RootPixels kRootPixels;
 // A string has at most one pixel per entry made since the clear code and
 // its root, so fewer than kLzwMaxCodes; one load gives at most
 // kCodesPerLoad codes (of 1 bit, at minimum code size 0). While this many
-// pixels are left, the strings of a load's codes and the word copied past
+// pixels are left, the strings of a load's codes and the bytes copied past
 // the last need no check of the room.
 constexpr uint32_t kCodesPerLoad = kLoadBits - kMaxCodeWidth + 1;
-constexpr uint32_t kRoomyStringBytes = kCodesPerLoad * (kLzwMaxCodes + kWordBytes);
+constexpr uint32_t kRoomyStringBytes = kCodesPerLoad * (kLzwMaxCodes + kBytesPastString);
 
 // Whether most codes of a table were roots, from a sample of its entries:
 // each is a code's string and one pixel more, so one of length 2 follows a
@@ -208,10 +215,10 @@ LzwStop LzwDecoder::Decode(LzwInput& input) {
   }
   input.bitPosition = state_.bitPosition;
   // With more input the next call goes on from here, and the strings that
-  // follow overwrite the word copied past the cursor; otherwise that word
-  // is cleared, as it may have run up to a word past the last pixel.
+  // follow overwrite the bytes copied past the cursor; otherwise they are
+  // cleared, as they may run up to kBytesPastString past the last pixel.
   if (outcome == Outcome::kNeedInput && input.more) return LzwStop::kNeedInput;
-  std::memset(state_.cursor, 0, std::min<size_t>(kWordBytes, pixelEnd_ - state_.cursor));
+  std::memset(state_.cursor, 0, std::min<size_t>(kBytesPastString, pixelEnd_ - state_.cursor));
   if (outcome == Outcome::kNeedInput) return LzwStop::kNeedInput;
 
   LzwStop stop = LzwStop::kOutputFull;
