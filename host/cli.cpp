@@ -79,6 +79,10 @@ void ProgressLine::Show(const std::string& label, int permille) {
   if (!enabled_) return;
   if (permille < 0) permille = 0;
   if (permille > 1000) permille = 1000;
+  // Asked once a sub-block: the same line again costs no formatting.
+  if (shown_ != 0 && permille == lastPermille_ && label == lastLabel_) return;
+  lastPermille_ = permille;
+  lastLabel_ = label;
   // The last column stays free: a line that fills it wraps on some terminals.
   const size_t room = width_ > 1 ? static_cast<size_t>(width_ - 1) : 0;
   char percent[8];

@@ -56,6 +56,8 @@ class ProgressLine {
   int width_ = 80;
   size_t shown_ = 0;  // characters on the line now
   std::string last_;
+  int lastPermille_ = -1;
+  std::string lastLabel_;
 };
 
 }  // namespace host

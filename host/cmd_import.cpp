@@ -227,8 +227,11 @@ struct ImportSession {
   int writeBase = 0, writeSpan = 1000;
   std::string writing = "writing";
 
-  void Show(const std::string& what, int permille) {
-    if (progress) progress->Show(label + what, basePermille + spanPermille * permille / 1000);
+  // Called for every sub-block of image data: nothing is built for a line
+  // that is not shown.
+  void Show(const char* what, int permille) {
+    if (progress != nullptr && progress->enabled())
+      progress->Show(label + what, basePermille + spanPermille * permille / 1000);
   }
 };
 
@@ -265,7 +268,8 @@ int32_t WINAPI HostStatus(uint32_t userValue, int32_t kind, int32_t code, int32_
 int WriterProgress(void* user, int permille) {
   auto* session = static_cast<ImportSession*>(user);
   const int written = session->writeBase + session->writeSpan * permille / 1000;
-  session->Show(session->writing, kImportPermille + (1000 - kImportPermille) * written / 1000);
+  session->Show(session->writing.c_str(),
+                kImportPermille + (1000 - kImportPermille) * written / 1000);
   return InterruptRequested() ? 1 : 0;
 }
 
@@ -526,7 +530,7 @@ int WriteFrames(const StandInPicture* picture, const HostInput& input, const Imp
     session->writing = "writing frame " + std::to_string(number) + " of " + std::to_string(count);
     session->writeBase = 1000 * (number - first) / (last - first + 1);
     session->writeSpan = 1000 / (last - first + 1);
-    session->Show(session->writing,
+    session->Show(session->writing.c_str(),
                   kImportPermille + (1000 - kImportPermille) * session->writeBase / 1000);
     error.clear();
     if (!composer.ShowFrame(number, &error) || !WriteFrame(composer, args, file, session, &error)) {
