@@ -4,6 +4,8 @@
 // blocks are their own handle, as on Windows. The Global and Local families
 // are kept apart: a handle of one is foreign to the other, so a block freed
 // by the wrong family shows up in the live counts instead of passing.
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -36,8 +38,25 @@ struct Block {
   bool moveable;
   void* data;  // null for a zero-size moveable block (a discarded block)
   SIZE_T size;
-  int locks;  // moveable blocks only; fixed blocks are never locked
+  int locks;      // moveable blocks only; fixed blocks are never locked
+  size_t mapped;  // bytes mapped for it (a large block), else 0: from malloc
 };
+
+// Blocks of this size and more (an image's pixels) are mapped in large
+// pages: touching fresh memory a small page at a time costs more than
+// filling it, and the system's pages come zero.
+constexpr size_t kLargePage = size_t{2} << 20;
+
+void* MapLarge(size_t bytes, size_t* mapped) {
+  const size_t size = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+  void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (data == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+  madvise(data, size, MADV_HUGEPAGE);  // a hint: fine if refused
+#endif
+  *mapped = size;
+  return data;
+}
 
 unsigned long long InitialBudget() {
   const char* text = std::getenv("GIFIMPORT_MAX_MEMORY");
@@ -103,6 +122,10 @@ Block* FindLiveBlock(MemoryRegistry& r, Family family, const void* handle) {
 }
 
 void ReleaseData(MemoryRegistry& r, const Block& block) {
+  if (block.mapped != 0) {
+    munmap(block.data, block.mapped);
+    return;
+  }
   if (block.moveable || block.size > kQuarantineMaxBytes) {
     std::free(block.data);
     return;
@@ -124,22 +147,27 @@ void* Allocate(Family family, UINT flags, SIZE_T bytes) {
 
   bool moveable = (flags & GMEM_MOVEABLE) != 0;
   void* data = nullptr;
+  size_t mapped = 0;
   // A zero-size moveable block is born discarded: a handle that locks to
   // null. A zero-size fixed block is still a distinct address.
   if (!moveable || bytes > 0) {
     // calloc: a large block comes from the system already zero, without a
     // pass over it.
     const size_t size = bytes > 0 ? bytes : 1;
-    data = (flags & GMEM_ZEROINIT) ? std::calloc(size, 1) : std::malloc(size);
+    if (size >= kLargePage) {
+      data = MapLarge(size, &mapped);
+    } else {
+      data = (flags & GMEM_ZEROINIT) ? std::calloc(size, 1) : std::malloc(size);
+    }
     if (!data) return nullptr;
     if (!(flags & GMEM_ZEROINIT)) std::memset(data, kFreshFill, size);
   }
   uintptr_t handle = moveable ? NewHandle() : reinterpret_cast<uintptr_t>(data);
   if (handle == 0) {
-    std::free(data);
+    ReleaseData(r, Block{family, moveable, data, bytes, 0, mapped});
     return nullptr;
   }
-  r.blocks[handle] = Block{family, moveable, data, bytes, 0};
+  r.blocks[handle] = Block{family, moveable, data, bytes, 0, mapped};
   if (moveable && data) r.moveables[data] = handle;
   ++LiveCount(r, family);
   r.inUse += bytes;
