@@ -264,8 +264,8 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   uint8_t* const limit = kRoomy ? roomyEnd_ : pixelEnd_;
   const uint32_t clearCode = clearCode_;
   const uint32_t available = state_.available;
-  // A code starting in the last kLzwInputMargin bytes waits for the check
-  // at the top of the outer loop.
+  // The bit from which fewer than kLzwInputMargin bytes are left: the moment
+  // the input stops for more.
   const uint32_t refillAt = available > kLzwInputMargin ? (available - kLzwInputMargin) * 8 : 0;
   uint32_t bitPosition = state_.bitPosition;
   uint32_t nextCode = state_.nextCode;
@@ -279,17 +279,20 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   bool special = false;  // a clear or end code, or one above nextCode
   uint32_t code = 0;
   while (cursor < limit) {
-    if ((bitPosition >> 3) + kLzwInputMargin >= available &&
-        (input.more || bitPosition + codeWidth > available * 8)) {
-      outcome = Outcome::kNeedInput;
-      break;
+    // Codes come from one load while a code of 12 bits would still lie in
+    // its valid bits, and before the refill point: `left` bits of them. Far
+    // from the refill point that is all there is to check; at it the input
+    // stops for more, or without more gives its last whole codes one a load.
+    uint32_t runEnd = bitPosition + kCodesPerLoad;
+    if (runEnd > refillAt) {
+      if (bitPosition >= refillAt && (input.more || bitPosition + codeWidth > available * 8)) {
+        outcome = Outcome::kNeedInput;
+        break;
+      }
+      runEnd = refillAt;
     }
     assert((bitPosition >> 3) + kWordBytes <= available + kLzwInputSlack);
     uint64_t bits = LoadLittle64(bytes + (bitPosition >> 3)) >> (bitPosition & 7);
-    // Further codes come from the same load while a code of 12 bits would
-    // still lie in its valid bits, and before the refill point: `left` bits
-    // of them. The first code needs neither: the check above has passed.
-    const uint32_t runEnd = std::min(bitPosition + kCodesPerLoad, refillAt);
     auto left = static_cast<int32_t>(runEnd - bitPosition);
     do {
       code = static_cast<uint32_t>(bits) & codeMask;
