@@ -47,8 +47,24 @@ struct Block {
 // filling it, and the system's pages come zero.
 constexpr size_t kLargePage = size_t{2} << 20;
 
-void* MapLarge(size_t bytes, size_t* mapped) {
+// One large mapping freed and kept for the next large block that fits it,
+// as a heap keeps its memory: an import after another finds its pixels'
+// block already touched.
+struct SpareMapping {
+  void* data = nullptr;
+  size_t size = 0;
+};
+
+void* MapLarge(SpareMapping& spare, size_t bytes, bool zero, size_t* mapped) {
   const size_t size = (bytes + kLargePage - 1) & ~(kLargePage - 1);
+  // A spare more than twice the size would hold memory for nothing.
+  if (spare.data != nullptr && spare.size >= size && spare.size / 2 <= size) {
+    void* data = spare.data;
+    *mapped = spare.size;
+    spare = SpareMapping{};
+    if (zero) std::memset(data, 0, bytes);
+    return data;
+  }
   void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (data == MAP_FAILED) return nullptr;
 #ifdef MADV_HUGEPAGE
@@ -56,6 +72,16 @@ void* MapLarge(size_t bytes, size_t* mapped) {
 #endif
   *mapped = size;
   return data;
+}
+
+// The larger of a freed mapping and the spare is kept.
+void UnmapLarge(SpareMapping& spare, void* data, size_t size) {
+  if (spare.data != nullptr && spare.size >= size) {
+    munmap(data, size);
+    return;
+  }
+  if (spare.data != nullptr) munmap(spare.data, spare.size);
+  spare = SpareMapping{data, size};
 }
 
 unsigned long long InitialBudget() {
@@ -73,6 +99,7 @@ struct MemoryRegistry {
   int liveGlobal = 0;
   int liveLocal = 0;
   std::deque<void*> quarantine;
+  SpareMapping spare;
   unsigned long long inUse = 0;  // live block bytes plus charges
   unsigned long long budget = InitialBudget();
 };
@@ -123,7 +150,7 @@ Block* FindLiveBlock(MemoryRegistry& r, Family family, const void* handle) {
 
 void ReleaseData(MemoryRegistry& r, const Block& block) {
   if (block.mapped != 0) {
-    munmap(block.data, block.mapped);
+    UnmapLarge(r.spare, block.data, block.mapped);
     return;
   }
   if (block.moveable || block.size > kQuarantineMaxBytes) {
@@ -155,7 +182,7 @@ void* Allocate(Family family, UINT flags, SIZE_T bytes) {
     // pass over it.
     const size_t size = bytes > 0 ? bytes : 1;
     if (size >= kLargePage) {
-      data = MapLarge(size, &mapped);
+      data = MapLarge(r.spare, size, (flags & GMEM_ZEROINIT) != 0, &mapped);
     } else {
       data = (flags & GMEM_ZEROINIT) ? std::calloc(size, 1) : std::malloc(size);
     }

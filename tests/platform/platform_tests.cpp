@@ -65,12 +65,16 @@ TEST(PlatformMemory, LocksZeroingLimitsAndEveryUseOfAStaleOrForeignHandleIsAFaul
     }
     EXPECT_EQ(f.free(nullptr), nullptr);
     EXPECT_EQ(PlatformTakeHandleFaults(), 12) << "6 foreign, 6 stale; null and unlocked none";
-    for (UINT flags : {0u, f.zeroInit, f.moveable, f.moveable | f.zeroInit}) {
-      void* block = f.alloc(flags, 64);
-      EXPECT_EQ(std::string(static_cast<char*>(f.lock(block)), 64) == std::string(64, '\0'),
-                (flags & f.zeroInit) != 0)
-          << "flags " << flags;
-      f.free(block);
+    // Large blocks too: each after one freed dirty, whose memory is kept.
+    for (SIZE_T size : {SIZE_T{64}, SIZE_T{5} << 20}) {
+      for (UINT flags : {0u, f.zeroInit, f.moveable, f.moveable | f.zeroInit}) {
+        void* block = f.alloc(flags, size);
+        auto* bytes = static_cast<char*>(f.lock(block));
+        EXPECT_EQ(std::string(bytes, size) == std::string(size, '\0'), (flags & f.zeroInit) != 0)
+            << "flags " << flags << ", " << size << " bytes";
+        std::memset(bytes, 0x5A, size);
+        f.free(block);
+      }
     }
     EXPECT_EQ(f.alloc(f.moveable, kPlatformMaxBlockBytes + 1), nullptr) << "past a 32-bit process";
     EXPECT_EQ(f.alloc(0, ~SIZE_T{0}), nullptr);
