@@ -275,6 +275,19 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   uint8_t* cursor = state_.cursor;
   uint8_t* previous = state_.previous;
 
+  // Entry nextCode: the previous string, which ends at the cursor, and the
+  // code's first pixel.
+  auto MakeEntry = [&](uint32_t firstPixel) {
+    tables->entries[nextCode] = firstPixel | previousCode << 16;
+    tables->sources[nextCode] = previous;
+    tables->lengths[nextCode] = static_cast<uint16_t>(cursor - previous + 1);
+    if (++nextCode > codeMask) {
+      if (nextCode > kLzwMaxCodes) nextCode = kLzwMaxCodes;
+      if (nextCode == codeMask + 1 && codeWidth < kMaxCodeWidth) {
+        SetWidth(codeWidth, codeMask, codeWidth + 1);
+      }
+    }
+  };
   Outcome outcome = Outcome::kGoOn;
   bool special = false;  // a clear or end code, or one above nextCode
   uint32_t code = 0;
@@ -298,13 +311,17 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
       code = static_cast<uint32_t>(bits) & codeMask;
       bits >>= codeWidth;
       left -= static_cast<int32_t>(codeWidth);
+      if (kRootsFirst && code < clearCode) {
+        // A path of its own, as most codes take it here.
+        MakeEntry(code);
+        previousCode = code;
+        previous = cursor;
+        *cursor++ = static_cast<uint8_t>(code);
+        continue;
+      }
       uint32_t firstPixel = 0;
       uint32_t written = 0;
-      if (kRootsFirst && code < clearCode) {
-        *cursor = static_cast<uint8_t>(code);
-        firstPixel = code;
-        written = 1;
-      } else if (code < nextCode) {
+      if (code < nextCode) {
         const uint32_t length = tables->lengths[code];
         if (length == 0) {
           special = true;
@@ -336,18 +353,10 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
         special = true;
         break;
       }
-      tables->entries[nextCode] = firstPixel | previousCode << 16;
-      tables->sources[nextCode] = previous;
-      tables->lengths[nextCode] = static_cast<uint16_t>(cursor - previous + 1);
+      MakeEntry(firstPixel);
       previousCode = code;
       previous = cursor;
       cursor += written;
-      if (++nextCode > codeMask) {
-        if (nextCode > kLzwMaxCodes) nextCode = kLzwMaxCodes;
-        if (nextCode == codeMask + 1 && codeWidth < kMaxCodeWidth) {
-          SetWidth(codeWidth, codeMask, codeWidth + 1);
-        }
-      }
       // Roomy: the room for a whole load's codes was checked before it.
     } while (left > 0 && (kRoomy || cursor < limit));
     bitPosition = static_cast<uint32_t>(static_cast<int32_t>(runEnd) - left);
