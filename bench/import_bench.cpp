@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_images.h"
 #include "bench/peer_decoder.h"
 #include "companion/standin.h"
 #include "core/input_source.h"
@@ -85,52 +86,7 @@ std::string PeerKey(size_t index, const Sample& sample) {
 
 // ---- Inputs ------------------------------------------------------------------
 
-std::vector<gifwrite::Color> GreyColors(int count) {
-  std::vector<gifwrite::Color> colors(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    const auto v = static_cast<uint8_t>(i * 255 / (count - 1));
-    colors[static_cast<size_t>(i)] = {v, v, v};
-  }
-  return colors;
-}
-
-// Smooth gradients and a little noise, as a photograph's tones (0..255).
-std::vector<uint8_t> PhotoPixels(uint32_t side, unsigned seed) {
-  std::mt19937 random(seed);
-  std::vector<uint8_t> pixels(size_t{side} * side);
-  const double scale = 4000.0 / side;  // the same picture at every size
-  for (size_t y = 0; y < side; ++y) {
-    const double cy = std::cos(y * scale / 437.0);
-    for (size_t x = 0; x < side; ++x) {
-      const double tone = 128 + 70 * std::sin(x * scale / 611.0) * cy +
-                          40 * std::sin((x + 2.0 * y) * scale / 997.0) +
-                          static_cast<int>(random() % 5) - 2;
-      pixels[y * side + x] = static_cast<uint8_t>(std::clamp(tone, 0.0, 255.0));
-    }
-  }
-  return pixels;
-}
-
-std::vector<uint8_t> NoisePixels(size_t count, int depth, unsigned seed) {
-  std::mt19937 random(seed);
-  std::vector<uint8_t> pixels(count);
-  for (auto& p : pixels) p = static_cast<uint8_t>(random() & ((1u << depth) - 1));
-  return pixels;
-}
-
-// A photo's tones through a 4 x 4 ordered dither: black and white, as a
-// scanned page or a dithered picture.
-std::vector<uint8_t> DitheredPixels(uint32_t side, unsigned seed) {
-  static const int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
-  std::vector<uint8_t> pixels = PhotoPixels(side, seed);
-  for (size_t y = 0; y < side; ++y) {
-    for (size_t x = 0; x < side; ++x) {
-      uint8_t& p = pixels[y * side + x];
-      p = p * 16 / 256 > kBayer[y % 4][x % 4] ? 1 : 0;
-    }
-  }
-  return pixels;
-}
+using namespace benchimages;
 
 std::string ScratchPath(const std::string& name) {
   std::string file = name;
