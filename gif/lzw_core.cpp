@@ -10,13 +10,15 @@
 // an entry not yet made, reaches into entries left from earlier tables; from
 // there on to the next clear code the image is decoded one code at a time
 // by walking prefix chains through the reversal stack exactly as the table
-// holds them, with every walk bounded. The table's prefixes and suffixes are
-// kept in both ways, so the second can take over from the first at any code.
+// holds them, with every walk bounded. Both ways keep the table's prefixes;
+// the first leaves each suffix in the output (its string's last pixel) and
+// the second brings those over when it takes over, at any code.
 #include "gif/lzw_core.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <type_traits>
 
 namespace gifin {
 
@@ -32,6 +34,8 @@ constexpr uint32_t kBytesPastString = kRoundBytes;
 // Bits of a 64-bit load that are valid after the shift by the bit offset.
 constexpr uint32_t kLoadBits = 64 - 7;
 constexpr uint16_t kNoPendingSuffix = 0xFFFF;
+// No code of up to 12 bits: a run of codes that no special code ended.
+constexpr uint32_t kNoSpecialCode = 0xFFFFFFFF;
 // Right after a clear code the input stops for more one byte later: 3
 // bytes hold a code of 12 bits at any bit offset.
 constexpr uint32_t kAfterClearMargin = kLzwInputMargin - 1;
@@ -60,7 +64,7 @@ inline uint64_t LoadLittle64(const uint8_t* p) {
 // the advanced cursor, or null when the chain does not reach a root within
 // the stack: its prefixes run in a cycle, and nothing of it was written.
 uint8_t* EmitCodeString(uint16_t* stack, uint8_t* cursor, uint32_t& remainingPixels, uint32_t code,
-                        uint16_t pendingSuffix, uint32_t clearCode, const uint32_t* codeTable) {
+                        uint16_t pendingSuffix, uint32_t clearCode, const LzwTables& tables) {
   uint16_t* const bottom = stack;
   uint16_t* const top = stack + kStackSlots;
   uint16_t* sp = top;
@@ -69,9 +73,8 @@ uint8_t* EmitCodeString(uint16_t* stack, uint8_t* cursor, uint32_t& remainingPix
     while (code >= clearCode) {
       if (sp == bottom) return nullptr;
       assert(code < kLzwMaxCodes);
-      const uint32_t entry = codeTable[code];
-      *--sp = static_cast<uint16_t>(entry);
-      code = entry >> 16;
+      *--sp = tables.suffixes[code];
+      code = tables.prefixes[code];
     }
     if (remainingPixels == 0) return cursor;
     *cursor++ = static_cast<uint8_t>(code);
@@ -83,11 +86,11 @@ uint8_t* EmitCodeString(uint16_t* stack, uint8_t* cursor, uint32_t& remainingPix
 
 // First pixel of `code`'s string, following prefixes while above the clear
 // code; false when the walk does not end within the table's size.
-bool FindFirstPixel(uint32_t code, uint32_t clearCode, const uint32_t* codeTable,
+bool FindFirstPixel(uint32_t code, uint32_t clearCode, const uint16_t* prefixes,
                     uint32_t* firstPixel) {
   for (int steps = 0; code > clearCode; ++steps) {
     if (steps == kCodeTableEntries) return false;
-    code = codeTable[code] >> 16;
+    code = prefixes[code];
   }
   *firstPixel = code;
   return true;
@@ -245,7 +248,9 @@ void LzwDecoder::GrowWidth(State& s) {
 
 // Codes of a well-formed stream, several from each 64-bit load: roomy ones,
 // without a check of the room after each, while the cursor is before
-// roomyEnd_, then the last ones. The state is held in locals and stored
+// roomyEnd_, then the last ones. Far from the refill point and from the next
+// growth of the width, roomy codes are taken in loads of a width fixed at
+// compile time. The state is held in locals and stored
 // once: the compiler keeps them in registers only while nothing takes their
 // address, and the tables and the output's end are read through locals, not
 // `this`, which every byte store may alias.
@@ -276,26 +281,149 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   uint8_t* previous = state_.previous;
 
   // Entry nextCode: the previous string, which ends at the cursor, and the
-  // code's first pixel.
-  auto MakeEntry = [&](uint32_t firstPixel) {
-    tables->entries[nextCode] = firstPixel | previousCode << 16;
+  // code's first pixel, written at the cursor. With a growth check the next
+  // free code is checked against the width; without it the caller has made
+  // sure that the codes it takes leave it within the width.
+  auto MakeEntry = [&](auto growthCheck) {
+    tables->prefixes[nextCode] = static_cast<uint16_t>(previousCode);
     tables->sources[nextCode] = previous;
     tables->lengths[nextCode] = static_cast<uint16_t>(cursor - previous + 1);
-    if (++nextCode > codeMask) {
+    ++nextCode;
+    if (decltype(growthCheck)::value && __builtin_expect(nextCode > codeMask, 0)) {
       if (nextCode > kLzwMaxCodes) nextCode = kLzwMaxCodes;
       if (nextCode == codeMask + 1 && codeWidth < kMaxCodeWidth) {
         SetWidth(codeWidth, codeMask, codeWidth + 1);
       }
     }
   };
+  // Writes `code`'s string and makes its entry; false, with nothing
+  // written, for a clear or end code or one above nextCode. Inlined in every
+  // loop that takes codes, as a call would cost more than its work.
+  auto TakeCode = [&](uint32_t code, auto growthCheck) __attribute__((always_inline)) {
+    if (kRootsFirst && __builtin_expect(code < clearCode, 1)) {
+      // A path of its own, as most codes take it here.
+      MakeEntry(growthCheck);
+      previousCode = code;
+      previous = cursor;
+      *cursor++ = static_cast<uint8_t>(code);
+      return true;
+    }
+    uint32_t written = 0;
+    if (code < nextCode) {
+      const uint32_t length = tables->lengths[code];
+      if (length == 0) return false;
+      const uint8_t* const from = tables->sources[code];
+      assert(length < kLzwMaxCodes);
+      assert(from + length <= cursor || length == 1);
+      if (kRoomy) {
+        CopyWords(cursor, from, length);
+        written = length;
+      } else {
+        written = CopyString(cursor, from, length, static_cast<uint32_t>(pixelEnd - cursor));
+      }
+    } else if (code == nextCode) {
+      const auto previousLength = static_cast<uint32_t>(cursor - previous);
+      const uint8_t firstPixel = *previous;
+      if (kRoomy) {
+        CopyWords(cursor, previous, previousLength);
+        cursor[previousLength] = firstPixel;
+        written = previousLength + 1;
+      } else {
+        const auto room = static_cast<uint32_t>(pixelEnd - cursor);
+        written = CopyString(cursor, previous, previousLength, room);
+        if (written < room) cursor[written++] = firstPixel;
+      }
+    } else {
+      return false;
+    }
+    MakeEntry(growthCheck);
+    previousCode = code;
+    previous = cursor;
+    cursor += written;
+    return true;
+  };
+  uint32_t special = kNoSpecialCode;  // the code that ended the run, if any
+
+  // Loads far from the refill point while the entries their codes make stay
+  // within the width, at most `loads` of them, each of a fixed count of
+  // codes of a width the compiler knows: no mask, shift count or bit count
+  // to hold. Roomy only, as the room is checked once a load.
+  auto TakeFixedLoads = [&](auto widthConstant, uint32_t loads) {
+    constexpr uint32_t kWidth = decltype(widthConstant)::value;
+    constexpr uint32_t kMask = (1u << kWidth) - 1;
+    constexpr uint32_t kCodes = kLoadBits / kWidth;
+    do {
+      uint64_t bits = LoadLittle64(bytes + (bitPosition >> 3)) >> (bitPosition & 7);
+      uint32_t taken = 0;
+#pragma GCC unroll 6
+      while (taken < kCodes) {
+        const uint32_t code = static_cast<uint32_t>(bits) & kMask;
+        bits >>= kWidth;
+        ++taken;
+        if (!TakeCode(code, std::false_type())) {
+          special = code;
+          break;
+        }
+      }
+      bitPosition += taken * kWidth;
+    } while (special == kNoSpecialCode && --loads != 0 && cursor < limit);
+  };
+  // The next free code below which a whole load's codes make their entries
+  // within the width.
+  auto GrowthFreeBelow = [&] {
+    const uint32_t most = kLoadBits / codeWidth;
+    return codeMask > most ? codeMask - most : 0;
+  };
+  uint32_t growthFreeBelow = GrowthFreeBelow();
+
   Outcome outcome = Outcome::kGoOn;
-  bool special = false;  // a clear or end code, or one above nextCode
-  uint32_t code = 0;
-  while (cursor < limit) {
-    // Codes come from one load while a code of 12 bits would still lie in
-    // its valid bits, and before the refill point: `left` bits of them. Far
-    // from the refill point that is all there is to check; at it the input
-    // stops for more, or without more gives its last whole codes one a load.
+  while (cursor < limit && special == kNoSpecialCode) {
+    if (kRoomy && nextCode < growthFreeBelow && bitPosition + kLoadBits <= refillAt) {
+      // As many loads as keep both their entries within the width and
+      // their codes before the refill point: each takes at most
+      // kLoadBits / width codes.
+      const uint32_t perLoad = kLoadBits / codeWidth;
+      const uint32_t loads =
+          std::min((growthFreeBelow - nextCode - 1) / perLoad + 1,
+                   (refillAt - kLoadBits - bitPosition) / (perLoad * codeWidth) + 1);
+      switch (codeWidth) {
+        case 3:
+          TakeFixedLoads(std::integral_constant<uint32_t, 3>(), loads);
+          break;
+        case 4:
+          TakeFixedLoads(std::integral_constant<uint32_t, 4>(), loads);
+          break;
+        case 5:
+          TakeFixedLoads(std::integral_constant<uint32_t, 5>(), loads);
+          break;
+        case 6:
+          TakeFixedLoads(std::integral_constant<uint32_t, 6>(), loads);
+          break;
+        case 7:
+          TakeFixedLoads(std::integral_constant<uint32_t, 7>(), loads);
+          break;
+        case 8:
+          TakeFixedLoads(std::integral_constant<uint32_t, 8>(), loads);
+          break;
+        case 9:
+          TakeFixedLoads(std::integral_constant<uint32_t, 9>(), loads);
+          break;
+        case 10:
+          TakeFixedLoads(std::integral_constant<uint32_t, 10>(), loads);
+          break;
+        case 11:
+          TakeFixedLoads(std::integral_constant<uint32_t, 11>(), loads);
+          break;
+        default:
+          TakeFixedLoads(std::integral_constant<uint32_t, 12>(), loads);
+          break;
+      }
+      continue;
+    }
+    // Otherwise codes come from one load while a code of 12 bits would
+    // still lie in its valid bits, and before the refill point: `left` bits
+    // of them. At the refill point the input stops for more, or without
+    // more gives its last whole codes one a load.
     uint32_t runEnd = bitPosition + kCodesPerLoad;
     if (runEnd > refillAt) {
       if (bitPosition >= refillAt && (input.more || bitPosition + codeWidth > available * 8)) {
@@ -307,62 +435,20 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
     assert((bitPosition >> 3) + kWordBytes <= available + kLzwInputSlack);
     uint64_t bits = LoadLittle64(bytes + (bitPosition >> 3)) >> (bitPosition & 7);
     auto left = static_cast<int32_t>(runEnd - bitPosition);
+    const uint32_t width = codeWidth;
     do {
-      code = static_cast<uint32_t>(bits) & codeMask;
+      const uint32_t code = static_cast<uint32_t>(bits) & codeMask;
       bits >>= codeWidth;
       left -= static_cast<int32_t>(codeWidth);
-      if (kRootsFirst && code < clearCode) {
-        // A path of its own, as most codes take it here.
-        MakeEntry(code);
-        previousCode = code;
-        previous = cursor;
-        *cursor++ = static_cast<uint8_t>(code);
-        continue;
-      }
-      uint32_t firstPixel = 0;
-      uint32_t written = 0;
-      if (code < nextCode) {
-        const uint32_t length = tables->lengths[code];
-        if (length == 0) {
-          special = true;
-          break;
-        }
-        const uint8_t* const from = tables->sources[code];
-        assert(length < kLzwMaxCodes);
-        assert(from + length <= cursor || length == 1);
-        if (kRoomy) {
-          CopyWords(cursor, from, length);
-          written = length;
-        } else {
-          written = CopyString(cursor, from, length, static_cast<uint32_t>(pixelEnd - cursor));
-        }
-        firstPixel = *from;
-      } else if (code == nextCode) {
-        const auto previousLength = static_cast<uint32_t>(cursor - previous);
-        firstPixel = *previous;
-        if (kRoomy) {
-          CopyWords(cursor, previous, previousLength);
-          cursor[previousLength] = static_cast<uint8_t>(firstPixel);
-          written = previousLength + 1;
-        } else {
-          const auto room = static_cast<uint32_t>(pixelEnd - cursor);
-          written = CopyString(cursor, previous, previousLength, room);
-          if (written < room) cursor[written++] = static_cast<uint8_t>(firstPixel);
-        }
-      } else {
-        special = true;
+      if (!TakeCode(code, std::true_type())) {
+        special = code;
         break;
       }
-      MakeEntry(firstPixel);
-      previousCode = code;
-      previous = cursor;
-      cursor += written;
       // Roomy: the room for a whole load's codes was checked before it.
     } while (left > 0 && (kRoomy || cursor < limit));
     bitPosition = static_cast<uint32_t>(static_cast<int32_t>(runEnd) - left);
-    if (special) break;
+    if (codeWidth != width) growthFreeBelow = GrowthFreeBelow();
   }
-
   state_.bitPosition = bitPosition;
   state_.nextCode = nextCode;
   state_.codeWidth = codeWidth;
@@ -370,17 +456,15 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   state_.previousCode = previousCode;
   state_.cursor = cursor;
   state_.previous = previous;
-  if (special) {
-    if (code == endCode_) {
-      outcome = Outcome::kEndCode;
-    } else if (code == clearCode) {
-      Clear(state_);
-    } else {
-      // Above nextCode: nothing written, no entry, but the code becomes the
-      // prefix of the next one, which leads into an earlier table.
-      state_.previousCode = code;
-      mode_ = Mode::kExact;
-    }
+  if (special == endCode_) {
+    outcome = Outcome::kEndCode;
+  } else if (special == clearCode) {
+    Clear(state_);
+  } else if (special != kNoSpecialCode) {
+    // Above nextCode: nothing written, no entry, but the code becomes the
+    // prefix of the next one, which leads into an earlier table.
+    state_.previousCode = special;
+    TakeExactWay();
   }
   return outcome;
 }
@@ -388,11 +472,28 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
 // A clear code: a fresh table, whose first code comes next. Repeated clear
 // codes act as one.
 void LzwDecoder::Clear(State& s) {
-  rootsFirst_ = MostlyRoots(tables_->lengths, firstFree_, s.nextCode);
+  if (mode_ == Mode::kWellFormed) {
+    rootsFirst_ = MostlyRoots(tables_->lengths, firstFree_, s.nextCode);
+    suffixesOwedBelow_ = std::max(suffixesOwedBelow_, s.nextCode);
+  }
   s.nextCode = firstFree_;
   SetWidth(s.codeWidth, s.codeMask, minimumWidth_);
-  for (uint32_t root = 0; root < clearCode_; ++root) tables_->entries[root] = root;
   mode_ = Mode::kAfterClear;
+}
+
+// From here to the next clear code the table's prefixes and suffixes are
+// read, and entries above the next free code may be those of earlier
+// tables: each suffix owed is its string's last pixel, written in the
+// output when the entry was made and not changed since.
+void LzwDecoder::TakeExactWay() {
+  if (mode_ == Mode::kWellFormed) {
+    suffixesOwedBelow_ = std::max(suffixesOwedBelow_, std::min(state_.nextCode, kLzwMaxCodes));
+  }
+  for (uint32_t code = firstFree_; code < suffixesOwedBelow_; ++code) {
+    tables_->suffixes[code] = tables_->sources[code][tables_->lengths[code] - 1];
+  }
+  suffixesOwedBelow_ = 0;
+  mode_ = Mode::kExact;
 }
 
 // One code the plain way: the stream's first code, the first after a clear
@@ -416,22 +517,24 @@ LzwDecoder::Outcome LzwDecoder::StepExactly(const LzwInput& input) {
   if (code == endCode_) return Outcome::kEndCode;
   if (mode_ != Mode::kExact) return TakeFirstCode(code);
 
-  uint32_t* const entries = tables_->entries;
+  LzwTables& t = *tables_;
   uint32_t firstPixel = 0;
   if (code < s.nextCode) {
     if (!EmitExactly(code, kNoPendingSuffix) ||
-        !FindFirstPixel(code, clearCode_, entries, &firstPixel)) {
+        !FindFirstPixel(code, clearCode_, t.prefixes, &firstPixel)) {
       return Outcome::kEndlessChain;
     }
     if (s.nextCode < kLzwMaxCodes) {
-      entries[s.nextCode++] = firstPixel | s.previousCode << 16;
+      t.prefixes[s.nextCode] = static_cast<uint16_t>(s.previousCode);
+      t.suffixes[s.nextCode++] = static_cast<uint16_t>(firstPixel);
       GrowWidth(s);
     }
   } else if (code == s.nextCode) {
-    if (!FindFirstPixel(s.previousCode, clearCode_, entries, &firstPixel)) {
+    if (!FindFirstPixel(s.previousCode, clearCode_, t.prefixes, &firstPixel)) {
       return Outcome::kEndlessChain;
     }
-    entries[s.nextCode++] = firstPixel | s.previousCode << 16;
+    t.prefixes[s.nextCode] = static_cast<uint16_t>(s.previousCode);
+    t.suffixes[s.nextCode++] = static_cast<uint16_t>(firstPixel);
     GrowWidth(s);
     if (!EmitExactly(s.previousCode, static_cast<uint16_t>(firstPixel))) {
       return Outcome::kEndlessChain;
@@ -452,7 +555,7 @@ LzwDecoder::Outcome LzwDecoder::TakeFirstCode(uint32_t code) {
     *s.cursor = static_cast<uint8_t>(code);
     s.previous = s.cursor++;
   } else {
-    mode_ = Mode::kExact;
+    TakeExactWay();
     if (!EmitExactly(code, kNoPendingSuffix)) return Outcome::kEndlessChain;
   }
   s.previousCode = code;
@@ -463,8 +566,8 @@ LzwDecoder::Outcome LzwDecoder::TakeFirstCode(uint32_t code) {
 // The string through the stack; false when its prefixes run in a cycle.
 bool LzwDecoder::EmitExactly(uint32_t code, uint16_t pendingSuffix) {
   uint32_t left = static_cast<uint32_t>(pixelEnd_ - state_.cursor);
-  uint8_t* const end = EmitCodeString(stack_, state_.cursor, left, code, pendingSuffix, clearCode_,
-                                      tables_->entries);
+  uint8_t* const end =
+      EmitCodeString(stack_, state_.cursor, left, code, pendingSuffix, clearCode_, *tables_);
   if (end == nullptr) return false;
   state_.cursor = end;
   return true;

@@ -13,9 +13,9 @@ namespace gifin {
 // GIF uses 2 to 8; above 11 the roots and the 12-bit codes no longer fit.
 constexpr int kMaxMinimumCodeSize = 11;
 constexpr uint32_t kLzwMaxCodes = 4096;  // codes are at most 12 bits
-// The string table's entries: 32-bit, suffix (a pixel value) in the low
-// half, prefix code in the high half. Codes are at most 12 bits, so entries
-// stop being made at 4096 and the rest of the table is never written.
+// The string table's entries: a prefix code and a suffix (a pixel value)
+// each. Codes are at most 12 bits, so entries stop being made at 4096 and
+// the rest of the table is never written.
 constexpr int kCodeTableEntries = 5000;
 // The stack that reverses a string whose prefixes must be walked.
 constexpr int kReversalStackBytes = kCodeTableEntries * 2;  // 10000
@@ -31,7 +31,11 @@ constexpr uint32_t kLzwInputMargin = 4;
 // above the next free code keep what an earlier table left there, as GIF
 // decoders have always let them: a corrupt stream may reach them.
 struct LzwTables {
-  uint32_t entries[kCodeTableEntries];  // suffix | prefix << 16
+  uint16_t prefixes[kCodeTableEntries];
+  // Brought up to date from the strings in the output only when the exact
+  // way takes over, since each is a string's last pixel while the stream is
+  // well formed. The exact way's may be the clear code, walked as a code.
+  uint16_t suffixes[kCodeTableEntries];
   // While the stream is well formed: where each code's string lies in the
   // output and its length; 0 for the clear and end codes, which have none.
   // The slot past the last code takes the entries a full table no longer
@@ -109,6 +113,7 @@ class LzwDecoder {
   Outcome StepExactly(const LzwInput& input);
   Outcome TakeFirstCode(uint32_t code);
   void Clear(State& s);
+  void TakeExactWay();
   bool EmitExactly(uint32_t code, uint16_t pendingSuffix);
 
   LzwTables* const tables_;
@@ -123,6 +128,9 @@ class LzwDecoder {
   // codes of the last table were roots (noise), a branch mispredicted too
   // often otherwise.
   bool rootsFirst_ = false;
+  // The end of the entries made the well-formed way since the exact way last
+  // took over, whose suffixes are in the output only.
+  uint32_t suffixesOwedBelow_ = 0;
   LzwStop stopped_ = LzwStop::kEndCode;  // what Decode returns once kStopped
 };
 
