@@ -19,6 +19,7 @@
 #include <cassert>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 namespace gifin {
 
@@ -167,6 +168,19 @@ bool MostlyRoots(const uint16_t* lengths, uint32_t firstEntry, uint32_t endEntry
     roots += lengths[entry] == 2 ? 1 : 0;
   }
   return roots * 4 >= sampled * 3 && sampled != 0;
+}
+
+// The widths the code loop has loads of a fixed width for: GIF's, from a
+// minimum code size of 2 up.
+using FixedWidths = std::integer_sequence<uint32_t, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12>;
+
+// Calls f with `width`, one of `kWidths`, as a compile-time constant.
+template <uint32_t... kWidths, typename F>
+inline void ForWidth(uint32_t width, std::integer_sequence<uint32_t, kWidths...>, F&& f) {
+  const bool found =
+      ((width == kWidths && (f(std::integral_constant<uint32_t, kWidths>()), true)) || ...);
+  assert(found);
+  static_cast<void>(found);
 }
 
 void SetWidth(uint32_t& codeWidth, uint32_t& codeMask, uint32_t width) {
@@ -386,38 +400,8 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
       const uint32_t loads =
           std::min((growthFreeBelow - nextCode - 1) / perLoad + 1,
                    (refillAt - kLoadBits - bitPosition) / (perLoad * codeWidth) + 1);
-      switch (codeWidth) {
-        case 3:
-          TakeFixedLoads(std::integral_constant<uint32_t, 3>(), loads);
-          break;
-        case 4:
-          TakeFixedLoads(std::integral_constant<uint32_t, 4>(), loads);
-          break;
-        case 5:
-          TakeFixedLoads(std::integral_constant<uint32_t, 5>(), loads);
-          break;
-        case 6:
-          TakeFixedLoads(std::integral_constant<uint32_t, 6>(), loads);
-          break;
-        case 7:
-          TakeFixedLoads(std::integral_constant<uint32_t, 7>(), loads);
-          break;
-        case 8:
-          TakeFixedLoads(std::integral_constant<uint32_t, 8>(), loads);
-          break;
-        case 9:
-          TakeFixedLoads(std::integral_constant<uint32_t, 9>(), loads);
-          break;
-        case 10:
-          TakeFixedLoads(std::integral_constant<uint32_t, 10>(), loads);
-          break;
-        case 11:
-          TakeFixedLoads(std::integral_constant<uint32_t, 11>(), loads);
-          break;
-        default:
-          TakeFixedLoads(std::integral_constant<uint32_t, 12>(), loads);
-          break;
-      }
+      ForWidth(codeWidth, FixedWidths(),
+               [&](auto widthConstant) { TakeFixedLoads(widthConstant, loads); });
       continue;
     }
     // Otherwise codes come from one load while a code of 12 bits would
@@ -487,7 +471,7 @@ void LzwDecoder::Clear(State& s) {
 // output when the entry was made and not changed since.
 void LzwDecoder::TakeExactWay() {
   if (mode_ == Mode::kWellFormed) {
-    suffixesOwedBelow_ = std::max(suffixesOwedBelow_, std::min(state_.nextCode, kLzwMaxCodes));
+    suffixesOwedBelow_ = std::max(suffixesOwedBelow_, state_.nextCode);
   }
   for (uint32_t code = firstFree_; code < suffixesOwedBelow_; ++code) {
     tables_->suffixes[code] = tables_->sources[code][tables_->lengths[code] - 1];

@@ -210,9 +210,10 @@ TESTTABLE_ROWS(LzwStream, LZW_STREAMS_FILE, "", 16, -1);
 // interlaced or not, with a host that may stop at any sub-block, the fast
 // decoder gives the plain one's result, pixels, stream position, status and
 // companion calls. Some are large enough for the fast loop's widest strides,
-// which it takes only far from the image's end. Streams left whole decode to the encoder's pixels
-// (the rest 0) and leave the stream after their terminator, whatever their split; a failure is
-// reported once (a stop not at all) and sends nothing, as the plain decoder's does.
+// which it takes only far from the image's end. Streams left whole decode to
+// the encoder's pixels (the rest 0) and leave the stream after their
+// terminator, whatever their split; a failure is reported once (a stop not
+// at all) and sends nothing, as the plain decoder's does.
 TEST(LzwDecoderTest, MatchesThePlainDecoderCallForCall) {
   std::mt19937 random(2024);
   auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
