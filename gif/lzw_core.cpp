@@ -75,7 +75,7 @@ uint8_t* EmitCodeString(uint16_t* stack, uint8_t* cursor, uint32_t& remainingPix
       if (sp == bottom) return nullptr;
       assert(code < kLzwMaxCodes);
       *--sp = tables.suffixes[code];
-      code = tables.prefixes[code];
+      code = tables.links[code].prefix;
     }
     if (remainingPixels == 0) return cursor;
     *cursor++ = static_cast<uint8_t>(code);
@@ -87,11 +87,11 @@ uint8_t* EmitCodeString(uint16_t* stack, uint8_t* cursor, uint32_t& remainingPix
 
 // First pixel of `code`'s string, following prefixes while above the clear
 // code; false when the walk does not end within the table's size.
-bool FindFirstPixel(uint32_t code, uint32_t clearCode, const uint16_t* prefixes,
+bool FindFirstPixel(uint32_t code, uint32_t clearCode, const LzwTables::Link* links,
                     uint32_t* firstPixel) {
   for (int steps = 0; code > clearCode; ++steps) {
     if (steps == kCodeTableEntries) return false;
-    code = prefixes[code];
+    code = links[code].prefix;
   }
   *firstPixel = code;
   return true;
@@ -160,12 +160,12 @@ constexpr uint32_t kRoomyStringBytes = kCodesPerLoad * (kLzwMaxCodes + kBytesPas
 // Whether most codes of a table were roots, from a sample of its entries:
 // each is a code's string and one pixel more, so one of length 2 follows a
 // root.
-bool MostlyRoots(const uint16_t* lengths, uint32_t firstEntry, uint32_t endEntry) {
+bool MostlyRoots(const LzwTables::Link* links, uint32_t firstEntry, uint32_t endEntry) {
   constexpr uint32_t kStep = 64;
   uint32_t sampled = 0, roots = 0;
   for (uint32_t entry = firstEntry; entry < endEntry; entry += kStep) {
     ++sampled;
-    roots += lengths[entry] == 2 ? 1 : 0;
+    roots += links[entry].length == 2 ? 1 : 0;
   }
   return roots * 4 >= sampled * 3 && sampled != 0;
 }
@@ -182,6 +182,15 @@ inline void ForWidth(uint32_t width, std::integer_sequence<uint32_t, kWidths...>
   assert(found);
   static_cast<void>(found);
 }
+
+// A table link as the 32-bit word it is in memory, so that the code loop
+// keeps the next entry's link in one register and stores it at once.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+constexpr uint32_t LinkWord(uint32_t prefix, uint32_t length) {
+  return kLittleEndian ? prefix | length << 16 : prefix << 16 | length;
+}
+constexpr uint32_t LinkPrefix(uint32_t word) { return kLittleEndian ? word & 0xFFFF : word >> 16; }
+static_assert(sizeof(LzwTables::Link) == sizeof(uint32_t), "a link is one 32-bit word");
 
 void SetWidth(uint32_t& codeWidth, uint32_t& codeMask, uint32_t width) {
   codeWidth = width;
@@ -208,10 +217,10 @@ LzwDecoder::LzwDecoder(LzwTables* tables, uint16_t* stack, uint8_t minimumCodeSi
   state_.previous = pixels;
   for (uint32_t root = 0; root < clearCode_; ++root) {
     tables_->sources[root] = kRootPixels.pixels + root;
-    tables_->lengths[root] = 1;
+    tables_->links[root].length = 1;
   }
-  tables_->lengths[clearCode_] = 0;
-  tables_->lengths[endCode_] = 0;
+  tables_->links[clearCode_].length = 0;
+  tables_->links[endCode_].length = 0;
 }
 
 LzwStop LzwDecoder::Decode(LzwInput& input) {
@@ -287,21 +296,22 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   // the input stops for more.
   const uint32_t refillAt = available > kLzwInputMargin ? (available - kLzwInputMargin) * 8 : 0;
   uint32_t bitPosition = state_.bitPosition;
-  uint32_t nextCode = state_.nextCode;
+  size_t nextCode = state_.nextCode;  // an index: no widening at each use
   uint32_t codeWidth = state_.codeWidth;
   uint32_t codeMask = state_.codeMask;
-  uint32_t previousCode = state_.previousCode;
   uint8_t* cursor = state_.cursor;
   uint8_t* previous = state_.previous;
+  // Entry nextCode's link: the previous code, and its string's length and
+  // one pixel more.
+  uint32_t link = LinkWord(state_.previousCode, static_cast<uint32_t>(cursor - previous) + 1);
 
   // Entry nextCode: the previous string, which ends at the cursor, and the
   // code's first pixel, written at the cursor. With a growth check the next
   // free code is checked against the width; without it the caller has made
   // sure that the codes it takes leave it within the width.
   auto MakeEntry = [&](auto growthCheck) {
-    tables->prefixes[nextCode] = static_cast<uint16_t>(previousCode);
+    std::memcpy(&tables->links[nextCode], &link, sizeof link);
     tables->sources[nextCode] = previous;
-    tables->lengths[nextCode] = static_cast<uint16_t>(cursor - previous + 1);
     ++nextCode;
     if (decltype(growthCheck)::value && __builtin_expect(nextCode > codeMask, 0)) {
       if (nextCode > kLzwMaxCodes) nextCode = kLzwMaxCodes;
@@ -313,18 +323,18 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
   // Writes `code`'s string and makes its entry; false, with nothing
   // written, for a clear or end code or one above nextCode. Inlined in every
   // loop that takes codes, as a call would cost more than its work.
-  auto TakeCode = [&](uint32_t code, auto growthCheck) __attribute__((always_inline)) {
+  auto TakeCode = [&](size_t code, auto growthCheck) __attribute__((always_inline)) {
     if (kRootsFirst && __builtin_expect(code < clearCode, 1)) {
       // A path of its own, as most codes take it here.
       MakeEntry(growthCheck);
-      previousCode = code;
+      link = LinkWord(static_cast<uint32_t>(code), 2);
       previous = cursor;
       *cursor++ = static_cast<uint8_t>(code);
       return true;
     }
-    uint32_t written = 0;
+    size_t written = 0;
     if (code < nextCode) {
-      const uint32_t length = tables->lengths[code];
+      const size_t length = tables->links[code].length;
       if (length == 0) return false;
       const uint8_t* const from = tables->sources[code];
       assert(length < kLzwMaxCodes);
@@ -351,7 +361,7 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
       return false;
     }
     MakeEntry(growthCheck);
-    previousCode = code;
+    link = LinkWord(static_cast<uint32_t>(code), 1) + LinkWord(0, static_cast<uint32_t>(written));
     previous = cursor;
     cursor += written;
     return true;
@@ -371,11 +381,11 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
       uint32_t taken = 0;
 #pragma GCC unroll 6
       while (taken < kCodes) {
-        const uint32_t code = static_cast<uint32_t>(bits) & kMask;
+        const size_t code = bits & kMask;
         bits >>= kWidth;
         ++taken;
         if (!TakeCode(code, std::false_type())) {
-          special = code;
+          special = static_cast<uint32_t>(code);
           break;
         }
       }
@@ -398,7 +408,7 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
       // kLoadBits / width codes.
       const uint32_t perLoad = kLoadBits / codeWidth;
       const uint32_t loads =
-          std::min((growthFreeBelow - nextCode - 1) / perLoad + 1,
+          std::min(static_cast<uint32_t>(growthFreeBelow - nextCode - 1) / perLoad + 1,
                    (refillAt - kLoadBits - bitPosition) / (perLoad * codeWidth) + 1);
       ForWidth(codeWidth, FixedWidths(),
                [&](auto widthConstant) { TakeFixedLoads(widthConstant, loads); });
@@ -434,10 +444,10 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
     if (codeWidth != width) growthFreeBelow = GrowthFreeBelow();
   }
   state_.bitPosition = bitPosition;
-  state_.nextCode = nextCode;
+  state_.nextCode = static_cast<uint32_t>(nextCode);
   state_.codeWidth = codeWidth;
   state_.codeMask = codeMask;
-  state_.previousCode = previousCode;
+  state_.previousCode = LinkPrefix(link);
   state_.cursor = cursor;
   state_.previous = previous;
   if (special == endCode_) {
@@ -457,7 +467,7 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
 // codes act as one.
 void LzwDecoder::Clear(State& s) {
   if (mode_ == Mode::kWellFormed) {
-    rootsFirst_ = MostlyRoots(tables_->lengths, firstFree_, s.nextCode);
+    rootsFirst_ = MostlyRoots(tables_->links, firstFree_, s.nextCode);
     suffixesOwedBelow_ = std::max(suffixesOwedBelow_, s.nextCode);
   }
   s.nextCode = firstFree_;
@@ -474,7 +484,7 @@ void LzwDecoder::TakeExactWay() {
     suffixesOwedBelow_ = std::max(suffixesOwedBelow_, state_.nextCode);
   }
   for (uint32_t code = firstFree_; code < suffixesOwedBelow_; ++code) {
-    tables_->suffixes[code] = tables_->sources[code][tables_->lengths[code] - 1];
+    tables_->suffixes[code] = tables_->sources[code][tables_->links[code].length - 1];
   }
   suffixesOwedBelow_ = 0;
   mode_ = Mode::kExact;
@@ -505,19 +515,19 @@ LzwDecoder::Outcome LzwDecoder::StepExactly(const LzwInput& input) {
   uint32_t firstPixel = 0;
   if (code < s.nextCode) {
     if (!EmitExactly(code, kNoPendingSuffix) ||
-        !FindFirstPixel(code, clearCode_, t.prefixes, &firstPixel)) {
+        !FindFirstPixel(code, clearCode_, t.links, &firstPixel)) {
       return Outcome::kEndlessChain;
     }
     if (s.nextCode < kLzwMaxCodes) {
-      t.prefixes[s.nextCode] = static_cast<uint16_t>(s.previousCode);
+      t.links[s.nextCode].prefix = static_cast<uint16_t>(s.previousCode);
       t.suffixes[s.nextCode++] = static_cast<uint16_t>(firstPixel);
       GrowWidth(s);
     }
   } else if (code == s.nextCode) {
-    if (!FindFirstPixel(s.previousCode, clearCode_, t.prefixes, &firstPixel)) {
+    if (!FindFirstPixel(s.previousCode, clearCode_, t.links, &firstPixel)) {
       return Outcome::kEndlessChain;
     }
-    t.prefixes[s.nextCode] = static_cast<uint16_t>(s.previousCode);
+    t.links[s.nextCode].prefix = static_cast<uint16_t>(s.previousCode);
     t.suffixes[s.nextCode++] = static_cast<uint16_t>(firstPixel);
     GrowWidth(s);
     if (!EmitExactly(s.previousCode, static_cast<uint16_t>(firstPixel))) {

@@ -31,17 +31,22 @@ constexpr uint32_t kLzwInputMargin = 4;
 // above the next free code keep what an earlier table left there, as GIF
 // decoders have always let them: a corrupt stream may reach them.
 struct LzwTables {
-  uint16_t prefixes[kCodeTableEntries];
+  // Each entry's prefix code and, while the stream is well formed, the
+  // length of its string (0 for the clear and end codes, which have none):
+  // side by side, so that the code loop makes both with one store.
+  struct Link {
+    uint16_t prefix;
+    uint16_t length;
+  };
+  Link links[kCodeTableEntries];
   // Brought up to date from the strings in the output only when the exact
   // way takes over, since each is a string's last pixel while the stream is
   // well formed. The exact way's may be the clear code, walked as a code.
   uint16_t suffixes[kCodeTableEntries];
   // While the stream is well formed: where each code's string lies in the
-  // output and its length; 0 for the clear and end codes, which have none.
-  // The slot past the last code takes the entries a full table no longer
-  // makes, so that making one needs no check.
+  // output. The slot past the last code takes the entries a full table no
+  // longer makes, so that making one needs no check.
   const uint8_t* sources[kLzwMaxCodes + 1];
-  uint16_t lengths[kLzwMaxCodes + 1];
 };
 
 // The compressed bytes the caller has: bytes[0 .. available) with
