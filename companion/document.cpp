@@ -50,7 +50,7 @@ struct PendingFault {
 };
 
 // Every thread's live documents.
-standin::internal::LiveSet<QvPictureRec>& LiveDocuments() {
+STANDIN_INLINE standin::internal::LiveSet<QvPictureRec>& LiveDocuments() {
   static standin::internal::LiveSet<QvPictureRec> live;
   return live;
 }
@@ -68,11 +68,11 @@ struct DocumentState {
 
 // The picture goes with its thread, and its charge back to the budget.
 DocumentState& State() {
-  thread_local DocumentState state;
+  thread_local DocumentState state STANDIN_HOT_TLS;
   return state;
 }
 
-QvPictureRec* Find(QvPicture picture) {
+STANDIN_INLINE QvPictureRec* Find(QvPicture picture) {
   return LiveDocuments().Contains(picture) ? picture : nullptr;
 }
 
@@ -86,8 +86,9 @@ std::string PictureId(QvPicture picture) {
 // asked for once the count is reached. An error already pending stays: the
 // first one is what the filter would have met first.
 void AfterCall(const char* operation, QvPictureRec* doc) {
-  ++State().calls;
-  auto& faults = State().faults;
+  DocumentState& state = State();
+  ++state.calls;
+  auto& faults = state.faults;
   for (auto it = faults.begin(); it != faults.end();) {
     if ((it->operation != "*" && it->operation != operation) || --it->callsLeft > 0) {
       ++it;

@@ -35,6 +35,21 @@ class SharedGuard {
   SharedGuard& operator=(const SharedGuard&) = delete;
 };
 
+// Thread-local data asked for on every call of an import: at a fixed offset
+// from the thread pointer, as a library loaded with its program (or soon
+// after) may have it, not found through a lookup call each time. Its few
+// hundred bytes fit the room the C library keeps for a library opened later.
+#if defined(__ELF__)
+#define STANDIN_HOT_TLS __attribute__((tls_model("initial-exec")))
+#else
+#define STANDIN_HOT_TLS
+#endif
+
+// For the few helpers every call of an import goes through, and the rarer
+// paths kept out of them.
+#define STANDIN_INLINE inline __attribute__((always_inline))
+#define STANDIN_COLD __attribute__((noinline))
+
 // The live objects of one kind (streams, documents), of every thread: a set
 // under the shared guard. Each thread remembers the last object it found and
 // trusts that while nothing of the kind has been removed since, so the many
@@ -72,10 +87,10 @@ class LiveSet {
   };
   std::set<const T*> set_;
   std::atomic<uint64_t> removals_{0};
-  static thread_local Memo memo_;
+  static thread_local Memo memo_ STANDIN_HOT_TLS;
 };
 template <typename T>
-thread_local typename LiveSet<T>::Memo LiveSet<T>::memo_{nullptr, 0};
+thread_local typename LiveSet<T>::Memo LiveSet<T>::memo_ STANDIN_HOT_TLS{nullptr, 0};
 
 // Longest text the stand-in copies out of a caller's string; a longer one is
 // cut. The filter's texts are at most 259 characters, so this only guards

@@ -56,7 +56,7 @@ struct QvStreamRec {
 namespace {
 
 // Every thread's open streams.
-standin::internal::LiveSet<QvStreamRec>& LiveStreams() {
+STANDIN_INLINE standin::internal::LiveSet<QvStreamRec>& LiveStreams() {
   static standin::internal::LiveSet<QvStreamRec> live;
   return live;
 }
@@ -71,11 +71,13 @@ struct StreamState {
 };
 
 StreamState& State() {
-  thread_local StreamState state;
+  thread_local StreamState state STANDIN_HOT_TLS;
   return state;
 }
 
-QvStreamRec* Find(QvStream stream) { return LiveStreams().Contains(stream) ? stream : nullptr; }
+STANDIN_INLINE QvStreamRec* Find(QvStream stream) {
+  return LiveStreams().Contains(stream) ? stream : nullptr;
+}
 
 std::string StreamId(QvStream stream) {
   QvStreamRec* s = Find(stream);
@@ -85,13 +87,14 @@ std::string StreamId(QvStream stream) {
 
 // True when this read call is the one a test asked to fail.
 bool ReadCallFails() {
-  ++State().readCalls;
-  long& countdown = State().failReadCountdown;
+  StreamState& state = State();
+  ++state.readCalls;
+  long& countdown = state.failReadCountdown;
   if (countdown <= 0) return false;
   return --countdown == 0;
 }
 
-size_t ReadFile(QvStreamRec& s, uint8_t* destination, size_t count) {
+STANDIN_COLD size_t ReadFile(QvStreamRec& s, uint8_t* destination, size_t count) {
   size_t done = 0;
   while (done < count) {
     if (s.position >= s.bufferStart &&
@@ -122,7 +125,7 @@ size_t ReadMemory(QvStreamRec& s, uint8_t* destination, size_t count) {
   return take;
 }
 
-size_t ReadHost(QvStreamRec& s, uint8_t* destination, size_t count) {
+STANDIN_COLD size_t ReadHost(QvStreamRec& s, uint8_t* destination, size_t count) {
   size_t done = 0;
   // A host may deliver less than asked before the end; ask again until it
   // says 0 (end) or fails. Every round moves on by at least one byte.
