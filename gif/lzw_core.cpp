@@ -21,6 +21,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "gif/byte_order.h"
+
 namespace gifin {
 
 namespace {
@@ -50,14 +52,6 @@ static_assert(kLzwInputSlack >= kWordBytes - 1,
               "a word load at any byte position below `available`");
 static_assert(kMaxCodeWidth <= kLoadBits, "one load holds at least one code");
 static_assert(kLzwMaxCodes - 1 <= 0xFFFF, "a string is at most one pixel per code: 16-bit lengths");
-
-// Written out byte by byte so that compilers make it one 8-byte load.
-inline uint64_t LoadLittle64(const uint8_t* p) {
-  return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8 |
-         static_cast<uint64_t>(p[2]) << 16 | static_cast<uint64_t>(p[3]) << 24 |
-         static_cast<uint64_t>(p[4]) << 32 | static_cast<uint64_t>(p[5]) << 40 |
-         static_cast<uint64_t>(p[6]) << 48 | static_cast<uint64_t>(p[7]) << 56;
-}
 
 // Writes the string of `code` at the cursor, then the pending suffix unless
 // it is kNoPendingSuffix; pixels past remainingPixels are dropped. The
@@ -185,7 +179,6 @@ inline void ForWidth(uint32_t width, std::integer_sequence<uint32_t, kWidths...>
 
 // A table link as the 32-bit word it is in memory, so that the code loop
 // keeps the next entry's link in one register and stores it at once.
-constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 constexpr uint32_t LinkWord(uint32_t prefix, uint32_t length) {
   return kLittleEndian ? prefix | length << 16 : prefix << 16 | length;
 }
@@ -361,6 +354,7 @@ LzwDecoder::Outcome LzwDecoder::RunWellFormed(const LzwInput& input) {
       return false;
     }
     MakeEntry(growthCheck);
+    // The length written + 1 as a sum of links: one instruction fewer.
     link = LinkWord(static_cast<uint32_t>(code), 1) + LinkWord(0, static_cast<uint32_t>(written));
     previous = cursor;
     cursor += written;

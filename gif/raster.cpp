@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gif/byte_order.h"
 #include "gifimport/companion.h"
 #include "platform/locked_global.h"
 
@@ -26,14 +27,6 @@ size_t UnpaddedRowBytes(int32_t depth, uint32_t width) {
 // row reads nothing past the image.
 inline uint8_t PixelOrZero(const uint8_t* buffer, size_t index, size_t total) {
   return index < total ? buffer[index] : 0;
-}
-
-// Written out byte by byte so that compilers make it one 8-byte load.
-inline uint64_t LoadLittle64(const uint8_t* p) {
-  return static_cast<uint64_t>(p[0]) | static_cast<uint64_t>(p[1]) << 8 |
-         static_cast<uint64_t>(p[2]) << 16 | static_cast<uint64_t>(p[3]) << 24 |
-         static_cast<uint64_t>(p[4]) << 32 | static_cast<uint64_t>(p[5]) << 40 |
-         static_cast<uint64_t>(p[6]) << 48 | static_cast<uint64_t>(p[7]) << 56;
 }
 
 // Eight pixels of 0 or 1 (first pixel in the low byte) to one byte, first
@@ -89,14 +82,6 @@ void PackDepth1(uint8_t* buffer, uint32_t width, uint32_t height, size_t stride)
   }
 }
 
-// True on little-endian hosts; compilers fold it to a constant.
-inline bool LittleEndian() {
-  const uint16_t probe = 1;
-  uint8_t first = 0;
-  std::memcpy(&first, &probe, 1);
-  return first == 1;
-}
-
 // Eight pixels to four bytes at once, as the loop below packs a pair: in
 // each 16-bit lane of the load (first pixel low), the first pixel's low 4
 // bits go to bits 4-7 and the second pixel, whole, is or-ed in; then the
@@ -105,7 +90,7 @@ inline void PackEightDepth4(uint8_t* out, uint64_t pixels) {
   uint64_t lanes = (pixels & 0x000F000F000F000Full) << 4 | (pixels >> 8 & 0x00FF00FF00FF00FFull);
   lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFFull;
   const auto packed = static_cast<uint32_t>(lanes | lanes >> 16);
-  if (LittleEndian()) {
+  if (kLittleEndian) {
     std::memcpy(out, &packed, 4);
   } else {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(packed >> 8 * i);
