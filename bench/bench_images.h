@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "tests/support/gif_writer.h"
@@ -61,6 +62,27 @@ inline std::vector<uint8_t> DitheredPixels(uint32_t side, unsigned seed) {
     }
   }
   return pixels;
+}
+
+// The large files the benchmarks time, each with its generator and seed.
+struct Kind {
+  const char* name;
+  int depth;
+  bool interlaced;
+};
+constexpr Kind kKinds[] = {{"photo8", 8, false},
+                           {"noise8", 8, false},
+                           {"noise4", 4, false},
+                           {"bits1", 1, false},
+                           {"interlaced8", 8, true}};
+
+inline std::vector<uint8_t> KindPixels(const Kind& kind, uint32_t side) {
+  const std::string name = kind.name;
+  const size_t pixels = size_t{side} * side;
+  if (name == "bits1") return DitheredPixels(side, 4);
+  if (name == "noise8") return NoisePixels(pixels, 8, 2);
+  if (name == "noise4") return NoisePixels(pixels, 4, 3);
+  return PhotoPixels(side, 1);
 }
 
 }  // namespace benchimages

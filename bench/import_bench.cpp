@@ -517,21 +517,10 @@ int main(int argc, char** argv) {
   if (large) sides.push_back(8000);
   bool same = true;
   for (uint32_t side : sides) {
-    const size_t pixels = size_t{side} * side;
-    struct Kind {
-      const char* name;
-      int depth;
-      bool interlaced;
-    };
-    for (const Kind& kind :
-         {Kind{"photo8", 8, false}, Kind{"noise8", 8, false}, Kind{"noise4", 4, false},
-          Kind{"bits1", 1, false}, Kind{"interlaced8", 8, true}}) {
+    for (const benchimages::Kind& kind : benchimages::kKinds) {
       const std::string name = kind.name;
       if (!kinds.empty() && kinds.find("," + name + ",") == std::string::npos) continue;
-      const std::vector<uint8_t> source = name == "bits1"    ? DitheredPixels(side, 4)
-                                          : name == "noise8" ? NoisePixels(pixels, 8, 2)
-                                          : name == "noise4" ? NoisePixels(pixels, 4, 3)
-                                                             : PhotoPixels(side, 1);
+      const std::vector<uint8_t> source = benchimages::KindPixels(kind, side);
       images.push_back(MakeImageSample(name, side, kind.depth, kind.interlaced, source));
       same = CheckSample(images.back(), source) && same;
     }

@@ -49,21 +49,9 @@ int main(int argc, char** argv) {
   }
   const auto s = static_cast<uint16_t>(side);
   const std::string tail = "-" + std::to_string(side) + ".gif";
-  const size_t pixels = size_t{s} * s;
-  struct Kind {
-    const char* name;
-    int depth;
-    bool interlaced;
-  };
-  for (const Kind& kind :
-       {Kind{"photo8", 8, false}, Kind{"noise8", 8, false}, Kind{"noise4", 4, false},
-        Kind{"bits1", 1, false}, Kind{"interlaced8", 8, true}}) {
+  for (const benchimages::Kind& kind : benchimages::kKinds) {
     const std::string name = kind.name;
-    // The generator and seed import_bench gives each kind.
-    std::vector<uint8_t> source = name == "bits1"    ? DitheredPixels(s, 4)
-                                  : name == "noise8" ? NoisePixels(pixels, 8, 2)
-                                  : name == "noise4" ? NoisePixels(pixels, 4, 3)
-                                                     : PhotoPixels(s, 1);
+    std::vector<uint8_t> source = benchimages::KindPixels(kind, s);
     const std::string path = dir + "/" + name + tail;
     if (!WriteImage(path, s, kind.depth, kind.interlaced, std::move(source))) {
       std::fprintf(stderr, "make_bench_gifs: cannot write %s\n", path.c_str());
