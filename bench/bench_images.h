@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "tests/support/gif_writer.h"
@@ -65,24 +64,30 @@ inline std::vector<uint8_t> DitheredPixels(uint32_t side, unsigned seed) {
 }
 
 // The large files the benchmarks time, each with its generator and seed.
+enum class Source { kPhoto, kNoise, kDithered };
 struct Kind {
   const char* name;
   int depth;
   bool interlaced;
+  Source source;
+  unsigned seed;
 };
-constexpr Kind kKinds[] = {{"photo8", 8, false},
-                           {"noise8", 8, false},
-                           {"noise4", 4, false},
-                           {"bits1", 1, false},
-                           {"interlaced8", 8, true}};
+constexpr Kind kKinds[] = {{"photo8", 8, false, Source::kPhoto, 1},
+                           {"noise8", 8, false, Source::kNoise, 2},
+                           {"noise4", 4, false, Source::kNoise, 3},
+                           {"bits1", 1, false, Source::kDithered, 4},
+                           {"interlaced8", 8, true, Source::kPhoto, 1}};
 
 inline std::vector<uint8_t> KindPixels(const Kind& kind, uint32_t side) {
-  const std::string name = kind.name;
-  const size_t pixels = size_t{side} * side;
-  if (name == "bits1") return DitheredPixels(side, 4);
-  if (name == "noise8") return NoisePixels(pixels, 8, 2);
-  if (name == "noise4") return NoisePixels(pixels, 4, 3);
-  return PhotoPixels(side, 1);
+  switch (kind.source) {
+    case Source::kNoise:
+      return NoisePixels(size_t{side} * side, kind.depth, kind.seed);
+    case Source::kDithered:
+      return DitheredPixels(side, kind.seed);
+    case Source::kPhoto:
+      break;
+  }
+  return PhotoPixels(side, kind.seed);
 }
 
 }  // namespace benchimages
